@@ -1,0 +1,64 @@
+// The document builder: reads the staging files, lays every paragraph out
+// into lines of at most 149 pixels for the 150-pixel display, cuts lines into
+// runs of equal attributes, packs one record per paragraph behind a header
+// record and writes the database through the Sync Manager. The whole
+// document is packed in memory first; the handheld is touched only when
+// every record is ready, and a database that could not be written completely
+// is deleted again.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "docmodel/staging.h"
+#include "platform/sync_manager.h"
+
+namespace vellora {
+
+// A laid-out document: records back to back, the header record first.
+struct PackedDocument {
+  std::array<char, kNameRecordBytes> name{};  // at most 31 characters, zero-filled
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint32_t> offsets;  // where each record starts in `bytes`
+  std::uint32_t line_total = 0;
+  std::size_t paragraphs = 0;
+  bool was_cut = false;  // paragraphs beyond the database's limit were dropped
+
+  std::size_t record_count() const { return offsets.size(); }
+  std::span<const std::uint8_t> record(std::size_t index) const;
+  std::string name_text() const;
+};
+
+// Appends the record of one validated paragraph to `out` and returns the
+// number of display lines it adds to `lineTotal`.
+std::uint32_t pack_paragraph(const StagedParagraph& paragraph, std::vector<std::uint8_t>& out);
+
+// Reads, validates and packs the staging files in `folder`.
+StagingResult pack_document(const std::filesystem::path& folder, PackedDocument& out);
+
+enum class BuildError { none, bad_staging, create_failed, write_failed, close_failed };
+
+struct BuildResult {
+  BuildError error = BuildError::none;
+  std::string reason;               // one line, for the user
+  SyncStatus sync_status = kSyncOk; // the failing call's status
+  std::string database_name;
+  std::size_t paragraphs = 0;
+  std::size_t records = 0;
+  bool was_cut = false;
+  explicit operator bool() const { return error == BuildError::none; }
+};
+
+// Creates the database, writes every record and closes it. If any call
+// fails, a database that was created is closed and deleted again.
+BuildResult write_document(const PackedDocument& document, SyncManager& sync);
+
+// pack_document + write_document, then deletes the staging files, whatever
+// happened. Nothing reaches the handheld unless the staging files are valid.
+BuildResult build_document(const std::filesystem::path& staging_folder, SyncManager& sync);
+
+}  // namespace vellora

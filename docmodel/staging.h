@@ -1,0 +1,156 @@
+// The staging files: the neutral paragraph form that every importer writes
+// and the document builder reads. Two files in one folder:
+//   data  "$$!!temp_file_data!!$$.tmp":  32-byte name record, then per
+//         paragraph an int32 alignment, n text bytes and n 10-byte attribute
+//         cells, then one background byte;
+//   sizes "$$!!temp_file_sizes!!$$.tmp": one uint16 length per paragraph.
+// All integers are little-endian. The reader validates everything before a
+// byte reaches the handheld; it never trusts the sizes file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellora {
+
+inline constexpr char kStagingDataFile[] = "$$!!temp_file_data!!$$.tmp";
+inline constexpr char kStagingSizesFile[] = "$$!!temp_file_sizes!!$$.tmp";
+
+constexpr std::size_t kNameRecordBytes = 32;
+constexpr std::size_t kMaxHandheldNameChars = 31;
+constexpr std::size_t kMaxParagraphChars = 1024;
+constexpr std::size_t kMaxParagraphs = 32765;  // a database holds at most 32766 records
+constexpr std::size_t kCellBytes = 10;
+
+// Attribute cell `kind`.
+constexpr std::int32_t kCharacterCell = 0;
+constexpr std::int32_t kEmptyParagraphCell = 1;
+constexpr std::int32_t kRuleCell = 2;
+
+// Paragraph alignment codes.
+constexpr std::int32_t kAlignLeft = 0;
+constexpr std::int32_t kAlignRight = 1;
+constexpr std::int32_t kAlignJustified = 2;
+constexpr std::int32_t kAlignCentred = 3;
+
+// One character's attributes. In a rule cell `font` is the thickness unit.
+struct AttributeCell {
+  std::int32_t kind = kCharacterCell;
+  std::uint8_t colour = 0;
+  std::uint8_t highlight = 0;
+  std::int32_t font = 0;
+  friend bool operator==(const AttributeCell&, const AttributeCell&) = default;
+};
+
+using CellBytes = std::array<std::uint8_t, kCellBytes>;
+CellBytes encode_cell(const AttributeCell& cell);
+AttributeCell decode_cell(const std::uint8_t* bytes);
+
+// The handheld name of a file: at most 31 characters. A longer name keeps
+// its last extension and as much of the front as fits before it; a longer
+// name without '.' is cut to 31.
+std::string handheld_name(std::string_view file_name);
+
+// A paragraph as staged: `cells` holds 10 bytes per text byte, exactly as
+// in the file, so runs can be compared byte for byte.
+struct StagedParagraph {
+  std::int32_t alignment = kAlignLeft;
+  std::vector<std::uint8_t> text;
+  std::vector<std::uint8_t> cells;
+
+  std::size_t size() const { return text.size(); }
+  const std::uint8_t* cell(std::size_t i) const { return cells.data() + i * kCellBytes; }
+  std::int32_t cell_kind(std::size_t i) const;
+  std::int32_t cell_font(std::size_t i) const;
+};
+
+enum class StagingError {
+  none,
+  cannot_open,   // a staging file is missing or unreadable
+  cannot_write,  // creating or writing a staging file failed
+  truncated,     // the data file is shorter than the sizes file announces
+  bad_name,      // the name record is empty
+  bad_length,    // a paragraph of length 0 or above 1024
+  bad_kind,      // an unknown cell kind, or a special cell where text belongs
+  bad_font,      // a text cell whose font is not 0, 1 or 2
+};
+
+struct StagingResult {
+  StagingError error = StagingError::none;
+  std::string reason;  // one line, names the file
+  explicit operator bool() const { return error == StagingError::none; }
+};
+
+// Writes the staging files. Output is buffered; failures are sticky and
+// reported by finish().
+class StagingWriter {
+ public:
+  StagingWriter();
+  ~StagingWriter();
+  StagingWriter(const StagingWriter&) = delete;
+  StagingWriter& operator=(const StagingWriter&) = delete;
+
+  // Creates (truncating) both files in `folder` and writes the name record
+  // of `handheld_name(file_name)`.
+  StagingResult open(const std::filesystem::path& folder, std::string_view file_name);
+  // `cells` holds 10 bytes per text byte; text.size() is 1 to 1024.
+  void write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                       std::span<const std::uint8_t> cells);
+  // Writes the background byte and closes both files.
+  StagingResult finish(std::uint8_t background);
+
+ private:
+  struct Output;
+  std::unique_ptr<Output> data_;
+  std::unique_ptr<Output> sizes_;
+};
+
+// Reads and validates the staging files, one paragraph at a time, so memory
+// stays bounded by one paragraph whatever the document's size.
+class StagingReader {
+ public:
+  StagingReader();
+  ~StagingReader();
+  StagingReader(const StagingReader&) = delete;
+  StagingReader& operator=(const StagingReader&) = delete;
+
+  // Reads the sizes file, the name record and the background byte, and
+  // checks that the data file holds every announced paragraph.
+  StagingResult open(const std::filesystem::path& folder);
+
+  const std::array<char, kNameRecordBytes>& name_record() const { return name_; }
+  std::size_t paragraph_count() const { return lengths_.size(); }
+  // More paragraphs were staged than a database can hold; only the first
+  // kMaxParagraphs are read.
+  bool was_cut() const { return was_cut_; }
+  std::uint8_t background() const { return background_; }
+  std::size_t total_chars() const { return total_chars_; }
+
+  // Reads the next paragraph into `out` and checks its cells.
+  StagingResult next(StagedParagraph& out);
+
+ private:
+  StagingResult fail(StagingError error, const std::string& what) const;
+  bool read_exact(std::uint8_t* into, std::size_t count);
+
+  std::filesystem::path data_path_;
+  std::FILE* data_ = nullptr;
+  std::vector<std::uint16_t> lengths_;
+  std::size_t next_ = 0;
+  std::array<char, kNameRecordBytes> name_{};
+  std::uint8_t background_ = 0;
+  bool was_cut_ = false;
+  std::size_t total_chars_ = 0;
+};
+
+// Deletes the sizes file, then the data file; missing files are fine.
+void remove_staging_files(const std::filesystem::path& folder);
+
+}  // namespace vellora

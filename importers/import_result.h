@@ -1,0 +1,20 @@
+// What every importer reports: whether the staging files were written, and
+// why not. An importer converts as far as its input can be read; a source it
+// cannot read at all leaves no staging files behind.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vellora {
+
+enum class ImportStatus { ok, cannot_read, cannot_write };
+
+struct ImportResult {
+  ImportStatus status = ImportStatus::ok;
+  std::string reason;          // one line naming the file
+  std::size_t paragraphs = 0;  // paragraphs staged
+  explicit operator bool() const { return status == ImportStatus::ok; }
+};
+
+}  // namespace vellora

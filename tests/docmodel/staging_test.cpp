@@ -1,0 +1,132 @@
+#include "docmodel/staging.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/paragraphs.h"
+#include "tests/support/temp_dir.h"
+
+namespace vellora {
+namespace {
+
+using testing::paragraph;
+using testing::read_file;
+using testing::special;
+using testing::stage;
+using testing::TempDir;
+using testing::write_file;
+
+TEST(HandheldName, ShortNamesStayWholeLongOnesKeepTheirExtension) {
+  EXPECT_EQ(handheld_name("report.htm"), "report.htm");
+  EXPECT_EQ(handheld_name(std::string(31, 'a')), std::string(31, 'a'));
+  // 40 characters: 36 letters and digits, then .txt.
+  EXPECT_EQ(handheld_name("abcdefghijklmnopqrstuvwxyz0123456789.txt"),
+            "abcdefghijklmnopqrstuvwxyz0.txt");
+  EXPECT_EQ(handheld_name(std::string(40, 'x')), std::string(31, 'x'));
+  EXPECT_EQ(handheld_name("a.b" + std::string(40, 'c') + ".html"),
+            "a.b" + std::string(23, 'c') + ".html");
+  // An extension that alone is too long keeps its first 31 characters.
+  EXPECT_EQ(handheld_name("a." + std::string(40, 'e')), "." + std::string(30, 'e'));
+}
+
+TEST(StagingWriter, WritesNameRecordParagraphsAndBackgroundInOrder) {
+  TempDir dir;
+  stage(dir.path(), "empty.txt", {});
+  const auto data = read_file(dir / kStagingDataFile);
+  ASSERT_EQ(data.size(), 33u);  // name record and background byte
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.data())), "empty.txt");
+  EXPECT_EQ(data[32], kWhiteIndex);
+  EXPECT_TRUE(read_file(dir / kStagingSizesFile).empty());
+
+  stage(dir.path(), "two.txt", {paragraph("ab", kAlignRight), special(kEmptyParagraphCell)}, 7);
+  const auto sizes = read_file(dir / kStagingSizesFile);
+  EXPECT_EQ(sizes, (std::vector<std::uint8_t>{2, 0, 1, 0}));
+  const auto two = read_file(dir / kStagingDataFile);
+  ASSERT_EQ(two.size(), 32u + (4 + 2 + 20) + (4 + 1 + 10) + 1);
+  EXPECT_EQ(two[32], 1);  // alignment, little-endian
+  EXPECT_EQ(two[36], 'a');
+  EXPECT_EQ(two[38], 0);  // first cell: kind 0 ...
+  EXPECT_EQ(two[42], kBlackIndex);
+  EXPECT_EQ(two[43], kNoHighlight);
+  EXPECT_EQ(two.back(), 7);
+}
+
+class StagingReaderTest : public ::testing::Test {
+ protected:
+  StagingResult open() { return reader.open(dir.path()); }
+  TempDir dir;
+  StagingReader reader;
+  StagedParagraph p;
+};
+
+TEST_F(StagingReaderTest, ReadsBackWhatTheWriterWrote) {
+  stage(dir.path(), "doc.txt", {paragraph("hello", kAlignCentred), special(kRuleCell, 2)}, 9);
+  ASSERT_TRUE(open());
+  EXPECT_STREQ(reader.name_record().data(), "doc.txt");
+  EXPECT_EQ(reader.paragraph_count(), 2u);
+  EXPECT_EQ(reader.background(), 9);
+  ASSERT_TRUE(reader.next(p));
+  EXPECT_EQ(p.alignment, kAlignCentred);
+  EXPECT_EQ(std::string(p.text.begin(), p.text.end()), "hello");
+  ASSERT_TRUE(reader.next(p));
+  EXPECT_EQ(p.cell_kind(0), kRuleCell);
+  EXPECT_EQ(p.cell_font(0), 2);
+}
+
+TEST_F(StagingReaderTest, RejectsMissingAndTruncatedFiles) {
+  auto missing = open();
+  EXPECT_EQ(missing.error, StagingError::cannot_open);
+  EXPECT_NE(missing.reason.find(kStagingSizesFile), std::string::npos) << missing.reason;
+
+  stage(dir.path(), "doc.txt", {paragraph("hello")});
+  auto data = read_file(dir / kStagingDataFile);
+  data.resize(data.size() - 1);  // the background byte is now a cell byte
+  write_file(dir / kStagingDataFile, data);
+  StagingReader shorter;
+  EXPECT_EQ(shorter.open(dir.path()).error, StagingError::truncated);
+
+  std::filesystem::remove(dir / kStagingDataFile);
+  StagingReader no_data;
+  EXPECT_EQ(no_data.open(dir.path()).error, StagingError::cannot_open);
+}
+
+TEST_F(StagingReaderTest, RejectsParagraphsThatBreakTheInvariants) {
+  const auto expect_error = [&](std::vector<StagedParagraph> paragraphs, StagingError error) {
+    stage(dir.path(), "doc.txt", paragraphs);
+    StagingReader r;
+    StagingResult result = r.open(dir.path());
+    for (std::size_t i = 0; result && i < r.paragraph_count(); ++i) result = r.next(p);
+    EXPECT_EQ(result.error, error) << result.reason;
+  };
+  expect_error({paragraph("")}, StagingError::bad_length);
+  expect_error({paragraph(std::string(1025, 'x'))}, StagingError::bad_length);
+  expect_error({paragraph(std::string(1024, 'x'))}, StagingError::none);
+  expect_error({paragraph("ok"), paragraph("x", kAlignLeft, {7, 0, 0, 0})}, StagingError::bad_kind);
+  auto long_empty = paragraph("ab");
+  testing::restyle(long_empty, 1, 2, {kEmptyParagraphCell, 0, 0, 0});
+  expect_error({long_empty}, StagingError::bad_kind);
+  expect_error({paragraph("ab", kAlignLeft, testing::text_cell(3))}, StagingError::bad_font);
+  expect_error({paragraph("ab", kAlignLeft, testing::text_cell(-1))}, StagingError::bad_font);
+  // A rule's font is its thickness, not a glyph set.
+  expect_error({special(kRuleCell, 7)}, StagingError::none);
+}
+
+TEST_F(StagingReaderTest, IgnoresAnOddTrailingSizesByte) {
+  stage(dir.path(), "doc.txt", {paragraph("a")});
+  auto sizes = read_file(dir / kStagingSizesFile);
+  sizes.push_back(5);
+  write_file(dir / kStagingSizesFile, sizes);
+  ASSERT_TRUE(open());
+  EXPECT_EQ(reader.paragraph_count(), 1u);
+}
+
+TEST_F(StagingReaderTest, CutsAtTheDatabaseLimitButTakesTheLastByteAsBackground) {
+  std::vector<StagedParagraph> many(kMaxParagraphs + 3, paragraph("x"));
+  stage(dir.path(), "big.txt", many, 42);
+  ASSERT_TRUE(open());
+  EXPECT_EQ(reader.paragraph_count(), kMaxParagraphs);
+  EXPECT_TRUE(reader.was_cut());
+  EXPECT_EQ(reader.background(), 42);
+}
+
+}  // namespace
+}  // namespace vellora
