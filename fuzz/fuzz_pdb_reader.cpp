@@ -1,3 +1,119 @@
+// Fuzzes the PDB reader and the folder handheld's lookups. A file that
+// parses must survive serialize + parse unchanged, and the header-only
+// parse used by lookups must agree with the full parse. The input is then
+// dropped into a folder as a .pdb and read back through SyncManager calls.
+#include <stdlib.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/posix/pdb_file.h"
+#include "platform/posix/pdb_folder_handheld.h"
+
+namespace {
+
+using namespace vellora;
+using namespace vellora::posix;
+
+void remove_folder();
+
+// One folder per process, removed at exit. Never destroyed, so the exit
+// handler can still use it.
+const std::filesystem::path& fuzz_folder() {
+  static const auto* folder = [] {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "vellora-fuzz-pdb-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    std::atexit(remove_folder);
+    return new std::filesystem::path(pattern);
+  }();
+  return *folder;
+}
+
+void remove_folder() {
+  std::error_code ec;
+  std::filesystem::remove_all(fuzz_folder(), ec);
+}
+
+void check_round_trip(std::span<const std::uint8_t> bytes, bool& is_valid, PdbDatabase& db) {
+  is_valid = static_cast<bool>(parse_pdb(bytes, db));
+  PdbHeader header;
+  std::uint16_t count = 0;
+  if (static_cast<bool>(parse_pdb_header(bytes, bytes.size(), header, count)) != is_valid)
+    std::abort();
+  if (!is_valid) return;
+  if (!(header == db.header) || count != db.record_count()) std::abort();
+  const auto written = serialize_pdb(db);
+  PdbDatabase again;
+  if (written.empty() || !parse_pdb(written, again) || !(again == db)) std::abort();
+}
+
+void exercise_handheld(std::span<const std::uint8_t> bytes, bool is_valid, const PdbDatabase& db) {
+  const auto file = fuzz_folder() / "input.pdb";
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  PdbFolderHandheld handheld(fuzz_folder());
+  const std::string name = is_valid ? db.header.name : "input";
+  DbInfo info;
+  const bool is_found =
+      handheld.SyncFindDbByName(FindDbRequest{.options = 0x80, .reserved = 0, .name = name},
+                                info) == kSyncOk;
+  if (is_found != is_valid) std::abort();
+  CardInfo card;
+  (void)handheld.SyncReadSingleCardInfo(card);
+  DbHandle handle = 0;
+  if (handheld.SyncOpenDB(name, 0, handle, kOpenRead) != kSyncOk) {
+    if (is_valid) std::abort();
+    return;
+  }
+  std::uint16_t count = 0;
+  (void)handheld.SyncGetDBRecordCount(handle, count);
+  (void)handheld.SyncReadOpenDbInfo(handle, info);
+  if (count != db.record_count() || info.record_count != count) std::abort();
+  static std::vector<std::uint8_t> large(0xFFFF);
+  std::uint8_t small[4];
+  for (std::uint16_t i = 0; i < count; ++i) {
+    for (const auto& [buffer, size] : {std::pair{small, std::uint16_t{sizeof small}},
+                                       std::pair{large.data(), std::uint16_t{0xFFFF}}}) {
+      RecordDescriptor record{.handle = handle,
+                              .record_id = 0,
+                              .index = i,
+                              .attributes = 0,
+                              .category = 0,
+                              .size = 0,
+                              .buffer_size = size,
+                              .data = buffer};
+      if (handheld.SyncReadRecordByIndex(record) != kSyncOk) std::abort();
+      const auto want = db.record(i);
+      const std::size_t copied = std::min<std::size_t>(want.data.size(), size);
+      if (record.size != want.data.size() || record.record_id != want.unique_id ||
+          (copied > 0 && std::memcmp(buffer, want.data.data(), copied) != 0))
+        std::abort();
+    }
+  }
+  (void)handheld.SyncCloseDB(handle);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  bool is_valid = false;
+  PdbDatabase db;
+  check_round_trip(bytes, is_valid, db);
+  exercise_handheld(bytes, is_valid, db);
+  return 0;
+}

@@ -1,1 +1,587 @@
-// placeholder
+// PdbFolderHandheld: SyncManager calls over a folder of PDB files. Every
+// lookup rescans the folder (a directory listing plus the header and
+// record list of each .pdb file), so changes made by other programs between
+// sessions are seen and no cache can go stale. Open databases live in
+// memory and reach disk only through write_pdb_file's atomic rename.
+#include "platform/posix/pdb_folder_handheld.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <limits>
+#include <unordered_set>
+
+#include "platform/posix/pdb_file.h"
+
+namespace vellora::posix {
+
+struct PdbFolderHandheld::OpenDatabase {
+  PdbDatabase db;
+  std::filesystem::path file;  // empty for a created database not yet closed
+  bool is_created = false;
+  bool is_writable = false;
+  bool is_modified = false;
+  bool has_used_ids = false;
+  std::unordered_set<std::uint32_t> used_ids;  // filled on the first write
+};
+
+namespace {
+
+constexpr ConduitHandle kSessionHandle = 1;
+// How many "name~N.pdb" alternatives are tried when a file name is taken.
+constexpr int kMaxFileNameSuffix = 999;
+constexpr std::uint32_t kFirstUniqueId = 1;
+
+struct FoundDatabase {
+  std::filesystem::path path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  PdbHeader header;
+  std::uint16_t record_count = 0;
+};
+
+bool has_pdb_extension(const std::filesystem::path& path) {
+  const std::string name = path.filename().string();
+  if (name.size() <= 4) return false;
+  std::string ext = name.substr(name.size() - 4);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext == ".pdb";
+}
+
+// Regular .pdb files of the folder with their lstat results. Symbolic links
+// are skipped so that nothing outside the folder is read or replaced.
+template <typename Visit>
+void for_each_pdb_file(const std::filesystem::path& folder, Visit visit) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const auto& path = it->path();
+    if (!has_pdb_extension(path)) continue;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    visit(path, st);
+  }
+}
+
+// Valid databases in the folder, in path order so lookups are repeatable.
+std::vector<FoundDatabase> scan_folder(const std::filesystem::path& folder) {
+  std::vector<FoundDatabase> found;
+  for_each_pdb_file(folder, [&](const std::filesystem::path& path, const struct stat& st) {
+    FoundDatabase db{
+        .path = path, .device = st.st_dev, .inode = st.st_ino, .header = {}, .record_count = 0};
+    if (read_pdb_header_file(path, db.header, db.record_count)) found.push_back(std::move(db));
+  });
+  std::sort(found.begin(), found.end(),
+            [](const FoundDatabase& a, const FoundDatabase& b) { return a.path < b.path; });
+  return found;
+}
+
+// Live files carrying `name`, the preferred one first: the file with the
+// name's own file name, then path order.
+template <typename HiddenList>
+std::vector<FoundDatabase> live_files(const std::filesystem::path& folder, std::string_view name,
+                                      const HiddenList& hidden) {
+  std::vector<FoundDatabase> live;
+  for (auto& db : scan_folder(folder)) {
+    const bool is_hidden = std::any_of(hidden.begin(), hidden.end(), [&](const auto& h) {
+      return h.path == db.path && h.device == db.device && h.inode == db.inode;
+    });
+    if (db.header.name == name && !is_hidden) live.push_back(std::move(db));
+  }
+  const std::string own_name = database_file_name(name);
+  std::stable_partition(live.begin(), live.end(),
+                        [&](const FoundDatabase& db) { return db.path.filename() == own_name; });
+  return live;
+}
+
+bool is_valid_name(std::string_view name) {
+  return !name.empty() && name.size() <= kPdbMaxNameBytes &&
+         name.find('\0') == std::string_view::npos;
+}
+
+// A name for messages: quoted, with control bytes as \xHH so the message
+// stays on one line.
+std::string quoted_name(std::string_view name) {
+  std::string out = "\"";
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+DbInfo info_from(const PdbHeader& header, std::size_t record_count) {
+  return DbInfo{.flags = header.attributes,
+                .version = header.version,
+                .type = header.type,
+                .creator = header.creator,
+                .modification_number = header.modification_number,
+                .created = header.created,
+                .modified = header.modified,
+                .backed_up = header.backed_up,
+                .record_count = static_cast<std::uint16_t>(record_count),
+                .card = 0,
+                .name = header.name};
+}
+
+std::uint32_t pdb_now() {
+  return pdb_time_from_unix(static_cast<std::int64_t>(std::time(nullptr)));
+}
+
+std::uint32_t next_unique_id(std::uint32_t id) { return id >= kPdbMaxUniqueId ? 1 : id + 1; }
+
+struct ConfResult {
+  std::uint64_t memory_bytes = kDefaultHandheldMemoryBytes;
+  std::string error;  // empty when the file was understood
+};
+
+std::string_view trimmed(std::string_view text) {
+  const auto is_space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// "key = value" lines; '#' starts a comment; keys other than "memory" are
+// ignored so the file can grow. A missing file means the defaults.
+ConfResult read_handheld_conf(const std::filesystem::path& path) {
+  ConfResult result;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return result;
+  std::ifstream in(path);
+  if (!in) {
+    result.error = path.string() + ": cannot open: " + std::strerror(errno);
+    return result;
+  }
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    std::string_view text = line;
+    text = trimmed(text.substr(0, text.find('#')));
+    if (text.empty()) continue;
+    const auto equals = text.find('=');
+    const std::string where = path.string() + ": line " + std::to_string(number) + ": ";
+    if (equals == std::string_view::npos) {
+      result.error = where + "expected \"key = value\"";
+      return result;
+    }
+    const auto key = trimmed(text.substr(0, equals));
+    const auto value = trimmed(text.substr(equals + 1));
+    if (key != "memory") continue;
+    std::uint64_t bytes = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), bytes);
+    if (value.empty() || error != std::errc{} || end != value.data() + value.size()) {
+      result.error = where + "memory value \"" + std::string(value) + "\" is not a number of bytes";
+      return result;
+    }
+    result.memory_bytes = bytes;
+  }
+  return result;
+}
+
+std::uint32_t clamp_to_u32(std::uint64_t value) {
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
+}
+
+}  // namespace
+
+std::string database_file_name(std::string_view database_name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < database_name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(database_name[i]);
+    const bool is_escaped =
+        c < 0x20 || c > 0x7E || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.');
+    if (is_escaped) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + ".pdb";
+}
+
+PdbFolderHandheld::PdbFolderHandheld(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+PdbFolderHandheld::~PdbFolderHandheld() { (void)end_session(); }
+
+SyncStatus PdbFolderHandheld::fail(SyncStatus code, std::string message) {
+  last_error_ = std::move(message);
+  return code;
+}
+
+DbHandle PdbFolderHandheld::free_handle() {
+  // Callers have checked that fewer than 255 handles are in use.
+  while (next_handle_ == 0 || open_.count(next_handle_) != 0) ++next_handle_;
+  return next_handle_++;
+}
+
+SyncStatus PdbFolderHandheld::check_folder() {
+  struct stat st {};
+  if (::stat(folder_.c_str(), &st) != 0)
+    return fail(kHandheldNoFolder, folder_.string() + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode)) return fail(kHandheldNoFolder, folder_.string() + ": not a folder");
+  return kSyncOk;
+}
+
+PdbFolderHandheld::OpenDatabase* PdbFolderHandheld::find_open(DbHandle handle) {
+  const auto it = open_.find(handle);
+  return it == open_.end() ? nullptr : it->second.get();
+}
+
+PdbFolderHandheld::OpenDatabase* PdbFolderHandheld::find_open(std::string_view name) {
+  for (auto& [handle, db] : open_)
+    if (db->db.header.name == name) return db.get();
+  return nullptr;
+}
+
+std::optional<std::filesystem::path> PdbFolderHandheld::database_path(std::string_view name) {
+  last_error_.clear();
+  if (check_folder() != kSyncOk) return std::nullopt;
+  const auto live = live_files(folder_, name, hidden_);
+  if (live.empty()) {
+    (void)fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
+    return std::nullopt;
+  }
+  return live.front().path;
+}
+
+SyncStatus PdbFolderHandheld::SyncRegisterConduit(ConduitHandle& handle) {
+  last_error_.clear();
+  const auto lock_path = folder_ / kHandheldLockName;
+  if (lock_fd_ >= 0) return fail(kHandheldLocked, lock_path.string() + ": already registered");
+  if (auto status = check_folder(); status != kSyncOk) return status;
+  const int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0)
+    return fail(kHandheldIoError, lock_path.string() + ": cannot open: " + std::strerror(errno));
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK)
+      return fail(kHandheldLocked, lock_path.string() + ": another session holds the folder");
+    return fail(kHandheldIoError, lock_path.string() + ": cannot lock: " + std::strerror(error));
+  }
+  lock_fd_ = fd;
+  remove_stale_pdb_temp_files(folder_);
+  handle = kSessionHandle;
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncUnRegisterConduit(ConduitHandle handle) {
+  last_error_.clear();
+  if (lock_fd_ < 0 || handle != kSessionHandle)
+    return fail(kHandheldNotRegistered, folder_.string() + ": conduit handle " +
+                                            std::to_string(handle) + " is not registered");
+  return end_session();
+}
+
+SyncStatus PdbFolderHandheld::end_session() {
+  SyncStatus status = kSyncOk;
+  for (const auto& h : hidden_) {
+    struct stat st {};
+    if (::lstat(h.path.c_str(), &st) != 0 || st.st_dev != h.device || st.st_ino != h.inode)
+      continue;  // already gone or replaced by another file: nothing to delete
+    if (::unlink(h.path.c_str()) != 0)
+      status = fail(kHandheldIoError, h.path.string() + ": cannot delete: " + std::strerror(errno));
+  }
+  hidden_.clear();
+  if (lock_fd_ >= 0) {
+    ::close(lock_fd_);  // releases the flock
+    lock_fd_ = -1;
+  }
+  return status;
+}
+
+SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle,
+                                         std::uint8_t mode) {
+  last_error_.clear();
+  if (card != 0)
+    return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(card));
+  if ((mode & (kOpenRead | kOpenWrite)) == 0)
+    return fail(kHandheldBadMode, folder_.string() + ": open mode " + std::to_string(mode) +
+                                      " asks for neither reading nor writing");
+  if (!is_valid_name(name))
+    return fail(kHandheldBadName, folder_.string() + ": bad database name " + quoted_name(name));
+  if (auto status = check_folder(); status != kSyncOk) return status;
+  if (find_open(name) != nullptr)
+    return fail(kHandheldAlreadyOpen,
+                folder_.string() + ": database " + quoted_name(name) + " is already open");
+  const auto live = live_files(folder_, name, hidden_);
+  if (live.empty())
+    return fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
+  if (open_.size() >= 255)
+    return fail(kHandheldTooManyOpen, folder_.string() + ": too many open databases");
+
+  auto db = std::make_unique<OpenDatabase>();
+  if (auto result = read_pdb_file(live.front().path, db->db); !result)
+    return fail(kHandheldIoError, result.reason);
+  db->file = live.front().path;
+  db->is_writable = (mode & kOpenWrite) != 0;
+  handle = free_handle();
+  open_[handle] = std::move(db);
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncCreateDB(CreateDbRecord& record) {
+  last_error_.clear();
+  const std::string name(record.name.data(), strnlen(record.name.data(), record.name.size()));
+  if (name.size() == record.name.size() || !is_valid_name(name))
+    return fail(kHandheldBadName, folder_.string() + ": bad database name " + quoted_name(name));
+  if (record.card != 0)
+    return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(record.card));
+  if ((record.flags & kPdbAttrResource) != 0)
+    return fail(kHandheldUnsupported,
+                folder_.string() + ": cannot create resource database " + quoted_name(name));
+  if (auto status = check_folder(); status != kSyncOk) return status;
+  if (find_open(name) != nullptr)
+    return fail(kHandheldExists, folder_.string() + ": database " + quoted_name(name) +
+                                     " already exists and is open");
+  if (const auto live = live_files(folder_, name, hidden_); !live.empty())
+    return fail(kHandheldExists,
+                live.front().path.string() + ": database " + quoted_name(name) + " already exists");
+  if (open_.size() >= 255)
+    return fail(kHandheldTooManyOpen, folder_.string() + ": too many open databases");
+
+  auto db = std::make_unique<OpenDatabase>();
+  const std::uint32_t now = pdb_now();
+  db->db.header = PdbHeader{.name = name,
+                            .attributes = static_cast<std::uint16_t>(record.flags),
+                            .version = record.version,
+                            .created = now,
+                            .modified = now,
+                            .backed_up = 0,
+                            .modification_number = 0,
+                            .type = record.type,
+                            .creator = record.creator,
+                            .unique_id_seed = kFirstUniqueId};
+  db->is_created = true;
+  db->is_writable = true;
+  record.handle = free_handle();
+  open_[record.handle] = std::move(db);
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncCloseDB(DbHandle handle) {
+  last_error_.clear();
+  const auto it = open_.find(handle);
+  if (it == open_.end())
+    return fail(kHandheldBadHandle,
+                folder_.string() + ": handle " + std::to_string(handle) + " is not open");
+  // The handle is released whatever happens: on a failed write the file on
+  // disk is still the one that was there before.
+  const std::unique_ptr<OpenDatabase> db = std::move(it->second);
+  open_.erase(it);
+  if (db->is_created) return commit_created(*db);
+  if (!db->is_modified) return kSyncOk;
+  db->db.header.modified = pdb_now();
+  ++db->db.header.modification_number;
+  if (auto result = write_pdb_file(db->file, db->db); !result)
+    return fail(kHandheldIoError, result.reason);
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
+  const std::string& name = db.db.header.name;
+  db.db.header.modified = pdb_now();
+  const std::string own_name = database_file_name(name);
+
+  // A database of this name deleted in this session: the new file takes
+  // its path in one rename, so the old one stays on disk until the new one
+  // is complete.
+  auto replaced = hidden_.end();
+  for (auto it = hidden_.begin(); it != hidden_.end(); ++it) {
+    struct stat st {};
+    if (it->name != name || ::lstat(it->path.c_str(), &st) != 0 || st.st_dev != it->device ||
+        st.st_ino != it->inode)
+      continue;
+    if (replaced == hidden_.end() || it->path.filename() == own_name) replaced = it;
+  }
+  if (replaced != hidden_.end()) {
+    if (auto result = write_pdb_file(replaced->path, db.db); !result)
+      return fail(kHandheldIoError, result.reason);
+    hidden_.erase(replaced);
+    return kSyncOk;
+  }
+
+  // Never replace a file that is there: an invalid file or another
+  // database keeps its name and the new one gets "name~N.pdb".
+  const std::string stem = own_name.substr(0, own_name.size() - 4);
+  for (int suffix = 0; suffix <= kMaxFileNameSuffix; ++suffix) {
+    const std::string file_name =
+        suffix == 0 ? own_name : stem + "~" + std::to_string(suffix) + ".pdb";
+    const auto result = write_pdb_file(folder_ / file_name, db.db, PdbWriteMode::create_new);
+    if (result) return kSyncOk;
+    if (result.status != PdbStatus::file_exists) return fail(kHandheldIoError, result.reason);
+  }
+  return fail(kHandheldIoError, (folder_ / own_name).string() +
+                                    ": no free file name for database " + quoted_name(name));
+}
+
+SyncStatus PdbFolderHandheld::SyncDeleteDB(std::string_view name, std::uint8_t card) {
+  last_error_.clear();
+  if (card != 0)
+    return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(card));
+  if (!is_valid_name(name))
+    return fail(kHandheldBadName, folder_.string() + ": bad database name " + quoted_name(name));
+  if (auto status = check_folder(); status != kSyncOk) return status;
+  if (find_open(name) != nullptr)
+    return fail(kHandheldAlreadyOpen, folder_.string() + ": database " + quoted_name(name) +
+                                          " is open and cannot be deleted");
+  const auto live = live_files(folder_, name, hidden_);
+  if (live.empty())
+    return fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
+  // Copies carrying the same name all go, or the next lookup would find one.
+  for (const auto& db : live)
+    hidden_.push_back(HiddenFile{
+        .path = db.path, .device = db.device, .inode = db.inode, .name = db.header.name});
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncWriteRec(RecordDescriptor& record) {
+  last_error_.clear();
+  OpenDatabase* open = find_open(record.handle);
+  if (open == nullptr)
+    return fail(kHandheldBadHandle,
+                folder_.string() + ": handle " + std::to_string(record.handle) + " is not open");
+  const std::string where = folder_.string() + ": database " + quoted_name(open->db.header.name);
+  if (!open->is_writable) return fail(kHandheldBadMode, where + " is open read-only");
+  if (record.size > kPdbMaxRecordBytes)
+    return fail(kHandheldBadRecord, where + ": record of " + std::to_string(record.size) +
+                                        " bytes is larger than " +
+                                        std::to_string(kPdbMaxRecordBytes));
+  if (record.size > 0 && record.data == nullptr)
+    return fail(kHandheldBadRecord, where + ": record has a size but no data");
+  if (record.category > 0x0F)
+    return fail(kHandheldBadRecord,
+                where + ": category " + std::to_string(record.category) + " is not 0 to 15");
+  if (record.record_id > kPdbMaxUniqueId)
+    return fail(kHandheldBadRecord,
+                where + ": record ID " + std::to_string(record.record_id) + " exceeds 24 bits");
+  if (open->db.record_count() >= kPdbMaxRecords)
+    return fail(kHandheldFull,
+                where + " already holds " + std::to_string(kPdbMaxRecords) + " records");
+
+  auto& header = open->db.header;
+  if (!open->has_used_ids) {
+    for (std::size_t i = 0; i < open->db.record_count(); ++i)
+      open->used_ids.insert(open->db.record(i).unique_id);
+    open->has_used_ids = true;
+  }
+  std::uint32_t id = record.record_id;
+  if (id != 0 && open->used_ids.count(id) != 0)
+    return fail(kHandheldBadRecord, where + ": record ID " + std::to_string(id) + " is in use");
+  if (id == 0) {
+    // Fewer than 2^16 records can never use up 2^24 IDs, so this ends.
+    id = header.unique_id_seed == 0 || header.unique_id_seed > kPdbMaxUniqueId
+             ? kFirstUniqueId
+             : header.unique_id_seed;
+    while (open->used_ids.count(id) != 0) id = next_unique_id(id);
+  }
+  const bool appended = open->db.append_record(
+      PdbRecordView{.data = std::span<const std::uint8_t>(record.data, record.size),
+                    .attributes = static_cast<std::uint8_t>(record.attributes & 0xF0),
+                    .category = static_cast<std::uint8_t>(record.category),
+                    .unique_id = id});
+  if (!appended) return fail(kHandheldFull, where + " would not fit a 4 GB file");
+  open->used_ids.insert(id);
+  if (id >= header.unique_id_seed) header.unique_id_seed = next_unique_id(id);
+  open->is_modified = true;
+  record.record_id = id;
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncReadRecordByIndex(RecordDescriptor& record) {
+  last_error_.clear();
+  const OpenDatabase* open = find_open(record.handle);
+  if (open == nullptr)
+    return fail(kHandheldBadHandle,
+                folder_.string() + ": handle " + std::to_string(record.handle) + " is not open");
+  if (record.index >= open->db.record_count())
+    return fail(kHandheldNoRecord, folder_.string() + ": database " +
+                                       quoted_name(open->db.header.name) + " has no record " +
+                                       std::to_string(record.index));
+  const auto stored = open->db.record(record.index);
+  const std::size_t n = std::min<std::size_t>(stored.data.size(), record.buffer_size);
+  if (n > 0 && record.data != nullptr) std::memcpy(record.data, stored.data.data(), n);
+  record.size = static_cast<std::uint32_t>(stored.data.size());
+  record.attributes = stored.attributes;
+  record.category = stored.category;
+  record.record_id = stored.unique_id;
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncFindDbByName(const FindDbRequest& request, DbInfo& found) {
+  last_error_.clear();
+  if (auto status = check_folder(); status != kSyncOk) return status;
+  if (const OpenDatabase* open = find_open(request.name); open != nullptr) {
+    found = info_from(open->db.header, open->db.record_count());
+    return kSyncOk;
+  }
+  const auto live = live_files(folder_, request.name, hidden_);
+  if (live.empty())
+    return fail(kHandheldNotFound,
+                folder_.string() + ": no database named " + quoted_name(request.name));
+  found = info_from(live.front().header, live.front().record_count);
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncReadSingleCardInfo(CardInfo& info) {
+  last_error_.clear();
+  if (info.card != 0)
+    return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(info.card));
+  if (auto status = check_folder(); status != kSyncOk) return status;
+  const auto conf = read_handheld_conf(folder_ / kHandheldConfName);
+  if (!conf.error.empty()) return fail(kHandheldBadConf, conf.error);
+  std::uint64_t used_bytes = 0;
+  for_each_pdb_file(folder_, [&](const std::filesystem::path&, const struct stat& st) {
+    used_bytes += static_cast<std::uint64_t>(st.st_size);
+  });
+  info.rom_bytes = 0;
+  info.ram_bytes = clamp_to_u32(conf.memory_bytes);
+  info.free_bytes =
+      clamp_to_u32(conf.memory_bytes > used_bytes ? conf.memory_bytes - used_bytes : 0);
+  info.card_name = "PDB folder";
+  info.manufacturer = "Vellora";
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncGetDBRecordCount(DbHandle handle, std::uint16_t& count) {
+  last_error_.clear();
+  const OpenDatabase* open = find_open(handle);
+  if (open == nullptr)
+    return fail(kHandheldBadHandle,
+                folder_.string() + ": handle " + std::to_string(handle) + " is not open");
+  count = static_cast<std::uint16_t>(open->db.record_count());
+  return kSyncOk;
+}
+
+SyncStatus PdbFolderHandheld::SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) {
+  last_error_.clear();
+  const OpenDatabase* open = find_open(handle);
+  if (open == nullptr)
+    return fail(kHandheldBadHandle,
+                folder_.string() + ": handle " + std::to_string(handle) + " is not open");
+  info = info_from(open->db.header, open->db.record_count());
+  return kSyncOk;
+}
+
+}  // namespace vellora::posix
