@@ -140,7 +140,7 @@ std::uint16_t line_height_of(const std::vector<RunEntry>& runs, std::size_t from
   return static_cast<std::uint16_t>(line_height_px(large));
 }
 
-std::uint8_t indent_px(std::int32_t alignment, int natural_px) {
+std::uint8_t indent_px(std::uint16_t alignment, int natural_px) {
   if (alignment == kAlignRight) return static_cast<std::uint8_t>(kDisplayWidthPx - natural_px);
   if (alignment == kAlignCentred) return static_cast<std::uint8_t>((kDisplayWidthPx - natural_px) / 2);
   return 0;
@@ -180,9 +180,13 @@ std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
     return 1;
   }
 
+  // The record keeps the alignment code in 16 bits; laying out by that same
+  // value keeps a stray high bit from giving a record whose runs contradict
+  // its alignment.
+  const auto alignment = static_cast<std::uint16_t>(paragraph.alignment);
   layout.measure(paragraph);
   layout.break_lines(paragraph);
-  const bool justified = paragraph.alignment == kAlignJustified;
+  const bool justified = alignment == kAlignJustified;
   layout.runs.clear();
   layout.first_run.clear();
   for (const LineSpan& line : layout.lines) {
@@ -209,14 +213,13 @@ std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
                                         static_cast<std::uint8_t>(run_count),
                                         static_cast<std::uint8_t>(width_px),
                                         static_cast<std::uint8_t>(height),
-                                        indent_px(paragraph.alignment, line.width_px)});
+                                        indent_px(alignment, line.width_px)});
     cursor += kLineEntryBytes;
     for (std::size_t r = from; r < to; ++r, cursor += kRunEntryBytes)
       encode_run_entry(cursor, layout.runs[r]);
   }
   encode_text_head(out.data() + at, static_cast<std::uint16_t>(record_height),
-                   static_cast<std::uint16_t>(paragraph.alignment),
-                   static_cast<std::uint16_t>(layout.lines.size()), static_cast<std::uint16_t>(n));
+                   alignment, static_cast<std::uint16_t>(layout.lines.size()), static_cast<std::uint16_t>(n));
   return static_cast<std::uint32_t>(layout.lines.size());
 }
 
@@ -231,7 +234,9 @@ StagingResult pack_document(const fs::path& folder, PackedDocument& out) {
   out = PackedDocument{};
   StagingReader reader;
   if (auto opened = reader.open(folder); !opened) return opened;
-  std::memcpy(out.name.data(), reader.name_record().data(), kMaxHandheldNameChars);
+  // The database is named by the record's text up to its first zero.
+  const auto& record = reader.name_record();
+  std::copy_n(record.begin(), strnlen(record.data(), kMaxHandheldNameChars), out.name.begin());
   out.was_cut = reader.was_cut();
   out.paragraphs = reader.paragraph_count();
   out.offsets.reserve(out.paragraphs + 1);

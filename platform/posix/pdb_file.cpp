@@ -360,7 +360,7 @@ PdbRecordView PdbDatabase::record(std::size_t index) const {
   const Entry& entry = entries_[index];
   const auto attribute_byte = static_cast<std::uint8_t>(entry.attribute_id >> 24);
   return PdbRecordView{
-      .data = std::span<const std::uint8_t>(data_).subspan(begin, entry.end - begin),
+      .data = data_.view().subspan(begin, entry.end - begin),
       .attributes = static_cast<std::uint8_t>(attribute_byte & 0xF0),
       .category = static_cast<std::uint8_t>(attribute_byte & 0x0F),
       .unique_id = entry.attribute_id & kPdbMaxUniqueId,
@@ -383,7 +383,7 @@ bool PdbDatabase::append_record(const PdbRecordView& record) {
     own.data = copy;
     return append_record(own);
   }
-  data_.insert(data_.end(), record.data.begin(), record.data.end());
+  data_.append(record.data);
   const auto attribute_byte =
       static_cast<std::uint32_t>((record.attributes & 0xF0) | (record.category & 0x0F));
   entries_.push_back(

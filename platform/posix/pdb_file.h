@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/byte_buffer.h"
 #include "platform/sync_manager.h"
 
 namespace vellora::posix {
@@ -100,7 +101,7 @@ class PdbDatabase {
     bool operator==(const Entry&) const = default;
   };
   std::vector<Entry> entries_;
-  std::vector<std::uint8_t> data_;
+  ByteBuffer data_;
 };
 
 enum class PdbStatus {

@@ -127,6 +127,14 @@ TEST(Justify, TrailingSpacesAndSingleRuns) {
   EXPECT_EQ(lay_out(paragraph("abc", kAlignJustified)).lines[0].entry.width, 14);
 }
 
+TEST(Justify, LayoutFollowsTheStoredSixteenBitAlignment) {
+  // Only the low 16 bits reach the record, so they alone decide the layout.
+  const auto r = lay_out(paragraph("ab cd ef", 0x10000 | kAlignJustified));
+  EXPECT_EQ(r.alignment, kAlignJustified);
+  EXPECT_EQ(r.lines[0].runs.size(), 5u);
+  EXPECT_EQ(lay_out(paragraph("ab cd ef", 0x20000)).lines[0].runs.size(), 1u);
+}
+
 class BuildDocument : public ::testing::Test {
  protected:
   BuildResult build(const std::vector<StagedParagraph>& paragraphs, std::uint8_t background = 0) {

@@ -1,0 +1,36 @@
+# Front door: every target installs what it needs on Debian, then builds.
+MAKEFLAGS += --no-print-directory
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+DEMO := build/demo
+
+.PHONY: all build test demo bench fuzz clean
+
+all: build
+
+build:
+	@scripts/install-deps build
+	@cmake --preset dev >/dev/null
+	@cmake --build build -j $(JOBS)
+
+test: build
+	@ctest --test-dir build --output-on-failure -j $(JOBS)
+
+demo: build
+	@scripts/demo build/tools/vellora $(DEMO)
+
+bench:
+	@scripts/install-deps bench
+	@cmake --preset release >/dev/null
+	@cmake --build build-release -j $(JOBS) --target vellora_bench
+	@build-release/bench/vellora_bench
+
+# Runs every fuzz target for FUZZ_SECONDS each on a copy of its corpus.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/install-deps fuzz
+	@cmake --preset fuzz >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@scripts/fuzz build-fuzz/fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build build-release build-fuzz

@@ -1,0 +1,54 @@
+// Shared pieces of the fuzz targets: a scratch folder per process and a
+// check that a packed document keeps every layout rule.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "docmodel/builder.h"
+#include "docmodel/records.h"
+
+namespace vellora::fuzz {
+
+// Never destroyed, so the exit handler that removes it can still use it.
+inline const std::filesystem::path& scratch_folder() {
+  static const auto* folder = [] {
+    auto* path = new std::filesystem::path(std::filesystem::temp_directory_path() /
+                                           ("vellora-fuzz-" + std::to_string(::getpid())));
+    std::filesystem::create_directories(*path);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(scratch_folder(), ignored);
+    });
+    return path;
+  }();
+  return *folder;
+}
+
+inline void write_bytes(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) std::abort();
+  if (size > 0) std::fwrite(data, 1, size, file);
+  std::fclose(file);
+}
+
+// Aborts, so the fuzzer reports the input, when a packed document breaks a
+// layout rule.
+inline void check_packed(const PackedDocument& document) {
+  std::vector<std::vector<std::uint8_t>> records;
+  for (std::size_t i = 0; i < document.record_count(); ++i) {
+    const auto record = document.record(i);
+    records.emplace_back(record.begin(), record.end());
+  }
+  const auto problems = check_document(records);
+  if (problems.empty()) return;
+  for (const auto& problem : problems) std::fprintf(stderr, "layout: %s\n", problem.c_str());
+  std::abort();
+}
+
+}  // namespace vellora::fuzz

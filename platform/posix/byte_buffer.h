@@ -1,0 +1,72 @@
+// A growable byte buffer in its own memory mapping. It grows by remapping
+// its pages instead of copying them into a new block, so a database being
+// written never needs its old and new storage at once: peak memory stays at
+// its size, not twice it, whatever state the allocator is in.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include <sys/mman.h>
+#include <span>
+
+namespace vellora::posix {
+
+class ByteBuffer {
+ public:
+  ByteBuffer() = default;
+  ByteBuffer(const ByteBuffer& other) { append(other.view()); }
+  ByteBuffer(ByteBuffer&& other) noexcept { swap(other); }
+  ByteBuffer& operator=(ByteBuffer other) noexcept {
+    swap(other);
+    return *this;
+  }
+  ~ByteBuffer() {
+    if (bytes_ != nullptr) ::munmap(bytes_, capacity_);
+  }
+
+  const std::uint8_t* data() const { return bytes_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::span<const std::uint8_t> view() const { return {bytes_, size_}; }
+  operator std::span<const std::uint8_t>() const { return view(); }
+
+  void reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    capacity = (capacity + kPageBytes - 1) / kPageBytes * kPageBytes;
+    void* grown = bytes_ == nullptr
+                      ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                      : ::mremap(bytes_, capacity_, capacity, MREMAP_MAYMOVE);
+    if (grown == MAP_FAILED) throw std::bad_alloc();
+    bytes_ = static_cast<std::uint8_t*>(grown);
+    capacity_ = capacity;
+  }
+
+  void append(std::span<const std::uint8_t> more) {
+    if (more.empty()) return;
+    if (size_ + more.size() > capacity_)
+      reserve(std::max(size_ + more.size(), capacity_ + capacity_ / 2));
+    std::memcpy(bytes_ + size_, more.data(), more.size());
+    size_ += more.size();
+  }
+
+  friend bool operator==(const ByteBuffer& a, const ByteBuffer& b) {
+    return a.size_ == b.size_ && (a.size_ == 0 || std::memcmp(a.bytes_, b.bytes_, a.size_) == 0);
+  }
+
+ private:
+  static constexpr std::size_t kPageBytes = 4096;
+  void swap(ByteBuffer& other) noexcept {
+    std::swap(bytes_, other.bytes_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+  std::uint8_t* bytes_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace vellora::posix

@@ -1,0 +1,138 @@
+// `vellora stage` and `vellora convert`: one document through the importer
+// and, for convert, the builder, without a sync session.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include "docmodel/builder.h"
+#include "importers/importer_table.h"
+#include "platform/posix/pdb_folder_handheld.h"
+#include "tools/commands.h"
+
+namespace vellora::cli {
+
+namespace fs = std::filesystem;
+
+int fail(const std::string& what, const std::string& reason) {
+  std::fprintf(stderr, "vellora: %s: %s\n", what.c_str(), reason.c_str());
+  return 1;
+}
+
+namespace {
+
+// A private folder removed with everything in it when done.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const fs::path& parent) {
+    std::string pattern = (parent / ".vellora-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    else error_ = errno;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  explicit operator bool() const { return !path_.empty(); }
+  const fs::path& path() const { return path_; }
+  std::string error() const { return std::generic_category().message(error_); }
+
+ private:
+  fs::path path_;
+  int error_ = 0;
+};
+
+// The importer for a file, chosen by its extension in any case.
+const DocumentType* importer_for(const fs::path& file, std::string& why_not) {
+  const std::string extension = to_lower_ascii(file.extension().string());
+  const DocumentType* type = find_document_type(extension);
+  if (type == nullptr) {
+    why_not = "not a document type the handheld takes (.txt, .htm, .html, .doc, .rtf)";
+    return nullptr;
+  }
+  if (type->import == nullptr) {
+    why_not = extension + " files are not supported yet; only .txt files convert for now";
+    return nullptr;
+  }
+  return type;
+}
+
+// What a sync would name the document: the lower-cased file name, with
+// ".html" written as ".htm" as the send folder renames it.
+std::string document_file_name(const fs::path& file) {
+  std::string name = to_lower_ascii(file.filename().string());
+  if (name.size() > 5 && name.ends_with(".html")) name.pop_back();
+  return name;
+}
+
+bool is_readable_file(const fs::path& file, std::string& why_not) {
+  std::error_code error;
+  const auto status = fs::status(file, error);
+  if (error || !fs::exists(status)) {
+    why_not = "no such file";
+    return false;
+  }
+  if (fs::is_directory(status)) {
+    why_not = "is a folder, not a file";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int stage_command(const fs::path& file, const fs::path& folder) {
+  std::string why_not;
+  if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
+  const DocumentType* type = importer_for(file, why_not);
+  if (type == nullptr) return fail(file.string(), why_not);
+  if (!fs::is_directory(folder)) return fail(folder.string(), "no such folder");
+  const ImportResult imported = type->import(file, folder, document_file_name(file));
+  if (!imported) return fail(file.string(), imported.reason);
+  std::printf("%s: %zu paragraphs staged in %s\n", file.string().c_str(), imported.paragraphs,
+              folder.string().c_str());
+  return 0;
+}
+
+int convert_command(const fs::path& file, const fs::path& output) {
+  std::string why_not;
+  if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
+  const DocumentType* type = importer_for(file, why_not);
+  if (type == nullptr) return fail(file.string(), why_not);
+  fs::path output_folder = output.parent_path();
+  if (output_folder.empty()) output_folder = ".";
+  if (!fs::is_directory(output_folder)) return fail(output.string(), "its folder does not exist");
+  if (fs::is_directory(output)) return fail(output.string(), "is a folder; name the database file to write");
+
+  ScratchFolder staging(fs::temp_directory_path());
+  if (!staging) return fail(fs::temp_directory_path().string(), "cannot make a staging folder: " + staging.error());
+  const ImportResult imported = type->import(file, staging.path(), document_file_name(file));
+  if (!imported) return fail(file.string(), imported.reason);
+
+  // The database is built by the same handheld code a sync uses, in a
+  // private folder beside the output so the final rename stays on one
+  // file system.
+  ScratchFolder store(output_folder);
+  if (!store) return fail(output_folder.string(), "cannot make a working folder: " + store.error());
+  BuildResult built;
+  {
+    posix::PdbFolderHandheld handheld(store.path());
+    built = build_document(staging.path(), handheld);
+    if (!built) return fail(file.string(), handheld.last_error().empty() ? built.reason : handheld.last_error());
+    const auto written = handheld.database_path(built.database_name);
+    if (!written) return fail(file.string(), "the database was not written");
+    std::error_code error;
+    fs::rename(*written, output, error);
+    if (error) return fail(output.string(), error.message());
+  }
+  std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s\n", file.string().c_str(),
+              output.string().c_str(), built.database_name.c_str(), built.paragraphs, built.records,
+              built.was_cut ? " (cut at 32,765 paragraphs)" : "");
+  return 0;
+}
+
+}  // namespace vellora::cli

@@ -1,0 +1,255 @@
+// `vellora dump`: a database file shown record by record, for people or,
+// with --json, for programs. Document databases are decoded and checked
+// against the layout rules; any other database is shown as bytes.
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <variant>
+
+#include "docmodel/palette.h"
+#include "docmodel/records.h"
+#include "docmodel/staging.h"
+#include "platform/posix/pdb_file.h"
+#include "tools/commands.h"
+
+namespace vellora::cli {
+
+namespace {
+
+using posix::PdbDatabase;
+
+const char* alignment_name(std::uint16_t code) {
+  switch (code) {
+    case kAlignLeft: return "left";
+    case kAlignRight: return "right";
+    case kAlignJustified: return "justified";
+    case kAlignCentred: return "centred";
+    default: return "other";
+  }
+}
+
+std::string date_text(std::uint32_t pdb_seconds) {
+  if (pdb_seconds == 0) return "never";
+  const std::time_t t = static_cast<std::time_t>(posix::unix_time_from_pdb(pdb_seconds));
+  std::tm utc{};
+  gmtime_r(&t, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+  return text;
+}
+
+std::string colour_text(std::uint8_t index) {
+  if (index == kNoHighlight) return "250 (none)";
+  const Rgb rgb = palette_colour(index);
+  char text[32];
+  std::snprintf(text, sizeof text, "%u #%02X%02X%02X", index, rgb.red, rgb.green, rgb.blue);
+  return text;
+}
+
+// Handheld text is single-byte Latin; show it as UTF-8 with control bytes
+// escaped.
+std::string printable(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  for (std::uint8_t b : bytes) {
+    if (b < 0x20 || b == 0x7F || (b >= 0x80 && b < 0xA0)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", b);
+      text += escape;
+    } else if (b < 0x80) {
+      text += static_cast<char>(b);
+    } else {
+      text += static_cast<char>(0xC0 | (b >> 6));
+      text += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return text;
+}
+
+std::string json_string(std::span<const std::uint8_t> bytes) {
+  std::string text = "\"";
+  for (std::uint8_t b : bytes) {
+    if (b == '"' || b == '\\') {
+      text += '\\';
+      text += static_cast<char>(b);
+    } else if (b >= 0x20 && b < 0x7F) {
+      text += static_cast<char>(b);
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", b);
+      text += escape;
+    }
+  }
+  return text + "\"";
+}
+
+std::string json_string(std::string_view text) {
+  return json_string({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+std::string hex(std::span<const std::uint8_t> bytes, std::size_t limit) {
+  std::string text;
+  char cell[4];
+  for (std::size_t i = 0; i < bytes.size() && i < limit; ++i) {
+    std::snprintf(cell, sizeof cell, i == 0 ? "%02X" : " %02X", bytes[i]);
+    text += cell;
+  }
+  if (bytes.size() > limit) text += " ...";
+  return text;
+}
+
+bool is_document(const PdbDatabase& db) {
+  return db.header.type == kDocumentType && db.header.creator == kDocumentCreator;
+}
+
+std::vector<std::string> document_problems(const PdbDatabase& db) {
+  std::vector<std::vector<std::uint8_t>> records;
+  for (std::size_t i = 0; i < db.record_count(); ++i) {
+    const auto data = db.record(i).data;
+    records.emplace_back(data.begin(), data.end());
+  }
+  return check_document(records);
+}
+
+// ---------------------------------------------------------------- people
+
+void print_text_record(const TextRecord& text) {
+  std::printf("  text, %s, height %u, %zu line%s, %zu characters\n", alignment_name(text.alignment),
+              text.height, text.lines.size(), text.lines.size() == 1 ? "" : "s", text.text.size());
+  std::size_t pos = 0;
+  for (std::size_t l = 0; l < text.lines.size(); ++l) {
+    const LineEntry& line = text.lines[l].entry;
+    const std::size_t end = std::min(text.text.size(), pos + line.chars);
+    std::printf("    line %zu: %u chars, width %u, height %u, indent %u: \"%s\"\n", l + 1, line.chars,
+                line.width, line.height, line.indent,
+                printable({text.text.data() + pos, end - pos}).c_str());
+    for (const RunEntry& run : text.lines[l].runs)
+      std::printf("      %s run: %u chars, width %u, height %u, font %u, colour %s, highlight %s\n",
+                  run.kind == kSpaceRun ? "space" : "text", run.chars, run.width, run.height, run.font,
+                  colour_text(run.colour).c_str(), colour_text(run.highlight).c_str());
+    pos = end;
+  }
+}
+
+void print_human(const std::string& file, const PdbDatabase& db) {
+  const auto& h = db.header;
+  std::printf("%s: \"%s\"\n", file.c_str(), printable({reinterpret_cast<const std::uint8_t*>(h.name.data()), h.name.size()}).c_str());
+  std::printf("  type %s, creator %s, version %u, attributes 0x%04X, %zu records\n",
+              four_cc_text(h.type).c_str(), four_cc_text(h.creator).c_str(), h.version, h.attributes,
+              db.record_count());
+  std::printf("  created %s, modified %s, backed up %s\n", date_text(h.created).c_str(),
+              date_text(h.modified).c_str(), date_text(h.backed_up).c_str());
+  const bool document = is_document(db);
+  for (std::size_t i = 0; i < db.record_count(); ++i) {
+    const auto record = db.record(i);
+    std::printf("record %zu: %zu bytes, id %u, category %u, attributes 0x%02X\n", i, record.data.size(),
+                record.unique_id, record.category, record.attributes);
+    if (!document) {
+      std::printf("  %s\n", hex(record.data, 48).c_str());
+      continue;
+    }
+    if (i == 0) {
+      HeaderRecord header;
+      if (auto r = decode_header(record.data, header); !r) std::printf("  undecodable: %s\n", r.reason.c_str());
+      else std::printf("  header, tag %u, lineTotal %u, background %s\n", header.tag, header.line_total, colour_text(header.background).c_str());
+      continue;
+    }
+    ParagraphRecord paragraph;
+    if (auto r = decode_paragraph(record.data, paragraph); !r) {
+      std::printf("  undecodable: %s\n", r.reason.c_str());
+    } else if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
+      print_text_record(*text);
+    } else if (const auto* rule = std::get_if<RuleRecord>(&paragraph)) {
+      std::printf("  rule, height %u, thickness %u, colour %s, highlight %s\n", rule->height,
+                  rule->thickness, colour_text(rule->colour).c_str(), colour_text(rule->highlight).c_str());
+    } else {
+      std::printf("  empty line, height %u\n", std::get<EmptyLineRecord>(paragraph).height);
+    }
+  }
+  if (document) {
+    const auto problems = document_problems(db);
+    if (problems.empty()) std::printf("layout check: ok\n");
+    for (const auto& problem : problems) std::printf("layout check: %s\n", problem.c_str());
+  }
+}
+
+// ---------------------------------------------------------------- programs
+
+std::string json_text_record(const TextRecord& text) {
+  std::string out = "\"kind\":\"text\",\"alignment\":" + std::to_string(text.alignment) +
+                    ",\"height\":" + std::to_string(text.height) + ",\"text\":" + json_string(text.text) +
+                    ",\"lines\":[";
+  for (std::size_t l = 0; l < text.lines.size(); ++l) {
+    const LineEntry& e = text.lines[l].entry;
+    out += (l ? "," : "") + std::string("{\"chars\":") + std::to_string(e.chars) +
+           ",\"width\":" + std::to_string(e.width) + ",\"height\":" + std::to_string(e.height) +
+           ",\"indent\":" + std::to_string(e.indent) + ",\"runs\":[";
+    for (std::size_t r = 0; r < text.lines[l].runs.size(); ++r) {
+      const RunEntry& run = text.lines[l].runs[r];
+      out += (r ? "," : "") + std::string("{\"kind\":") + std::to_string(run.kind) +
+             ",\"chars\":" + std::to_string(run.chars) + ",\"width\":" + std::to_string(run.width) +
+             ",\"height\":" + std::to_string(run.height) + ",\"font\":" + std::to_string(run.font) +
+             ",\"colour\":" + std::to_string(run.colour) + ",\"highlight\":" + std::to_string(run.highlight) + "}";
+    }
+    out += "]}";
+  }
+  return out + "]";
+}
+
+void print_json(const std::string& file, const PdbDatabase& db) {
+  const auto& h = db.header;
+  std::string out = "{\"file\":" + json_string(file) + ",\"name\":" + json_string(h.name) +
+                    ",\"type\":" + json_string(four_cc_text(h.type)) + ",\"creator\":" +
+                    json_string(four_cc_text(h.creator)) + ",\"version\":" + std::to_string(h.version) +
+                    ",\"attributes\":" + std::to_string(h.attributes) + ",\"created\":" +
+                    std::to_string(h.created) + ",\"modified\":" + std::to_string(h.modified) +
+                    ",\"records\":[";
+  const bool document = is_document(db);
+  for (std::size_t i = 0; i < db.record_count(); ++i) {
+    const auto record = db.record(i);
+    out += (i ? ",\n" : "\n") + std::string("{\"index\":") + std::to_string(i) + ",\"size\":" +
+           std::to_string(record.data.size()) + ",\"id\":" + std::to_string(record.unique_id) +
+           ",\"category\":" + std::to_string(record.category) + ",\"attributes\":" +
+           std::to_string(record.attributes) + ",";
+    HeaderRecord header;
+    ParagraphRecord paragraph;
+    if (!document) {
+      out += "\"kind\":\"data\",\"hex\":" + json_string(hex(record.data, record.data.size()));
+    } else if (i == 0 && decode_header(record.data, header)) {
+      out += "\"kind\":\"header\",\"tag\":" + std::to_string(header.tag) + ",\"line_total\":" +
+             std::to_string(header.line_total) + ",\"background\":" + std::to_string(header.background);
+    } else if (i == 0 || !decode_paragraph(record.data, paragraph)) {
+      out += "\"kind\":\"undecodable\",\"hex\":" + json_string(hex(record.data, record.data.size()));
+    } else if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
+      out += json_text_record(*text);
+    } else if (const auto* rule = std::get_if<RuleRecord>(&paragraph)) {
+      out += "\"kind\":\"rule\",\"height\":" + std::to_string(rule->height) + ",\"thickness\":" +
+             std::to_string(rule->thickness) + ",\"colour\":" + std::to_string(rule->colour) +
+             ",\"highlight\":" + std::to_string(rule->highlight);
+    } else {
+      out += "\"kind\":\"empty_line\",\"height\":" + std::to_string(std::get<EmptyLineRecord>(paragraph).height);
+    }
+    out += "}";
+  }
+  out += "\n],\"problems\":[";
+  if (document) {
+    const auto problems = document_problems(db);
+    for (std::size_t i = 0; i < problems.size(); ++i) out += (i ? "," : "") + json_string(problems[i]);
+  }
+  out += "]}\n";
+  std::fputs(out.c_str(), stdout);
+}
+
+}  // namespace
+
+int dump_command(const std::filesystem::path& file, bool as_json) {
+  PdbDatabase db;
+  const auto read = posix::read_pdb_file(file, db);
+  if (!read) return fail(file.string(), read.reason.rfind(file.string(), 0) == 0
+                                            ? read.reason.substr(file.string().size() + 2)
+                                            : read.reason);
+  if (as_json) print_json(file.string(), db);
+  else print_human(file.string(), db);
+  return 0;
+}
+
+}  // namespace vellora::cli
