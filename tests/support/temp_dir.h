@@ -1,13 +1,17 @@
-// A fresh folder under the system's temporary directory, removed with its
-// contents when the object goes out of scope.
+// A fresh folder under the system's temporary directory for one test,
+// removed with its contents afterwards, plus small file functions.
 #pragma once
 
+#include <stdlib.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
+#include <span>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace vellora::testing {
@@ -15,14 +19,12 @@ namespace vellora::testing {
 class TempDir {
  public:
   TempDir() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("vellora-test-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(path_);
+    std::string pattern = (std::filesystem::temp_directory_path() / "vellora-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -34,18 +36,27 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-inline void write_file(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
+inline void write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+inline void write_file(const std::filesystem::path& path, const std::string& bytes) {
+  write_file(path, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 inline std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Names of the entries of a folder, sorted.
+inline std::vector<std::string> file_names(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace vellora::testing

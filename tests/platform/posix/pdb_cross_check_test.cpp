@@ -11,7 +11,7 @@
 
 #include "platform/posix/pdb_file.h"
 #include "platform/posix/pdb_folder_handheld.h"
-#include "tests/platform/posix/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace vellora::posix {
 namespace {
@@ -40,7 +40,7 @@ std::string hex(const std::string& bytes) {
 TEST(PdbCrossCheck, IndependentReaderSeesWhatWasWritten) {
   if (std::system("perl -MPalm::PDB -MPalm::Raw -e1 >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "Palm::PDB perl module not installed (Debian package libpalm-pdb-perl)";
-  ::vellora::testing::TempFolder folder;
+  ::vellora::testing::TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   CreateDbRecord create{.handle = 0,
                         .creator = make_four_cc("VLRA"),

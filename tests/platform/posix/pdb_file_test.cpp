@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/posix/temp_folder.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/bytes.h"
 
 namespace vellora::posix {
@@ -19,7 +19,7 @@ namespace {
 
 using ::vellora::testing::BytesEqual;
 using ::vellora::testing::hex_bytes;
-using ::vellora::testing::TempFolder;
+using ::vellora::testing::TempDir;
 
 std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -221,14 +221,14 @@ TEST(PdbFile, ConvertsBetweenUnixAndHandheldTime) {
 }
 
 TEST(PdbFile, ReadErrorsNameTheFile) {
-  TempFolder folder;
+  TempDir folder;
   PdbDatabase db;
   auto result = read_pdb_file(folder / "missing.pdb", db);
   EXPECT_EQ(result.status, PdbStatus::cannot_read);
   EXPECT_EQ(result.reason,
             (folder / "missing.pdb").string() + ": cannot open: No such file or directory");
 
-  ::vellora::testing::write_bytes(folder / "short.pdb", bytes_of("tiny"));
+  ::vellora::testing::write_file(folder / "short.pdb", bytes_of("tiny"));
   result = read_pdb_file(folder / "short.pdb", db);
   EXPECT_EQ(result.reason, (folder / "short.pdb").string() + ": header is 4 bytes, needs 78");
   PdbHeader header;
@@ -237,7 +237,7 @@ TEST(PdbFile, ReadErrorsNameTheFile) {
 }
 
 TEST(PdbFile, WriterReplacesOrRefusesAndLeavesNoTemporaryFile) {
-  TempFolder folder;
+  TempDir folder;
   const auto path = folder / "db.pdb";
   const auto first = sample_database();
   ASSERT_TRUE(write_pdb_file(path, first, PdbWriteMode::create_new));
@@ -264,11 +264,11 @@ TEST(PdbFile, WriterReplacesOrRefusesAndLeavesNoTemporaryFile) {
 }
 
 TEST(PdbFile, StaleTemporaryFilesGoButLiveOnesStay) {
-  TempFolder folder;
+  TempDir folder;
   const std::string stale = std::string(kPdbTempPrefix) + "stale1";
   const std::string live = std::string(kPdbTempPrefix) + "live01";
-  ::vellora::testing::write_bytes(folder / stale, bytes_of("x"));
-  ::vellora::testing::write_bytes(folder / live, bytes_of("y"));
+  ::vellora::testing::write_file(folder / stale, bytes_of("x"));
+  ::vellora::testing::write_file(folder / live, bytes_of("y"));
   const int fd = ::open((folder / live).c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);

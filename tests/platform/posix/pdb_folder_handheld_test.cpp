@@ -14,15 +14,15 @@
 #include <vector>
 
 #include "platform/posix/pdb_file.h"
-#include "tests/platform/posix/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace vellora::posix {
 namespace {
 
 using ::vellora::testing::file_names;
-using ::vellora::testing::read_bytes;
-using ::vellora::testing::TempFolder;
-using ::vellora::testing::write_bytes;
+using ::vellora::testing::read_file;
+using ::vellora::testing::TempDir;
+using ::vellora::testing::write_file;
 
 struct Rec {
   std::string data;
@@ -110,7 +110,7 @@ ino_t inode_of(const std::filesystem::path& path) {
 }
 
 TEST(PdbFolderHandheld, WrittenDatabaseReadsBackIdentically) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   auto a = create_record("Vellora file DB", 2);
   auto b = create_record("report.htm");
@@ -154,7 +154,7 @@ TEST(PdbFolderHandheld, WrittenDatabaseReadsBackIdentically) {
 }
 
 TEST(PdbFolderHandheld, ReadCopiesAtMostTheBufferAndReportsTheFullSize) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   create_database(handheld, "db",
                   {{.data = "0123456789", .attributes = 0x40, .category = 5, .id = 0}});
@@ -179,7 +179,7 @@ TEST(PdbFolderHandheld, ReadCopiesAtMostTheBufferAndReportsTheFullSize) {
 }
 
 TEST(PdbFolderHandheld, IdsStayUniqueAcrossWritesAndReopens) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   auto create = create_record("ids");
   ASSERT_EQ(handheld.SyncCreateDB(create), kSyncOk);
@@ -222,7 +222,7 @@ TEST(PdbFolderHandheld, IdsStayUniqueAcrossWritesAndReopens) {
 }
 
 TEST(PdbFolderHandheld, RecordCountAndSizeLimits) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   auto create = create_record("full");
   ASSERT_EQ(handheld.SyncCreateDB(create), kSyncOk);
@@ -251,7 +251,7 @@ TEST(PdbFolderHandheld, RecordCountAndSizeLimits) {
 }
 
 TEST(PdbFolderHandheld, FindsDatabasesByHeaderNameWhateverTheFileName) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   create_database(handheld, "Memo");
   std::filesystem::rename(folder / "Memo.pdb", folder / "zz renamed.pdb");
@@ -268,7 +268,7 @@ TEST(PdbFolderHandheld, EscapesFileNames) {
   EXPECT_EQ(database_file_name(".hidden.x"), "%2Ehidden.x.pdb");
   EXPECT_EQ(database_file_name("caf\xC3\xA9\t\x7F"), "caf%C3%A9%09%7F.pdb");
 
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   create_database(handheld, "a/b%c");
   create_database(handheld, ".profile");
@@ -278,14 +278,14 @@ TEST(PdbFolderHandheld, EscapesFileNames) {
 }
 
 TEST(PdbFolderHandheld, InvalidFilesAndOtherDatabasesAreNeverOverwritten) {
-  TempFolder folder;
+  TempDir folder;
   const std::vector<std::uint8_t> junk = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'd', 'b'};
-  write_bytes(folder / "Notes.pdb", junk);
+  write_file(folder / "Notes.pdb", junk);
   PdbFolderHandheld handheld(folder.path());
   EXPECT_FALSE(is_found(handheld, "Notes"));
   EXPECT_EQ(handheld.SyncDeleteDB("Notes", 0), kHandheldNotFound);
   create_database(handheld, "Notes");
-  EXPECT_EQ(read_bytes(folder / "Notes.pdb"), junk);
+  EXPECT_EQ(read_file(folder / "Notes.pdb"), junk);
   EXPECT_EQ(handheld.database_path("Notes"), folder / "Notes~1.pdb");
 
   create_database(handheld, "Other");
@@ -296,7 +296,7 @@ TEST(PdbFolderHandheld, InvalidFilesAndOtherDatabasesAreNeverOverwritten) {
 }
 
 TEST(PdbFolderHandheld, DeleteHidesUntilTheSessionEnds) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   create_database(handheld, "doc");
   ConduitHandle session = 0;
@@ -312,11 +312,11 @@ TEST(PdbFolderHandheld, DeleteHidesUntilTheSessionEnds) {
 }
 
 TEST(PdbFolderHandheld, DeleteThenCreateReplacesTheFileInOneRename) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   create_database(handheld, "doc", {{.data = "old"}});
   std::filesystem::rename(folder / "doc.pdb", folder / "renamed.pdb");
-  const auto old_bytes = read_bytes(folder / "renamed.pdb");
+  const auto old_bytes = read_file(folder / "renamed.pdb");
   const auto old_inode = inode_of(folder / "renamed.pdb");
   ConduitHandle session = 0;
   ASSERT_EQ(handheld.SyncRegisterConduit(session), kSyncOk);
@@ -326,7 +326,7 @@ TEST(PdbFolderHandheld, DeleteThenCreateReplacesTheFileInOneRename) {
   ASSERT_EQ(handheld.SyncCreateDB(create), kSyncOk);
   write_records(handheld, create.handle, {{.data = "new"}, {.data = "more"}});
   // Until the new database is complete the old one is untouched on disk.
-  EXPECT_EQ(read_bytes(folder / "renamed.pdb"), old_bytes);
+  EXPECT_EQ(read_file(folder / "renamed.pdb"), old_bytes);
   EXPECT_EQ(file_names(folder.path()), (std::vector<std::string>{".vellora.lock", "renamed.pdb"}));
   ASSERT_EQ(handheld.SyncCloseDB(create.handle), kSyncOk);
 
@@ -339,12 +339,12 @@ TEST(PdbFolderHandheld, DeleteThenCreateReplacesTheFileInOneRename) {
 }
 
 TEST(PdbFolderHandheld, KilledSessionLeavesTheOldDatabaseAndReleasesTheLock) {
-  TempFolder folder;
+  TempDir folder;
   {
     PdbFolderHandheld handheld(folder.path());
     create_database(handheld, "doc", {{.data = "old"}});
   }
-  const auto old_bytes = read_bytes(folder / "doc.pdb");
+  const auto old_bytes = read_file(folder / "doc.pdb");
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -359,7 +359,7 @@ TEST(PdbFolderHandheld, KilledSessionLeavesTheOldDatabaseAndReleasesTheLock) {
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_EQ(read_bytes(folder / "doc.pdb"), old_bytes);
+  EXPECT_EQ(read_file(folder / "doc.pdb"), old_bytes);
   PdbFolderHandheld handheld(folder.path());
   ConduitHandle session = 0;
   EXPECT_EQ(handheld.SyncRegisterConduit(session), kSyncOk);
@@ -367,7 +367,7 @@ TEST(PdbFolderHandheld, KilledSessionLeavesTheOldDatabaseAndReleasesTheLock) {
 }
 
 TEST(PdbFolderHandheld, OneSessionAtATime) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld first(folder.path());
   PdbFolderHandheld second(folder.path());
   ConduitHandle a = 0;
@@ -383,11 +383,11 @@ TEST(PdbFolderHandheld, OneSessionAtATime) {
 }
 
 TEST(PdbFolderHandheld, LeftoverTemporaryFilesAreIgnoredAndCleanedAtRegister) {
-  TempFolder folder;
+  TempDir folder;
   PdbDatabase db;
   db.header.name = "ghost";
   const auto bytes = serialize_pdb(db);
-  write_bytes(folder / ".vellora-tmp-a1b2c3", bytes);
+  write_file(folder / ".vellora-tmp-a1b2c3", bytes);
   PdbFolderHandheld handheld(folder.path());
   EXPECT_FALSE(is_found(handheld, "ghost"));
   ConduitHandle session = 0;
@@ -396,13 +396,13 @@ TEST(PdbFolderHandheld, LeftoverTemporaryFilesAreIgnoredAndCleanedAtRegister) {
 }
 
 TEST(PdbFolderHandheld, FreeMemoryComesFromHandheldConf) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   CardInfo info;
   ASSERT_EQ(handheld.SyncReadSingleCardInfo(info), kSyncOk);
   EXPECT_EQ(info.free_bytes, 8388608u);
 
-  write_bytes(folder / "junk.PDB", std::vector<std::uint8_t>(1000, 0));  // counts, though invalid
+  write_file(folder / "junk.PDB", std::vector<std::uint8_t>(1000, 0));  // counts, though invalid
   create_database(handheld, "db");
   const auto used = 1000 + std::filesystem::file_size(folder / "db.pdb");
   std::ofstream(folder / "handheld.conf") << "# test handheld\n\n  memory = 5000  # bytes\n"
@@ -424,7 +424,7 @@ TEST(PdbFolderHandheld, FreeMemoryComesFromHandheldConf) {
 }
 
 TEST(PdbFolderHandheld, ConflictingCallsFailWithTheirCodes) {
-  TempFolder folder;
+  TempDir folder;
   PdbFolderHandheld handheld(folder.path());
   create_database(handheld, "db");
   DbHandle handle = 0;
