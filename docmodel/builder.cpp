@@ -165,7 +165,7 @@ std::string PackedDocument::name_text() const {
 namespace {
 
 std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
-                        std::vector<std::uint8_t>& out) {
+                        ByteVector& out) {
   if (paragraph.size() == 1 && paragraph.cell_kind(0) != kCharacterCell) {
     const std::size_t at = out.size();
     out.resize(at + kShortRecordBytes);
@@ -225,7 +225,7 @@ std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
 
 }  // namespace
 
-std::uint32_t pack_paragraph(const StagedParagraph& paragraph, std::vector<std::uint8_t>& out) {
+std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out) {
   Layout layout;
   return pack_with(layout, paragraph, out);
 }

@@ -22,7 +22,7 @@ namespace vellora {
 // A laid-out document: records back to back, the header record first.
 struct PackedDocument {
   std::array<char, kNameRecordBytes> name{};  // at most 31 characters, zero-filled
-  std::vector<std::uint8_t> bytes;
+  ByteVector bytes;
   std::vector<std::uint32_t> offsets;  // where each record starts in `bytes`
   std::uint32_t line_total = 0;
   std::size_t paragraphs = 0;
@@ -35,7 +35,7 @@ struct PackedDocument {
 
 // Appends the record of one validated paragraph to `out` and returns the
 // number of display lines it adds to `lineTotal`.
-std::uint32_t pack_paragraph(const StagedParagraph& paragraph, std::vector<std::uint8_t>& out);
+std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out);
 
 // Reads, validates and packs the staging files in `folder`.
 StagingResult pack_document(const std::filesystem::path& folder, PackedDocument& out);

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "docmodel/byte_vector.h"
+
 namespace vellora {
 
 inline constexpr char kStagingDataFile[] = "$$!!temp_file_data!!$$.tmp";
@@ -62,8 +64,8 @@ std::string handheld_name(std::string_view file_name);
 // in the file, so runs can be compared byte for byte.
 struct StagedParagraph {
   std::int32_t alignment = kAlignLeft;
-  std::vector<std::uint8_t> text;
-  std::vector<std::uint8_t> cells;
+  ByteVector text;
+  ByteVector cells;
 
   std::size_t size() const { return text.size(); }
   const std::uint8_t* cell(std::size_t i) const { return cells.data() + i * kCellBytes; }

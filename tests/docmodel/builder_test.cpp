@@ -15,7 +15,7 @@ using testing::special;
 using testing::text_cell;
 
 TextRecord lay_out(const StagedParagraph& p) {
-  std::vector<std::uint8_t> bytes;
+  ByteVector bytes;
   pack_paragraph(p, bytes);
   ParagraphRecord record;
   EXPECT_TRUE(decode_paragraph(bytes, record));

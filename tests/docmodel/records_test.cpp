@@ -15,9 +15,9 @@ using testing::paragraph;
 using testing::special;
 
 std::vector<std::uint8_t> packed(const StagedParagraph& p) {
-  std::vector<std::uint8_t> out;
+  ByteVector out;
   pack_paragraph(p, out);
-  return out;
+  return {out.begin(), out.end()};
 }
 
 TEST(Records, HelloIsThe37ByteTextRecord) {
