@@ -5,6 +5,8 @@
 #include "docmodel/builder.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "docmodel/font_widths.h"
@@ -146,6 +148,21 @@ std::uint8_t indent_px(std::uint16_t alignment, int natural_px) {
   return 0;
 }
 
+// Debug builds check every packed record against the layout rules, so
+// every test and demo run doubles as a check of the builder.
+[[maybe_unused]] void verify_record(std::span<const std::uint8_t> bytes,
+                                    const StagedParagraph& paragraph) {
+  ParagraphRecord record;
+  std::vector<std::string> problems;
+  if (auto decoded = decode_paragraph(bytes, record); !decoded)
+    problems.push_back(decoded.reason);
+  else
+    problems = check_text_record(std::get<TextRecord>(record), paragraph.cells);
+  if (problems.empty()) return;
+  for (const auto& problem : problems) std::fprintf(stderr, "builder: %s\n", problem.c_str());
+  std::abort();
+}
+
 std::string reason_for(const char* call, const std::string& name, SyncStatus status) {
   return name + ": " + call + " failed on the handheld (error " + std::to_string(status) + ")";
 }
@@ -220,6 +237,9 @@ std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
   }
   encode_text_head(out.data() + at, static_cast<std::uint16_t>(record_height),
                    alignment, static_cast<std::uint16_t>(layout.lines.size()), static_cast<std::uint16_t>(n));
+#ifndef NDEBUG
+  verify_record({out.data() + at, out.size() - at}, paragraph);
+#endif
   return static_cast<std::uint32_t>(layout.lines.size());
 }
 
