@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "docmodel/builder.h"
-#include "importers/importer_table.h"
+#include "conduit/document_types.h"
 #include "platform/posix/pdb_folder_handheld.h"
 #include "tools/commands.h"
 

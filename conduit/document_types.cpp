@@ -1,7 +1,8 @@
-#include "importers/importer_table.h"
+#include "conduit/document_types.h"
 
 #include <array>
 
+#include "exporters/text_exporter.h"
 #include "importers/text/text_importer.h"
 
 namespace vellora {
@@ -9,10 +10,10 @@ namespace vellora {
 namespace {
 
 constexpr std::array<DocumentType, 4> kDocumentTypes = {{
-    {".txt", &ImportText},
-    {".htm", nullptr},
-    {".doc", nullptr},
-    {".rtf", nullptr},
+    {1, ".txt", &ImportText, &ExportText},
+    {2, ".htm", nullptr, nullptr},
+    {3, ".doc", nullptr, nullptr},
+    {4, ".rtf", nullptr, nullptr},
 }};
 
 }  // namespace
@@ -24,6 +25,11 @@ const DocumentType* find_document_type(std::string_view extension) {
   for (const auto& type : kDocumentTypes)
     if (type.extension == extension) return &type;
   return nullptr;
+}
+
+const DocumentType* document_type_number(int number) {
+  if (number < 1 || number > static_cast<int>(kDocumentTypes.size())) return nullptr;
+  return &kDocumentTypes[static_cast<std::size_t>(number - 1)];
 }
 
 std::string to_lower_ascii(std::string_view text) {

@@ -1,6 +1,7 @@
 // The document types both sync directions share, in their fixed order:
 // .txt, .htm, .doc, .rtf. A type's position + 1 is its number in the
-// handheld's catalog, and the position picks the importer of a PC file.
+// handheld's catalog; the position picks the importer of a PC file, the
+// number the exporter of a handheld document (a .doc comes back as RTF).
 #pragma once
 
 #include <filesystem>
@@ -8,7 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "exporters/export_result.h"
 #include "importers/import_result.h"
+#include "platform/sync_manager.h"
 
 namespace vellora {
 
@@ -18,9 +21,15 @@ using Importer = ImportResult (*)(const std::filesystem::path& source,
                                   const std::filesystem::path& staging_folder,
                                   std::string_view file_name);
 
+// Writes the handheld database `database_name` into the file `output`.
+using Exporter = ExportResult (*)(SyncManager& sync, std::string_view database_name,
+                                  const std::filesystem::path& output);
+
 struct DocumentType {
+  int number;                  // 1 to 4, the category in the handheld's catalog
   std::string_view extension;  // lower case, with the dot
   Importer import;             // null while that importer is not built yet
+  Exporter export_to;          // null while that exporter is not built yet
 };
 
 std::span<const DocumentType> document_types();
@@ -28,6 +37,8 @@ std::span<const DocumentType> document_types();
 // The type of a lower-cased extension (".html" counts as ".htm"); null for
 // an extension that is not a document.
 const DocumentType* find_document_type(std::string_view extension);
+// The type with that catalog number; null outside 1 to 4.
+const DocumentType* document_type_number(int number);
 
 std::string to_lower_ascii(std::string_view text);
 

@@ -1,0 +1,95 @@
+#include "conduit/catalog.h"
+
+#include <algorithm>
+
+#include "docmodel/byte_order.h"
+
+namespace vellora {
+
+namespace {
+
+std::string error_text(const char* what, SyncStatus status) {
+  return std::string(kCatalogName) + ": " + what + " failed on the handheld (error " +
+         std::to_string(status) + ")";
+}
+
+}  // namespace
+
+std::string CatalogEntry::name() const {
+  const auto* begin = reinterpret_cast<const char*>(bytes.data());
+  const auto* end = std::find(begin, begin + kCatalogNameBytes, '\0');
+  return std::string(begin, end);
+}
+
+bool CatalogEntry::is_marked() const { return get_be16(bytes.data() + kCatalogNameBytes) != 0; }
+
+void CatalogEntry::set_mark(std::uint16_t mark) { put_be16(bytes.data() + kCatalogNameBytes, mark); }
+
+CatalogResult read_catalog(SyncManager& sync, std::vector<CatalogEntry>& out) {
+  out.clear();
+  DbHandle handle = 0;
+  if (sync.SyncOpenDB(kCatalogName, 0, handle, kCatalogOpenMode) != kSyncOk)
+    return {CatalogStatus::missing, {}};
+  std::uint16_t count = 0;
+  if (SyncStatus status = sync.SyncGetDBRecordCount(handle, count); status != kSyncOk) {
+    sync.SyncCloseDB(handle);
+    return {CatalogStatus::failed, error_text("counting the records", status)};
+  }
+  out.resize(count);
+  for (std::uint16_t i = 0; i < count; ++i) {
+    RecordDescriptor record;
+    record.handle = handle;
+    record.index = i;
+    record.buffer_size = static_cast<std::uint16_t>(kCatalogRecordBytes);
+    record.data = out[i].bytes.data();
+    if (SyncStatus status = sync.SyncReadRecordByIndex(record); status != kSyncOk) {
+      sync.SyncCloseDB(handle);
+      out.clear();
+      return {CatalogStatus::failed, error_text(("reading record " + std::to_string(i)).c_str(), status)};
+    }
+    out[i].category = record.category;
+  }
+  sync.SyncCloseDB(handle);
+  return {count == 0 ? CatalogStatus::empty : CatalogStatus::ok, {}};
+}
+
+CatalogResult rebuild_catalog(SyncManager& sync, const std::vector<CatalogEntry>& entries) {
+  // The old catalog must go first: a database name exists only once. If it
+  // cannot be deleted the create below fails and says so.
+  sync.SyncDeleteDB(kCatalogName, 0);
+
+  CreateDbRecord create;
+  create.creator = kCatalogCreator;
+  create.flags = 0;
+  create.card = 0;
+  std::copy(kCatalogName.begin(), kCatalogName.end(), create.name.begin());
+  create.type = kCatalogType;
+  create.version = kCatalogVersion;
+  SyncStatus status = sync.SyncCreateDB(create);
+  if (status != kSyncOk) status = sync.SyncCreateDB(create);
+  if (status != kSyncOk) return {CatalogStatus::failed, error_text("creating the new catalog", status)};
+
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    auto bytes = entries[i].bytes;
+    RecordDescriptor record;
+    record.handle = create.handle;
+    record.attributes = kRecordAttrDirty;
+    record.category = entries[i].category;
+    record.size = static_cast<std::uint32_t>(kCatalogRecordBytes);
+    record.data = bytes.data();
+    status = sync.SyncWriteRec(record);
+    if (status != kSyncOk) {
+      record.record_id = 0;
+      status = sync.SyncWriteRec(record);
+    }
+    if (status != kSyncOk) {
+      sync.SyncCloseDB(create.handle);
+      return {CatalogStatus::failed, error_text(("writing record " + std::to_string(i)).c_str(), status)};
+    }
+  }
+  if (status = sync.SyncCloseDB(create.handle); status != kSyncOk)
+    return {CatalogStatus::failed, error_text("closing the new catalog", status)};
+  return {};
+}
+
+}  // namespace vellora

@@ -1,0 +1,108 @@
+// Receive pass. An existing PC file is replaced only once its new content is
+// complete: the exporter writes a temporary file in the receive folder that
+// is renamed over the target when the export succeeded.
+#include "conduit/receive_pass.h"
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "conduit/catalog.h"
+#include "conduit/document_types.h"
+
+namespace vellora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool is_usable_folder(const std::string& folder) {
+  if (folder.empty()) return false;
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) return false;
+  fs::directory_iterator probe(folder, error);
+  return !error;
+}
+
+bool may_overwrite(Conduit& conduit, const std::string& target) {
+  const std::uint32_t policy = conduit.settings.receive_policy;
+  if (policy == kNeverOverwrite) return false;
+  if (policy != kAskBeforeOverwrite) return true;
+  const std::string question = "File " + target + " already exists on your PC! Overwrite?";
+  return conduit.platform.message_box.show(question, kQuestionCaption, kStyleYesNoWarning) == kAnswerYes;
+}
+
+void export_entry(Conduit& conduit, const fs::path& folder, const CatalogEntry& entry) {
+  const std::string name = entry.name();
+  const DocumentType* type = document_type_number(entry.category);
+  if (type == nullptr) {
+    conduit.report(SessionEventKind::skipped, name, "unknown document type " + std::to_string(entry.category));
+    return;
+  }
+  const auto target = receive_file_name(name, type->extension);
+  if (!target) {
+    conduit.report(SessionEventKind::skipped, name, "its name cannot be a file name in the receive folder");
+    return;
+  }
+  if (type->export_to == nullptr) {
+    conduit.report(SessionEventKind::skipped, name,
+                   std::string(type->extension) + " files cannot be written yet");
+    return;
+  }
+  const fs::path path = folder / *target;
+  std::error_code error;
+  const auto status = fs::symlink_status(path, error);
+  if (fs::exists(status) && !fs::is_directory(status) && !may_overwrite(conduit, *target)) {
+    conduit.report(SessionEventKind::skipped, name, *target + " already exists and was not overwritten");
+    return;
+  }
+
+  const fs::path temporary = folder / (".vellora-receive-" + *target + ".tmp");
+  fs::remove(temporary, error);
+  const ExportResult exported = type->export_to(conduit.platform.sync, name, temporary);
+  if (!exported) {
+    fs::remove(temporary, error);
+    conduit.report(SessionEventKind::skipped, name, exported.reason);
+    return;
+  }
+  fs::rename(temporary, path, error);
+  if (error) {
+    fs::remove(temporary, error);
+    conduit.report(SessionEventKind::skipped, name, "cannot replace " + path.string() + ": " + error.message());
+    return;
+  }
+  conduit.received_files.insert(*target);
+  conduit.report(SessionEventKind::received, name, path.string());
+}
+
+}  // namespace
+
+std::optional<std::string> receive_file_name(std::string_view document_name, std::string_view extension) {
+  for (unsigned char c : document_name)
+    if (c == '/' || c == '\\' || c == ':' || c < 0x20 || c == 0x7F) return std::nullopt;
+  const std::string_view base = document_name.substr(0, document_name.rfind('.'));
+  if (base.empty() || base == "." || base == "..") return std::nullopt;
+  return std::string(base) + std::string(extension);
+}
+
+void run_receive_pass(Conduit& conduit) {
+  const std::string& folder = conduit.settings.receive_folder;
+  if (!is_usable_folder(folder)) return;
+  SyncManager& sync = conduit.platform.sync;
+
+  std::vector<CatalogEntry> entries;
+  const CatalogResult read = read_catalog(sync, entries);
+  if (read.status == CatalogStatus::failed) conduit.report(SessionEventKind::problem, std::string(kCatalogName), read.reason);
+  if (!read) return;
+
+  for (CatalogEntry& entry : entries) {
+    if (!entry.is_marked()) continue;
+    // A request is consumed once seen, whatever becomes of it.
+    entry.set_mark(0);
+    export_entry(conduit, folder, entry);
+  }
+  if (const CatalogResult rebuilt = rebuild_catalog(sync, entries); !rebuilt)
+    conduit.report(SessionEventKind::problem, std::string(kCatalogName), rebuilt.reason);
+}
+
+}  // namespace vellora

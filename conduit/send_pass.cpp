@@ -1,0 +1,190 @@
+// Send pass. The walk works on a snapshot of the folder, in name order, and
+// handles each file once under its real name; the lower-cased name is what
+// the handheld sees. Before a file is converted the pass checks the
+// handheld's memory and settles a database that already holds the name;
+// an existing database of ours is deleted only when the new document is
+// packed and ready to be written.
+#include "conduit/send_pass.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "conduit/document_types.h"
+#include "docmodel/builder.h"
+#include "docmodel/records.h"
+#include "docmodel/staging.h"
+
+namespace vellora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FolderEntry {
+  std::string name;  // as it is on disk
+  std::uintmax_t bytes = 0;
+};
+
+// Regular files of the folder, in name order. Links are left alone so the
+// pass never reads or deletes anything outside the folder.
+bool list_files(const fs::path& folder, std::vector<FolderEntry>& out) {
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) return false;
+  fs::directory_iterator it(folder, error);
+  if (error) return false;
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    if (error) return false;
+    const auto status = it->symlink_status(error);
+    if (error || !fs::is_regular_file(status)) continue;
+    const auto bytes = it->file_size(error);
+    if (error) continue;
+    out.push_back({it->path().filename().string(), bytes});
+  }
+  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+  return true;
+}
+
+enum class Verdict { send, replace, keep };
+
+class SendWalk {
+ public:
+  SendWalk(Conduit& conduit, fs::path folder) : conduit_(conduit), sync_(conduit.platform.sync), folder_(std::move(folder)) {
+    std::error_code error;
+    const auto& receive = conduit.settings.receive_folder;
+    skip_received_ = !receive.empty() && fs::equivalent(folder_, receive, error);
+  }
+
+  void handle(FolderEntry entry) {
+    if (entry.bytes == 0) return;
+    if (skip_received_ && conduit_.received_files.count(entry.name) != 0) return;
+    std::string lower = to_lower_ascii(entry.name);
+    if (lower == kSerialSyncFile) {
+      std::error_code error;
+      if (fs::remove(folder_ / entry.name, error))
+        conduit_.report(SessionEventKind::removed, entry.name, "deleted unread");
+      return;
+    }
+    const auto dot = lower.rfind('.');
+    if (dot == std::string::npos) return;
+    if (lower.compare(dot, std::string::npos, ".html") == 0 && !rename_html(entry, lower)) return;
+    const DocumentType* type = find_document_type(lower.substr(dot));
+    if (type == nullptr) return;
+    if (type->import == nullptr) {
+      keep(entry.name, std::string(type->extension) + " files cannot be converted yet", true);
+      return;
+    }
+    const std::string name = handheld_name(lower);
+    const Verdict verdict = check_handheld(entry, name);
+    if (verdict == Verdict::keep) return;
+    send(entry.name, lower, name, *type, verdict == Verdict::replace);
+  }
+
+ private:
+  void keep(const std::string& file, const std::string& why, bool warn) {
+    if (warn) conduit_.not_all_sent = true;
+    conduit_.report(SessionEventKind::kept, file, why);
+  }
+
+  // Page.HTML becomes page.htm, unless that name is taken: the file then
+  // waits for a later session rather than replace another.
+  bool rename_html(FolderEntry& entry, std::string& lower) {
+    lower.pop_back();
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(folder_ / lower, error))) {
+      keep(entry.name, "cannot be renamed to " + lower + ": a file of that name exists", false);
+      return false;
+    }
+    fs::rename(folder_ / entry.name, folder_ / lower, error);
+    if (error) {
+      keep(entry.name, "cannot be renamed to " + lower + ": " + error.message(), false);
+      return false;
+    }
+    entry.name = lower;
+    return true;
+  }
+
+  Verdict check_handheld(const FolderEntry& entry, const std::string& name) {
+    if (created_.count(name) != 0) {
+      keep(entry.name, "another file of this session already became \"" + name + "\" on the handheld", true);
+      return Verdict::keep;
+    }
+    CardInfo card;
+    card.card = 0;
+    sync_.SyncReadSingleCardInfo(card);
+    if (!fits_on_handheld(entry.bytes, card.free_bytes)) {
+      keep(entry.name, "not enough free memory on the handheld (" + std::to_string(card.free_bytes) + " bytes free)", false);
+      return Verdict::keep;
+    }
+    FindDbRequest request;
+    request.name = name;
+    DbInfo found;
+    if (sync_.SyncFindDbByName(request, found) != kSyncOk) return Verdict::send;
+    if (found.type != kDocumentType || found.creator != kDocumentCreator) {
+      keep(entry.name, "\"" + name + "\" on the handheld belongs to another application", true);
+      return Verdict::keep;
+    }
+    const std::uint32_t policy = conduit_.settings.send_policy;
+    bool overwrite = policy != kNeverOverwrite;
+    if (policy == kAskBeforeOverwrite) {
+      const std::string question = "File " + name + " already exists on your Palm Device! Overwrite?";
+      overwrite = conduit_.platform.message_box.show(question, kQuestionCaption, kStyleYesNoWarning) == kAnswerYes;
+    }
+    if (!overwrite) {
+      keep(entry.name, "\"" + name + "\" already exists on the handheld and was not overwritten", false);
+      return Verdict::keep;
+    }
+    return Verdict::replace;
+  }
+
+  void send(const std::string& file, const std::string& lower, const std::string& name,
+            const DocumentType& type, bool replace) {
+    remove_staging_files(folder_);
+    const ImportResult imported = type.import(folder_ / file, folder_, lower);
+    if (!imported) {
+      remove_staging_files(folder_);
+      keep(file, imported.reason, true);
+      return;
+    }
+    PackedDocument document;
+    const StagingResult packed = pack_document(folder_, document);
+    remove_staging_files(folder_);
+    if (!packed) return keep(file, packed.reason, true);
+    if (document.paragraphs == 0) return keep(file, "no text could be read from it", true);
+    if (document.was_cut) return keep(file, "it has more than 32,765 paragraphs, more than a handheld document holds", true);
+
+    if (replace) sync_.SyncDeleteDB(name, 0);
+    const BuildResult written = write_document(document, sync_);
+    if (!written) return keep(file, written.reason, true);
+    created_.insert(name);
+    std::error_code error;
+    fs::remove(folder_ / file, error);
+    conduit_.report(SessionEventKind::sent, file,
+                    "\"" + name + "\"" + (error ? ", but the file could not be deleted: " + error.message() : ""));
+  }
+
+  Conduit& conduit_;
+  SyncManager& sync_;
+  fs::path folder_;
+  bool skip_received_ = false;
+  std::set<std::string> created_;  // handheld names this walk created
+};
+
+}  // namespace
+
+bool fits_on_handheld(std::uint64_t file_bytes, std::uint32_t free_bytes) {
+  return static_cast<double>(file_bytes) * 1.5 + 1078.0 <= static_cast<double>(free_bytes);
+}
+
+void run_send_pass(Conduit& conduit) {
+  const std::string& folder = conduit.settings.send_folder;
+  if (folder.empty()) return;
+  std::vector<FolderEntry> entries;
+  if (!list_files(folder, entries)) return;
+  SendWalk walk(conduit, folder);
+  for (auto& entry : entries) walk.handle(std::move(entry));
+}
+
+}  // namespace vellora

@@ -1,0 +1,134 @@
+#include "conduit/receive_pass.h"
+
+#include <gtest/gtest.h>
+
+#include "conduit/entry_points.h"
+#include "tests/support/documents.h"
+#include "tests/support/fake_platform.h"
+
+namespace vellora {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReceivePass : public testing::ConduitFixture, public ::testing::Test {
+ protected:
+  void sync() {
+    const int manager = 0;
+    ASSERT_EQ(OpenConduit(&manager, conduit), 0);
+  }
+  std::string text_of(const std::string& file) const {
+    const auto bytes = testing::read_file(received(file));
+    return {bytes.begin(), bytes.end()};
+  }
+  std::vector<bool> marks() const {
+    std::vector<bool> out;
+    for (const auto& record : handheld.databases.at(std::string(kCatalogName)).records)
+      out.push_back(record.data[38] != 0 || record.data[39] != 0);
+    return out;
+  }
+};
+
+TEST(ReceiveFileName, ReplacesTheLastExtensionAndRefusesEscapes) {
+  EXPECT_EQ(receive_file_name("report.txt", ".htm"), "report.htm");
+  EXPECT_EQ(receive_file_name("a.b.txt", ".htm"), "a.b.htm");
+  EXPECT_EQ(receive_file_name("noext", ".txt"), "noext.txt");
+  for (const char* bad : {"../x.txt", "a/b.txt", "a\\b.txt", "c:x.txt", "tab\t.txt", ".txt", "..txt", "...txt", ""})
+    EXPECT_FALSE(receive_file_name(bad, ".txt")) << bad;
+}
+
+TEST_F(ReceivePass, RebuildsTheCatalogEvenWithoutMarks) {
+  auto& catalog = testing::put_catalog(handheld, {{"a.txt", 1, false}, {"b.htm", 2, false}, {"c.rtf", 4, false}});
+  catalog.version = 3;
+  const auto before = catalog.records;
+  sync();
+  const auto& after = handheld.databases.at(std::string(kCatalogName));
+  EXPECT_EQ(after.version, kCatalogVersion);
+  ASSERT_EQ(after.records.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(after.records[i].data, before[i].data);
+    EXPECT_EQ(after.records[i].category, before[i].category);
+    EXPECT_EQ(after.records[i].attributes, kRecordAttrDirty);
+  }
+  EXPECT_EQ(handheld.calls[7], "SyncDeleteDB(name=Vellora file DB, card=0)");
+  EXPECT_EQ(handheld.calls[8], "SyncCreateDB(name=Vellora file DB, creator=bhVL, flags=0, card=0, type=VLdb, version=10)");
+  EXPECT_EQ(handheld.calls[9], "SyncWriteRec(handle=2, id=0, attributes=64, category=1, size=40)");
+  EXPECT_TRUE(testing::file_names(receive_dir()).empty());
+}
+
+TEST_F(ReceivePass, ExportsMarkedDocumentsAndClearsEveryMark) {
+  testing::put_document(handheld, "notes.txt", {"hello", "world"});
+  testing::put_catalog(handheld, {{"notes.txt", 1, true}, {"x.txt", 4, true}, {"a.b.txt", 2, true},
+                                  {"odd.txt", 9, true}, {"../evil.txt", 1, true}, {"keep.txt", 1, false}});
+  sync();
+  EXPECT_EQ(text_of("notes.txt"), "hello\nworld\n");
+  EXPECT_EQ(testing::file_names(receive_dir()), (std::vector<std::string>{"notes.txt"}));
+  EXPECT_EQ(marks(), (std::vector<bool>(6, false)));
+  EXPECT_TRUE(has_event(SessionEventKind::skipped, "x.txt"));  // no RTF exporter yet
+  EXPECT_TRUE(has_event(SessionEventKind::skipped, "odd.txt"));
+  EXPECT_FALSE(fs::exists(root / "evil.txt"));
+}
+
+TEST_F(ReceivePass, ExistingFilesFollowThePolicyAndSurviveFailedExports) {
+  testing::put_document(handheld, "notes.txt", {"new"});
+  testing::put_document(handheld, "old.txt", {"v1"}, 1);
+  const auto run = [&](std::uint32_t policy, std::deque<int> answers) {
+    testing::write_file(received("notes.txt"), "mine");
+    testing::put_catalog(handheld, {{"notes.txt", 1, true}});
+    registry.numbers["FromPalmToPC"] = policy;
+    boxes.answers = answers;
+    boxes.shown.clear();
+    sync();
+    return text_of("notes.txt");
+  };
+  EXPECT_EQ(run(2, {kAnswerNo}), "mine");
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "File notes.txt already exists on your PC! Overwrite?");
+  EXPECT_EQ(marks(), (std::vector<bool>{false}));
+  EXPECT_EQ(run(2, {kAnswerYes}), "new\n");
+  EXPECT_EQ(run(1, {}), "mine");
+  EXPECT_EQ(run(0, {}), "new\n");
+  EXPECT_TRUE(boxes.shown.empty());
+
+  // A version 1 database exports nothing, and the old file stays as it was.
+  testing::write_file(received("old.txt"), "mine");
+  testing::put_catalog(handheld, {{"old.txt", 1, true}});
+  sync();
+  EXPECT_EQ(text_of("old.txt"), "mine");
+  EXPECT_EQ(testing::file_names(receive_dir()), (std::vector<std::string>{"notes.txt", "old.txt"}));
+}
+
+TEST_F(ReceivePass, AFolderOfTheTargetNameIsLeftAlone) {
+  testing::put_document(handheld, "notes.txt", {"new"});
+  testing::put_catalog(handheld, {{"notes.txt", 1, true}});
+  fs::create_directory(received("notes.txt"));
+  sync();
+  EXPECT_TRUE(fs::is_directory(received("notes.txt")));
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(testing::file_names(receive_dir()), (std::vector<std::string>{"notes.txt"}));
+}
+
+TEST_F(ReceivePass, NothingHappensWhenTheCatalogCannotBeReadOrTheFolderIsMissing) {
+  testing::put_document(handheld, "notes.txt", {"new"});
+  testing::put_catalog(handheld, {{"notes.txt", 1, true}, {"b.txt", 1, false}});
+  handheld.fail_call_number = 5;  // register, open, count, read 0, read 1
+  sync();
+  EXPECT_TRUE(testing::file_names(receive_dir()).empty());
+  EXPECT_EQ(marks(), (std::vector<bool>{true, false}));
+
+  handheld.fail_call_number = 0;
+  handheld.calls.clear();
+  registry.strings["FolderForRFiles"] = (root / "missing").string();
+  sync();
+  EXPECT_EQ(handheld.call_names(), (std::vector<std::string>{"SyncRegisterConduit", "SyncUnRegisterConduit"}));
+}
+
+TEST_F(ReceivePass, ACatalogCreateThatFailsOnceIsRetried) {
+  testing::put_catalog(handheld, {{"a.txt", 1, false}});
+  handheld.fail_call_number = 7;  // register, open, count, read, close, delete, create
+  sync();
+  EXPECT_EQ(handheld.databases.at(std::string(kCatalogName)).records.size(), 1u);
+}
+
+}  // namespace
+}  // namespace vellora

@@ -1,0 +1,172 @@
+#include "conduit/send_pass.h"
+
+#include <gtest/gtest.h>
+
+#include "conduit/entry_points.h"
+#include "docmodel/records.h"
+#include "tests/support/documents.h"
+#include "tests/support/fake_platform.h"
+
+namespace vellora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::write_file;
+
+class SendPass : public testing::ConduitFixture, public ::testing::Test {
+ protected:
+  void sync() {
+    const int manager = 0;
+    ASSERT_EQ(OpenConduit(&manager, conduit), 0);
+  }
+  bool on_handheld(const std::string& name) const { return handheld.databases.count(name) != 0; }
+  std::size_t warnings() const {
+    std::size_t count = 0;
+    for (const auto& box : boxes.shown) count += box.text == kNotAllSentText;
+    return count;
+  }
+};
+
+TEST_F(SendPass, SendsATextFileAndDeletesItOnlyOnceWritten) {
+  write_file(sent("Notes.TXT"), "hello\n");
+  sync();
+  EXPECT_EQ(handheld.calls[2], "SyncReadSingleCardInfo(card=0)");
+  EXPECT_EQ(handheld.calls[3], "SyncFindDbByName(name=notes.txt)");
+  EXPECT_EQ(handheld.calls[4], "SyncCreateDB(name=notes.txt, creator=bhV1, flags=0, card=0, type=VLTx, version=2)");
+  EXPECT_EQ(handheld.databases.at("notes.txt").records.size(), 2u);
+  EXPECT_FALSE(fs::exists(sent("Notes.TXT")));
+  EXPECT_TRUE(has_event(SessionEventKind::sent, "Notes.TXT"));
+  EXPECT_EQ(warnings(), 0u);
+  // The staging files are gone too.
+  EXPECT_TRUE(testing::file_names(send_dir()).empty());
+}
+
+TEST_F(SendPass, WhichFilesTravel) {
+  write_file(sent("empty.txt"), "");
+  write_file(sent("SerialSync.TXT"), "x");
+  write_file(sent("picture.gif"), "GIF");
+  write_file(sent("readme"), "text");
+  fs::create_directory(sent("folder.txt"));
+  write_file(sent("abcdefghijklmnopqrstuvwxyz0123456789.txt"), "x");
+  sync();
+  EXPECT_EQ(testing::file_names(send_dir()),
+            (std::vector<std::string>{"empty.txt", "folder.txt", "picture.gif", "readme"}));
+  EXPECT_TRUE(on_handheld("abcdefghijklmnopqrstuvwxyz0.txt"));
+  EXPECT_FALSE(on_handheld("serialsync.txt"));
+}
+
+TEST_F(SendPass, HtmlFilesAreRenamedUnlessTheNameIsTaken) {
+  write_file(sent("Page.HTML"), "<p>x</p>");
+  write_file(sent("Other.html"), "<p>y</p>");
+  write_file(sent("other.htm"), "<p>z</p>");
+  sync();
+  // Without an HTML importer yet both stay; the first under its new name.
+  EXPECT_EQ(testing::file_names(send_dir()), (std::vector<std::string>{"Other.html", "other.htm", "page.htm"}));
+  EXPECT_EQ(warnings(), 1u);
+}
+
+TEST_F(SendPass, MemoryCheckBoundary) {
+  write_file(sent("a.txt"), std::string(10000, 'a'));
+  handheld.free_bytes = 16077;
+  sync();
+  EXPECT_FALSE(on_handheld("a.txt"));
+  EXPECT_EQ(warnings(), 0u);
+  handheld.free_bytes = 16078;
+  sync();
+  EXPECT_TRUE(on_handheld("a.txt"));
+}
+
+TEST_F(SendPass, ForeignDatabasesAreNeverReplacedAndWarnOnce) {
+  handheld.add_database("a.txt", kDocumentType, make_four_cc("abcd"));
+  handheld.add_database("b.txt", make_four_cc("DATA"), kDocumentCreator);
+  write_file(sent("a.txt"), "x");
+  write_file(sent("b.txt"), "y");
+  registry.numbers["FromPCToPalm"] = 0;
+  sync();
+  EXPECT_TRUE(fs::exists(sent("a.txt")) && fs::exists(sent("b.txt")));
+  EXPECT_EQ(warnings(), 1u);
+  EXPECT_EQ(boxes.shown.back().caption, "Warning");
+  EXPECT_EQ(boxes.shown.back().style, kStyleOkWarning);
+}
+
+TEST_F(SendPass, OverwritePolicies) {
+  const auto run = [&](std::uint32_t policy, std::deque<int> answers) {
+    testing::put_document(handheld, "a.txt", {"old"});
+    handheld.calls.clear();
+    boxes.shown.clear();
+    boxes.answers = answers;
+    registry.numbers["FromPCToPalm"] = policy;
+    write_file(sent("a.txt"), "new");
+    sync();
+    return !fs::exists(sent("a.txt"));
+  };
+  EXPECT_TRUE(run(0, {}));
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(handheld.databases.at("a.txt").records.size(), 2u);
+  EXPECT_TRUE(run(3, {}));
+  EXPECT_FALSE(run(1, {}));
+  EXPECT_FALSE(run(2, {kAnswerNo}));
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "File a.txt already exists on your Palm Device! Overwrite?");
+  EXPECT_EQ(boxes.shown[0].caption, "Vellora Conduit");
+  EXPECT_EQ(boxes.shown[0].style, kStyleYesNoWarning);
+  EXPECT_TRUE(run(2, {kAnswerYes}));
+}
+
+TEST_F(SendPass, KeepsFilesThatCannotBecomeACompleteDocument) {
+  testing::put_document(handheld, "blank.txt", {"old"});
+  registry.numbers["FromPCToPalm"] = 0;
+  write_file(sent("blank.txt"), "\r\r\r");  // not empty, but no paragraph
+  write_file(sent("huge.txt"), std::string(kMaxParagraphs + 1, '\n'));
+  write_file(sent("Twin.txt"), "one");
+  write_file(sent("twin.txt"), "two");  // the same handheld name
+  sync();
+  EXPECT_TRUE(fs::exists(sent("blank.txt")));
+  EXPECT_EQ(handheld.databases.at("blank.txt").records.size(), 2u);  // the old one is untouched
+  EXPECT_TRUE(fs::exists(sent("huge.txt")));
+  EXPECT_FALSE(on_handheld("huge.txt"));
+  EXPECT_FALSE(fs::exists(sent("Twin.txt")));
+  EXPECT_TRUE(fs::exists(sent("twin.txt")));
+  EXPECT_EQ(warnings(), 1u);
+}
+
+TEST_F(SendPass, AFailureAtAnyHandheldCallLosesNoFile) {
+  testing::put_document(handheld, "b.txt", {"old"});
+  registry.numbers["FromPCToPalm"] = 0;
+  for (int call = 2; call < 24; ++call) {
+    SCOPED_TRACE(call);
+    write_file(sent("a.txt"), "alpha\nbeta\n");
+    write_file(sent("b.txt"), "gamma\n");
+    handheld.fail_call_number = call;
+    handheld.calls.clear();
+    sync();
+    for (const std::string name : {"a.txt", "b.txt"}) {
+      // Each file is either still in the folder or complete on the handheld.
+      const bool kept = fs::exists(sent(name));
+      const bool complete = on_handheld(name) && !handheld.databases.at(name).is_open &&
+                            handheld.databases.at(name).records.size() == (name == "a.txt" ? 3u : 2u);
+      EXPECT_TRUE(kept || complete) << name;
+      if (!kept) {
+        std::vector<std::vector<std::uint8_t>> records;
+        for (const auto& r : handheld.databases.at(name).records) records.push_back(r.data);
+        EXPECT_TRUE(check_document(records).empty());
+      }
+    }
+    fs::remove(sent("a.txt"));
+    handheld.databases.erase("a.txt");
+    testing::put_document(handheld, "b.txt", {"old"});
+  }
+}
+
+TEST_F(SendPass, FilesReceivedThisSessionAreNotSentBack) {
+  registry.strings["FolderForRFiles"] = send_dir().string();
+  testing::put_document(handheld, "notes.txt", {"from the handheld"});
+  testing::put_catalog(handheld, {{"notes.txt", 1, true}});
+  sync();
+  EXPECT_EQ(testing::read_file(sent("notes.txt")).size(), 18u);
+  EXPECT_EQ(handheld.databases.at("notes.txt").records.size(), 2u);
+  EXPECT_FALSE(has_event(SessionEventKind::sent, "notes.txt"));
+}
+
+}  // namespace
+}  // namespace vellora
