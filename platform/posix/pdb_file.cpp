@@ -303,12 +303,13 @@ bool write_fully(int fd, std::span<const std::uint8_t> bytes) {
 struct OpenedFile {
   UniqueFd fd{-1};
   std::uint64_t size_bytes = 0;
+  struct stat st {};
 };
 
 PdbResult open_for_reading(const std::filesystem::path& path, OpenedFile& out) {
   out.fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!out.fd.is_open()) return io_failure(PdbStatus::cannot_read, path, "cannot open", errno);
-  struct stat st {};
+  struct stat& st = out.st;
   if (::fstat(out.fd.get(), &st) != 0)
     return io_failure(PdbStatus::cannot_read, path, "cannot stat", errno);
   if (!S_ISREG(st.st_mode))
@@ -447,9 +448,11 @@ std::vector<std::uint8_t> serialize_pdb(const PdbDatabase& db) {
 }
 
 PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& header,
-                               std::uint16_t& record_count) {
+                               std::uint16_t& record_count, struct stat* file_stat) {
   OpenedFile file;
-  if (auto r = open_for_reading(path, file); !r) return r;
+  const auto opened = open_for_reading(path, file);
+  if (file_stat != nullptr) *file_stat = file.st;
+  if (!opened) return opened;
   std::vector<std::uint8_t> prefix(std::min<std::uint64_t>(file.size_bytes, kPdbHeaderBytes));
   long got = read_fully(file.fd.get(), prefix);
   if (got < 0) return io_failure(PdbStatus::cannot_read, path, "cannot read", errno);

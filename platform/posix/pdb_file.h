@@ -10,6 +10,8 @@
 // the optional app-info and sort-info blocks and the record data in order.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -144,8 +146,11 @@ PdbResult parse_pdb(std::span<const std::uint8_t> bytes, PdbDatabase& out);
 // or holds a zero byte, or the file would pass 4 GB.
 std::vector<std::uint8_t> serialize_pdb(const PdbDatabase& db);
 
+// `file_stat`, when given, receives the fstat of the file that was opened
+// (zeroed when it could not be opened), so a caller caching the header knows
+// exactly which file it came from even if the path was replaced meanwhile.
 PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& header,
-                               std::uint16_t& record_count);
+                               std::uint16_t& record_count, struct stat* file_stat = nullptr);
 PdbResult read_pdb_file(const std::filesystem::path& path, PdbDatabase& out);
 
 enum class PdbWriteMode {

@@ -1,8 +1,9 @@
-// PdbFolderHandheld: SyncManager calls over a folder of PDB files. Every
-// lookup rescans the folder (a directory listing plus the header and
-// record list of each .pdb file), so changes made by other programs between
-// sessions are seen and no cache can go stale. Open databases live in
-// memory and reach disk only through write_pdb_file's atomic rename.
+// PdbFolderHandheld: SyncManager calls over a folder of PDB files. Lookups
+// go through a PdbFolderIndex, which re-checks the folder at every call
+// but reads a file only when it is new or changed, so other programs'
+// changes are seen without rescanning every header per call. Open
+// databases live in memory and reach disk only through write_pdb_file's
+// atomic rename.
 #include "platform/posix/pdb_folder_handheld.h"
 
 #include <fcntl.h>
@@ -41,69 +42,6 @@ constexpr ConduitHandle kSessionHandle = 1;
 // How many "name~N.pdb" alternatives are tried when a file name is taken.
 constexpr int kMaxFileNameSuffix = 999;
 constexpr std::uint32_t kFirstUniqueId = 1;
-
-struct FoundDatabase {
-  std::filesystem::path path;
-  dev_t device = 0;
-  ino_t inode = 0;
-  PdbHeader header;
-  std::uint16_t record_count = 0;
-};
-
-bool has_pdb_extension(const std::filesystem::path& path) {
-  const std::string name = path.filename().string();
-  if (name.size() <= 4) return false;
-  std::string ext = name.substr(name.size() - 4);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext == ".pdb";
-}
-
-// Regular .pdb files of the folder with their lstat results. Symbolic links
-// are skipped so that nothing outside the folder is read or replaced.
-template <typename Visit>
-void for_each_pdb_file(const std::filesystem::path& folder, Visit visit) {
-  std::error_code ec;
-  std::filesystem::directory_iterator it(folder, ec);
-  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    const auto& path = it->path();
-    if (!has_pdb_extension(path)) continue;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    visit(path, st);
-  }
-}
-
-// Valid databases in the folder, in path order so lookups are repeatable.
-std::vector<FoundDatabase> scan_folder(const std::filesystem::path& folder) {
-  std::vector<FoundDatabase> found;
-  for_each_pdb_file(folder, [&](const std::filesystem::path& path, const struct stat& st) {
-    FoundDatabase db{
-        .path = path, .device = st.st_dev, .inode = st.st_ino, .header = {}, .record_count = 0};
-    if (read_pdb_header_file(path, db.header, db.record_count)) found.push_back(std::move(db));
-  });
-  std::sort(found.begin(), found.end(),
-            [](const FoundDatabase& a, const FoundDatabase& b) { return a.path < b.path; });
-  return found;
-}
-
-// Live files carrying `name`, the preferred one first: the file with the
-// name's own file name, then path order.
-template <typename HiddenList>
-std::vector<FoundDatabase> live_files(const std::filesystem::path& folder, std::string_view name,
-                                      const HiddenList& hidden) {
-  std::vector<FoundDatabase> live;
-  for (auto& db : scan_folder(folder)) {
-    const bool is_hidden = std::any_of(hidden.begin(), hidden.end(), [&](const auto& h) {
-      return h.path == db.path && h.device == db.device && h.inode == db.inode;
-    });
-    if (db.header.name == name && !is_hidden) live.push_back(std::move(db));
-  }
-  const std::string own_name = database_file_name(name);
-  std::stable_partition(live.begin(), live.end(),
-                        [&](const FoundDatabase& db) { return db.path.filename() == own_name; });
-  return live;
-}
 
 bool is_valid_name(std::string_view name) {
   return !name.empty() && name.size() <= kPdbMaxNameBytes &&
@@ -220,7 +158,8 @@ std::string database_file_name(std::string_view database_name) {
   return out + ".pdb";
 }
 
-PdbFolderHandheld::PdbFolderHandheld(std::filesystem::path folder) : folder_(std::move(folder)) {}
+PdbFolderHandheld::PdbFolderHandheld(std::filesystem::path folder, FolderWatch watch)
+    : folder_(std::move(folder)), index_(folder_, watch) {}
 
 PdbFolderHandheld::~PdbFolderHandheld() { (void)end_session(); }
 
@@ -254,15 +193,31 @@ PdbFolderHandheld::OpenDatabase* PdbFolderHandheld::find_open(std::string_view n
   return nullptr;
 }
 
+std::vector<PdbFolderIndex::File> PdbFolderHandheld::live_files(std::string_view name) {
+  index_.refresh();
+  auto live = index_.databases_named(name);
+  std::erase_if(live, [&](const PdbFolderIndex::File& file) {
+    return std::any_of(hidden_.begin(), hidden_.end(), [&](const HiddenFile& h) {
+      return h.path.filename() == file.file_name && h.device == file.device &&
+             h.inode == file.inode;
+    });
+  });
+  const std::string own_name = database_file_name(name);
+  std::stable_partition(live.begin(), live.end(), [&](const PdbFolderIndex::File& file) {
+    return file.file_name == own_name;
+  });
+  return live;
+}
+
 std::optional<std::filesystem::path> PdbFolderHandheld::database_path(std::string_view name) {
   last_error_.clear();
   if (check_folder() != kSyncOk) return std::nullopt;
-  const auto live = live_files(folder_, name, hidden_);
+  const auto live = live_files(name);
   if (live.empty()) {
     (void)fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
     return std::nullopt;
   }
-  return live.front().path;
+  return folder_ / live.front().file_name;
 }
 
 SyncStatus PdbFolderHandheld::SyncRegisterConduit(ConduitHandle& handle) {
@@ -302,6 +257,8 @@ SyncStatus PdbFolderHandheld::end_session() {
       continue;  // already gone or replaced by another file: nothing to delete
     if (::unlink(h.path.c_str()) != 0)
       status = fail(kHandheldIoError, h.path.string() + ": cannot delete: " + std::strerror(errno));
+    else
+      index_.note_removed(h.path.filename().string());
   }
   hidden_.clear();
   if (lock_fd_ >= 0) {
@@ -325,16 +282,17 @@ SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t car
   if (find_open(name) != nullptr)
     return fail(kHandheldAlreadyOpen,
                 folder_.string() + ": database " + quoted_name(name) + " is already open");
-  const auto live = live_files(folder_, name, hidden_);
+  const auto live = live_files(name);
   if (live.empty())
     return fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
   if (open_.size() >= 255)
     return fail(kHandheldTooManyOpen, folder_.string() + ": too many open databases");
 
   auto db = std::make_unique<OpenDatabase>();
-  if (auto result = read_pdb_file(live.front().path, db->db); !result)
+  const auto path = folder_ / live.front().file_name;
+  if (auto result = read_pdb_file(path, db->db); !result)
     return fail(kHandheldIoError, result.reason);
-  db->file = live.front().path;
+  db->file = path;
   db->is_writable = (mode & kOpenWrite) != 0;
   handle = free_handle();
   open_[handle] = std::move(db);
@@ -355,9 +313,9 @@ SyncStatus PdbFolderHandheld::SyncCreateDB(CreateDbRecord& record) {
   if (find_open(name) != nullptr)
     return fail(kHandheldExists, folder_.string() + ": database " + quoted_name(name) +
                                      " already exists and is open");
-  if (const auto live = live_files(folder_, name, hidden_); !live.empty())
-    return fail(kHandheldExists,
-                live.front().path.string() + ": database " + quoted_name(name) + " already exists");
+  if (const auto live = live_files(name); !live.empty())
+    return fail(kHandheldExists, (folder_ / live.front().file_name).string() + ": database " +
+                                     quoted_name(name) + " already exists");
   if (open_.size() >= 255)
     return fail(kHandheldTooManyOpen, folder_.string() + ": too many open databases");
 
@@ -396,7 +354,12 @@ SyncStatus PdbFolderHandheld::SyncCloseDB(DbHandle handle) {
   ++db->db.header.modification_number;
   if (auto result = write_pdb_file(db->file, db->db); !result)
     return fail(kHandheldIoError, result.reason);
+  note_written(db->file.filename().string(), db->db);
   return kSyncOk;
+}
+
+void PdbFolderHandheld::note_written(const std::string& file_name, const PdbDatabase& db) {
+  index_.note_written(file_name, db.header, static_cast<std::uint16_t>(db.record_count()));
 }
 
 SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
@@ -418,6 +381,7 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
   if (replaced != hidden_.end()) {
     if (auto result = write_pdb_file(replaced->path, db.db); !result)
       return fail(kHandheldIoError, result.reason);
+    note_written(replaced->path.filename().string(), db.db);
     hidden_.erase(replaced);
     return kSyncOk;
   }
@@ -429,7 +393,10 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
     const std::string file_name =
         suffix == 0 ? own_name : stem + "~" + std::to_string(suffix) + ".pdb";
     const auto result = write_pdb_file(folder_ / file_name, db.db, PdbWriteMode::create_new);
-    if (result) return kSyncOk;
+    if (result) {
+      note_written(file_name, db.db);
+      return kSyncOk;
+    }
     if (result.status != PdbStatus::file_exists) return fail(kHandheldIoError, result.reason);
   }
   return fail(kHandheldIoError, (folder_ / own_name).string() +
@@ -446,13 +413,15 @@ SyncStatus PdbFolderHandheld::SyncDeleteDB(std::string_view name, std::uint8_t c
   if (find_open(name) != nullptr)
     return fail(kHandheldAlreadyOpen, folder_.string() + ": database " + quoted_name(name) +
                                           " is open and cannot be deleted");
-  const auto live = live_files(folder_, name, hidden_);
+  const auto live = live_files(name);
   if (live.empty())
     return fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
   // Copies carrying the same name all go, or the next lookup would find one.
   for (const auto& db : live)
-    hidden_.push_back(HiddenFile{
-        .path = db.path, .device = db.device, .inode = db.inode, .name = db.header.name});
+    hidden_.push_back(HiddenFile{.path = folder_ / db.file_name,
+                                 .device = db.device,
+                                 .inode = db.inode,
+                                 .name = db.header.name});
   return kSyncOk;
 }
 
@@ -536,7 +505,7 @@ SyncStatus PdbFolderHandheld::SyncFindDbByName(const FindDbRequest& request, DbI
     found = info_from(open->db.header, open->db.record_count());
     return kSyncOk;
   }
-  const auto live = live_files(folder_, request.name, hidden_);
+  const auto live = live_files(request.name);
   if (live.empty())
     return fail(kHandheldNotFound,
                 folder_.string() + ": no database named " + quoted_name(request.name));
@@ -551,10 +520,8 @@ SyncStatus PdbFolderHandheld::SyncReadSingleCardInfo(CardInfo& info) {
   if (auto status = check_folder(); status != kSyncOk) return status;
   const auto conf = read_handheld_conf(folder_ / kHandheldConfName);
   if (!conf.error.empty()) return fail(kHandheldBadConf, conf.error);
-  std::uint64_t used_bytes = 0;
-  for_each_pdb_file(folder_, [&](const std::filesystem::path&, const struct stat& st) {
-    used_bytes += static_cast<std::uint64_t>(st.st_size);
-  });
+  index_.refresh();
+  const std::uint64_t used_bytes = index_.total_bytes();
   info.rom_bytes = 0;
   info.ram_bytes = clamp_to_u32(conf.memory_bytes);
   info.free_bytes =

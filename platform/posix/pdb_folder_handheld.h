@@ -3,6 +3,10 @@
 // their header, whatever their file names; files that are not valid PDBs
 // are ignored and never overwritten or deleted.
 //
+// Lookups go through an index of the folder that notices changes made by
+// other programs between calls (pdb_folder_index.h), so a session of a
+// thousand files does not reread a thousand headers per call.
+//
 // Nothing reaches disk until SyncCloseDB, which writes a temporary file in
 // the folder and renames it into place. SyncDeleteDB only hides a database
 // until the session ends or a new database of the same name is closed,
@@ -25,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/pdb_folder_index.h"
 #include "platform/sync_manager.h"
 
 namespace vellora::posix {
@@ -60,8 +65,10 @@ std::string database_file_name(std::string_view database_name);
 class PdbFolderHandheld : public SyncManager {
  public:
   // A missing folder is not an error here; calls then fail with
-  // kHandheldNoFolder.
-  explicit PdbFolderHandheld(std::filesystem::path folder);
+  // kHandheldNoFolder. `watch` chooses how the folder index notices other
+  // programs' changes (see pdb_folder_index.h).
+  explicit PdbFolderHandheld(std::filesystem::path folder,
+                             FolderWatch watch = FolderWatch::automatic);
   // Ends the session as SyncUnRegisterConduit does.
   ~PdbFolderHandheld() override;
   PdbFolderHandheld(const PdbFolderHandheld&) = delete;
@@ -114,6 +121,10 @@ class PdbFolderHandheld : public SyncManager {
   OpenDatabase* find_open(std::string_view name);
   DbHandle free_handle();
   SyncStatus commit_created(OpenDatabase& db);
+  void note_written(const std::string& file_name, const PdbDatabase& db);
+  // Live files carrying `name`, the preferred one first: the file with the
+  // name's own file name, then file-name order.
+  std::vector<PdbFolderIndex::File> live_files(std::string_view name);
   SyncStatus end_session();
 
   std::filesystem::path folder_;
@@ -122,6 +133,7 @@ class PdbFolderHandheld : public SyncManager {
   DbHandle next_handle_ = 1;
   std::vector<HiddenFile> hidden_;
   int lock_fd_ = -1;  // held while registered
+  PdbFolderIndex index_;
 };
 
 }  // namespace vellora::posix

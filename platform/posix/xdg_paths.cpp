@@ -1,0 +1,54 @@
+// Default file locations from the XDG base directory variables.
+#include "platform/posix/xdg_paths.h"
+
+#include <cstdlib>
+
+namespace vellora::posix {
+
+namespace {
+
+constexpr const char* kAppFolder = "vellora";
+
+std::string variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// The XDG variable when it is absolute (relative values are to be
+// ignored), else `fallback` under an absolute HOME.
+std::optional<std::filesystem::path> base_folder(const std::string& xdg_value,
+                                                 const std::string& home,
+                                                 const std::filesystem::path& fallback) {
+  if (!xdg_value.empty() && xdg_value.front() == '/') return std::filesystem::path(xdg_value);
+  if (!home.empty() && home.front() == '/') return std::filesystem::path(home) / fallback;
+  return std::nullopt;
+}
+
+std::optional<std::filesystem::path> under(std::optional<std::filesystem::path> base,
+                                           const char* leaf) {
+  if (!base) return std::nullopt;
+  return *base / kAppFolder / leaf;
+}
+
+}  // namespace
+
+XdgEnvironment process_environment() {
+  return XdgEnvironment{.home = variable("HOME"),
+                        .config_home = variable("XDG_CONFIG_HOME"),
+                        .state_home = variable("XDG_STATE_HOME"),
+                        .data_home = variable("XDG_DATA_HOME")};
+}
+
+std::optional<std::filesystem::path> default_registry_file(const XdgEnvironment& env) {
+  return under(base_folder(env.config_home, env.home, ".config"), "registry.reg");
+}
+
+std::optional<std::filesystem::path> default_log_file(const XdgEnvironment& env) {
+  return under(base_folder(env.state_home, env.home, ".local/state"), "hotsync.log");
+}
+
+std::optional<std::filesystem::path> default_handheld_folder(const XdgEnvironment& env) {
+  return under(base_folder(env.data_home, env.home, ".local/share"), "handheld");
+}
+
+}  // namespace vellora::posix
