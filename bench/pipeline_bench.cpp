@@ -122,6 +122,8 @@ BENCHMARK(BM_SendTextFile)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseReal
 
 }  // namespace
 
+// Defined here rather than by the benchmark library: the peak-memory
+// benchmark runs this program again as a single send.
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--send-once") return send_once(Workspace(argv[2])) ? 0 : 1;
   benchmark::Initialize(&argc, argv);

@@ -162,7 +162,7 @@ class SendWalk {
     std::error_code error;
     fs::remove(folder_ / file, error);
     conduit_.report(SessionEventKind::sent, file,
-                    "\"" + name + "\"" + (error ? ", but the file could not be deleted: " + error.message() : ""));
+                    "handheld \"" + name + "\"" + (error ? ", but the file could not be deleted: " + error.message() : ""));
   }
 
   Conduit& conduit_;

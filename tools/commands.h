@@ -10,6 +10,19 @@ namespace vellora::cli {
 int stage_command(const std::filesystem::path& file, const std::filesystem::path& folder);
 int convert_command(const std::filesystem::path& file, const std::filesystem::path& output);
 int dump_command(const std::filesystem::path& file, bool as_json);
+int export_command(const std::filesystem::path& database, const std::string& to,
+                   const std::filesystem::path& output);
+int mark_command(const std::filesystem::path& handheld_folder, const std::string& name,
+                 const std::string& as);
+
+struct SyncOptions {
+  std::string registry;  // empty: the default registry file
+  std::string handheld;  // empty: the default handheld folder
+  std::string answer = "no";
+  std::string log;       // empty: the default log file
+};
+int sync_command(const SyncOptions& options);
+std::string default_handheld_folder();
 
 // Prints "vellora: <what>: <reason>" to stderr and returns 1.
 int fail(const std::string& what, const std::string& reason);

@@ -1,7 +1,5 @@
 // `vellora stage` and `vellora convert`: one document through the importer
 // and, for convert, the builder, without a sync session.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include "conduit/document_types.h"
 #include "platform/posix/pdb_folder_handheld.h"
 #include "tools/commands.h"
+#include "tools/scratch_folder.h"
 
 namespace vellora::cli {
 
@@ -22,29 +21,6 @@ int fail(const std::string& what, const std::string& reason) {
 }
 
 namespace {
-
-// A private folder removed with everything in it when done.
-class ScratchFolder {
- public:
-  explicit ScratchFolder(const fs::path& parent) {
-    std::string pattern = (parent / ".vellora-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    else error_ = errno;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  explicit operator bool() const { return !path_.empty(); }
-  const fs::path& path() const { return path_; }
-  std::string error() const { return std::generic_category().message(error_); }
-
- private:
-  fs::path path_;
-  int error_ = 0;
-};
 
 // The importer for a file, chosen by its extension in any case.
 const DocumentType* importer_for(const fs::path& file, std::string& why_not) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <variant>
 
+#include "conduit/catalog.h"
+#include "conduit/document_types.h"
 #include "docmodel/palette.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
@@ -97,6 +99,22 @@ std::string hex(std::span<const std::uint8_t> bytes, std::size_t limit) {
   return text;
 }
 
+bool is_catalog(const PdbDatabase& db) {
+  return db.header.type == kCatalogType && db.header.creator == kCatalogCreator;
+}
+
+CatalogEntry catalog_entry(const posix::PdbRecordView& record) {
+  CatalogEntry entry;
+  std::copy_n(record.data.begin(), std::min(record.data.size(), entry.bytes.size()), entry.bytes.begin());
+  entry.category = record.category;
+  return entry;
+}
+
+std::string type_text(int category) {
+  const DocumentType* type = document_type_number(category);
+  return type == nullptr ? "unknown type " + std::to_string(category) : "type " + std::to_string(category) + " (" + std::string(type->extension) + ")";
+}
+
 bool is_document(const PdbDatabase& db) {
   return db.header.type == kDocumentType && db.header.creator == kDocumentCreator;
 }
@@ -143,6 +161,14 @@ void print_human(const std::string& file, const PdbDatabase& db) {
     const auto record = db.record(i);
     std::printf("record %zu: %zu bytes, id %u, category %u, attributes 0x%02X\n", i, record.data.size(),
                 record.unique_id, record.category, record.attributes);
+    if (is_catalog(db)) {
+      const CatalogEntry entry = catalog_entry(record);
+      const std::string name = entry.name();
+      std::printf("  catalog entry \"%s\", %s, %s\n",
+                  printable({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}).c_str(),
+                  type_text(entry.category).c_str(), entry.is_marked() ? "marked for the PC" : "not marked");
+      continue;
+    }
     if (!document) {
       std::printf("  %s\n", hex(record.data, 48).c_str());
       continue;
@@ -212,7 +238,11 @@ void print_json(const std::string& file, const PdbDatabase& db) {
            std::to_string(record.attributes) + ",";
     HeaderRecord header;
     ParagraphRecord paragraph;
-    if (!document) {
+    if (is_catalog(db)) {
+      const CatalogEntry entry = catalog_entry(record);
+      out += "\"kind\":\"catalog\",\"name\":" + json_string(entry.name()) +
+             ",\"marked\":" + (entry.is_marked() ? "true" : "false");
+    } else if (!document) {
       out += "\"kind\":\"data\",\"hex\":" + json_string(hex(record.data, record.data.size()));
     } else if (i == 0 && decode_header(record.data, header)) {
       out += "\"kind\":\"header\",\"tag\":" + std::to_string(header.tag) + ",\"line_total\":" +

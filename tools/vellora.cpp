@@ -5,12 +5,21 @@
 
 int main(int argc, char** argv) {
   CLI::App app{"vellora: documents between this PC and a handheld.\n"
-               "Converts text files into handheld document databases and shows what they hold."};
+               "Runs sync sessions against a handheld folder of .pdb databases, converts\n"
+               "documents to and from handheld databases and shows what they hold."};
   app.require_subcommand(1);
   app.set_version_flag("--version", "vellora 0.1.0");
 
-  std::string file, folder = ".", output;
+  std::string file, folder = ".", output, to, as;
   bool as_json = false;
+  vellora::cli::SyncOptions sync_options;
+
+  auto* sync = app.add_subcommand("sync", "Run one sync session: receive marked documents, then send the send folder");
+  sync->add_option("--registry", sync_options.registry, "Settings file (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
+  sync->add_option("--handheld", sync_options.handheld, "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
+  sync->add_option("--answer", sync_options.answer, "Answer to overwrite questions when not on a terminal (default: no)")
+      ->check(CLI::IsMember({"yes", "no"}));
+  sync->add_option("--log", sync_options.log, "HotSync log file (default: $XDG_STATE_HOME/vellora/hotsync.log)");
 
   auto* stage = app.add_subcommand("stage", "Run only the importer and leave the two staging files in a folder");
   stage->add_option("FILE", file, "Document to import (.txt)")->required();
@@ -24,11 +33,24 @@ int main(int argc, char** argv) {
   dump->add_option("DB", file, "Database file (.pdb)")->required();
   dump->add_flag("--json", as_json, "Print JSON for programs");
 
+  auto* exporter = app.add_subcommand("export", "Write a handheld document database as a PC file");
+  exporter->add_option("DB", file, "Document database file (.pdb)")->required();
+  exporter->add_option("--to", to, "File type to write: txt (htm and rtf later)")->required();
+  exporter->add_option("-o,--output", output, "File to write")->required();
+
+  auto* mark = app.add_subcommand("mark", "Mark a handheld document for the PC, as the user does on the handheld");
+  mark->add_option("NAME", file, "Document name on the handheld, e.g. notes.txt")->required();
+  mark->add_option("--handheld", folder, "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
+  mark->add_option("--as", as, "Type to receive it as: txt, htm, doc or rtf (default: from the name)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 1;
   }
+  if (*sync) return vellora::cli::sync_command(sync_options);
+  if (*exporter) return vellora::cli::export_command(file, to, output);
+  if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as);
   if (*stage) return vellora::cli::stage_command(file, folder);
   if (*convert) return vellora::cli::convert_command(file, output);
   return vellora::cli::dump_command(file, as_json);

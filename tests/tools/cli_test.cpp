@@ -13,13 +13,13 @@
 namespace vellora {
 namespace {
 
-struct Run {
+struct CliRun {
   int status = -1;
   std::string out;  // stdout and stderr together
 };
 
-Run vellora(const std::string& args) {
-  Run run;
+CliRun vellora(const std::string& args) {
+  CliRun run;
   const std::string command = std::string(VELLORA_CLI) + " " + args + " 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
   char buffer[4096];
@@ -100,6 +100,81 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFile) {
   EXPECT_FALSE(std::filesystem::exists(dir / "x.pdb"));
   EXPECT_EQ(vellora("convert").status, 1);
   EXPECT_EQ(vellora("--help").status, 0);
+}
+
+}  // namespace
+}  // namespace vellora
+
+namespace vellora {
+namespace {
+
+class CliSync : public Cli {
+ protected:
+  CliSync() {
+    for (const char* folder : {"send", "receive", "handheld"}) std::filesystem::create_directory(dir / folder);
+    testing::write_file(dir / "registry.reg",
+                        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
+                        "\"FolderForSFiles\"=\"" + (dir / "send").string() + "\"\n"
+                        "\"FolderForRFiles\"=\"" + (dir / "receive").string() + "\"\n");
+  }
+  CliRun run_sync(const std::string& answer) {
+    return vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
+                   at("hotsync.log") + " --answer " + answer + " < /dev/null");
+  }
+};
+
+TEST_F(CliSync, SendsReceivesAndAsksBeforeOverwriting) {
+  testing::write_file(dir / "note.txt", "on the handheld\n");
+  ASSERT_EQ(vellora("convert " + at("note.txt") + " -o " + at("handheld/note.pdb")).status, 0);
+  ASSERT_EQ(vellora("mark note.txt --handheld " + at("handheld")).status, 0);
+  testing::write_file(dir / "send" / "Report.TXT", "to the handheld\n");
+
+  const auto first = run_sync("no");
+  ASSERT_EQ(first.status, 0) << first.out;
+  EXPECT_NE(first.out.find("received note.txt -> "), std::string::npos) << first.out;
+  EXPECT_NE(first.out.find("sent     Report.TXT -> handheld \"report.txt\""), std::string::npos) << first.out;
+  EXPECT_EQ(testing::read_file(dir / "receive" / "note.txt").size(), 16u);
+  EXPECT_TRUE(std::filesystem::exists(dir / "handheld" / "report.txt.pdb"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "send" / "Report.TXT"));
+  const auto log = testing::read_file(dir / "hotsync.log");
+  EXPECT_EQ(line_count(std::string(log.begin(), log.end())), 2u);
+
+  // The same name again: "no" keeps the file, "yes" replaces the database.
+  testing::write_file(dir / "send" / "report.txt", "second version\n");
+  const auto declined = run_sync("no");
+  EXPECT_NE(declined.out.find("File report.txt already exists on your Palm Device! Overwrite? -> no"), std::string::npos) << declined.out;
+  EXPECT_NE(declined.out.find("kept     report.txt: "), std::string::npos) << declined.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "send" / "report.txt"));
+  const auto accepted = run_sync("yes");
+  EXPECT_NE(accepted.out.find("sent     report.txt"), std::string::npos) << accepted.out;
+  EXPECT_FALSE(std::filesystem::exists(dir / "send" / "report.txt"));
+  EXPECT_EQ(vellora("export " + at("handheld/report.txt.pdb") + " --to txt -o " + at("back.txt")).status, 0);
+  EXPECT_EQ(testing::read_file(dir / "back.txt").size(), 15u);  // "second version\n"
+}
+
+TEST_F(CliSync, ForeignDatabaseKeepsTheFileAndWarns) {
+  testing::write_file(dir / "send" / "data.txt", "x");
+  ASSERT_EQ(vellora("convert " + at("send/data.txt") + " -o " + at("handheld/data.pdb")).status, 0);
+  // Give the database another application's creator code.
+  auto bytes = testing::read_file(dir / "handheld" / "data.pdb");
+  bytes[64] = 'z';
+  testing::write_file(dir / "handheld" / "data.pdb", bytes);
+  const auto run = run_sync("yes");
+  EXPECT_NE(run.out.find("Warning: Not all files are sent on your Palm device"), std::string::npos) << run.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "send" / "data.txt"));
+}
+
+TEST_F(CliSync, UnusableSettingsOrHandheldStopWithOneLine) {
+  const auto no_registry = vellora("sync --registry " + at("absent.reg") + " --handheld " + at("handheld"));
+  EXPECT_EQ(no_registry.status, 1);
+  EXPECT_EQ(line_count(no_registry.out), 1u) << no_registry.out;
+  testing::write_file(dir / "bad.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=nonsense\n");
+  const auto bad = vellora("sync --registry " + at("bad.reg") + " --handheld " + at("handheld"));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("line 3"), std::string::npos) << bad.out;
+  const auto no_handheld = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("nowhere"));
+  EXPECT_EQ(no_handheld.status, 1);
+  EXPECT_NE(no_handheld.out.find("no such handheld folder"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+// `vellora export` (a database file through an exporter, without a session)
+// and `vellora mark` (what the user does on the handheld: mark a document
+// in the catalog for the next sync to bring to the PC).
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#include "conduit/catalog.h"
+#include "conduit/document_types.h"
+#include "docmodel/records.h"
+#include "platform/posix/pdb_file.h"
+#include "platform/posix/pdb_folder_handheld.h"
+#include "tools/commands.h"
+#include "tools/scratch_folder.h"
+
+namespace vellora::cli {
+
+namespace fs = std::filesystem;
+
+int export_command(const fs::path& database, const std::string& to, const fs::path& output) {
+  const DocumentType* type = find_document_type("." + to_lower_ascii(to));
+  if (type == nullptr || to == "doc") return fail(to, "not an export type (txt, htm or rtf)");
+  if (type->export_to == nullptr) return fail(database.string(), "export to ." + to + " is not supported yet; only txt for now");
+  posix::PdbHeader header;
+  std::uint16_t records = 0;
+  if (auto read = posix::read_pdb_header_file(database, header, records); !read) return fail(database.string(), read.reason.substr(read.reason.find(": ") + 2));
+  if (header.type != kDocumentType || header.creator != kDocumentCreator)
+    return fail(database.string(), "not a handheld document (type " + four_cc_text(header.type) + ", creator " + four_cc_text(header.creator) + ")");
+  fs::path output_folder = output.parent_path();
+  if (output_folder.empty()) output_folder = ".";
+  if (!fs::is_directory(output_folder)) return fail(output.string(), "its folder does not exist");
+  if (fs::is_directory(output)) return fail(output.string(), "is a folder; name the file to write");
+
+  // The exporter reads through the handheld interface, so the file is
+  // served by a handheld folder of its own; the output is written beside
+  // its final name and renamed into place only when complete.
+  ScratchFolder store(fs::temp_directory_path());
+  if (!store) return fail(fs::temp_directory_path().string(), "cannot make a working folder: " + store.error());
+  std::error_code error;
+  fs::copy_file(database, store.path() / "document.pdb", error);
+  if (error) return fail(database.string(), error.message());
+  ScratchFolder staging(output_folder);
+  if (!staging) return fail(output_folder.string(), "cannot make a working folder: " + staging.error());
+  const fs::path temporary = staging.path() / "export";
+  posix::PdbFolderHandheld handheld(store.path());
+  const ExportResult exported = type->export_to(handheld, header.name, temporary);
+  if (!exported) return fail(database.string(), exported.reason);
+  fs::rename(temporary, output, error);
+  if (error) return fail(output.string(), error.message());
+  std::printf("%s -> %s\n", database.string().c_str(), output.string().c_str());
+  return 0;
+}
+
+int mark_command(const fs::path& handheld_folder, const std::string& name, const std::string& as) {
+  if (!fs::is_directory(handheld_folder)) return fail(handheld_folder.string(), "no such handheld folder");
+  if (name.empty() || name.size() > kCatalogNameBytes - 1) return fail(name, "a document name has 1 to 37 characters");
+  const std::string extension = as.empty() ? to_lower_ascii(fs::path(name).extension().string()) : "." + to_lower_ascii(as);
+  const DocumentType* type = find_document_type(extension);
+  if (type == nullptr) return fail(name, "say which type to receive it as: --as txt, htm, doc or rtf");
+
+  posix::PdbFolderHandheld handheld(handheld_folder);
+  ConduitHandle session = 0;
+  if (handheld.SyncRegisterConduit(session) != kSyncOk) return fail(handheld_folder.string(), handheld.last_error());
+  std::vector<CatalogEntry> entries;
+  const CatalogResult read = read_catalog(handheld, entries);
+  if (read.status == CatalogStatus::failed) return fail(handheld_folder.string(), read.reason);
+  CatalogEntry* entry = nullptr;
+  for (auto& candidate : entries)
+    if (candidate.name() == name) entry = &candidate;
+  if (entry == nullptr) {
+    entry = &entries.emplace_back();
+    std::copy(name.begin(), name.end(), entry->bytes.begin());
+  }
+  entry->category = static_cast<std::uint16_t>(type->number);
+  entry->set_mark(1);
+  if (const CatalogResult written = rebuild_catalog(handheld, entries); !written)
+    return fail(handheld_folder.string(), handheld.last_error().empty() ? written.reason : handheld.last_error());
+  handheld.SyncUnRegisterConduit(session);
+  DbInfo info;
+  FindDbRequest request;
+  request.name = name;
+  const bool present = handheld.SyncFindDbByName(request, info) == kSyncOk;
+  std::printf("marked \"%s\" to come to the PC as %s at the next sync%s\n", name.c_str(),
+              std::string(type->extension).c_str(), present ? "" : " (no such document on the handheld yet)");
+  return 0;
+}
+
+}  // namespace vellora::cli

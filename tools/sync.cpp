@@ -1,0 +1,111 @@
+// `vellora sync`: one conduit session on this machine, with the handheld
+// played by a folder of .pdb files, settings from a registry file, questions
+// on the terminal and the HotSync log in a file.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <system_error>
+
+#include "conduit/entry_points.h"
+#include "platform/posix/language_stand_in.h"
+#include "platform/posix/log_file.h"
+#include "platform/posix/pdb_folder_handheld.h"
+#include "platform/posix/registry_file.h"
+#include "platform/posix/terminal_message_box.h"
+#include "platform/posix/xdg_paths.h"
+#include "tools/commands.h"
+
+namespace vellora::cli {
+
+namespace fs = std::filesystem;
+
+std::string default_handheld_folder() {
+  const auto folder = posix::default_handheld_folder();
+  return folder ? folder->string() : std::string();
+}
+
+namespace {
+
+struct Tally {
+  int sent = 0, kept = 0, received = 0, skipped = 0;
+};
+
+void print_event(const SessionEvent& event, Tally& tally) {
+  const char* word = "";
+  switch (event.kind) {
+    case SessionEventKind::sent: word = "sent"; ++tally.sent; break;
+    case SessionEventKind::kept: word = "kept"; ++tally.kept; break;
+    case SessionEventKind::received: word = "received"; ++tally.received; break;
+    case SessionEventKind::skipped: word = "skipped"; ++tally.skipped; break;
+    case SessionEventKind::removed: word = "deleted"; break;
+    case SessionEventKind::problem: word = "problem"; break;
+  }
+  const char* joint = event.kind == SessionEventKind::sent || event.kind == SessionEventKind::received ? " -> " : ": ";
+  std::printf("%-8s %s%s%s\n", word, event.subject.c_str(), event.detail.empty() ? "" : joint, event.detail.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int sync_command(const SyncOptions& options) {
+  // Settings. A missing file is an empty registry: the session runs and
+  // touches nothing, as it would with no settings on the PC.
+  const auto default_registry = posix::default_registry_file();
+  const fs::path registry_path = !options.registry.empty() ? fs::path(options.registry)
+                                 : default_registry ? *default_registry : fs::path();
+  posix::RegistryFile registry;
+  if (!registry_path.empty()) {
+    const auto loaded = registry.load(registry_path);
+    if (loaded.status == posix::RegistryFileStatus::missing_file) {
+      if (!options.registry.empty()) return fail(registry_path.string(), "no such settings file");
+      std::fprintf(stderr, "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
+                           "(the README shows one)\n", registry_path.string().c_str());
+    } else if (!loaded) {
+      std::fprintf(stderr, "vellora: %s\n", loaded.reason.c_str());  // the reason names the file
+      return 1;
+    }
+  }
+
+  // The handheld. The default folder is made on first use; a named one
+  // must exist, so a mistyped path cannot send files somewhere unexpected.
+  fs::path handheld_path = options.handheld;
+  if (handheld_path.empty()) {
+    const auto folder = posix::default_handheld_folder();
+    if (!folder) return fail("handheld", "no handheld folder: set HOME or XDG_DATA_HOME, or give --handheld");
+    handheld_path = *folder;
+    std::error_code error;
+    fs::create_directories(handheld_path, error);
+  }
+  if (!fs::is_directory(handheld_path)) return fail(handheld_path.string(), "no such handheld folder");
+
+  fs::path log_path = options.log;
+  if (log_path.empty()) {
+    const auto folder = posix::default_log_file();
+    if (folder) log_path = *folder;
+  }
+
+  posix::PdbFolderHandheld handheld(handheld_path);
+  posix::TerminalMessageBox boxes(std::cin, std::cout, posix::stdin_is_terminal(),
+                                  options.answer == "yes" ? kAnswerYes : kAnswerNo);
+  posix::LogFile log(log_path);
+  posix::LanguageStandIn language;
+  Conduit conduit(Platform{handheld, registry, boxes, log, language});
+  Tally tally;
+  conduit.on_event = [&tally](const SessionEvent& event) { print_event(event, tally); };
+
+  conduit.attach();
+  const int manager_argument = 0;
+  const std::int32_t result = OpenConduit(&manager_argument, conduit);
+  conduit.detach();
+  std::cout.flush();
+  if (result != 0)
+    return fail(handheld_path.string(), "the session could not start: " +
+                                            (handheld.last_error().empty() ? "error " + std::to_string(result) : handheld.last_error()));
+  if (!log.last_error().empty()) std::fprintf(stderr, "vellora: warning: %s\n", log.last_error().c_str());
+  std::printf("session done: %d sent, %d kept back, %d received, %d not received\n", tally.sent, tally.kept,
+              tally.received, tally.skipped);
+  return 0;
+}
+
+}  // namespace vellora::cli
