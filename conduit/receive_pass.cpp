@@ -99,7 +99,7 @@ void run_receive_pass(Conduit& conduit) {
     if (!entry.is_marked()) continue;
     // A request is consumed once seen, whatever becomes of it.
     entry.set_mark(0);
-    export_entry(conduit, folder, entry);
+    contain_failure(conduit, entry.name(), [&] { export_entry(conduit, folder, entry); });
   }
   if (const CatalogResult rebuilt = rebuild_catalog(sync, entries); !rebuilt)
     conduit.report(SessionEventKind::problem, std::string(kCatalogName), rebuilt.reason);

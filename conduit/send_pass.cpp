@@ -184,7 +184,10 @@ void run_send_pass(Conduit& conduit) {
   std::vector<FolderEntry> entries;
   if (!list_files(folder, entries)) return;
   SendWalk walk(conduit, folder);
-  for (auto& entry : entries) walk.handle(std::move(entry));
+  for (auto& entry : entries) {
+    const std::string name = entry.name;
+    contain_failure(conduit, name, [&] { walk.handle(std::move(entry)); });
+  }
 }
 
 }  // namespace vellora

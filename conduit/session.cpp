@@ -1,6 +1,5 @@
 #include "conduit/session.h"
 
-#include <exception>
 
 #include "conduit/receive_pass.h"
 #include "conduit/send_pass.h"
@@ -29,23 +28,6 @@ void Conduit::report(SessionEventKind kind, std::string subject, std::string det
   if (on_event) on_event(SessionEvent{kind, std::move(subject), std::move(detail)});
 }
 
-namespace {
-
-// A pass that fails in a way nobody foresaw must not take the session with
-// it: the log entries and the unregistration still happen.
-template <typename Pass>
-void contain(Conduit& conduit, const char* name, Pass pass) {
-  try {
-    pass(conduit);
-  } catch (const std::exception& e) {
-    conduit.report(SessionEventKind::problem, name, e.what());
-  } catch (...) {
-    conduit.report(SessionEventKind::problem, name, "unexpected failure");
-  }
-}
-
-}  // namespace
-
 std::int32_t run_session(Conduit& conduit) {
   SyncManager& sync = conduit.platform.sync;
   ConduitHandle handle = 0;
@@ -53,11 +35,13 @@ std::int32_t run_session(Conduit& conduit) {
   conduit.platform.log.add_entry("", kLogActivitySyncStart);
   conduit.not_all_sent = false;
   conduit.received_files.clear();
-  contain(conduit, "settings", [](Conduit& c) { c.settings = load_settings(c.platform.registry); });
-  contain(conduit, "receive pass", run_receive_pass);
-  contain(conduit, "send pass", run_send_pass);
-  contain(conduit, "warning", [](Conduit& c) {
-    if (c.not_all_sent) c.platform.message_box.show(kNotAllSentText, kWarningCaption, kStyleOkWarning);
+  // A pass that fails in a way nobody foresaw must not take the session
+  // with it: the log entries and the unregistration still happen.
+  contain_failure(conduit, "settings", [&] { conduit.settings = load_settings(conduit.platform.registry); });
+  contain_failure(conduit, "receive pass", [&] { run_receive_pass(conduit); });
+  contain_failure(conduit, "send pass", [&] { run_send_pass(conduit); });
+  contain_failure(conduit, "warning", [&] {
+    if (conduit.not_all_sent) conduit.platform.message_box.show(kNotAllSentText, kWarningCaption, kStyleOkWarning);
   });
   conduit.platform.log.add_entry(kConduitName, kLogActivitySyncEnd);
   sync.SyncUnRegisterConduit(handle);

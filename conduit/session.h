@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <set>
 #include <string>
@@ -71,6 +72,19 @@ class Conduit {
   std::set<std::string> received_files;
   std::function<void(const SessionEvent&)> on_event;  // optional
 };
+
+// Runs `step`; a failure nobody foresaw (out of memory, say) is reported
+// against `subject` instead of ending the pass or the session.
+template <typename Step>
+void contain_failure(Conduit& conduit, const std::string& subject, Step step) {
+  try {
+    step();
+  } catch (const std::exception& e) {
+    conduit.report(SessionEventKind::problem, subject, e.what());
+  } catch (...) {
+    conduit.report(SessionEventKind::problem, subject, "unexpected failure");
+  }
+}
 
 // The session itself, behind OpenConduit. Errors inside a pass are
 // contained there; the session always logs, unregisters and returns 0 once

@@ -123,6 +123,22 @@ TEST_F(ReceivePass, NothingHappensWhenTheCatalogCannotBeReadOrTheFolderIsMissing
   EXPECT_EQ(handheld.call_names(), (std::vector<std::string>{"SyncRegisterConduit", "SyncUnRegisterConduit"}));
 }
 
+TEST_F(ReceivePass, AFailureAtAnyHandheldCallKeepsTheOldFileWhole) {
+  registry.numbers["FromPalmToPC"] = 0;
+  for (int call = 2; call < 16; ++call) {
+    SCOPED_TRACE(call);
+    handheld = testing::FakeSyncManager{};
+    testing::put_document(handheld, "notes.txt", {"new", "text"});
+    testing::put_catalog(handheld, {{"notes.txt", 1, true}});
+    testing::write_file(received("notes.txt"), "mine");
+    handheld.fail_call_number = call;
+    sync();
+    const std::string text = text_of("notes.txt");
+    EXPECT_TRUE(text == "mine" || text == "new\ntext\n") << text;
+    EXPECT_EQ(testing::file_names(receive_dir()), (std::vector<std::string>{"notes.txt"}));
+  }
+}
+
 TEST_F(ReceivePass, ACatalogCreateThatFailsOnceIsRetried) {
   testing::put_catalog(handheld, {{"a.txt", 1, false}});
   handheld.fail_call_number = 7;  // register, open, count, read, close, delete, create
