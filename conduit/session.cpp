@@ -1,6 +1,5 @@
 #include "conduit/session.h"
 
-
 #include "conduit/receive_pass.h"
 #include "conduit/send_pass.h"
 

@@ -26,5 +26,7 @@ std::string default_handheld_folder();
 
 // Prints "vellora: <what>: <reason>" to stderr and returns 1.
 int fail(const std::string& what, const std::string& reason);
+// The same for a reason that already names its file ("path: why").
+int fail(const std::string& reason_naming_the_file);
 
 }  // namespace vellora::cli

@@ -15,8 +15,10 @@ namespace vellora::cli {
 
 namespace fs = std::filesystem;
 
-int fail(const std::string& what, const std::string& reason) {
-  std::fprintf(stderr, "vellora: %s: %s\n", what.c_str(), reason.c_str());
+int fail(const std::string& what, const std::string& reason) { return fail(what + ": " + reason); }
+
+int fail(const std::string& reason_naming_the_file) {
+  std::fprintf(stderr, "vellora: %s\n", reason_naming_the_file.c_str());
   return 1;
 }
 
@@ -68,7 +70,7 @@ int stage_command(const fs::path& file, const fs::path& folder) {
   if (type == nullptr) return fail(file.string(), why_not);
   if (!fs::is_directory(folder)) return fail(folder.string(), "no such folder");
   const ImportResult imported = type->import(file, folder, document_file_name(file));
-  if (!imported) return fail(file.string(), imported.reason);
+  if (!imported) return fail(imported.reason);
   std::printf("%s: %zu paragraphs staged in %s\n", file.string().c_str(), imported.paragraphs,
               folder.string().c_str());
   return 0;
@@ -87,7 +89,7 @@ int convert_command(const fs::path& file, const fs::path& output) {
   ScratchFolder staging(fs::temp_directory_path());
   if (!staging) return fail(fs::temp_directory_path().string(), "cannot make a staging folder: " + staging.error());
   const ImportResult imported = type->import(file, staging.path(), document_file_name(file));
-  if (!imported) return fail(file.string(), imported.reason);
+  if (!imported) return fail(imported.reason);
 
   // The database is built by the same handheld code a sync uses, in a
   // private folder beside the output so the final rename stays on one

@@ -274,9 +274,7 @@ void print_json(const std::string& file, const PdbDatabase& db) {
 int dump_command(const std::filesystem::path& file, bool as_json) {
   PdbDatabase db;
   const auto read = posix::read_pdb_file(file, db);
-  if (!read) return fail(file.string(), read.reason.rfind(file.string(), 0) == 0
-                                            ? read.reason.substr(file.string().size() + 2)
-                                            : read.reason);
+  if (!read) return fail(read.reason);
   if (as_json) print_json(file.string(), db);
   else print_human(file.string(), db);
   return 0;

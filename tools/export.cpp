@@ -23,7 +23,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   if (type->export_to == nullptr) return fail(database.string(), "export to ." + to + " is not supported yet; only txt for now");
   posix::PdbHeader header;
   std::uint16_t records = 0;
-  if (auto read = posix::read_pdb_header_file(database, header, records); !read) return fail(database.string(), read.reason.substr(read.reason.find(": ") + 2));
+  if (auto read = posix::read_pdb_header_file(database, header, records); !read) return fail(read.reason);
   if (header.type != kDocumentType || header.creator != kDocumentCreator)
     return fail(database.string(), "not a handheld document (type " + four_cc_text(header.type) + ", creator " + four_cc_text(header.creator) + ")");
   fs::path output_folder = output.parent_path();

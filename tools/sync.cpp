@@ -62,8 +62,7 @@ int sync_command(const SyncOptions& options) {
       std::fprintf(stderr, "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
                            "(the README shows one)\n", registry_path.string().c_str());
     } else if (!loaded) {
-      std::fprintf(stderr, "vellora: %s\n", loaded.reason.c_str());  // the reason names the file
-      return 1;
+      return fail(loaded.reason);
     }
   }
 
