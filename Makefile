@@ -3,7 +3,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := build/demo
 
-.PHONY: all build test demo bench fuzz clean
+.PHONY: all build test demo bench fuzz check-release check-windows-core clean
 
 all: build
 
@@ -24,6 +24,21 @@ bench:
 	@cmake --build build-release -j $(JOBS) --target vellora_bench
 	@build-release/bench/vellora_bench
 
+# The optimised, link-time-optimised build with warnings as errors, and
+# every test against it: optimisation brings warnings and faults of its own.
+check-release:
+	@scripts/install-deps build
+	@cmake --preset ci-release >/dev/null
+	@cmake --build --preset ci-release -j $(JOBS)
+	@ctest --preset ci-release -j $(JOBS)
+
+# Cross-compiles the portable core for Windows with MinGW-w64, warnings as
+# errors, so nothing POSIX-only creeps into it.
+check-windows-core:
+	@scripts/install-deps windows
+	@cmake --preset windows-core >/dev/null
+	@cmake --build --preset windows-core -j $(JOBS)
+
 # Runs every fuzz target for FUZZ_SECONDS each on a copy of its corpus.
 FUZZ_SECONDS ?= 60
 fuzz:
@@ -33,4 +48,4 @@ fuzz:
 	@scripts/fuzz build-fuzz/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-release build-fuzz
+	rm -rf build build-release build-ci-release build-windows-core build-fuzz

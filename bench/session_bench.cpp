@@ -36,7 +36,7 @@ class BenchRegistry : public vellora::Registry {
   }
 };
 
-class Quiet : public vellora::MessageBox, public vellora::HotSyncLog, public vellora::LanguageLibrary {
+class Quiet : public vellora::MessageBoxes, public vellora::HotSyncLog, public vellora::LanguageLibrary {
  public:
   int show(std::string_view, std::string_view, std::uint32_t) override { return vellora::kAnswerOk; }
   void add_entry(std::string_view, std::int32_t) override {}

@@ -1,3 +1,6 @@
+// Reading and rebuilding the catalog database: the receive pass reads every
+// record once, clears the marks it acted on, and writes the catalog anew in
+// place of the old one.
 #include "conduit/catalog.h"
 
 #include <algorithm>
@@ -9,8 +12,7 @@ namespace vellora {
 namespace {
 
 std::string error_text(const char* what, SyncStatus status) {
-  return std::string(kCatalogName) + ": " + what + " failed on the handheld (error " +
-         std::to_string(status) + ")";
+  return std::string(what) + " failed on the handheld (error " + std::to_string(status) + ")";
 }
 
 }  // namespace
@@ -28,8 +30,21 @@ void CatalogEntry::set_mark(std::uint16_t mark) { put_be16(bytes.data() + kCatal
 CatalogResult read_catalog(SyncManager& sync, std::vector<CatalogEntry>& out) {
   out.clear();
   DbHandle handle = 0;
-  if (sync.SyncOpenDB(kCatalogName, 0, handle, kCatalogOpenMode) != kSyncOk)
-    return {CatalogStatus::missing, {}};
+  if (SyncStatus status = sync.SyncOpenDB(kCatalogName, 0, handle, kCatalogOpenMode); status != kSyncOk) {
+    if (status == kSyncErrNotFound) return {CatalogStatus::missing, {}};
+    return {CatalogStatus::failed, "damaged or unreadable, so it was left as it is: " + sync.error_text(status)};
+  }
+  DbInfo info;
+  if (SyncStatus status = sync.SyncReadOpenDbInfo(handle, info); status != kSyncOk) {
+    sync.SyncCloseDB(handle);
+    return {CatalogStatus::failed, error_text("reading its information", status)};
+  }
+  if (info.type != kCatalogType || info.creator != kCatalogCreator) {
+    sync.SyncCloseDB(handle);
+    return {CatalogStatus::foreign, "a database of another application (type " + four_cc_text(info.type) +
+                                        ", creator " + four_cc_text(info.creator) +
+                                        ") has the catalog's name; it was left untouched"};
+  }
   std::uint16_t count = 0;
   if (SyncStatus status = sync.SyncGetDBRecordCount(handle, count); status != kSyncOk) {
     sync.SyncCloseDB(handle);

@@ -31,16 +31,24 @@ struct CatalogEntry {
   void set_mark(std::uint16_t mark);  // big-endian, as the handheld stores it
 };
 
-enum class CatalogStatus { ok, missing, empty, failed };
+enum class CatalogStatus {
+  ok,
+  missing,  // no database of that name
+  empty,    // the catalog holds no record
+  foreign,  // a database of another application has the catalog's name
+  failed,   // it is there but cannot be read (damaged, or a call failed)
+};
 
 struct CatalogResult {
   CatalogStatus status = CatalogStatus::ok;
-  std::string reason;  // one line, for failed
+  std::string reason;  // one line, for foreign and failed; the caller names the catalog
   explicit operator bool() const { return status == CatalogStatus::ok; }
 };
 
-// Reads every record of the catalog. Missing or unopenable: `missing`;
-// no records: `empty`; any failed call: `failed`, with `out` unusable.
+// Reads every record of the catalog. No database of that name: `missing`;
+// no records: `empty`; another application's database: `foreign`, left
+// closed and untouched; a catalog that cannot be opened or read: `failed`,
+// with `out` unusable. Only `ok` and `empty` may be rebuilt.
 CatalogResult read_catalog(SyncManager& sync, std::vector<CatalogEntry>& out);
 
 // Deletes the catalog and writes it anew with `entries`, in order, with

@@ -1,3 +1,5 @@
+// The table of document types in the fixed order both passes share, and
+// lookups by extension and by catalog number.
 #include "conduit/document_types.h"
 
 #include <array>
@@ -30,13 +32,6 @@ const DocumentType* find_document_type(std::string_view extension) {
 const DocumentType* document_type_number(int number) {
   if (number < 1 || number > static_cast<int>(kDocumentTypes.size())) return nullptr;
   return &kDocumentTypes[static_cast<std::size_t>(number - 1)];
-}
-
-std::string to_lower_ascii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
 }
 
 }  // namespace vellora

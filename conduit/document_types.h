@@ -9,8 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "docmodel/ascii.h"
+#include "exporters/export_options.h"
 #include "exporters/export_result.h"
-#include "importers/import_result.h"
+#include "importers/import_file.h"
 #include "platform/sync_manager.h"
 
 namespace vellora {
@@ -19,11 +21,12 @@ namespace vellora {
 // the document from `file_name` by the handheld name rule.
 using Importer = ImportResult (*)(const std::filesystem::path& source,
                                   const std::filesystem::path& staging_folder,
-                                  std::string_view file_name);
+                                  std::string_view file_name, const ImportLimits& limits);
 
 // Writes the handheld database `database_name` into the file `output`.
 using Exporter = ExportResult (*)(SyncManager& sync, std::string_view database_name,
-                                  const std::filesystem::path& output);
+                                  const std::filesystem::path& output,
+                                  const ExportOptions& options);
 
 struct DocumentType {
   int number;                  // 1 to 4, the category in the handheld's catalog
@@ -39,7 +42,5 @@ std::span<const DocumentType> document_types();
 const DocumentType* find_document_type(std::string_view extension);
 // The type with that catalog number; null outside 1 to 4.
 const DocumentType* document_type_number(int number);
-
-std::string to_lower_ascii(std::string_view text);
 
 }  // namespace vellora

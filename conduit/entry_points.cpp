@@ -1,3 +1,6 @@
+// The six entry points of the conduit library as plain functions: argument
+// checks and the fixed answers to the manager's questions, and the session
+// behind OpenConduit.
 #include "conduit/entry_points.h"
 
 #include <algorithm>
@@ -10,6 +13,9 @@ namespace {
 constexpr std::uint32_t kInfoRecordVersion = 1;
 constexpr std::uint32_t kInfoRecordNameSize = 80;
 constexpr std::uint32_t kInfoValueBytes = 4;
+// The class-library version the manager asks for: the conduit was built
+// against version 5.0 of it.
+constexpr std::uint32_t kMfcVersion = 0x500;
 
 // Zero-fills the buffer and copies as much of the display name as leaves
 // room for a terminating zero. A zero-sized buffer is left alone.
@@ -55,7 +61,7 @@ std::int32_t GetConduitInfo(std::int32_t info_type, const void* input, void* out
     case kInfoMfcVersion:
     case kInfoDefaultAction: {
       if (*output_size != kInfoValueBytes) return kErrWrongOutputSize;
-      const std::uint32_t value = info_type == kInfoMfcVersion ? 0x500 : 0;
+      const std::uint32_t value = info_type == kInfoMfcVersion ? kMfcVersion : 0;
       std::memcpy(output, &value, sizeof value);
       return 0;
     }

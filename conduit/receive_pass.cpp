@@ -9,6 +9,7 @@
 
 #include "conduit/catalog.h"
 #include "conduit/document_types.h"
+#include "docmodel/files.h"
 
 namespace vellora {
 
@@ -59,18 +60,25 @@ void export_entry(Conduit& conduit, const fs::path& folder, const CatalogEntry& 
 
   const fs::path temporary = folder / (".vellora-receive-" + *target + ".tmp");
   fs::remove(temporary, error);
-  const ExportResult exported = type->export_to(conduit.platform.sync, name, temporary);
+  const ExportOptions options{conduit.settings.font_name, conduit.settings.font_size};
+  const ExportResult exported = type->export_to(conduit.platform.sync, name, temporary, options);
   if (!exported) {
-    fs::remove(temporary, error);
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
     conduit.report(SessionEventKind::skipped, name, exported.reason);
     return;
   }
   fs::rename(temporary, path, error);
   if (error) {
-    fs::remove(temporary, error);
+    // The rename's error is the reason; the clean-up must not replace it.
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
     conduit.report(SessionEventKind::skipped, name, "cannot replace " + path.string() + ": " + error.message());
     return;
   }
+  // The mark is cleared when the catalog is rebuilt, so the file must be
+  // durable before then. A folder that cannot be flushed still has the file.
+  flush_folder(folder);
   conduit.received_files.insert(*target);
   conduit.report(SessionEventKind::received, name, path.string());
 }
@@ -92,7 +100,10 @@ void run_receive_pass(Conduit& conduit) {
 
   std::vector<CatalogEntry> entries;
   const CatalogResult read = read_catalog(sync, entries);
-  if (read.status == CatalogStatus::failed) conduit.report(SessionEventKind::problem, std::string(kCatalogName), read.reason);
+  if (read.status == CatalogStatus::failed || read.status == CatalogStatus::foreign) {
+    conduit.report(SessionEventKind::problem, std::string(kCatalogName), read.reason + "; nothing was received");
+    return;
+  }
   if (!read) return;
 
   for (CatalogEntry& entry : entries) {

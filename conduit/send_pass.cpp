@@ -113,7 +113,12 @@ class SendWalk {
     }
     CardInfo card;
     card.card = 0;
-    sync_.SyncReadSingleCardInfo(card);
+    // A failed call says nothing about the memory: the file waits with the
+    // handheld's own reason rather than a claim that the handheld is full.
+    if (SyncStatus status = sync_.SyncReadSingleCardInfo(card); status != kSyncOk) {
+      keep(entry.name, "cannot read the handheld's free memory: " + sync_.error_text(status), false);
+      return Verdict::keep;
+    }
     if (!fits_on_handheld(entry.bytes, card.free_bytes)) {
       keep(entry.name, "not enough free memory on the handheld (" + std::to_string(card.free_bytes) + " bytes free)", false);
       return Verdict::keep;
@@ -142,7 +147,9 @@ class SendWalk {
   void send(const std::string& file, const std::string& lower, const std::string& name,
             const DocumentType& type, bool replace) {
     remove_staging_files(folder_);
-    const ImportResult imported = type.import(folder_ / file, folder_, lower);
+    // Staging stops one paragraph past what a database holds: enough to
+    // know the file is too long, without staging all of a huge file.
+    const ImportResult imported = type.import(folder_ / file, folder_, lower, ImportLimits{kMaxParagraphs + 1});
     if (!imported) {
       remove_staging_files(folder_);
       keep(file, imported.reason, true);
@@ -153,7 +160,8 @@ class SendWalk {
     remove_staging_files(folder_);
     if (!packed) return keep(file, packed.reason, true);
     if (document.paragraphs == 0) return keep(file, "no text could be read from it", true);
-    if (document.was_cut) return keep(file, "it has more than 32,765 paragraphs, more than a handheld document holds", true);
+    if (document.was_cut)
+      return keep(file, "it has more than " + with_thousands(kMaxParagraphs) + " paragraphs, more than a handheld document holds", true);
 
     if (replace) sync_.SyncDeleteDB(name, 0);
     const BuildResult written = write_document(document, sync_);
@@ -175,7 +183,8 @@ class SendWalk {
 }  // namespace
 
 bool fits_on_handheld(std::uint64_t file_bytes, std::uint32_t free_bytes) {
-  return static_cast<double>(file_bytes) * 1.5 + 1078.0 <= static_cast<double>(free_bytes);
+  return static_cast<double>(file_bytes) * kMemoryPerFileByte + kMemoryPerDocumentBytes <=
+         static_cast<double>(free_bytes);
 }
 
 void run_send_pass(Conduit& conduit) {

@@ -12,8 +12,10 @@ inline constexpr std::string_view kSerialSyncFile = "serialsync.txt";
 
 void run_send_pass(Conduit& conduit);
 
-// The handheld's free memory must exceed one and a half times the file's
-// size plus 1078 bytes.
+// A file is sent only when the handheld's free memory is at least the
+// file's size times kMemoryPerFileByte plus kMemoryPerDocumentBytes.
+constexpr double kMemoryPerFileByte = 1.5;
+constexpr double kMemoryPerDocumentBytes = 1078.0;
 bool fits_on_handheld(std::uint64_t file_bytes, std::uint32_t free_bytes);
 
 }  // namespace vellora

@@ -1,3 +1,6 @@
+// The conduit's lifetime (library attach and detach with the language
+// library) and the session driver: register, log, settings, receive pass,
+// send pass, warning, log, unregister.
 #include "conduit/session.h"
 
 #include "conduit/receive_pass.h"

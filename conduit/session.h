@@ -29,7 +29,7 @@ inline constexpr std::string_view kWarningCaption = "Warning";
 struct Platform {
   SyncManager& sync;
   Registry& registry;
-  MessageBox& message_box;
+  MessageBoxes& message_box;
   HotSyncLog& log;
   LanguageLibrary& language;
 };

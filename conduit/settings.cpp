@@ -1,3 +1,5 @@
+// Loading the settings from the registry at the start of a session; every
+// value that is missing, of the wrong type or too long gets its default.
 #include "conduit/settings.h"
 
 namespace vellora {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "exporters/export_options.h"
 #include "platform/registry.h"
 
 namespace vellora {
@@ -17,7 +18,6 @@ inline constexpr std::string_view kSettingsKey = "Software\\Brisholm\\Vellora";
 constexpr std::uint32_t kNeverOverwrite = 1;
 constexpr std::uint32_t kAskBeforeOverwrite = 2;  // any other value overwrites without asking
 
-constexpr std::uint32_t kDefaultFontSize = 10;
 // Registry strings are read into 260-byte buffers, so longer values do not
 // fit; such a value counts as missing rather than being cut to another path.
 constexpr std::size_t kMaxSettingChars = 259;

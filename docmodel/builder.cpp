@@ -18,9 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A line's characters are counted in one byte on the handheld, and only
-// the zero-width codes 0x7F and 0x81 could push a line past this.
-constexpr std::size_t kMaxLineChars = 128;
+// A rule's height in pixels per unit of its staged thickness.
+constexpr std::uint32_t kRulePxPerThicknessUnit = 3;
 
 struct LineSpan {
   std::size_t start = 0;
@@ -163,6 +162,12 @@ std::uint8_t indent_px(std::uint16_t alignment, int natural_px) {
   std::abort();
 }
 
+// The text of a fixed-size name field: up to its first zero, or the whole
+// field when it has none.
+std::size_t name_length(const char* field, std::size_t field_chars) {
+  return static_cast<std::size_t>(std::find(field, field + field_chars, '\0') - field);
+}
+
 std::string reason_for(const char* call, const std::string& name, SyncStatus status) {
   return name + ": " + call + " failed on the handheld (error " + std::to_string(status) + ")";
 }
@@ -176,7 +181,7 @@ std::span<const std::uint8_t> PackedDocument::record(std::size_t index) const {
 }
 
 std::string PackedDocument::name_text() const {
-  return std::string(name.data(), strnlen(name.data(), name.size()));
+  return std::string(name.data(), name_length(name.data(), name.size()));
 }
 
 namespace {
@@ -190,8 +195,11 @@ std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
       encode_empty_line(out.data() + at);
     } else {
       const AttributeCell cell = decode_cell(paragraph.cell(0));
+      // The staged thickness is unchecked; unsigned arithmetic keeps the low
+      // 16 bits of the height without overflowing for a huge one.
+      const std::uint32_t height_px = kRulePxPerThicknessUnit * static_cast<std::uint32_t>(cell.font);
       encode_rule(out.data() + at,
-                  RuleRecord{static_cast<std::uint16_t>(3 * cell.font),
+                  RuleRecord{static_cast<std::uint16_t>(height_px),
                              static_cast<std::uint8_t>(cell.font), cell.colour, cell.highlight});
     }
     return 1;
@@ -250,13 +258,12 @@ std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out) 
   return pack_with(layout, paragraph, out);
 }
 
-StagingResult pack_document(const fs::path& folder, PackedDocument& out) {
-  out = PackedDocument{};
-  StagingReader reader;
-  if (auto opened = reader.open(folder); !opened) return opened;
+namespace {
+
+StagingResult pack_from(StagingReader& reader, PackedDocument& out) {
   // The database is named by the record's text up to its first zero.
   const auto& record = reader.name_record();
-  std::copy_n(record.begin(), strnlen(record.data(), kMaxHandheldNameChars), out.name.begin());
+  std::copy_n(record.begin(), name_length(record.data(), kMaxHandheldNameChars), out.name.begin());
   out.was_cut = reader.was_cut();
   out.paragraphs = reader.paragraph_count();
   out.offsets.reserve(out.paragraphs + 1);
@@ -273,6 +280,22 @@ StagingResult pack_document(const fs::path& folder, PackedDocument& out) {
   }
   encode_header(out.bytes.data(), HeaderRecord{kHeaderTag, out.line_total, reader.background()});
   return {};
+}
+
+}  // namespace
+
+StagingResult pack_document(const fs::path& folder, PackedDocument& out) {
+  out = PackedDocument{};
+  StagingReader reader;
+  if (auto opened = reader.open(folder); !opened) return opened;
+  return pack_from(reader, out);
+}
+
+StagingResult pack_document(const StagingBytes& staging, PackedDocument& out) {
+  out = PackedDocument{};
+  StagingReader reader;
+  if (auto opened = reader.open(staging); !opened) return opened;
+  return pack_from(reader, out);
 }
 
 BuildResult write_document(const PackedDocument& document, SyncManager& sync) {

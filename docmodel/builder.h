@@ -39,6 +39,8 @@ std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out);
 
 // Reads, validates and packs the staging files in `folder`.
 StagingResult pack_document(const std::filesystem::path& folder, PackedDocument& out);
+// The same for staging files held in memory.
+StagingResult pack_document(const StagingBytes& staging, PackedDocument& out);
 
 enum class BuildError { none, bad_staging, create_failed, write_failed, close_failed };
 

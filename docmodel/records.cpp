@@ -15,33 +15,33 @@ namespace vellora {
 void encode_header(std::uint8_t* at, const HeaderRecord& header) {
   std::memset(at, kFiller, kHeaderRecordBytes);
   put_be16(at, header.tag);
-  put_be32(at + 2, header.line_total);
-  at[6] = header.background;
+  put_be32(at + kHeaderLineTotalAt, header.line_total);
+  at[kHeaderBackgroundAt] = header.background;
 }
 
 void encode_empty_line(std::uint8_t* at) {
   std::memset(at, kFiller, kShortRecordBytes);
   put_be16(at, kEmptyLineRecord);
-  put_be16(at + 2, kEmptyLineHeightPx);
+  put_be16(at + kEmptyLineHeightAt, kEmptyLineHeightPx);
 }
 
 void encode_rule(std::uint8_t* at, const RuleRecord& rule) {
   std::memset(at, kFiller, kShortRecordBytes);
   put_be16(at, kRuleRecord);
-  put_be16(at + 2, rule.height);
-  at[6] = rule.thickness;
-  at[7] = rule.colour;
-  at[8] = rule.highlight;
+  put_be16(at + kRuleHeightAt, rule.height);
+  at[kRuleThicknessAt] = rule.thickness;
+  at[kRuleColourAt] = rule.colour;
+  at[kRuleHighlightAt] = rule.highlight;
 }
 
 void encode_text_head(std::uint8_t* at, std::uint16_t height, std::uint16_t alignment,
                       std::uint16_t line_count, std::uint16_t text_length) {
   std::memset(at, kFiller, kTextHeadBytes);
   put_be16(at, kTextRecord);
-  put_be16(at + 2, height);
-  put_be16(at + 6, alignment);
-  put_be16(at + 8, line_count);
-  put_be16(at + 10, text_length);
+  put_be16(at + kTextHeightAt, height);
+  put_be16(at + kTextAlignmentAt, alignment);
+  put_be16(at + kTextLineCountAt, line_count);
+  put_be16(at + kTextLengthAt, text_length);
 }
 
 void encode_line_entry(std::uint8_t* at, const LineEntry& line) {
@@ -66,20 +66,22 @@ void encode_run_entry(std::uint8_t* at, const RunEntry& run) {
 std::vector<std::uint8_t> encode_text_record(const TextRecord& record) {
   std::size_t runs = 0;
   for (const auto& line : record.lines) runs += line.runs.size();
-  std::vector<std::uint8_t> bytes(text_record_bytes(record.text.size(), record.lines.size(), runs));
+  // Grown part by part rather than sized from the sum of the parts: as far
+  // as the optimiser knows that sum can wrap, which leaves a path where the
+  // head is written into an empty buffer.
+  std::vector<std::uint8_t> bytes(kTextHeadBytes);
+  bytes.reserve(text_record_bytes(record.text.size(), record.lines.size(), runs));
   encode_text_head(bytes.data(), record.height, record.alignment,
                    static_cast<std::uint16_t>(record.lines.size()),
                    static_cast<std::uint16_t>(record.text.size()));
-  std::uint8_t* at = bytes.data() + kTextHeadBytes;
-  if (!record.text.empty()) std::memcpy(at, record.text.data(), record.text.size());
-  at += record.text.size();
+  bytes.insert(bytes.end(), record.text.begin(), record.text.end());
+  const auto append = [&bytes](std::size_t count) {
+    bytes.resize(bytes.size() + count);
+    return bytes.data() + bytes.size() - count;
+  };
   for (const auto& line : record.lines) {
-    encode_line_entry(at, line.entry);
-    at += kLineEntryBytes;
-    for (const auto& run : line.runs) {
-      encode_run_entry(at, run);
-      at += kRunEntryBytes;
-    }
+    encode_line_entry(append(kLineEntryBytes), line.entry);
+    for (const auto& run : line.runs) encode_run_entry(append(kRunEntryBytes), run);
   }
   return bytes;
 }
@@ -88,15 +90,24 @@ std::vector<std::uint8_t> encode_text_record(const TextRecord& record) {
 
 namespace {
 
+// The kind and height that every paragraph record starts with.
+constexpr std::size_t kParagraphStartBytes = kTextHeightAt + 2;
+
 DecodeResult failed(std::string reason) { return {false, std::move(reason)}; }
+
+DecodeResult too_short(const char* record, std::size_t size_bytes) {
+  std::string reason = record;
+  reason += " of " + std::to_string(size_bytes) + " bytes is too short";
+  return failed(std::move(reason));
+}
 
 DecodeResult decode_text(std::span<const std::uint8_t> bytes, TextRecord& out) {
   if (bytes.size() < kTextHeadBytes)
     return failed("text record of " + std::to_string(bytes.size()) + " bytes has no room for its 16-byte head");
-  out.height = get_be16(&bytes[2]);
-  out.alignment = get_be16(&bytes[6]);
-  const std::size_t line_count = get_be16(&bytes[8]);
-  const std::size_t text_length = get_be16(&bytes[10]);
+  out.height = get_be16(&bytes[kTextHeightAt]);
+  out.alignment = get_be16(&bytes[kTextAlignmentAt]);
+  const std::size_t line_count = get_be16(&bytes[kTextLineCountAt]);
+  const std::size_t text_length = get_be16(&bytes[kTextLengthAt]);
   if (kTextHeadBytes + text_length > bytes.size())
     return failed("text length " + std::to_string(text_length) + " runs past the record's end (" +
                   std::to_string(bytes.size()) + " bytes)");
@@ -126,17 +137,15 @@ DecodeResult decode_text(std::span<const std::uint8_t> bytes, TextRecord& out) {
 }  // namespace
 
 DecodeResult decode_header(std::span<const std::uint8_t> bytes, HeaderRecord& out) {
-  if (bytes.size() < 7)
-    return failed("header record of " + std::to_string(bytes.size()) + " bytes is too short");
+  if (bytes.size() < kHeaderBackgroundAt + 1) return too_short("header record", bytes.size());
   out.tag = get_be16(&bytes[0]);
-  out.line_total = get_be32(&bytes[2]);
-  out.background = bytes[6];
+  out.line_total = get_be32(&bytes[kHeaderLineTotalAt]);
+  out.background = bytes[kHeaderBackgroundAt];
   return {};
 }
 
 DecodeResult decode_paragraph(std::span<const std::uint8_t> bytes, ParagraphRecord& out) {
-  if (bytes.size() < 4)
-    return failed("record of " + std::to_string(bytes.size()) + " bytes is too short");
+  if (bytes.size() < kParagraphStartBytes) return too_short("record", bytes.size());
   const std::uint16_t kind = get_be16(&bytes[0]);
   switch (kind) {
     case kTextRecord: {
@@ -146,11 +155,12 @@ DecodeResult decode_paragraph(std::span<const std::uint8_t> bytes, ParagraphReco
       return result;
     }
     case kEmptyLineRecord:
-      out = EmptyLineRecord{get_be16(&bytes[2])};
+      out = EmptyLineRecord{get_be16(&bytes[kEmptyLineHeightAt])};
       return {};
     case kRuleRecord:
-      if (bytes.size() < 9) return failed("rule record of " + std::to_string(bytes.size()) + " bytes is too short");
-      out = RuleRecord{get_be16(&bytes[2]), bytes[6], bytes[7], bytes[8]};
+      if (bytes.size() < kRuleHighlightAt + 1) return too_short("rule record", bytes.size());
+      out = RuleRecord{get_be16(&bytes[kRuleHeightAt]), bytes[kRuleThicknessAt], bytes[kRuleColourAt],
+                       bytes[kRuleHighlightAt]};
       return {};
     default:
       return failed("unknown record kind " + std::to_string(kind));
@@ -175,14 +185,15 @@ std::vector<std::string> check_text_record(const TextRecord& record,
     const TextLine& line = record.lines[l];
     runs_total += line.runs.size();
     if (line.runs.size() != line.entry.run_count) report(l, "run count differs from its runs");
-    if (line.entry.chars > 128) report(l, "holds more than 128 characters");
+    if (line.entry.chars > kMaxLineChars)
+      report(l, "holds more than " + std::to_string(kMaxLineChars) + " characters");
     const std::size_t line_start = pos;
     int natural = 0, run_sum = 0;
     bool has_large = false;
     std::size_t run_chars = 0;
     for (std::size_t r = 0; r < line.runs.size(); ++r) {
       const RunEntry& run = line.runs[r];
-      if (run.font > 2) {
+      if (run.font >= kFontCount) {
         report(l, "run " + std::to_string(r + 1) + " has font " + std::to_string(run.font));
         return problems;
       }

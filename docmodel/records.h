@@ -30,6 +30,24 @@ constexpr std::size_t kLineEntryBytes = 8;
 constexpr std::size_t kRunEntryBytes = 8;
 constexpr std::uint8_t kFiller = 0xFF;
 
+// Where the named fields sit, in bytes from the start of their record. Every
+// record starts with its 16-bit kind (the header record's tag).
+constexpr std::size_t kHeaderLineTotalAt = 2;   // u32
+constexpr std::size_t kHeaderBackgroundAt = 6;  // u8
+constexpr std::size_t kTextHeightAt = 2;        // u16, also the height of the short records
+constexpr std::size_t kTextAlignmentAt = 6;     // u16
+constexpr std::size_t kTextLineCountAt = 8;     // u16
+constexpr std::size_t kTextLengthAt = 10;       // u16
+constexpr std::size_t kRuleHeightAt = 2;        // u16
+constexpr std::size_t kRuleThicknessAt = 6;     // u8
+constexpr std::size_t kRuleColourAt = 7;        // u8
+constexpr std::size_t kRuleHighlightAt = 8;     // u8
+constexpr std::size_t kEmptyLineHeightAt = 2;   // u16
+
+// A line's character count is one byte on the handheld; layout keeps it to
+// this, and only the zero-width codes 0x7F and 0x81 could push a line past it.
+constexpr std::size_t kMaxLineChars = 128;
+
 constexpr std::uint16_t kHeaderTag = 2;
 constexpr std::uint16_t kTextRecord = 0;
 constexpr std::uint16_t kEmptyLineRecord = 1;

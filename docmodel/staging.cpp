@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "docmodel/byte_order.h"
+#include "docmodel/files.h"
 
 namespace vellora {
 
@@ -43,6 +44,12 @@ std::int32_t StagedParagraph::cell_font(std::size_t i) const {
   return static_cast<std::int32_t>(get_le32(cell(i) + 6));
 }
 
+std::string with_thousands(std::size_t count) {
+  std::string digits = std::to_string(count);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+  return digits;
+}
+
 std::string handheld_name(std::string_view file_name) {
   if (file_name.size() <= kMaxHandheldNameChars) return std::string(file_name);
   const auto dot = file_name.rfind('.');
@@ -60,34 +67,34 @@ std::string handheld_name(std::string_view file_name) {
 
 struct StagingWriter::Output {
   fs::path path;
-  std::FILE* file = nullptr;
+  UniqueFile file;  // null in memory mode: everything stays in `buffer`
   std::vector<std::uint8_t> buffer;
   int error = 0;  // first errno seen; sticky
 
-  ~Output() {
-    if (file != nullptr) std::fclose(file);
-  }
   bool open(const fs::path& at) {
     path = at;
-    file = std::fopen(at.c_str(), "wb");
-    if (file == nullptr) error = errno;
+    file = open_file(at, "wb");
+    if (!file) {
+      error = errno;
+      return false;
+    }
     buffer.reserve(kIoChunkBytes + kMaxParagraphChars * (kCellBytes + 1) + 8);
-    return file != nullptr;
+    return true;
   }
   void append(const std::uint8_t* bytes, std::size_t count) {
     buffer.insert(buffer.end(), bytes, bytes + count);
-    if (buffer.size() >= kIoChunkBytes) flush();
+    if (file && buffer.size() >= kIoChunkBytes) flush();
   }
   void flush() {
-    if (file != nullptr && error == 0 && !buffer.empty() &&
-        std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size())
+    if (!file) return;
+    if (error == 0 && !buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), file.get()) != buffer.size())
       error = errno != 0 ? errno : EIO;
     buffer.clear();
   }
   bool close() {
+    if (!file) return error == 0;
     flush();
-    if (file != nullptr && std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-    file = nullptr;
+    if (std::fclose(file.release()) != 0 && error == 0) error = errno != 0 ? errno : EIO;
     return error == 0;
   }
 };
@@ -103,11 +110,26 @@ StagingResult StagingWriter::open(const fs::path& folder, std::string_view file_
     if (!output->open(path))
       return {StagingError::cannot_write, path.string() + ": " + errno_text(output->error)};
   }
+  write_name_record(file_name);
+  return {};
+}
+
+void StagingWriter::open_in_memory(std::string_view file_name) {
+  data_ = std::make_unique<Output>();
+  sizes_ = std::make_unique<Output>();
+  write_name_record(file_name);
+}
+
+void StagingWriter::write_name_record(std::string_view file_name) {
+  paragraphs_ = 0;
   std::array<std::uint8_t, kNameRecordBytes> name_record{};
   const std::string name = handheld_name(file_name);
   std::memcpy(name_record.data(), name.data(), name.size());
   data_->append(name_record.data(), name_record.size());
-  return {};
+}
+
+StagingBytes StagingWriter::take_bytes() {
+  return {std::move(data_->buffer), std::move(sizes_->buffer)};
 }
 
 void StagingWriter::write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
@@ -119,6 +141,7 @@ void StagingWriter::write_paragraph(std::int32_t alignment, std::span<const std:
   data_->append(field, 4);
   data_->append(text.data(), text.size());
   data_->append(cells.data(), text.size() * kCellBytes);
+  ++paragraphs_;
 }
 
 StagingResult StagingWriter::finish(std::uint8_t background) {
@@ -143,58 +166,84 @@ StagingResult StagingReader::fail(StagingError error, const std::string& what) c
 }
 
 bool StagingReader::read_exact(std::uint8_t* into, std::size_t count) {
-  return std::fread(into, 1, count, data_) == count;
+  if (data_ != nullptr) return std::fread(into, 1, count, data_) == count;
+  if (memory_.size() < count) return false;
+  std::memcpy(into, memory_.data(), count);
+  memory_ = memory_.subspan(count);
+  return true;
+}
+
+StagingResult StagingReader::read_lengths(std::span<const std::uint8_t> raw, const std::string& sizes_name) {
+  // An odd trailing byte of the sizes file is not a length.
+  std::size_t count = raw.size() / 2;
+  was_cut_ = count > kMaxParagraphs;
+  count = std::min(count, kMaxParagraphs);
+  lengths_.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    lengths_[i] = get_le16(raw.data() + 2 * i);
+    if (lengths_[i] == 0 || lengths_[i] > kMaxParagraphChars)
+      return {StagingError::bad_length, sizes_name + ": paragraph " + std::to_string(i + 1) +
+                                            " has length " + std::to_string(lengths_[i]) +
+                                            " (must be 1 to 1024)"};
+    total_chars_ += lengths_[i];
+  }
+  return {};
+}
+
+StagingResult StagingReader::check_data_size(std::uint64_t data_bytes) {
+  std::uint64_t needed_bytes = kNameRecordBytes + 1;  // name record and background byte
+  for (const std::uint16_t length : lengths_) needed_bytes += 4 + std::uint64_t{length} * (1 + kCellBytes);
+  if (data_bytes < needed_bytes)
+    return fail(StagingError::truncated, "holds " + std::to_string(data_bytes) + " bytes, but " +
+                                             std::to_string(lengths_.size()) + " paragraphs need " +
+                                             std::to_string(needed_bytes));
+  return {};
+}
+
+StagingResult StagingReader::read_name() {
+  if (!read_exact(reinterpret_cast<std::uint8_t*>(name_.data()), name_.size()))
+    return fail(StagingError::truncated, "name record cut short");
+  if (name_[0] == '\0') return fail(StagingError::bad_name, "the document name is empty");
+  return {};
 }
 
 StagingResult StagingReader::open(const fs::path& folder) {
   const fs::path sizes_path = folder / kStagingSizesFile;
   data_path_ = folder / kStagingDataFile;
 
-  std::FILE* sizes = std::fopen(sizes_path.c_str(), "rb");
-  if (sizes == nullptr) return {StagingError::cannot_open, sizes_path.string() + ": " + errno_text(errno)};
+  UniqueFile sizes = open_file(sizes_path, "rb");
+  if (!sizes) return {StagingError::cannot_open, sizes_path.string() + ": " + errno_text(errno)};
   std::vector<std::uint8_t> raw;
   std::uint8_t chunk[1 << 14];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, sizes)) > 0;)
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, sizes.get())) > 0;)
     raw.insert(raw.end(), chunk, chunk + got);
-  const bool sizes_read = std::ferror(sizes) == 0;
-  std::fclose(sizes);
-  if (!sizes_read) return {StagingError::cannot_open, sizes_path.string() + ": read error"};
+  if (std::ferror(sizes.get()) != 0) return {StagingError::cannot_open, sizes_path.string() + ": read error"};
+  sizes.reset();
+  if (auto read = read_lengths(raw, sizes_path.string()); !read) return read;
 
-  // An odd trailing byte of the sizes file is not a length.
-  std::size_t count = raw.size() / 2;
-  was_cut_ = count > kMaxParagraphs;
-  count = std::min(count, kMaxParagraphs);
-  lengths_.resize(count);
-  std::uint64_t needed_bytes = kNameRecordBytes + 1;  // name record and background byte
-  for (std::size_t i = 0; i < count; ++i) {
-    lengths_[i] = get_le16(raw.data() + 2 * i);
-    if (lengths_[i] == 0 || lengths_[i] > kMaxParagraphChars)
-      return {StagingError::bad_length, sizes_path.string() + ": paragraph " + std::to_string(i + 1) +
-                                            " has length " + std::to_string(lengths_[i]) +
-                                            " (must be 1 to 1024)"};
-    total_chars_ += lengths_[i];
-    needed_bytes += 4 + std::uint64_t{lengths_[i]} * (1 + kCellBytes);
-  }
-
-  data_ = std::fopen(data_path_.c_str(), "rb");
-  if (data_ == nullptr) return fail(StagingError::cannot_open, errno_text(errno));
+  UniqueFile data = open_file(data_path_, "rb");
+  if (!data) return fail(StagingError::cannot_open, errno_text(errno));
+  data_ = data.release();
   std::error_code error;
   const auto data_bytes = fs::file_size(data_path_, error);
   if (error) return fail(StagingError::cannot_open, error.message());
-  if (data_bytes < needed_bytes)
-    return fail(StagingError::truncated, "holds " + std::to_string(data_bytes) + " bytes, but " +
-                                             std::to_string(count) + " paragraphs need " +
-                                             std::to_string(needed_bytes));
+  if (auto checked = check_data_size(data_bytes); !checked) return checked;
 
   // The background is the file's last byte however many paragraphs it has.
   if (std::fseek(data_, -1, SEEK_END) != 0 || !read_exact(&background_, 1) ||
       std::fseek(data_, 0, SEEK_SET) != 0)
     return fail(StagingError::cannot_open, "read error");
   std::setvbuf(data_, nullptr, _IOFBF, kIoChunkBytes);
-  if (!read_exact(reinterpret_cast<std::uint8_t*>(name_.data()), name_.size()))
-    return fail(StagingError::truncated, "name record cut short");
-  if (name_[0] == '\0') return fail(StagingError::bad_name, "the document name is empty");
-  return {};
+  return read_name();
+}
+
+StagingResult StagingReader::open(const StagingBytes& bytes) {
+  data_path_ = kStagingDataFile;
+  if (auto read = read_lengths(bytes.sizes, kStagingSizesFile); !read) return read;
+  if (auto checked = check_data_size(bytes.data.size()); !checked) return checked;
+  background_ = bytes.data.back();
+  memory_ = std::span<const std::uint8_t>(bytes.data).first(bytes.data.size() - 1);
+  return read_name();
 }
 
 StagingResult StagingReader::next(StagedParagraph& out) {

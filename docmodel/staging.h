@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -55,6 +56,9 @@ using CellBytes = std::array<std::uint8_t, kCellBytes>;
 CellBytes encode_cell(const AttributeCell& cell);
 AttributeCell decode_cell(const std::uint8_t* bytes);
 
+// "32,765": a count as people read it in messages.
+std::string with_thousands(std::size_t count);
+
 // The handheld name of a file: at most 31 characters. A longer name keeps
 // its last extension and as much of the front as fits before it; a longer
 // name without '.' is cut to 31.
@@ -90,6 +94,13 @@ struct StagingResult {
   explicit operator bool() const { return error == StagingError::none; }
 };
 
+// The bytes of both staging files, for conversions that never touch the
+// disk (tests and fuzzing).
+struct StagingBytes {
+  std::vector<std::uint8_t> data;
+  std::vector<std::uint8_t> sizes;
+};
+
 // Writes the staging files. Output is buffered; failures are sticky and
 // reported by finish().
 class StagingWriter {
@@ -102,16 +113,29 @@ class StagingWriter {
   // Creates (truncating) both files in `folder` and writes the name record
   // of `handheld_name(file_name)`.
   StagingResult open(const std::filesystem::path& folder, std::string_view file_name);
+  // The same into memory; finish() then leaves the bytes for take_bytes().
+  void open_in_memory(std::string_view file_name);
   // `cells` holds 10 bytes per text byte; text.size() is 1 to 1024.
   void write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
                        std::span<const std::uint8_t> cells);
+  std::size_t paragraphs() const { return paragraphs_; }
+  // Stop staging once `paragraphs()` reaches this; importers ask is_full()
+  // and end early, so a source far bigger than any handheld document
+  // cannot fill the disk with staging data.
+  void set_paragraph_limit(std::size_t limit) { paragraph_limit_ = limit; }
+  bool is_full() const { return paragraphs_ >= paragraph_limit_; }
   // Writes the background byte and closes both files.
   StagingResult finish(std::uint8_t background);
+  // After finish() of an in-memory writer: both files' bytes.
+  StagingBytes take_bytes();
 
  private:
   struct Output;
+  void write_name_record(std::string_view file_name);
   std::unique_ptr<Output> data_;
   std::unique_ptr<Output> sizes_;
+  std::size_t paragraphs_ = 0;
+  std::size_t paragraph_limit_ = SIZE_MAX;
 };
 
 // Reads and validates the staging files, one paragraph at a time, so memory
@@ -126,6 +150,8 @@ class StagingReader {
   // Reads the sizes file, the name record and the background byte, and
   // checks that the data file holds every announced paragraph.
   StagingResult open(const std::filesystem::path& folder);
+  // The same over bytes in memory, which must outlive the reader.
+  StagingResult open(const StagingBytes& bytes);
 
   const std::array<char, kNameRecordBytes>& name_record() const { return name_; }
   std::size_t paragraph_count() const { return lengths_.size(); }
@@ -140,10 +166,14 @@ class StagingReader {
 
  private:
   StagingResult fail(StagingError error, const std::string& what) const;
+  StagingResult read_lengths(std::span<const std::uint8_t> raw, const std::string& sizes_name);
+  StagingResult check_data_size(std::uint64_t data_bytes);
+  StagingResult read_name();
   bool read_exact(std::uint8_t* into, std::size_t count);
 
   std::filesystem::path data_path_;
   std::FILE* data_ = nullptr;
+  std::span<const std::uint8_t> memory_;  // the data file's bytes not yet read, in memory mode
   std::vector<std::uint16_t> lengths_;
   std::size_t next_ = 0;
   std::array<char, kNameRecordBytes> name_{};

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "exporters/export_options.h"
 #include "exporters/export_result.h"
 #include "platform/sync_manager.h"
 
@@ -14,9 +15,10 @@ namespace vellora {
 
 // Opens the database `database_name` on the handheld and writes its text to
 // `output` (created or replaced). A database that cannot be opened, holds no
-// paragraph or is not version 2 produces no file; a failed read or write
-// removes what was written.
+// paragraph, is not a version 2 document produces no file; a failed read or
+// write removes what was written. The options are not used: plain text has
+// no fonts.
 ExportResult ExportText(SyncManager& sync, std::string_view database_name,
-                        const std::filesystem::path& output);
+                        const std::filesystem::path& output, const ExportOptions& options = {});
 
 }  // namespace vellora

@@ -1,6 +1,6 @@
 // Arbitrary staging files -> staging reader -> builder -> a handheld that
-// accepts everything. The first input byte splits the rest into the sizes
-// file and the data file.
+// accepts everything, in memory. The first input byte splits the rest into
+// the sizes file and the data file.
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
@@ -44,18 +44,16 @@ class AcceptingHandheld : public vellora::SyncManager {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vellora;
   if (size == 0) return 0;
-  const auto& folder = fuzz::scratch_folder();
   const std::size_t sizes_bytes = std::min<std::size_t>(data[0], size - 1);
-  fuzz::write_bytes(folder / kStagingSizesFile, data + 1, sizes_bytes);
-  fuzz::write_bytes(folder / kStagingDataFile, data + 1 + sizes_bytes, size - 1 - sizes_bytes);
+  StagingBytes staged;
+  staged.sizes.assign(data + 1, data + 1 + sizes_bytes);
+  staged.data.assign(data + 1 + sizes_bytes, data + size);
 
   PackedDocument document;
-  if (pack_document(folder, document)) fuzz::check_packed(document);
-
-  fuzz::write_bytes(folder / kStagingSizesFile, data + 1, sizes_bytes);
-  fuzz::write_bytes(folder / kStagingDataFile, data + 1 + sizes_bytes, size - 1 - sizes_bytes);
+  if (!pack_document(staged, document)) return 0;
+  fuzz::check_packed(document);
   AcceptingHandheld handheld;
-  build_document(folder, handheld);
+  write_document(document, handheld);
   if (handheld.open) std::abort();
   return 0;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "docmodel/builder.h"
+#include "docmodel/files.h"
 #include "docmodel/records.h"
 
 namespace vellora::fuzz {
@@ -31,10 +32,9 @@ inline const std::filesystem::path& scratch_folder() {
 }
 
 inline void write_bytes(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) std::abort();
-  if (size > 0) std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  UniqueFile file = open_file(path, "wb");
+  if (!file) std::abort();
+  if (size > 0) std::fwrite(data, 1, size, file.get());
 }
 
 // Aborts, so the fuzzer reports the input, when a packed document breaks a
@@ -49,6 +49,18 @@ inline void check_packed(const PackedDocument& document) {
   if (problems.empty()) return;
   for (const auto& problem : problems) std::fprintf(stderr, "layout: %s\n", problem.c_str());
   std::abort();
+}
+
+// Aborts when an importer's staging bytes do not pack (an importer must
+// always stage valid paragraphs) or the packed document breaks a layout rule.
+inline void check_staged(const StagingBytes& staged) {
+  PackedDocument document;
+  const auto packed = pack_document(staged, document);
+  if (!packed) {
+    std::fprintf(stderr, "importer wrote invalid staging files: %s\n", packed.reason.c_str());
+    std::abort();
+  }
+  check_packed(document);
 }
 
 }  // namespace vellora::fuzz

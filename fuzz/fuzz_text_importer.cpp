@@ -1,4 +1,5 @@
-// Text file bytes -> text importer -> staging reader -> builder layout.
+// Text file bytes -> text importer -> staging reader -> builder layout, all
+// in memory.
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
@@ -6,17 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vellora;
-  const auto& folder = fuzz::scratch_folder();
-  const auto source = folder / "input.txt";
-  fuzz::write_bytes(source, data, size);
-  if (!ImportText(source, folder, "input.txt")) std::abort();  // a readable file always imports
-  PackedDocument document;
-  const auto packed = pack_document(folder, document);
-  if (!packed) {
-    std::fprintf(stderr, "importer wrote invalid staging files: %s\n", packed.reason.c_str());
-    std::abort();
-  }
-  fuzz::check_packed(document);
-  remove_staging_files(folder);
+  const StagingBytes staged = import_bytes({data, size}, "input.txt", &stage_text);
+  fuzz::check_staged(staged);
   return 0;
 }

@@ -15,9 +15,11 @@ constexpr int kAnswerOk = 1;
 constexpr int kAnswerYes = 6;
 constexpr int kAnswerNo = 7;
 
-class MessageBox {
+// Named in the plural so that it cannot meet the Windows headers' macro of
+// the singular name.
+class MessageBoxes {
  public:
-  virtual ~MessageBox() = default;
+  virtual ~MessageBoxes() = default;
   // Shows the box and waits for the answer: kAnswerYes, kAnswerNo or kAnswerOk.
   virtual int show(std::string_view text, std::string_view caption, std::uint32_t style) = 0;
 };

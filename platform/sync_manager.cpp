@@ -1,4 +1,5 @@
-// Text form of four-character codes, for messages and dumps.
+// Text forms of four-character codes and of Sync Manager errors, for
+// messages and dumps.
 #include "platform/sync_manager.h"
 
 namespace vellora {
@@ -11,5 +12,7 @@ std::string four_cc_text(FourCC code) {
   }
   return text;
 }
+
+std::string SyncManager::error_text(SyncStatus status) const { return "error " + std::to_string(status); }
 
 }  // namespace vellora

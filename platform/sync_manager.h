@@ -31,6 +31,9 @@ std::string four_cc_text(FourCC code);  // "VLTx"; non-printable bytes as '?'
 
 using SyncStatus = std::int32_t;
 constexpr SyncStatus kSyncOk = 0;
+// What SyncOpenDB and SyncFindDbByName return, on every host, when no
+// database has the name: callers tell "absent" from "there but unusable".
+constexpr SyncStatus kSyncErrNotFound = 2;
 
 using ConduitHandle = std::uint32_t;
 using DbHandle = std::uint8_t;
@@ -122,6 +125,10 @@ class SyncManager {
   virtual SyncStatus SyncGetDBRecordCount(DbHandle handle,
                                           std::uint16_t& count) = 0;
   virtual SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) = 0;
+
+  // One line saying why the last call failed with `status`, for messages.
+  // Implementations that know more than the number say so here.
+  virtual std::string error_text(SyncStatus status) const;
 };
 
 }  // namespace vellora

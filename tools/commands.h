@@ -2,7 +2,9 @@
 // status: 0 on success, 1 with a one-line message on stderr otherwise.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace vellora::cli {
@@ -10,8 +12,13 @@ namespace vellora::cli {
 int stage_command(const std::filesystem::path& file, const std::filesystem::path& folder);
 int convert_command(const std::filesystem::path& file, const std::filesystem::path& output);
 int dump_command(const std::filesystem::path& file, bool as_json);
+struct ExportCommandOptions {
+  std::string registry;                    // empty: the default registry file
+  std::optional<std::string> font_name;    // unset: FontName from the registry file, else empty
+  std::optional<std::uint32_t> font_size;  // unset: FontSize from the registry file, else 10
+};
 int export_command(const std::filesystem::path& database, const std::string& to,
-                   const std::filesystem::path& output);
+                   const std::filesystem::path& output, const ExportCommandOptions& options);
 int mark_command(const std::filesystem::path& handheld_folder, const std::string& name,
                  const std::string& as);
 

@@ -69,7 +69,7 @@ int stage_command(const fs::path& file, const fs::path& folder) {
   const DocumentType* type = importer_for(file, why_not);
   if (type == nullptr) return fail(file.string(), why_not);
   if (!fs::is_directory(folder)) return fail(folder.string(), "no such folder");
-  const ImportResult imported = type->import(file, folder, document_file_name(file));
+  const ImportResult imported = type->import(file, folder, document_file_name(file), {});
   if (!imported) return fail(imported.reason);
   std::printf("%s: %zu paragraphs staged in %s\n", file.string().c_str(), imported.paragraphs,
               folder.string().c_str());
@@ -88,7 +88,7 @@ int convert_command(const fs::path& file, const fs::path& output) {
 
   ScratchFolder staging(fs::temp_directory_path());
   if (!staging) return fail(fs::temp_directory_path().string(), "cannot make a staging folder: " + staging.error());
-  const ImportResult imported = type->import(file, staging.path(), document_file_name(file));
+  const ImportResult imported = type->import(file, staging.path(), document_file_name(file), {});
   if (!imported) return fail(imported.reason);
 
   // The database is built by the same handheld code a sync uses, in a
@@ -109,7 +109,7 @@ int convert_command(const fs::path& file, const fs::path& output) {
   }
   std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s\n", file.string().c_str(),
               output.string().c_str(), built.database_name.c_str(), built.paragraphs, built.records,
-              built.was_cut ? " (cut at 32,765 paragraphs)" : "");
+              built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "");
   return 0;
 }
 

@@ -10,17 +10,23 @@
 #include "docmodel/records.h"
 #include "platform/posix/pdb_file.h"
 #include "platform/posix/pdb_folder_handheld.h"
+#include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
+#include "tools/export_options.h"
 #include "tools/scratch_folder.h"
 
 namespace vellora::cli {
 
 namespace fs = std::filesystem;
 
-int export_command(const fs::path& database, const std::string& to, const fs::path& output) {
+int export_command(const fs::path& database, const std::string& to, const fs::path& output,
+                   const ExportCommandOptions& command_options) {
   const DocumentType* type = find_document_type("." + to_lower_ascii(to));
   if (type == nullptr || to == "doc") return fail(to, "not an export type (txt, htm or rtf)");
   if (type->export_to == nullptr) return fail(database.string(), "export to ." + to + " is not supported yet; only txt for now");
+  ExportOptions options;
+  if (std::string why_not; !resolve_export_options(command_options, posix::default_registry_file(), options, why_not))
+    return fail(why_not);
   posix::PdbHeader header;
   std::uint16_t records = 0;
   if (auto read = posix::read_pdb_header_file(database, header, records); !read) return fail(read.reason);
@@ -43,7 +49,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   if (!staging) return fail(output_folder.string(), "cannot make a working folder: " + staging.error());
   const fs::path temporary = staging.path() / "export";
   posix::PdbFolderHandheld handheld(store.path());
-  const ExportResult exported = type->export_to(handheld, header.name, temporary);
+  const ExportResult exported = type->export_to(handheld, header.name, temporary, options);
   if (!exported) return fail(database.string(), exported.reason);
   fs::rename(temporary, output, error);
   if (error) return fail(output.string(), error.message());
@@ -63,7 +69,9 @@ int mark_command(const fs::path& handheld_folder, const std::string& name, const
   if (handheld.SyncRegisterConduit(session) != kSyncOk) return fail(handheld_folder.string(), handheld.last_error());
   std::vector<CatalogEntry> entries;
   const CatalogResult read = read_catalog(handheld, entries);
-  if (read.status == CatalogStatus::failed) return fail(handheld_folder.string(), read.reason);
+  // A catalog that is there but unusable is never replaced by a second one.
+  if (read.status == CatalogStatus::failed || read.status == CatalogStatus::foreign)
+    return fail((handheld_folder / posix::database_file_name(kCatalogName)).string(), read.reason);
   CatalogEntry* entry = nullptr;
   for (auto& candidate : entries)
     if (candidate.name() == name) entry = &candidate;

@@ -77,6 +77,8 @@ int sync_command(const SyncOptions& options) {
     fs::create_directories(handheld_path, error);
   }
   if (!fs::is_directory(handheld_path)) return fail(handheld_path.string(), "no such handheld folder");
+  if (const std::string conf_error = posix::handheld_conf_error(handheld_path); !conf_error.empty())
+    return fail(conf_error);
 
   fs::path log_path = options.log;
   if (log_path.empty()) {

@@ -37,6 +37,13 @@ int main(int argc, char** argv) {
   exporter->add_option("DB", file, "Document database file (.pdb)")->required();
   exporter->add_option("--to", to, "File type to write: txt (htm and rtf later)")->required();
   exporter->add_option("-o,--output", output, "File to write")->required();
+  vellora::cli::ExportCommandOptions export_options;
+  exporter->add_option("--font-name", export_options.font_name,
+                       "Font face written into htm and rtf files (default: FontName from the settings, else none)");
+  exporter->add_option("--font-size", export_options.font_size,
+                       "Base font size in points for rtf files (default: FontSize from the settings, else 10)");
+  exporter->add_option("--registry", export_options.registry,
+                       "Settings file for the font defaults (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
 
   auto* mark = app.add_subcommand("mark", "Mark a handheld document for the PC, as the user does on the handheld");
   mark->add_option("NAME", file, "Document name on the handheld, e.g. notes.txt")->required();
@@ -49,7 +56,7 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 1;
   }
   if (*sync) return vellora::cli::sync_command(sync_options);
-  if (*exporter) return vellora::cli::export_command(file, to, output);
+  if (*exporter) return vellora::cli::export_command(file, to, output, export_options);
   if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as);
   if (*stage) return vellora::cli::stage_command(file, folder);
   if (*convert) return vellora::cli::convert_command(file, output);

@@ -2,10 +2,6 @@
 #include "importers/text/text_importer.h"
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <memory>
-#include <system_error>
 
 #include "docmodel/palette.h"
 #include "docmodel/staging.h"
@@ -16,10 +12,6 @@ namespace {
 
 constexpr std::size_t kTabSpaces = 8;
 constexpr std::size_t kLastTabStart = kMaxParagraphChars - kTabSpaces;  // 1016
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Every character of a text document carries the same cell, so one
 // precomputed row serves every paragraph.
@@ -42,7 +34,6 @@ struct TextState {
   const DefaultCells& cells;
   std::array<std::uint8_t, kMaxParagraphChars> text;
   std::size_t length = 0;
-  std::size_t paragraphs = 0;
 
   TextState(StagingWriter& w, const DefaultCells& c) : writer(w), cells(c) { text.fill(' '); }
 
@@ -58,7 +49,6 @@ struct TextState {
       std::fill_n(text.begin(), length, ' ');
     }
     length = 0;
-    ++paragraphs;
   }
 
   void take(std::uint8_t byte) {
@@ -83,36 +73,22 @@ struct TextState {
 
 }  // namespace
 
-ImportResult ImportText(const std::filesystem::path& source,
-                        const std::filesystem::path& staging_folder, std::string_view file_name) {
-  std::unique_ptr<std::FILE, FileCloser> input(std::fopen(source.c_str(), "rb"));
-  if (!input)
-    return {ImportStatus::cannot_read, source.string() + ": " + std::generic_category().message(errno), 0};
-
-  StagingWriter writer;
-  if (auto opened = writer.open(staging_folder, file_name); !opened) {
-    remove_staging_files(staging_folder);
-    return {ImportStatus::cannot_write, opened.reason, 0};
-  }
+std::uint8_t stage_text(ByteSource& input, StagingWriter& out) {
   static const DefaultCells cells;
-  TextState state(writer, cells);
-  std::array<std::uint8_t, 1 << 16> chunk;
-  for (std::size_t got; (got = std::fread(chunk.data(), 1, chunk.size(), input.get())) > 0;)
-    for (std::size_t i = 0; i < got; ++i) state.take(chunk[i]);
-  if (std::ferror(input.get())) {
-    const int error = errno;
-    writer.finish(kWhiteIndex);
-    remove_staging_files(staging_folder);
-    return {ImportStatus::cannot_read,
-            source.string() + ": read failed: " + std::generic_category().message(error), 0};
-  }
-  if (state.length != 0) state.end_paragraph();
+  TextState state(out, cells);
+  for (auto chunk = input.take_buffered(); !chunk.empty() && !out.is_full(); chunk = input.take_buffered())
+    for (const std::uint8_t byte : chunk) {
+      state.take(byte);
+      if (out.is_full()) break;
+    }
+  if (state.length != 0 && !out.is_full()) state.end_paragraph();
+  return nearest_colour(0xFFFFFFFF);
+}
 
-  if (auto finished = writer.finish(nearest_colour(0xFFFFFFFF)); !finished) {
-    remove_staging_files(staging_folder);
-    return {ImportStatus::cannot_write, finished.reason, 0};
-  }
-  return {ImportStatus::ok, {}, state.paragraphs};
+ImportResult ImportText(const std::filesystem::path& source,
+                        const std::filesystem::path& staging_folder, std::string_view file_name,
+                        const ImportLimits& limits) {
+  return import_file(source, staging_folder, file_name, &stage_text, limits);
 }
 
 }  // namespace vellora

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "importers/import_result.h"
+#include "importers/import_file.h"
 
 namespace vellora {
 
@@ -16,6 +16,10 @@ namespace vellora {
 // folder passes the lower-cased file name). A source that cannot be opened
 // or read leaves no staging files.
 ImportResult ImportText(const std::filesystem::path& source,
-                        const std::filesystem::path& staging_folder, std::string_view file_name);
+                        const std::filesystem::path& staging_folder, std::string_view file_name,
+                        const ImportLimits& limits = {});
+
+// The conversion itself, over any byte source; the background is white.
+std::uint8_t stage_text(ByteSource& input, StagingWriter& out);
 
 }  // namespace vellora

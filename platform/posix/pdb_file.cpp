@@ -17,6 +17,8 @@
 #include <system_error>
 #include <utility>
 
+#include "docmodel/byte_order.h"
+
 namespace vellora::posix {
 
 namespace {
@@ -37,27 +39,6 @@ constexpr std::size_t kSeedAt = 68;
 constexpr std::size_t kCountAt = 76;
 constexpr std::size_t kPadBytes = 2;  // the zero bytes after the record list
 constexpr std::uint64_t kMaxFileBytes = std::numeric_limits<std::uint32_t>::max();
-
-std::uint16_t get_be16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
-}
-
-std::uint32_t get_be32(std::span<const std::uint8_t> b, std::size_t at) {
-  return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) |
-         (std::uint32_t{b[at + 2]} << 8) | std::uint32_t{b[at + 3]};
-}
-
-void put_be16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
-  out[at] = static_cast<std::uint8_t>(value >> 8);
-  out[at + 1] = static_cast<std::uint8_t>(value);
-}
-
-void put_be32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
-  out[at] = static_cast<std::uint8_t>(value >> 24);
-  out[at + 1] = static_cast<std::uint8_t>(value >> 16);
-  out[at + 2] = static_cast<std::uint8_t>(value >> 8);
-  out[at + 3] = static_cast<std::uint8_t>(value);
-}
 
 PdbResult failure(PdbStatus status, std::size_t offset, std::string reason) {
   return PdbResult{.status = status, .offset = offset, .reason = std::move(reason)};
@@ -126,21 +107,21 @@ PdbResult check_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_
 
   auto& h = out.header;
   h.name.assign(name_begin, name_end);
-  h.attributes = get_be16(prefix, kAttributesAt);
+  h.attributes = get_be16(prefix.data() + kAttributesAt);
   if ((h.attributes & kPdbAttrResource) != 0)
     return failure(PdbStatus::resource_database, kAttributesAt,
                    "is a resource database, not a record database");
-  h.version = get_be16(prefix, kVersionAt);
-  h.created = get_be32(prefix, kCreatedAt);
-  h.modified = get_be32(prefix, kModifiedAt);
-  h.backed_up = get_be32(prefix, kBackedUpAt);
-  h.modification_number = get_be32(prefix, kModificationNumberAt);
-  h.type = get_be32(prefix, kTypeAt);
-  h.creator = get_be32(prefix, kCreatorAt);
-  h.unique_id_seed = get_be32(prefix, kSeedAt);
+  h.version = get_be16(prefix.data() + kVersionAt);
+  h.created = get_be32(prefix.data() + kCreatedAt);
+  h.modified = get_be32(prefix.data() + kModifiedAt);
+  h.backed_up = get_be32(prefix.data() + kBackedUpAt);
+  h.modification_number = get_be32(prefix.data() + kModificationNumberAt);
+  h.type = get_be32(prefix.data() + kTypeAt);
+  h.creator = get_be32(prefix.data() + kCreatorAt);
+  h.unique_id_seed = get_be32(prefix.data() + kSeedAt);
   // The next-record-list field (byte 72) only has meaning in handheld
   // memory; files carry 0 there and anything else is ignored.
-  out.record_count = get_be16(prefix, kCountAt);
+  out.record_count = get_be16(prefix.data() + kCountAt);
 
   const std::uint64_t list_end =
       kPdbHeaderBytes + std::uint64_t{out.record_count} * kPdbRecordEntryBytes;
@@ -150,8 +131,8 @@ PdbResult check_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_
                        " bytes, file has " +
                        num(std::min<std::uint64_t>(file_bytes, prefix.size())));
 
-  const std::uint32_t app_at = get_be32(prefix, kAppInfoAt);
-  const std::uint32_t sort_at = get_be32(prefix, kSortInfoAt);
+  const std::uint32_t app_at = get_be32(prefix.data() + kAppInfoAt);
+  const std::uint32_t sort_at = get_be32(prefix.data() + kSortInfoAt);
   if (auto r = check_info_offset(app_at, kAppInfoAt, "app-info", list_end, file_bytes); !r)
     return r;
   if (auto r = check_info_offset(sort_at, kSortInfoAt, "sort-info", list_end, file_bytes); !r)
@@ -160,7 +141,7 @@ PdbResult check_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_
   out.records.assign(out.record_count, Extent{});
   for (std::size_t i = 0; i < out.record_count; ++i) {
     const std::size_t entry_at = kPdbHeaderBytes + i * kPdbRecordEntryBytes;
-    const std::uint32_t begin = get_be32(prefix, entry_at);
+    const std::uint32_t begin = get_be32(prefix.data() + entry_at);
     if (begin > file_bytes)
       return failure(PdbStatus::bad_offset, entry_at,
                      "record " + num(i) + " offset " + num(begin) + " beyond end of file (" +
@@ -215,30 +196,30 @@ std::vector<std::uint8_t> serialize_prefix(const PdbDatabase& db) {
   std::vector<std::uint8_t> out(list_end + kPadBytes, 0);
   const auto& h = db.header;
   std::copy(h.name.begin(), h.name.end(), out.begin() + kNameAt);
-  put_be16(out, kAttributesAt, h.attributes);
-  put_be16(out, kVersionAt, h.version);
-  put_be32(out, kCreatedAt, h.created);
-  put_be32(out, kModifiedAt, h.modified);
-  put_be32(out, kBackedUpAt, h.backed_up);
-  put_be32(out, kModificationNumberAt, h.modification_number);
+  put_be16(out.data() + kAttributesAt, h.attributes);
+  put_be16(out.data() + kVersionAt, h.version);
+  put_be32(out.data() + kCreatedAt, h.created);
+  put_be32(out.data() + kModifiedAt, h.modified);
+  put_be32(out.data() + kBackedUpAt, h.backed_up);
+  put_be32(out.data() + kModificationNumberAt, h.modification_number);
   auto next_at = static_cast<std::uint32_t>(out.size());
   if (!db.app_info.empty()) {
-    put_be32(out, kAppInfoAt, next_at);
+    put_be32(out.data() + kAppInfoAt, next_at);
     next_at += static_cast<std::uint32_t>(db.app_info.size());
   }
   if (!db.sort_info.empty()) {
-    put_be32(out, kSortInfoAt, next_at);
+    put_be32(out.data() + kSortInfoAt, next_at);
     next_at += static_cast<std::uint32_t>(db.sort_info.size());
   }
-  put_be32(out, kTypeAt, h.type);
-  put_be32(out, kCreatorAt, h.creator);
-  put_be32(out, kSeedAt, h.unique_id_seed);
-  put_be16(out, kCountAt, static_cast<std::uint32_t>(count));
+  put_be32(out.data() + kTypeAt, h.type);
+  put_be32(out.data() + kCreatorAt, h.creator);
+  put_be32(out.data() + kSeedAt, h.unique_id_seed);
+  put_be16(out.data() + kCountAt, static_cast<std::uint16_t>(count));
   for (std::size_t i = 0; i < count; ++i) {
     const auto record = db.record(i);
     const std::size_t entry_at = kPdbHeaderBytes + i * kPdbRecordEntryBytes;
-    put_be32(out, entry_at, next_at);
-    put_be32(out, entry_at + 4,
+    put_be32(out.data() + entry_at, next_at);
+    put_be32(out.data() + entry_at + 4,
              (std::uint32_t{static_cast<std::uint8_t>(record.attributes | record.category)} << 24) |
                  record.unique_id);
     next_at += static_cast<std::uint32_t>(record.data.size());
@@ -425,7 +406,7 @@ PdbResult parse_pdb(std::span<const std::uint8_t> bytes, PdbDatabase& out) {
   for (std::size_t i = 0; i < layout.records.size(); ++i) {
     const Extent e = layout.records[i];
     const std::uint32_t attribute_id =
-        get_be32(bytes, kPdbHeaderBytes + i * kPdbRecordEntryBytes + 4);
+        get_be32(bytes.data() + kPdbHeaderBytes + i * kPdbRecordEntryBytes + 4);
     const auto attribute_byte = static_cast<std::uint8_t>(attribute_id >> 24);
     // The layout check bounds every record and the count, so this holds.
     (void)out.append_record(PdbRecordView{
@@ -459,7 +440,7 @@ PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& hea
   prefix.resize(static_cast<std::size_t>(got));
   if (prefix.size() == kPdbHeaderBytes) {
     const std::uint64_t list_end =
-        kPdbHeaderBytes + std::uint64_t{get_be16(prefix, kCountAt)} * kPdbRecordEntryBytes;
+        kPdbHeaderBytes + std::uint64_t{get_be16(prefix.data() + kCountAt)} * kPdbRecordEntryBytes;
     prefix.resize(std::min(file.size_bytes, list_end));
     got = read_fully(file.fd.get(), std::span(prefix).subspan(kPdbHeaderBytes));
     if (got < 0) return io_failure(PdbStatus::cannot_read, path, "cannot read", errno);

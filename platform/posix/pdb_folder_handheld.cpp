@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <sstream>
 #include <limits>
 #include <unordered_set>
 
@@ -97,17 +97,53 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
+// The whole of handheld.conf, read only when it is a regular file of
+// sensible size: a FIFO or a device at that name must not hang a session
+// that holds the folder's lock. Opened without blocking and checked on the
+// descriptor itself, so nothing can swap the file in between.
+bool read_small_file(const std::filesystem::path& path, std::string& text, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    error = path.string() + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  if (!ok) {
+    error = path.string() + ": " + std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    error = path.string() + ": not a regular file";
+    ok = false;
+  } else if (st.st_size > static_cast<off_t>(kMaxHandheldConfBytes)) {
+    error = path.string() + ": " + std::to_string(st.st_size) + " bytes; a settings file this large is not one";
+    ok = false;
+  }
+  char buffer[4096];
+  for (ssize_t got; ok && (got = ::read(fd, buffer, sizeof buffer)) != 0;) {
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = path.string() + ": cannot read: " + std::strerror(errno);
+      ok = false;
+    } else if (text.size() + static_cast<std::size_t>(got) > kMaxHandheldConfBytes) {
+      error = path.string() + ": grew past " + std::to_string(kMaxHandheldConfBytes) + " bytes while being read";
+      ok = false;
+    } else {
+      text.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
 // "key = value" lines; '#' starts a comment; keys other than "memory" are
 // ignored so the file can grow. A missing file means the defaults.
 ConfResult read_handheld_conf(const std::filesystem::path& path) {
   ConfResult result;
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return result;
-  std::ifstream in(path);
-  if (!in) {
-    result.error = path.string() + ": cannot open: " + std::strerror(errno);
-    return result;
-  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return result;
+  std::string text;
+  if (!read_small_file(path, text, result.error)) return result;
+  std::istringstream in(text);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     std::string_view text = line;
@@ -156,6 +192,14 @@ std::string database_file_name(std::string_view database_name) {
     }
   }
   return out + ".pdb";
+}
+
+std::string handheld_conf_error(const std::filesystem::path& folder) {
+  return read_handheld_conf(folder / kHandheldConfName).error;
+}
+
+std::string PdbFolderHandheld::error_text(SyncStatus status) const {
+  return last_error_.empty() ? SyncManager::error_text(status) : last_error_;
 }
 
 PdbFolderHandheld::PdbFolderHandheld(std::filesystem::path folder, FolderWatch watch)
@@ -283,8 +327,19 @@ SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t car
     return fail(kHandheldAlreadyOpen,
                 folder_.string() + ": database " + quoted_name(name) + " is already open");
   const auto live = live_files(name);
-  if (live.empty())
+  if (live.empty()) {
+    // A damaged file under the name's own file name is most likely that
+    // database: say so instead of calling it absent, so nobody creates a
+    // second one beside it.
+    const auto own_file = folder_ / database_file_name(name);
+    PdbHeader header;
+    std::uint16_t count = 0;
+    struct stat st {};
+    if (::lstat(own_file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      if (const auto read = read_pdb_header_file(own_file, header, count); !read)
+        return fail(kHandheldDamaged, read.reason);
     return fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
+  }
   if (open_.size() >= 255)
     return fail(kHandheldTooManyOpen, folder_.string() + ": too many open databases");
 

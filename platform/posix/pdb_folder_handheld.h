@@ -35,7 +35,7 @@
 namespace vellora::posix {
 
 constexpr SyncStatus kHandheldNoFolder = 1;        // the folder is missing or unreadable
-constexpr SyncStatus kHandheldNotFound = 2;        // no live database of that name
+constexpr SyncStatus kHandheldNotFound = kSyncErrNotFound;  // no live database of that name
 constexpr SyncStatus kHandheldExists = 3;          // create: the name is taken
 constexpr SyncStatus kHandheldAlreadyOpen = 4;     // open or delete of an open database
 constexpr SyncStatus kHandheldBadHandle = 5;       // no open database has that handle
@@ -51,16 +51,22 @@ constexpr SyncStatus kHandheldTooManyOpen = 14;    // all 255 handles in use
 constexpr SyncStatus kHandheldNoCard = 15;         // card other than 0
 constexpr SyncStatus kHandheldBadConf = 16;        // handheld.conf cannot be understood
 constexpr SyncStatus kHandheldUnsupported = 17;    // resource databases
+constexpr SyncStatus kHandheldDamaged = 18;        // the name's own file is not a valid database
 
 // Total memory when handheld.conf is missing or names none.
 constexpr std::uint64_t kDefaultHandheldMemoryBytes = 8388608;
 constexpr std::string_view kHandheldConfName = "handheld.conf";
+constexpr std::size_t kMaxHandheldConfBytes = 64 * 1024;
 constexpr std::string_view kHandheldLockName = ".vellora.lock";
 
 // File name of a new database: the name with every byte outside printable
 // ASCII, every '/', '\\', '%' and a leading '.' written as %XX (upper-case
 // hex), plus ".pdb". "report.htm" -> "report.htm.pdb".
 std::string database_file_name(std::string_view database_name);
+
+// Why `folder`'s handheld.conf cannot be used ("path: line N: why"), or
+// empty when it is fine or absent.
+std::string handheld_conf_error(const std::filesystem::path& folder);
 
 class PdbFolderHandheld : public SyncManager {
  public:
@@ -103,6 +109,8 @@ class PdbFolderHandheld : public SyncManager {
   SyncStatus SyncReadSingleCardInfo(CardInfo& info) override;
   SyncStatus SyncGetDBRecordCount(DbHandle handle, std::uint16_t& count) override;
   SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) override;
+  // last_error() when the last call failed, else "error N".
+  std::string error_text(SyncStatus status) const override;
 
  private:
   struct OpenDatabase;

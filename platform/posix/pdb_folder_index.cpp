@@ -18,6 +18,8 @@
 #include <memory>
 #include <utility>
 
+#include "docmodel/ascii.h"
+
 namespace vellora::posix {
 
 namespace {
@@ -57,10 +59,7 @@ bool has_complete_events(const std::filesystem::path& folder) {
 
 bool has_pdb_extension(std::string_view name) {
   if (name.size() <= 4) return false;
-  const std::string_view ext = name.substr(name.size() - 4);
-  return ext[0] == '.' && std::tolower(static_cast<unsigned char>(ext[1])) == 'p' &&
-         std::tolower(static_cast<unsigned char>(ext[2])) == 'd' &&
-         std::tolower(static_cast<unsigned char>(ext[3])) == 'b';
+  return equals_ignoring_case(name.substr(name.size() - 4), ".pdb");
 }
 
 std::int64_t ns_of(const struct timespec& t) {

@@ -14,6 +14,8 @@
 #include <iterator>
 #include <vector>
 
+#include "docmodel/ascii.h"
+
 namespace vellora::posix {
 
 namespace {
@@ -48,13 +50,6 @@ constexpr HiveName kHives[] = {
 };
 constexpr bool hive_before(const HiveName& a, const HiveName& b) { return a.name < b.name; }
 static_assert(std::is_sorted(std::begin(kHives), std::end(kHives), hive_before));
-
-std::string lower_ascii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -97,7 +92,7 @@ std::optional<std::string> normal_key_path(std::string_view path) {
   if (path.empty()) return std::string();
   if (path.front() == '\\' || path.back() == '\\' || path.find("\\\\") != std::string_view::npos)
     return std::nullopt;
-  return lower_ascii(path);
+  return to_lower_ascii(path);
 }
 
 std::string stored_key(std::string_view prefix, std::string_view path) {
@@ -191,7 +186,7 @@ struct RegistryFile::Parser {
     if (is_deletion) path.remove_prefix(1);
     const std::string_view hive_name = path.substr(0, path.find('\\'));
     path.remove_prefix(hive_name.size());
-    const std::string hive_lower = lower_ascii(hive_name);
+    const std::string hive_lower = to_lower_ascii(hive_name);
     const HiveName* hive =
         std::lower_bound(std::begin(kHives), std::end(kHives),
                          HiveName{.name = hive_lower, .prefix = {}}, hive_before);
@@ -263,7 +258,7 @@ struct RegistryFile::Parser {
       value.type = ValueType::string;
     } else {
       const std::size_t colon = line.find(':');
-      const std::string type = lower_ascii(trim(line.substr(0, colon)));
+      const std::string type = to_lower_ascii(trim(line.substr(0, colon)));
       const std::string_view data = colon == std::string_view::npos ? "" : line.substr(colon + 1);
       if (colon == std::string_view::npos) {
         return "expected a quoted string, dword:, hex: or - after '='";
@@ -294,11 +289,11 @@ struct RegistryFile::Parser {
     }
     if (is_deletion) {
       if (const auto it = keys.find(key); it != keys.end()) {
-        it->second.erase(lower_ascii(name));
+        it->second.erase(to_lower_ascii(name));
         if (it->second.empty()) keys.erase(it);
       }
     } else {
-      keys[key][lower_ascii(name)] = std::move(value);
+      keys[key][to_lower_ascii(name)] = std::move(value);
     }
     return {};
   }
@@ -385,7 +380,7 @@ const RegistryFile::Value* RegistryFile::find(RegistryHive hive, std::string_vie
   if (!path) return nullptr;
   const auto values = keys_.find(stored_key(hive_prefix(hive), *path));
   if (values == keys_.end()) return nullptr;
-  const auto found = values->second.find(lower_ascii(value));
+  const auto found = values->second.find(to_lower_ascii(value));
   return found == values->second.end() ? nullptr : &found->second;
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "docmodel/ascii.h"
+
 namespace vellora::posix {
 
 namespace {
@@ -16,10 +18,7 @@ std::string lower_trimmed(std::string_view line) {
   const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
   while (!line.empty() && is_space(line.front())) line.remove_prefix(1);
   while (!line.empty() && is_space(line.back())) line.remove_suffix(1);
-  std::string out(line);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
+  return to_lower_ascii(line);
 }
 
 std::string headline(std::string_view caption, std::string_view text) {

@@ -19,7 +19,7 @@ constexpr int kMaxPromptAttempts = 3;
 // True when standard input is a terminal.
 bool stdin_is_terminal();
 
-class TerminalMessageBox : public MessageBox {
+class TerminalMessageBox : public MessageBoxes {
  public:
   // The streams must outlive the box. `scripted_answer` is kAnswerYes or
   // kAnswerNo; anything else counts as kAnswerNo, the answer that loses

@@ -133,13 +133,14 @@ TEST_F(SendPass, KeepsFilesThatCannotBecomeACompleteDocument) {
 TEST_F(SendPass, AFailureAtAnyHandheldCallLosesNoFile) {
   testing::put_document(handheld, "b.txt", {"old"});
   registry.numbers["FromPCToPalm"] = 0;
-  for (int call = 2; call < 24; ++call) {
+  for (int call = 2, injected = 1; injected; ++call) {
     SCOPED_TRACE(call);
     write_file(sent("a.txt"), "alpha\nbeta\n");
     write_file(sent("b.txt"), "gamma\n");
     handheld.fail_call_number = call;
     handheld.calls.clear();
     sync();
+    injected = handheld.failure_was_injected();
     for (const std::string name : {"a.txt", "b.txt"}) {
       // Each file is either still in the folder or complete on the handheld.
       const bool kept = fs::exists(sent(name));
@@ -155,6 +156,20 @@ TEST_F(SendPass, AFailureAtAnyHandheldCallLosesNoFile) {
     fs::remove(sent("a.txt"));
     handheld.databases.erase("a.txt");
     testing::put_document(handheld, "b.txt", {"old"});
+  }
+}
+
+TEST_F(SendPass, AFailedCardInfoCallKeepsTheFileWithTheHandheldsReason) {
+  write_file(sent("a.txt"), "alpha\n");
+  handheld.fail_call_number = 3;  // register, catalog open, card info
+  sync();
+  ASSERT_EQ(handheld.call_names()[2], "SyncReadSingleCardInfo");
+  EXPECT_TRUE(fs::exists(sent("a.txt")));
+  EXPECT_FALSE(on_handheld("a.txt"));
+  ASSERT_TRUE(has_event(SessionEventKind::kept, "a.txt"));
+  for (const auto& e : events) {
+    if (e.kind != SessionEventKind::kept) continue;
+    EXPECT_EQ(e.detail, "cannot read the handheld's free memory: error " + std::to_string(handheld.failure_code));
   }
 }
 

@@ -42,6 +42,8 @@ TEST_F(TextExport, NoFileWithoutParagraphsOrOfAnotherVersion) {
   testing::put_document(handheld, "old.txt", {"text"}, 1);
   exported("old.txt", ExportStatus::wrong_version);
   exported("absent.txt", ExportStatus::not_found);
+  testing::put_document(handheld, "theirs.txt", {"text"}).type = make_four_cc("DATA");
+  exported("theirs.txt", ExportStatus::wrong_type);
 }
 
 TEST_F(TextExport, ReadsWholeRecordsAndNeverPastThem) {

@@ -38,7 +38,7 @@ struct ShownBox {
   std::uint32_t style;
 };
 
-class ScriptedMessageBox : public MessageBox {
+class ScriptedMessageBox : public MessageBoxes {
  public:
   std::vector<ShownBox> shown;
   std::deque<int> answers;  // Yes/No answers in order; No when empty

@@ -57,7 +57,8 @@ SyncStatus FakeSyncManager::SyncOpenDB(std::string_view name, std::uint8_t card,
                   ", mode=" + std::to_string(mode) + ")"))
     return failure_code;
   auto it = databases.find(std::string(name));
-  if (it == databases.end() || it->second.is_open) return 1;
+  if (it == databases.end()) return kSyncErrNotFound;
+  if (it->second.is_open) return 1;
   it->second.is_open = true;
   handle = next_handle_++;
   open_[handle] = it->first;
@@ -139,7 +140,7 @@ SyncStatus FakeSyncManager::SyncReadRecordByIndex(RecordDescriptor& record) {
 SyncStatus FakeSyncManager::SyncFindDbByName(const FindDbRequest& request, DbInfo& found) {
   if (!begin_call("SyncFindDbByName(name=" + request.name + ")")) return failure_code;
   auto it = databases.find(request.name);
-  if (it == databases.end()) return 7;
+  if (it == databases.end()) return kSyncErrNotFound;
   found = DbInfo{};
   found.name = it->second.name;
   found.type = it->second.type;

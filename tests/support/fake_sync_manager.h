@@ -40,6 +40,11 @@ class FakeSyncManager : public SyncManager {
   // effect; 0 never fails.
   int fail_call_number = 0;
   SyncStatus failure_code = -2;
+  // The failing call was reached: a failure-injection loop stops at the
+  // first run that makes fewer calls than its failure number.
+  bool failure_was_injected() const {
+    return fail_call_number > 0 && static_cast<int>(calls.size()) >= fail_call_number;
+  }
 
   FakeDatabase& add_database(const std::string& name, FourCC type, FourCC creator,
                              std::uint16_t version = 1);

@@ -175,6 +175,16 @@ TEST_F(CliSync, UnusableSettingsOrHandheldStopWithOneLine) {
   const auto no_handheld = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("nowhere"));
   EXPECT_EQ(no_handheld.status, 1);
   EXPECT_NE(no_handheld.out.find("no such handheld folder"), std::string::npos);
+
+  // A malformed handheld.conf stops the session before it starts, rather
+  // than reading as a full handheld; nothing is sent.
+  testing::write_file(dir / "send" / "a.txt", "text\n");
+  testing::write_file(dir / "handheld" / "handheld.conf", "# sizes\nmemory = lots\n");
+  const auto bad_conf = run_sync("no");
+  EXPECT_EQ(bad_conf.status, 1);
+  EXPECT_EQ(line_count(bad_conf.out), 1u) << bad_conf.out;
+  EXPECT_NE(bad_conf.out.find("handheld.conf: line 2"), std::string::npos) << bad_conf.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "send" / "a.txt"));
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+// Portable file opening and durable closing for the core; see files.h.
+#include "docmodel/files.h"
+
+#include <cerrno>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace vellora {
+
+UniqueFile open_file(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+  std::wstring wide_mode;
+  for (const char* c = mode; *c != '\0'; ++c) wide_mode.push_back(static_cast<wchar_t>(*c));
+  return UniqueFile(::_wfopen(path.c_str(), wide_mode.c_str()));
+#else
+  return UniqueFile(std::fopen(path.c_str(), mode));
+#endif
+}
+
+bool close_written_file(UniqueFile& file) {
+  bool ok = std::fflush(file.get()) == 0;
+#ifdef _WIN32
+  ok = ok && ::_commit(::_fileno(file.get())) == 0;
+#else
+  ok = ok && ::fsync(::fileno(file.get())) == 0;
+#endif
+  const int error = errno;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!ok) errno = error;
+  return ok && closed;
+}
+
+bool flush_folder(const std::filesystem::path& folder) {
+#ifdef _WIN32
+  // NTFS journals its folder entries; there is no folder handle to flush.
+  (void)folder;
+  return true;
+#else
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return ok;
+#endif
+}
+
+}  // namespace vellora

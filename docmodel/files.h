@@ -1,0 +1,31 @@
+// Opening files by path on every host. A path's native string is narrow on
+// POSIX and wide on Windows, so the core never passes `path.c_str()` to
+// fopen itself: it opens through here, and the returned guard closes the
+// file however the caller's work ends. Files the user keeps are closed
+// durably through here too.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+namespace vellora {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// fopen with `mode` ("rb", "wb", ...). Null on failure, with errno set.
+UniqueFile open_file(const std::filesystem::path& path, const char* mode);
+
+// Closes a file opened for writing once everything written is on the disk,
+// so a rename that follows can never expose an empty or partial file after
+// a power loss. False with errno set when anything failed.
+bool close_written_file(UniqueFile& file);
+
+// Makes the folder's entries (a rename into it) durable. False with errno
+// set when that failed.
+bool flush_folder(const std::filesystem::path& folder);
+
+}  // namespace vellora

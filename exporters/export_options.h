@@ -1,0 +1,18 @@
+// What the receive pass hands every exporter besides the database: the
+// font settings the user chose for documents written on the PC. Exporters
+// that have no use for a setting ignore it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vellora {
+
+constexpr std::uint32_t kDefaultFontSize = 10;
+
+struct ExportOptions {
+  std::string font_name;                        // FontName; may be empty
+  std::uint32_t font_size = kDefaultFontSize;   // FontSize, in points
+};
+
+}  // namespace vellora

@@ -1,0 +1,50 @@
+// The input every importer reads: a buffered byte source over an open file
+// or over bytes already in memory. Importers see only bytes, so the same
+// conversion runs on a send-folder file, on a test's string and on a fuzz
+// input without touching the disk.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+namespace vellora {
+
+class ByteSource {
+ public:
+  // Reads the bytes in `bytes`, which must outlive the source.
+  explicit ByteSource(std::span<const std::uint8_t> bytes);
+  // Reads `file` from its current position; the caller keeps it open and
+  // closes it.
+  explicit ByteSource(std::FILE* file);
+  ByteSource(const ByteSource&) = delete;
+  ByteSource& operator=(const ByteSource&) = delete;
+
+  static constexpr int kEnd = -1;
+
+  // The next byte, or kEnd at the end of the input or after a read error.
+  int get() { return pos_ != end_ ? *pos_++ : refill_and_get(); }
+  // The next byte without taking it, or kEnd.
+  int peek() { return pos_ != end_ || refill() ? *pos_ : kEnd; }
+  // The bytes buffered from the current position on (refilled when none
+  // are left), all taken at once; empty at the end. Lets a conversion walk
+  // a whole buffer in a tight loop.
+  std::span<const std::uint8_t> take_buffered();
+
+  // A read error ended the input early; `read_error()` is its errno.
+  bool failed() const { return read_error_ != 0; }
+  int read_error() const { return read_error_; }
+
+ private:
+  bool refill();
+  int refill_and_get() { return refill() ? *pos_++ : kEnd; }
+
+  const std::uint8_t* pos_ = nullptr;
+  const std::uint8_t* end_ = nullptr;
+  std::FILE* file_ = nullptr;  // null for memory
+  std::vector<std::uint8_t> buffer_;
+  int read_error_ = 0;
+};
+
+}  // namespace vellora

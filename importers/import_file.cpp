@@ -1,0 +1,53 @@
+// Opening, reading and clean-up around an importer's conversion.
+#include "importers/import_file.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include "docmodel/files.h"
+
+namespace vellora {
+
+namespace {
+
+std::string errno_text(int error) { return std::generic_category().message(error); }
+
+}  // namespace
+
+ImportResult import_file(const std::filesystem::path& source,
+                         const std::filesystem::path& staging_folder, std::string_view file_name,
+                         Conversion convert, const ImportLimits& limits) {
+  const UniqueFile input = open_file(source, "rb");
+  if (!input) return {ImportStatus::cannot_read, source.string() + ": " + errno_text(errno), 0};
+
+  StagingWriter writer;
+  if (auto opened = writer.open(staging_folder, file_name); !opened) {
+    remove_staging_files(staging_folder);
+    return {ImportStatus::cannot_write, opened.reason, 0};
+  }
+  writer.set_paragraph_limit(limits.max_paragraphs);
+  ByteSource bytes(input.get());
+  const std::uint8_t background = convert(bytes, writer);
+  if (bytes.failed()) {
+    const int error = bytes.read_error();
+    writer.finish(background);
+    remove_staging_files(staging_folder);
+    return {ImportStatus::cannot_read, source.string() + ": read failed: " + errno_text(error), 0};
+  }
+  if (auto finished = writer.finish(background); !finished) {
+    remove_staging_files(staging_folder);
+    return {ImportStatus::cannot_write, finished.reason, 0};
+  }
+  return {ImportStatus::ok, {}, writer.paragraphs()};
+}
+
+StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name,
+                          Conversion convert) {
+  StagingWriter writer;
+  writer.open_in_memory(file_name);
+  ByteSource input(bytes);
+  writer.finish(convert(input, writer));
+  return writer.take_bytes();
+}
+
+}  // namespace vellora

@@ -1,0 +1,42 @@
+// The one road from a PC file to the staging files, shared by every
+// importer whose input is the file's own bytes. It opens and reads the
+// source, runs the importer's conversion over a byte source, writes the
+// staging files, and leaves no staging files behind when the source cannot
+// be read or the staging files cannot be written. An importer is then only
+// its conversion, and tests and fuzz targets run the same conversion from
+// memory.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <span>
+#include <string_view>
+
+#include "docmodel/staging.h"
+#include "importers/byte_source.h"
+#include "importers/import_result.h"
+
+namespace vellora {
+
+// Reads `input` to its end, or until `out.is_full()`, staging paragraphs
+// into `out`, and returns the document's background colour (a palette
+// index). Malformed input is converted as far as it can be read.
+using Conversion = std::uint8_t (*)(ByteSource& input, StagingWriter& out);
+
+struct ImportLimits {
+  // Staging stops after this many paragraphs; see StagingWriter.
+  std::size_t max_paragraphs = std::numeric_limits<std::size_t>::max();
+};
+
+// Converts the file `source` into staging files in `staging_folder`; the
+// document is named from `file_name` by the handheld name rule.
+ImportResult import_file(const std::filesystem::path& source,
+                         const std::filesystem::path& staging_folder, std::string_view file_name,
+                         Conversion convert, const ImportLimits& limits = {});
+
+// Converts `bytes` into staging bytes in memory.
+StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name,
+                          Conversion convert);
+
+}  // namespace vellora
