@@ -62,6 +62,15 @@ CatalogResult read_catalog(SyncManager& sync, std::vector<CatalogEntry>& out) {
       out.clear();
       return {CatalogStatus::failed, error_text(("reading record " + std::to_string(i)).c_str(), status)};
     }
+    // Every catalog record is 40 bytes: another size means the catalog was
+    // cut short or is not what it seems, and rebuilding it would lose marks.
+    if (record.size != kCatalogRecordBytes) {
+      sync.SyncCloseDB(handle);
+      out.clear();
+      return {CatalogStatus::failed, "damaged, so it was left as it is: record " + std::to_string(i) + " is " +
+                                         std::to_string(record.size) + " bytes, not " +
+                                         std::to_string(kCatalogRecordBytes)};
+    }
     out[i].category = record.category;
   }
   sync.SyncCloseDB(handle);

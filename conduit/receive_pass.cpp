@@ -17,14 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool is_usable_folder(const std::string& folder) {
-  if (folder.empty()) return false;
-  std::error_code error;
-  if (!fs::is_directory(folder, error)) return false;
-  fs::directory_iterator probe(folder, error);
-  return !error;
-}
-
 bool may_overwrite(Conduit& conduit, const std::string& target) {
   const std::uint32_t policy = conduit.settings.receive_policy;
   if (policy == kNeverOverwrite) return false;
@@ -95,7 +87,10 @@ std::optional<std::string> receive_file_name(std::string_view document_name, std
 
 void run_receive_pass(Conduit& conduit) {
   const std::string& folder = conduit.settings.receive_folder;
-  if (!is_usable_folder(folder)) return;
+  if (const std::string why = folder_problem(folder, conduit.settings.receive_folder_problem); !why.empty()) {
+    conduit.report(SessionEventKind::idle, "receive pass", why);
+    return;
+  }
   SyncManager& sync = conduit.platform.sync;
 
   std::vector<CatalogEntry> entries;

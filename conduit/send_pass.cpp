@@ -156,7 +156,7 @@ class SendWalk {
       return;
     }
     PackedDocument document;
-    const StagingResult packed = pack_document(folder_, document);
+    const StagingResult packed = pack_document(folder_, document, name);
     remove_staging_files(folder_);
     if (!packed) return keep(file, packed.reason, true);
     if (document.paragraphs == 0) return keep(file, "no text could be read from it", true);
@@ -189,9 +189,15 @@ bool fits_on_handheld(std::uint64_t file_bytes, std::uint32_t free_bytes) {
 
 void run_send_pass(Conduit& conduit) {
   const std::string& folder = conduit.settings.send_folder;
-  if (folder.empty()) return;
+  if (const std::string why = folder_problem(folder, conduit.settings.send_folder_problem); !why.empty()) {
+    conduit.report(SessionEventKind::idle, "send pass", why);
+    return;
+  }
   std::vector<FolderEntry> entries;
-  if (!list_files(folder, entries)) return;
+  if (!list_files(folder, entries)) {
+    conduit.report(SessionEventKind::idle, "send pass", folder + ": cannot be read");
+    return;
+  }
   SendWalk walk(conduit, folder);
   for (auto& entry : entries) {
     const std::string name = entry.name;

@@ -42,6 +42,7 @@ enum class SessionEventKind {
   skipped,   // a marked document was not written (its mark is cleared)
   removed,   // a file was deleted unread (serialsync.txt)
   problem,   // something went wrong outside any one file
+  idle,      // a pass did nothing at all (subject: the pass; detail: why)
 };
 
 struct SessionEvent {

@@ -29,11 +29,19 @@ struct Settings {
   std::uint32_t receive_policy = kAskBeforeOverwrite;  // FromPalmToPC
   std::uint32_t send_policy = kAskBeforeOverwrite;     // FromPCToPalm
   std::uint32_t font_size = kDefaultFontSize;          // FontSize
+  // Why a folder setting reads as empty ("FolderForSFiles is not set"),
+  // so that a pass that does nothing can say why; empty when it is set.
+  std::string send_folder_problem;
+  std::string receive_folder_problem;
 };
 
 // Missing values, values of the wrong type and strings too long for the
 // conduit's buffers read as empty folders and font name, policy 2 (ask)
 // and font size 10.
 Settings load_settings(const Registry& registry);
+
+// Why a pass cannot work in `folder`: the setting's own problem, or that
+// the folder is missing, not a folder or unreadable. Empty when usable.
+std::string folder_problem(const std::string& folder, const std::string& setting_problem);
 
 }  // namespace vellora

@@ -284,11 +284,16 @@ StagingResult pack_from(StagingReader& reader, PackedDocument& out) {
 
 }  // namespace
 
-StagingResult pack_document(const fs::path& folder, PackedDocument& out) {
+StagingResult pack_document(const fs::path& folder, PackedDocument& out, std::string_view expected_name) {
   out = PackedDocument{};
   StagingReader reader;
   if (auto opened = reader.open(folder); !opened) return opened;
-  return pack_from(reader, out);
+  if (auto packed = pack_from(reader, out); !packed) return packed;
+  if (!expected_name.empty() && out.name_text() != expected_name)
+    return {StagingError::bad_name, (folder / kStagingDataFile).string() + ": names the document \"" +
+                                        out.name_text() + "\", not \"" + std::string(expected_name) +
+                                        "\": another program wrote the staging files"};
+  return {};
 }
 
 StagingResult pack_document(const StagingBytes& staging, PackedDocument& out) {

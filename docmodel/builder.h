@@ -37,8 +37,11 @@ struct PackedDocument {
 // number of display lines it adds to `lineTotal`.
 std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out);
 
-// Reads, validates and packs the staging files in `folder`.
-StagingResult pack_document(const std::filesystem::path& folder, PackedDocument& out);
+// Reads, validates and packs the staging files in `folder`. With
+// `expected_name`, staging files that name another document are refused:
+// someone else wrote them, and they must not become this file's database.
+StagingResult pack_document(const std::filesystem::path& folder, PackedDocument& out,
+                            std::string_view expected_name = {});
 // The same for staging files held in memory.
 StagingResult pack_document(const StagingBytes& staging, PackedDocument& out);
 

@@ -40,23 +40,32 @@ void decode_text(std::span<const std::uint8_t> bytes, TextRecord& out) {
   out.record_bytes = bytes.size();
   out.lines.clear();
 
+  // Entries are taken one at a time and the record ends at the first one
+  // that is not wholly there: a damaged record keeps every run before the
+  // damage, and a line cut short says how many runs it kept.
   std::size_t at = kTextHeadBytes + text_length;
   std::size_t text_left = text_length;
   for (std::size_t i = 0; i < line_count; ++i) {
-    if (at + kLineEntryBytes > bytes.size()) break;
+    if (at + kLineEntryBytes > bytes.size()) return;
     TextLine line;
     line.entry = LineEntry{bytes[at], bytes[at + 1], bytes[at + 2], bytes[at + 3], bytes[at + 4]};
-    const std::size_t runs_at = at + kLineEntryBytes;
-    if (runs_at + kRunEntryBytes * line.entry.run_count > bytes.size()) break;
+    at += kLineEntryBytes;
+    bool is_cut = false;
     for (std::size_t r = 0; r < line.entry.run_count; ++r) {
-      const std::uint8_t* run = bytes.data() + runs_at + r * kRunEntryBytes;
+      if (at + kRunEntryBytes > bytes.size()) {
+        is_cut = true;
+        break;
+      }
+      const std::uint8_t* run = bytes.data() + at;
       RunEntry entry{get_be16(run), run[2], run[3], run[4], run[5], run[6], run[7]};
       entry.chars = static_cast<std::uint8_t>(std::min<std::size_t>(entry.chars, text_left));
       text_left -= entry.chars;
       line.runs.push_back(entry);
+      at += kRunEntryBytes;
     }
-    at = runs_at + kRunEntryBytes * line.entry.run_count;
+    if (is_cut) line.entry.run_count = static_cast<std::uint8_t>(line.runs.size());
     out.lines.push_back(std::move(line));
+    if (is_cut) return;
   }
 }
 
@@ -143,9 +152,8 @@ DocumentResult DocumentReader::read_header(HeaderRecord& out) {
 }
 
 DocumentResult DocumentReader::read_paragraph(std::uint16_t index, DocumentParagraph& out) {
-  std::vector<std::uint8_t> bytes;
-  if (auto read = read_record(index, bytes); !read) return read;
-  out = decode_for_export(bytes);
+  if (auto read = read_record(index, record_); !read) return read;
+  out = decode_for_export(record_);
   return {};
 }
 

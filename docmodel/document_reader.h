@@ -33,8 +33,9 @@ struct DocumentResult {
 
 // A paragraph record as decoded for export. Bytes a record lacks read as
 // zero, as they would from a zero-filled read buffer; a text record keeps
-// the text it holds, the lines whose entries it holds whole, and runs cut
-// so that together they never claim more text than there is.
+// the text it holds and its line and run entries up to the first one that
+// does not fit (a cut line's run count is the runs kept), with runs cut so
+// that together they never claim more text than there is.
 struct DocumentParagraph {
   enum class Kind { text, empty_line, rule, other } kind = Kind::other;
   TextRecord text;
@@ -71,6 +72,7 @@ class DocumentReader {
   bool is_open_ = false;
   std::uint16_t count_ = 0;
   std::vector<std::uint8_t> buffer_;
+  std::vector<std::uint8_t> record_;  // the last record read_paragraph read
 };
 
 // The decoding read_paragraph applies to a record's bytes.

@@ -276,33 +276,46 @@ std::vector<std::string> check_text_record(const TextRecord& record,
   return problems;
 }
 
+void DocumentCheck::add(std::span<const std::uint8_t> record) {
+  const std::size_t index = records_++;
+  if (is_stopped_) return;
+  if (index == 0) {
+    if (auto result = decode_header(record, header_); !result) {
+      report_("record 0: " + result.reason);
+      is_stopped_ = true;  // without a header nothing else can be judged
+      return;
+    }
+    if (record.size() != kHeaderRecordBytes) report_("record 0 is not 48 bytes");
+    if (header_.tag != kHeaderTag) report_("record 0 has tag " + std::to_string(header_.tag));
+    return;
+  }
+  ParagraphRecord paragraph;
+  if (auto result = decode_paragraph(record, paragraph); !result) {
+    report_("record " + std::to_string(index) + ": " + result.reason);
+    return;
+  }
+  if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
+    lines_ += text->lines.size();
+    for (const auto& problem : check_text_record(*text)) report_("record " + std::to_string(index) + ", " + problem);
+  } else {
+    lines_ += 1;
+    if (record.size() != kShortRecordBytes) report_("record " + std::to_string(index) + " is not 16 bytes");
+  }
+}
+
+void DocumentCheck::finish() {
+  if (records_ == 0) report_("no header record");
+  if (records_ == 0 || is_stopped_) return;
+  if (header_.line_total != lines_)
+    report_("lineTotal is " + std::to_string(header_.line_total) + ", the records hold " + std::to_string(lines_) +
+            " lines");
+}
+
 std::vector<std::string> check_document(const std::vector<std::vector<std::uint8_t>>& records) {
   std::vector<std::string> problems;
-  if (records.empty()) return {"no header record"};
-  HeaderRecord header;
-  if (auto result = decode_header(records[0], header); !result) return {"record 0: " + result.reason};
-  if (records[0].size() != kHeaderRecordBytes) problems.push_back("record 0 is not 48 bytes");
-  if (header.tag != kHeaderTag) problems.push_back("record 0 has tag " + std::to_string(header.tag));
-  std::uint64_t lines = 0;
-  for (std::size_t i = 1; i < records.size(); ++i) {
-    ParagraphRecord paragraph;
-    if (auto result = decode_paragraph(records[i], paragraph); !result) {
-      problems.push_back("record " + std::to_string(i) + ": " + result.reason);
-      continue;
-    }
-    if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
-      lines += text->lines.size();
-      for (const auto& problem : check_text_record(*text))
-        problems.push_back("record " + std::to_string(i) + ", " + problem);
-    } else {
-      lines += 1;
-      if (records[i].size() != kShortRecordBytes)
-        problems.push_back("record " + std::to_string(i) + " is not 16 bytes");
-    }
-  }
-  if (header.line_total != lines)
-    problems.push_back("lineTotal is " + std::to_string(header.line_total) + ", the records hold " +
-                       std::to_string(lines) + " lines");
+  DocumentCheck check([&](const std::string& problem) { problems.push_back(problem); });
+  for (const auto& record : records) check.add(record);
+  check.finish();
   return problems;
 }
 

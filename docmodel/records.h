@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <variant>
@@ -144,5 +145,23 @@ std::vector<std::string> check_text_record(const TextRecord& record,
 
 // Checks a whole document's records (record 0 first), including `lineTotal`.
 std::vector<std::string> check_document(const std::vector<std::vector<std::uint8_t>>& records);
+
+// The same check over records handed in one at a time, so a document of any
+// size can be checked without holding it; each problem goes to `report` as
+// it is found, in check_document's order.
+class DocumentCheck {
+ public:
+  explicit DocumentCheck(std::function<void(const std::string&)> report) : report_(std::move(report)) {}
+  void add(std::span<const std::uint8_t> record);
+  // After the last record: what only the whole document shows.
+  void finish();
+
+ private:
+  std::function<void(const std::string&)> report_;
+  HeaderRecord header_;
+  std::size_t records_ = 0;
+  std::uint64_t lines_ = 0;
+  bool is_stopped_ = false;
+};
 
 }  // namespace vellora

@@ -33,7 +33,7 @@ ExportResult ExportText(SyncManager& sync, std::string_view database_name,
     bool ok = true;
     if (paragraph.kind == DocumentParagraph::Kind::text) {
       const auto& text = paragraph.text.text;
-      ok = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+      ok = (text.empty() || std::fwrite(text.data(), 1, text.size(), file.get()) == text.size()) &&
            std::fputc('\n', file.get()) != EOF;
     } else if (paragraph.kind == DocumentParagraph::Kind::empty_line) {
       ok = std::fputc('\n', file.get()) != EOF;

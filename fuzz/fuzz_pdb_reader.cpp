@@ -1,7 +1,9 @@
 // Fuzzes the PDB reader and the folder handheld's lookups. A file that
 // parses must survive serialize + parse unchanged, and the header-only
 // parse used by lookups must agree with the full parse. The input is then
-// dropped into a folder as a .pdb and read back through SyncManager calls.
+// dropped into a folder as a .pdb, opened with the record-by-record reader,
+// which must accept and reject it as the full parse does and read back the
+// same records, and read back through SyncManager calls.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -45,8 +47,9 @@ void remove_folder() {
   std::filesystem::remove_all(fuzz_folder(), ec);
 }
 
-void check_round_trip(std::span<const std::uint8_t> bytes, bool& is_valid, PdbDatabase& db) {
-  is_valid = static_cast<bool>(parse_pdb(bytes, db));
+void check_round_trip(std::span<const std::uint8_t> bytes, PdbResult& parsed, PdbDatabase& db) {
+  parsed = parse_pdb(bytes, db);
+  const bool is_valid = static_cast<bool>(parsed);
   PdbHeader header;
   std::uint16_t count = 0;
   if (static_cast<bool>(parse_pdb_header(bytes, bytes.size(), header, count)) != is_valid)
@@ -58,14 +61,50 @@ void check_round_trip(std::span<const std::uint8_t> bytes, bool& is_valid, PdbDa
   if (written.empty() || !parse_pdb(written, again) || !(again == db)) std::abort();
 }
 
-void exercise_handheld(std::span<const std::uint8_t> bytes, bool is_valid, const PdbDatabase& db) {
-  const auto file = fuzz_folder() / "input.pdb";
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+const std::filesystem::path& write_input(std::span<const std::uint8_t> bytes) {
+  static const auto file = fuzz_folder() / "input.pdb";
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return file;
+}
+
+// The reader opens from the header and record list alone; it must reach
+// the full parse's verdict, give the same reason for a rejection, and read
+// each record, whole or in part, as the full parse holds it.
+void check_reader(const std::filesystem::path& file, const PdbResult& parsed,
+                  const PdbDatabase& db) {
+  PdbReader reader;
+  const auto opened = reader.open(file);
+  if (opened.status != parsed.status || opened.offset != parsed.offset ||
+      (!parsed && opened.reason != file.string() + ": " + parsed.reason))
+    std::abort();
+  if (!parsed) return;
+  if (!(reader.header() == db.header) || reader.record_count() != db.record_count()) std::abort();
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < db.record_count(); ++i) {
+    const auto want = db.record(i);
+    const auto& entry = reader.entry(i);
+    if (entry.size_bytes != want.data.size() || entry.attributes != want.attributes ||
+        entry.category != want.category || entry.unique_id != want.unique_id)
+      std::abort();
+    if (!reader.read_record(i, bytes) || bytes.size() != want.data.size() ||
+        !std::equal(bytes.begin(), bytes.end(), want.data.begin()))
+      std::abort();
+    // Every byte of the buffer starts different from what it should get.
+    std::vector<std::uint8_t> head(want.data.size() / 2);
+    for (std::size_t k = 0; k < head.size(); ++k) head[k] = static_cast<std::uint8_t>(~want.data[k]);
+    if (!reader.read_record(i, std::span(head)) ||
+        !std::equal(head.begin(), head.end(), want.data.begin()))
+      std::abort();
+    bytes.resize(want.data.size() + 1);
+    if (reader.read_record(i, std::span(bytes)).status != PdbStatus::no_record) std::abort();
   }
-  PdbFolderHandheld handheld(fuzz_folder());
+  if (reader.read_record(db.record_count(), bytes).status != PdbStatus::no_record) std::abort();
+}
+
+void exercise_handheld(const std::filesystem::path& file, bool is_valid, const PdbDatabase& db) {
+  PdbFolderHandheld handheld(file.parent_path());
   const std::string name = is_valid ? db.header.name : "input";
   DbInfo info;
   const bool is_found =
@@ -111,9 +150,11 @@ void exercise_handheld(std::span<const std::uint8_t> bytes, bool is_valid, const
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
-  bool is_valid = false;
+  PdbResult parsed;
   PdbDatabase db;
-  check_round_trip(bytes, is_valid, db);
-  exercise_handheld(bytes, is_valid, db);
+  check_round_trip(bytes, parsed, db);
+  const auto& file = write_input(bytes);
+  check_reader(file, parsed, db);
+  exercise_handheld(file, static_cast<bool>(parsed), db);
   return 0;
 }

@@ -27,6 +27,7 @@ struct SyncOptions {
   std::string handheld;  // empty: the default handheld folder
   std::string answer = "no";
   std::string log;       // empty: the default log file
+  double wait_seconds = 10;  // for another session to release a shared folder
 };
 int sync_command(const SyncOptions& options);
 std::string default_handheld_folder();

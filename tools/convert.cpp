@@ -8,6 +8,7 @@
 #include "docmodel/builder.h"
 #include "conduit/document_types.h"
 #include "platform/posix/pdb_folder_handheld.h"
+#include "platform/posix/terminal_text.h"
 #include "tools/commands.h"
 #include "tools/scratch_folder.h"
 
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 int fail(const std::string& what, const std::string& reason) { return fail(what + ": " + reason); }
 
 int fail(const std::string& reason_naming_the_file) {
-  std::fprintf(stderr, "vellora: %s\n", reason_naming_the_file.c_str());
+  std::fprintf(stderr, "vellora: %s\n", posix::terminal_safe(reason_naming_the_file).c_str());
   return 1;
 }
 
@@ -71,8 +72,8 @@ int stage_command(const fs::path& file, const fs::path& folder) {
   if (!fs::is_directory(folder)) return fail(folder.string(), "no such folder");
   const ImportResult imported = type->import(file, folder, document_file_name(file), {});
   if (!imported) return fail(imported.reason);
-  std::printf("%s: %zu paragraphs staged in %s\n", file.string().c_str(), imported.paragraphs,
-              folder.string().c_str());
+  std::printf("%s: %zu paragraphs staged in %s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
+              posix::terminal_safe(folder.string()).c_str());
   return 0;
 }
 
@@ -107,8 +108,8 @@ int convert_command(const fs::path& file, const fs::path& output) {
     fs::rename(*written, output, error);
     if (error) return fail(output.string(), error.message());
   }
-  std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s\n", file.string().c_str(),
-              output.string().c_str(), built.database_name.c_str(), built.paragraphs, built.records,
+  std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s\n", posix::terminal_safe(file.string()).c_str(),
+              posix::terminal_safe(output.string()).c_str(), posix::terminal_safe(built.database_name).c_str(), built.paragraphs, built.records,
               built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "");
   return 0;
 }

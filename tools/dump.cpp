@@ -1,10 +1,14 @@
 // `vellora dump`: a database file shown record by record, for people or,
 // with --json, for programs. Document databases are decoded and checked
-// against the layout rules; any other database is shown as bytes.
+// against the layout rules; any other database is shown as bytes. Records
+// are read and printed one at a time, so a database of any size is shown
+// in the memory of its record list and one record.
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "conduit/catalog.h"
 #include "conduit/document_types.h"
@@ -12,13 +16,17 @@
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
 #include "platform/posix/pdb_file.h"
+#include "platform/posix/terminal_text.h"
 #include "tools/commands.h"
 
 namespace vellora::cli {
 
 namespace {
 
-using posix::PdbDatabase;
+using posix::PdbHeader;
+using posix::PdbReader;
+using posix::PdbRecordEntry;
+using posix::PdbResult;
 
 const char* alignment_name(std::uint16_t code) {
   switch (code) {
@@ -99,13 +107,13 @@ std::string hex(std::span<const std::uint8_t> bytes, std::size_t limit) {
   return text;
 }
 
-bool is_catalog(const PdbDatabase& db) {
-  return db.header.type == kCatalogType && db.header.creator == kCatalogCreator;
+bool is_catalog(const PdbHeader& header) {
+  return header.type == kCatalogType && header.creator == kCatalogCreator;
 }
 
-CatalogEntry catalog_entry(const posix::PdbRecordView& record) {
+CatalogEntry catalog_entry(std::span<const std::uint8_t> data, const PdbRecordEntry& record) {
   CatalogEntry entry;
-  std::copy_n(record.data.begin(), std::min(record.data.size(), entry.bytes.size()), entry.bytes.begin());
+  std::copy_n(data.begin(), std::min(data.size(), entry.bytes.size()), entry.bytes.begin());
   entry.category = record.category;
   return entry;
 }
@@ -115,17 +123,23 @@ std::string type_text(int category) {
   return type == nullptr ? "unknown type " + std::to_string(category) : "type " + std::to_string(category) + " (" + std::string(type->extension) + ")";
 }
 
-bool is_document(const PdbDatabase& db) {
-  return db.header.type == kDocumentType && db.header.creator == kDocumentCreator;
+bool is_document(const PdbHeader& header) {
+  return header.type == kDocumentType && header.creator == kDocumentCreator;
 }
 
-std::vector<std::string> document_problems(const PdbDatabase& db) {
-  std::vector<std::vector<std::uint8_t>> records;
+// The problems check_document finds, in its order, handed to `report` one
+// at a time from records read one at a time: holding a whole document to
+// check it would cost the file's size. Fails only when a record cannot be
+// read.
+PdbResult each_layout_problem(const PdbReader& db, std::vector<std::uint8_t>& bytes,
+                              const std::function<void(const std::string&)>& report) {
+  DocumentCheck check(report);
   for (std::size_t i = 0; i < db.record_count(); ++i) {
-    const auto data = db.record(i).data;
-    records.emplace_back(data.begin(), data.end());
+    if (auto read = db.read_record(i, bytes); !read) return read;
+    check.add(bytes);
   }
-  return check_document(records);
+  check.finish();
+  return {};
 }
 
 // ---------------------------------------------------------------- people
@@ -148,21 +162,23 @@ void print_text_record(const TextRecord& text) {
   }
 }
 
-void print_human(const std::string& file, const PdbDatabase& db) {
-  const auto& h = db.header;
-  std::printf("%s: \"%s\"\n", file.c_str(), printable({reinterpret_cast<const std::uint8_t*>(h.name.data()), h.name.size()}).c_str());
+PdbResult print_human(const std::string& file, const PdbReader& db) {
+  const auto& h = db.header();
+  std::printf("%s: \"%s\"\n", posix::terminal_safe(file).c_str(), printable({reinterpret_cast<const std::uint8_t*>(h.name.data()), h.name.size()}).c_str());
   std::printf("  type %s, creator %s, version %u, attributes 0x%04X, %zu records\n",
               four_cc_text(h.type).c_str(), four_cc_text(h.creator).c_str(), h.version, h.attributes,
               db.record_count());
   std::printf("  created %s, modified %s, backed up %s\n", date_text(h.created).c_str(),
               date_text(h.modified).c_str(), date_text(h.backed_up).c_str());
-  const bool document = is_document(db);
+  const bool document = is_document(h);
+  std::vector<std::uint8_t> data;
   for (std::size_t i = 0; i < db.record_count(); ++i) {
-    const auto record = db.record(i);
-    std::printf("record %zu: %zu bytes, id %u, category %u, attributes 0x%02X\n", i, record.data.size(),
+    const PdbRecordEntry& record = db.entry(i);
+    if (auto read = db.read_record(i, data); !read) return read;
+    std::printf("record %zu: %zu bytes, id %u, category %u, attributes 0x%02X\n", i, data.size(),
                 record.unique_id, record.category, record.attributes);
-    if (is_catalog(db)) {
-      const CatalogEntry entry = catalog_entry(record);
+    if (is_catalog(h)) {
+      const CatalogEntry entry = catalog_entry(data, record);
       const std::string name = entry.name();
       std::printf("  catalog entry \"%s\", %s, %s\n",
                   printable({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}).c_str(),
@@ -170,17 +186,17 @@ void print_human(const std::string& file, const PdbDatabase& db) {
       continue;
     }
     if (!document) {
-      std::printf("  %s\n", hex(record.data, 48).c_str());
+      std::printf("  %s\n", hex(data, 48).c_str());
       continue;
     }
     if (i == 0) {
       HeaderRecord header;
-      if (auto r = decode_header(record.data, header); !r) std::printf("  undecodable: %s\n", r.reason.c_str());
+      if (auto r = decode_header(data, header); !r) std::printf("  undecodable: %s\n", r.reason.c_str());
       else std::printf("  header, tag %u, lineTotal %u, background %s\n", header.tag, header.line_total, colour_text(header.background).c_str());
       continue;
     }
     ParagraphRecord paragraph;
-    if (auto r = decode_paragraph(record.data, paragraph); !r) {
+    if (auto r = decode_paragraph(data, paragraph); !r) {
       std::printf("  undecodable: %s\n", r.reason.c_str());
     } else if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
       print_text_record(*text);
@@ -191,11 +207,14 @@ void print_human(const std::string& file, const PdbDatabase& db) {
       std::printf("  empty line, height %u\n", std::get<EmptyLineRecord>(paragraph).height);
     }
   }
-  if (document) {
-    const auto problems = document_problems(db);
-    if (problems.empty()) std::printf("layout check: ok\n");
-    for (const auto& problem : problems) std::printf("layout check: %s\n", problem.c_str());
-  }
+  if (!document) return {};
+  bool has_problems = false;
+  const auto read = each_layout_problem(db, data, [&](const std::string& problem) {
+    has_problems = true;
+    std::printf("layout check: %s\n", problem.c_str());
+  });
+  if (read && !has_problems) std::printf("layout check: ok\n");
+  return read;
 }
 
 // ---------------------------------------------------------------- programs
@@ -221,34 +240,39 @@ std::string json_text_record(const TextRecord& text) {
   return out + "]";
 }
 
-void print_json(const std::string& file, const PdbDatabase& db) {
-  const auto& h = db.header;
+PdbResult print_json(const std::string& file, const PdbReader& db) {
+  const auto& h = db.header();
   std::string out = "{\"file\":" + json_string(file) + ",\"name\":" + json_string(h.name) +
                     ",\"type\":" + json_string(four_cc_text(h.type)) + ",\"creator\":" +
                     json_string(four_cc_text(h.creator)) + ",\"version\":" + std::to_string(h.version) +
                     ",\"attributes\":" + std::to_string(h.attributes) + ",\"created\":" +
                     std::to_string(h.created) + ",\"modified\":" + std::to_string(h.modified) +
                     ",\"records\":[";
-  const bool document = is_document(db);
+  const bool document = is_document(h);
+  std::vector<std::uint8_t> data;
   for (std::size_t i = 0; i < db.record_count(); ++i) {
-    const auto record = db.record(i);
-    out += (i ? ",\n" : "\n") + std::string("{\"index\":") + std::to_string(i) + ",\"size\":" +
-           std::to_string(record.data.size()) + ",\"id\":" + std::to_string(record.unique_id) +
+    // Written out record by record: the whole text of a large database
+    // would cost several times its size.
+    std::fputs(out.c_str(), stdout);
+    const PdbRecordEntry& record = db.entry(i);
+    if (auto read = db.read_record(i, data); !read) return read;
+    out = (i ? ",\n" : "\n") + std::string("{\"index\":") + std::to_string(i) + ",\"size\":" +
+           std::to_string(data.size()) + ",\"id\":" + std::to_string(record.unique_id) +
            ",\"category\":" + std::to_string(record.category) + ",\"attributes\":" +
            std::to_string(record.attributes) + ",";
     HeaderRecord header;
     ParagraphRecord paragraph;
-    if (is_catalog(db)) {
-      const CatalogEntry entry = catalog_entry(record);
+    if (is_catalog(h)) {
+      const CatalogEntry entry = catalog_entry(data, record);
       out += "\"kind\":\"catalog\",\"name\":" + json_string(entry.name()) +
              ",\"marked\":" + (entry.is_marked() ? "true" : "false");
     } else if (!document) {
-      out += "\"kind\":\"data\",\"hex\":" + json_string(hex(record.data, record.data.size()));
-    } else if (i == 0 && decode_header(record.data, header)) {
+      out += "\"kind\":\"data\",\"hex\":" + json_string(hex(data, data.size()));
+    } else if (i == 0 && decode_header(data, header)) {
       out += "\"kind\":\"header\",\"tag\":" + std::to_string(header.tag) + ",\"line_total\":" +
              std::to_string(header.line_total) + ",\"background\":" + std::to_string(header.background);
-    } else if (i == 0 || !decode_paragraph(record.data, paragraph)) {
-      out += "\"kind\":\"undecodable\",\"hex\":" + json_string(hex(record.data, record.data.size()));
+    } else if (i == 0 || !decode_paragraph(data, paragraph)) {
+      out += "\"kind\":\"undecodable\",\"hex\":" + json_string(hex(data, data.size()));
     } else if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
       out += json_text_record(*text);
     } else if (const auto* rule = std::get_if<RuleRecord>(&paragraph)) {
@@ -261,22 +285,31 @@ void print_json(const std::string& file, const PdbDatabase& db) {
     out += "}";
   }
   out += "\n],\"problems\":[";
-  if (document) {
-    const auto problems = document_problems(db);
-    for (std::size_t i = 0; i < problems.size(); ++i) out += (i ? "," : "") + json_string(problems[i]);
-  }
-  out += "]}\n";
   std::fputs(out.c_str(), stdout);
+  if (document) {
+    bool is_first = true;
+    const auto read = each_layout_problem(db, data, [&](const std::string& problem) {
+      if (!is_first) std::fputc(',', stdout);
+      std::fputs(json_string(problem).c_str(), stdout);
+      is_first = false;
+    });
+    if (!read) return read;
+  }
+  std::fputs("]}\n", stdout);
+  return {};
 }
 
 }  // namespace
 
 int dump_command(const std::filesystem::path& file, bool as_json) {
-  PdbDatabase db;
-  const auto read = posix::read_pdb_file(file, db);
-  if (!read) return fail(read.reason);
-  if (as_json) print_json(file.string(), db);
-  else print_human(file.string(), db);
+  PdbReader db;
+  if (const auto opened = db.open(file); !opened) return fail(opened.reason);
+  const auto shown = as_json ? print_json(file.string(), db) : print_human(file.string(), db);
+  if (!shown) {
+    // What was shown so far goes out before the reason it stops there.
+    std::fflush(stdout);
+    return fail(shown.reason);
+  }
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "docmodel/records.h"
 #include "platform/posix/pdb_file.h"
 #include "platform/posix/pdb_folder_handheld.h"
+#include "platform/posix/terminal_text.h"
 #include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
 #include "tools/export_options.h"
@@ -42,8 +43,19 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   // its final name and renamed into place only when complete.
   ScratchFolder store(fs::temp_directory_path());
   if (!store) return fail(fs::temp_directory_path().string(), "cannot make a working folder: " + store.error());
+  // A hard link serves the file without copying it, however large; the
+  // handheld only reads it, and would replace rather than rewrite it. A
+  // copy is the fallback when the scratch folder is on another file system
+  // or linking is refused.
   std::error_code error;
-  fs::copy_file(database, store.path() / "document.pdb", error);
+  const fs::path served = store.path() / "document.pdb";
+  // Linking does not follow a symbolic link; the file it names is linked.
+  const fs::path target = fs::canonical(database, error);
+  if (!error) fs::create_hard_link(target, served, error);
+  if (error) {
+    error.clear();
+    fs::copy_file(database, served, error);
+  }
   if (error) return fail(database.string(), error.message());
   ScratchFolder staging(output_folder);
   if (!staging) return fail(output_folder.string(), "cannot make a working folder: " + staging.error());
@@ -53,7 +65,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   if (!exported) return fail(database.string(), exported.reason);
   fs::rename(temporary, output, error);
   if (error) return fail(output.string(), error.message());
-  std::printf("%s -> %s\n", database.string().c_str(), output.string().c_str());
+  std::printf("%s -> %s\n", posix::terminal_safe(database.string()).c_str(), posix::terminal_safe(output.string()).c_str());
   return 0;
 }
 
@@ -88,7 +100,7 @@ int mark_command(const fs::path& handheld_folder, const std::string& name, const
   FindDbRequest request;
   request.name = name;
   const bool present = handheld.SyncFindDbByName(request, info) == kSyncOk;
-  std::printf("marked \"%s\" to come to the PC as %s at the next sync%s\n", name.c_str(),
+  std::printf("marked \"%s\" to come to the PC as %s at the next sync%s\n", posix::terminal_safe(name).c_str(),
               std::string(type->extension).c_str(), present ? "" : " (no such document on the handheld yet)");
   return 0;
 }

@@ -8,11 +8,14 @@
 #include <system_error>
 
 #include "conduit/entry_points.h"
+#include "conduit/settings.h"
+#include "platform/posix/folder_lock.h"
 #include "platform/posix/language_stand_in.h"
 #include "platform/posix/log_file.h"
 #include "platform/posix/pdb_folder_handheld.h"
 #include "platform/posix/registry_file.h"
 #include "platform/posix/terminal_message_box.h"
+#include "platform/posix/terminal_text.h"
 #include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
 
@@ -40,9 +43,11 @@ void print_event(const SessionEvent& event, Tally& tally) {
     case SessionEventKind::skipped: word = "skipped"; ++tally.skipped; break;
     case SessionEventKind::removed: word = "deleted"; break;
     case SessionEventKind::problem: word = "problem"; break;
+    case SessionEventKind::idle: word = "idle"; break;
   }
   const char* joint = event.kind == SessionEventKind::sent || event.kind == SessionEventKind::received ? " -> " : ": ";
-  std::printf("%-8s %s%s%s\n", word, event.subject.c_str(), event.detail.empty() ? "" : joint, event.detail.c_str());
+  std::printf("%-8s %s%s%s\n", word, posix::terminal_safe(event.subject).c_str(), event.detail.empty() ? "" : joint,
+              posix::terminal_safe(event.detail).c_str());
   std::fflush(stdout);
 }
 
@@ -60,7 +65,7 @@ int sync_command(const SyncOptions& options) {
     if (loaded.status == posix::RegistryFileStatus::missing_file) {
       if (!options.registry.empty()) return fail(registry_path.string(), "no such settings file");
       std::fprintf(stderr, "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
-                           "(the README shows one)\n", registry_path.string().c_str());
+                           "(the README shows one)\n", posix::terminal_safe(registry_path.string()).c_str());
     } else if (!loaded) {
       return fail(loaded.reason);
     }
@@ -86,6 +91,18 @@ int sync_command(const SyncOptions& options) {
     if (folder) log_path = *folder;
   }
 
+  // Every folder the session works in is held for its whole length.
+  const Settings settings = load_settings(registry);
+  posix::FolderLocks locks;
+  const std::string lock_error = locks.lock(
+      {handheld_path, settings.send_folder, settings.receive_folder},
+      std::chrono::milliseconds(static_cast<long long>(options.wait_seconds * 1000)),
+      [](const fs::path& folder) {
+        std::fprintf(stderr, "vellora: waiting for another session to finish with %s\n",
+                     posix::terminal_safe(folder.string()).c_str());
+      });
+  if (!lock_error.empty()) return fail(lock_error);
+
   posix::PdbFolderHandheld handheld(handheld_path);
   posix::TerminalMessageBox boxes(std::cin, std::cout, posix::stdin_is_terminal(),
                                   options.answer == "yes" ? kAnswerYes : kAnswerNo);
@@ -103,7 +120,8 @@ int sync_command(const SyncOptions& options) {
   if (result != 0)
     return fail(handheld_path.string(), "the session could not start: " +
                                             (handheld.last_error().empty() ? "error " + std::to_string(result) : handheld.last_error()));
-  if (!log.last_error().empty()) std::fprintf(stderr, "vellora: warning: %s\n", log.last_error().c_str());
+  if (!log.last_error().empty())
+    std::fprintf(stderr, "vellora: warning: %s\n", posix::terminal_safe(log.last_error()).c_str());
   std::printf("session done: %d sent, %d kept back, %d received, %d not received\n", tally.sent, tally.kept,
               tally.received, tally.skipped);
   return 0;

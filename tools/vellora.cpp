@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
   sync->add_option("--answer", sync_options.answer, "Answer to overwrite questions when not on a terminal (default: no)")
       ->check(CLI::IsMember({"yes", "no"}));
   sync->add_option("--log", sync_options.log, "HotSync log file (default: $XDG_STATE_HOME/vellora/hotsync.log)");
+  sync->add_option("--wait", sync_options.wait_seconds,
+                   "Seconds to wait for another session that uses the same folders (default: 10)")
+      ->check(CLI::Range(0.0, 3600.0));
 
   auto* stage = app.add_subcommand("stage", "Run only the importer and leave the two staging files in a folder");
   stage->add_option("FILE", file, "Document to import (.txt)")->required();

@@ -1,7 +1,9 @@
-// PDB encode/decode and the atomic file writer. The parser first checks the
-// layout (header, record list, every offset against the file size) without
-// touching record data, then copies the data; lookups use the first step
-// alone, so scanning a folder reads only a few hundred bytes per file.
+// PDB encode/decode, the record-by-record reader and the atomic file
+// writer. The parser first checks the layout (header, record list, every
+// offset against the file size) without touching record data, then copies
+// the data; lookups and PdbReader use the first step alone, so scanning a
+// folder reads only a few hundred bytes per file and reading a database
+// holds one record at a time.
 #include "platform/posix/pdb_file.h"
 
 #include <fcntl.h>
@@ -308,6 +310,41 @@ PdbResult with_path(const std::filesystem::path& path, PdbResult result) {
   return result;
 }
 
+// The header and as much of the record list as the file holds: what
+// check_layout needs, and all that lookups and record-by-record readers
+// ever read before record data.
+PdbResult read_prefix(const std::filesystem::path& path, const OpenedFile& file,
+                      std::vector<std::uint8_t>& prefix) {
+  prefix.resize(std::min<std::uint64_t>(file.size_bytes, kPdbHeaderBytes));
+  long got = read_fully(file.fd.get(), prefix);
+  if (got < 0) return io_failure(PdbStatus::cannot_read, path, "cannot read", errno);
+  prefix.resize(static_cast<std::size_t>(got));
+  if (prefix.size() == kPdbHeaderBytes) {
+    const std::uint64_t list_end =
+        kPdbHeaderBytes + std::uint64_t{get_be16(prefix.data() + kCountAt)} * kPdbRecordEntryBytes;
+    prefix.resize(std::min(file.size_bytes, list_end));
+    got = read_fully(file.fd.get(), std::span(prefix).subspan(kPdbHeaderBytes));
+    if (got < 0) return io_failure(PdbStatus::cannot_read, path, "cannot read", errno);
+    prefix.resize(kPdbHeaderBytes + static_cast<std::size_t>(got));
+  }
+  return {};
+}
+
+// Reads `out.size()` bytes from byte `at` unless the file ends first;
+// returns the count read, or -1 with errno set.
+long pread_fully(int fd, std::span<std::uint8_t> out, std::uint64_t at) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::pread(fd, out.data() + done, out.size() - done,
+                              static_cast<off_t>(at + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<long>(done);
+}
+
 void sync_folder(const std::filesystem::path& folder) {
   const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   // Some file systems cannot sync a folder; the rename is still atomic.
@@ -434,18 +471,8 @@ PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& hea
   const auto opened = open_for_reading(path, file);
   if (file_stat != nullptr) *file_stat = file.st;
   if (!opened) return opened;
-  std::vector<std::uint8_t> prefix(std::min<std::uint64_t>(file.size_bytes, kPdbHeaderBytes));
-  long got = read_fully(file.fd.get(), prefix);
-  if (got < 0) return io_failure(PdbStatus::cannot_read, path, "cannot read", errno);
-  prefix.resize(static_cast<std::size_t>(got));
-  if (prefix.size() == kPdbHeaderBytes) {
-    const std::uint64_t list_end =
-        kPdbHeaderBytes + std::uint64_t{get_be16(prefix.data() + kCountAt)} * kPdbRecordEntryBytes;
-    prefix.resize(std::min(file.size_bytes, list_end));
-    got = read_fully(file.fd.get(), std::span(prefix).subspan(kPdbHeaderBytes));
-    if (got < 0) return io_failure(PdbStatus::cannot_read, path, "cannot read", errno);
-    prefix.resize(kPdbHeaderBytes + static_cast<std::size_t>(got));
-  }
+  std::vector<std::uint8_t> prefix;
+  if (auto r = read_prefix(path, file, prefix); !r) return r;
   return with_path(path, parse_pdb_header(prefix, file.size_bytes, header, record_count));
 }
 
@@ -459,6 +486,74 @@ PdbResult read_pdb_file(const std::filesystem::path& path, PdbDatabase& out) {
   // offsets are checked against the bytes actually in hand.
   bytes.resize(static_cast<std::size_t>(got));
   return with_path(path, parse_pdb(bytes, out));
+}
+
+void PdbReader::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+  header_ = PdbHeader{};
+  entries_.clear();
+}
+
+PdbResult PdbReader::open(const std::filesystem::path& path) {
+  close();
+  OpenedFile file;
+  if (auto r = open_for_reading(path, file); !r) return r;
+  std::vector<std::uint8_t> prefix;
+  if (auto r = read_prefix(path, file, prefix); !r) return r;
+  Layout layout;
+  if (auto r = check_layout(prefix, file.size_bytes, layout); !r) return with_path(path, r);
+
+  entries_.reserve(layout.records.size());
+  for (std::size_t i = 0; i < layout.records.size(); ++i) {
+    const Extent e = layout.records[i];
+    const std::uint32_t attribute_id =
+        get_be32(prefix.data() + kPdbHeaderBytes + i * kPdbRecordEntryBytes + 4);
+    const auto attribute_byte = static_cast<std::uint8_t>(attribute_id >> 24);
+    entries_.push_back(PdbRecordEntry{
+        .offset = e.begin,
+        .size_bytes = e.end - e.begin,
+        .attributes = static_cast<std::uint8_t>(attribute_byte & 0xF0),
+        .category = static_cast<std::uint8_t>(attribute_byte & 0x0F),
+        .unique_id = attribute_id & kPdbMaxUniqueId,
+    });
+  }
+  header_ = std::move(layout.header);
+  path_ = path;
+  fd_ = file.fd.release();
+  return {};
+}
+
+PdbResult PdbReader::read_record(std::size_t index, std::span<std::uint8_t> out) const {
+  if (index >= entries_.size())
+    return failure(PdbStatus::no_record, 0,
+                   path_.string() + ": no record " + num(index) + " (the database holds " +
+                       num(entries_.size()) + ")");
+  const PdbRecordEntry& entry = entries_[index];
+  if (out.size() > entry.size_bytes)
+    return failure(PdbStatus::no_record, entry.offset,
+                   path_.string() + ": " + num(out.size()) + " bytes asked of record " +
+                       num(index) + ", which holds " + num(entry.size_bytes));
+  if (out.empty()) return {};
+  if (fd_ < 0) return failure(PdbStatus::cannot_read, 0, path_.string() + ": not open");
+  const long got = pread_fully(fd_, out, entry.offset);
+  if (got < 0)
+    return failure(PdbStatus::cannot_read, entry.offset,
+                   path_.string() + ": cannot read record " + num(index) + ": " +
+                       errno_text(errno));
+  if (static_cast<std::size_t>(got) < out.size())
+    return failure(PdbStatus::cannot_read, entry.offset + static_cast<std::size_t>(got),
+                   path_.string() + ": record " + num(index) + " cut short at byte " +
+                       num(entry.offset + static_cast<std::uint64_t>(got)) +
+                       ": the file shrank after it was opened");
+  return {};
+}
+
+PdbResult PdbReader::read_record(std::size_t index, std::vector<std::uint8_t>& out) const {
+  if (index >= entries_.size()) return read_record(index, std::span<std::uint8_t>());
+  out.resize(entries_[index].size_bytes);
+  return read_record(index, std::span<std::uint8_t>(out));
 }
 
 PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db,

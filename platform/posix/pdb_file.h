@@ -1,9 +1,12 @@
 // The PDB file format: the standard handheld database layout that the
 // Linux host keeps one of per database. Parsing checks every offset against
 // the file size, so a hostile file yields a status with the byte offset and
-// a one-line reason instead of a crash. Writing goes through a temporary
-// file in the same folder that is fsync'ed and renamed into place, so a
-// killed process leaves either the old file or the new one, never half.
+// a one-line reason instead of a crash. A file is either read whole, for
+// callers that change it, or opened for reading record by record, which
+// keeps only its record list in memory whatever its size. Writing goes
+// through a temporary file in the same folder that is fsync'ed and renamed
+// into place, so a killed process leaves either the old file or the new
+// one, never half.
 //
 // Layout, all fields big-endian: a 78-byte header, one 8-byte entry per
 // record (data offset, attribute byte, 3-byte unique ID), 2 zero bytes, then
@@ -118,6 +121,7 @@ enum class PdbStatus {
   cannot_read,
   cannot_write,
   file_exists,  // creating a file whose name is already taken
+  no_record,    // a read past the record count or past the end of a record
 };
 
 struct PdbResult {
@@ -152,6 +156,59 @@ std::vector<std::uint8_t> serialize_pdb(const PdbDatabase& db);
 PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& header,
                                std::uint16_t& record_count, struct stat* file_stat = nullptr);
 PdbResult read_pdb_file(const std::filesystem::path& path, PdbDatabase& out);
+
+// Where one record lies in its file, with its record list entry.
+struct PdbRecordEntry {
+  std::uint32_t offset = 0;      // first byte of the record in the file
+  std::uint32_t size_bytes = 0;  // at most kPdbMaxRecordBytes
+  std::uint8_t attributes = 0;   // record flags: high nibble only
+  std::uint8_t category = 0;     // 0 to 15
+  std::uint32_t unique_id = 0;   // 24 bits
+};
+
+// A database file opened for reading one record at a time. Opening reads
+// the header and the record list alone and checks them exactly as
+// parse_pdb does, so the same files are accepted and rejected; record data
+// is read from the file when asked for, so a reader costs 16 bytes a
+// record whatever the file's size. App-info and sort-info blocks are
+// never read.
+//
+// The file stays open until the reader is closed or destroyed. A file
+// renamed over the path meanwhile goes unseen; one shortened in place
+// makes reads fail with cannot_read instead of returning short data, and
+// no read ever goes past the record it was asked for.
+class PdbReader {
+ public:
+  PdbReader() = default;
+  ~PdbReader() { close(); }
+  PdbReader(const PdbReader&) = delete;
+  PdbReader& operator=(const PdbReader&) = delete;
+
+  // Closes any file open before. On failure the reader stays closed and
+  // the result is the one read_pdb_file gives for the same file.
+  PdbResult open(const std::filesystem::path& path);
+  void close();
+  bool is_open() const { return fd_ >= 0; }
+
+  const std::filesystem::path& path() const { return path_; }
+  const PdbHeader& header() const { return header_; }
+  std::size_t record_count() const { return entries_.size(); }
+  const PdbRecordEntry& entry(std::size_t index) const { return entries_[index]; }  // index < record_count()
+
+  // Reads the first out.size() bytes of record `index`. Fails with
+  // no_record when the index is past the count or `out` is larger than
+  // the record, and with cannot_read ("path: why", one line) when the file
+  // cannot supply them; `out` may then hold part of the record.
+  PdbResult read_record(std::size_t index, std::span<std::uint8_t> out) const;
+  // The whole record, with `out` resized to it.
+  PdbResult read_record(std::size_t index, std::vector<std::uint8_t>& out) const;
+
+ private:
+  int fd_ = -1;
+  std::filesystem::path path_;
+  PdbHeader header_;
+  std::vector<PdbRecordEntry> entries_;
+};
 
 enum class PdbWriteMode {
   replace,     // rename over whatever is at the path

@@ -1,9 +1,10 @@
 // PdbFolderHandheld: SyncManager calls over a folder of PDB files. Lookups
 // go through a PdbFolderIndex, which re-checks the folder at every call
 // but reads a file only when it is new or changed, so other programs'
-// changes are seen without rescanning every header per call. Open
-// databases live in memory and reach disk only through write_pdb_file's
-// atomic rename.
+// changes are seen without rescanning every header per call. Databases
+// opened read-only are read record by record from their files; those
+// opened for writing live in memory and reach disk only through
+// write_pdb_file's atomic rename.
 #include "platform/posix/pdb_folder_handheld.h"
 
 #include <fcntl.h>
@@ -26,7 +27,12 @@
 
 namespace vellora::posix {
 
+// A database opened read-only keeps its file open and reads each record
+// when it is asked for, so reading costs the record list whatever the
+// file's size. One opened for writing, or created, is held whole in `db`
+// and written back by SyncCloseDB.
 struct PdbFolderHandheld::OpenDatabase {
+  PdbReader reader;  // open only for a read-only database
   PdbDatabase db;
   std::filesystem::path file;  // empty for a created database not yet closed
   bool is_created = false;
@@ -34,6 +40,11 @@ struct PdbFolderHandheld::OpenDatabase {
   bool is_modified = false;
   bool has_used_ids = false;
   std::unordered_set<std::uint32_t> used_ids;  // filled on the first write
+
+  const PdbHeader& header() const { return reader.is_open() ? reader.header() : db.header; }
+  std::size_t record_count() const {
+    return reader.is_open() ? reader.record_count() : db.record_count();
+  }
 };
 
 namespace {
@@ -233,7 +244,7 @@ PdbFolderHandheld::OpenDatabase* PdbFolderHandheld::find_open(DbHandle handle) {
 
 PdbFolderHandheld::OpenDatabase* PdbFolderHandheld::find_open(std::string_view name) {
   for (auto& [handle, db] : open_)
-    if (db->db.header.name == name) return db.get();
+    if (db->header().name == name) return db.get();
   return nullptr;
 }
 
@@ -345,10 +356,10 @@ SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t car
 
   auto db = std::make_unique<OpenDatabase>();
   const auto path = folder_ / live.front().file_name;
-  if (auto result = read_pdb_file(path, db->db); !result)
-    return fail(kHandheldIoError, result.reason);
-  db->file = path;
   db->is_writable = (mode & kOpenWrite) != 0;
+  const auto result = db->is_writable ? read_pdb_file(path, db->db) : db->reader.open(path);
+  if (!result) return fail(kHandheldIoError, result.reason);
+  db->file = path;
   handle = free_handle();
   open_[handle] = std::move(db);
   return kSyncOk;
@@ -486,7 +497,7 @@ SyncStatus PdbFolderHandheld::SyncWriteRec(RecordDescriptor& record) {
   if (open == nullptr)
     return fail(kHandheldBadHandle,
                 folder_.string() + ": handle " + std::to_string(record.handle) + " is not open");
-  const std::string where = folder_.string() + ": database " + quoted_name(open->db.header.name);
+  const std::string where = folder_.string() + ": database " + quoted_name(open->header().name);
   if (!open->is_writable) return fail(kHandheldBadMode, where + " is open read-only");
   if (record.size > kPdbMaxRecordBytes)
     return fail(kHandheldBadRecord, where + ": record of " + std::to_string(record.size) +
@@ -539,10 +550,24 @@ SyncStatus PdbFolderHandheld::SyncReadRecordByIndex(RecordDescriptor& record) {
   if (open == nullptr)
     return fail(kHandheldBadHandle,
                 folder_.string() + ": handle " + std::to_string(record.handle) + " is not open");
-  if (record.index >= open->db.record_count())
+  if (record.index >= open->record_count())
     return fail(kHandheldNoRecord, folder_.string() + ": database " +
-                                       quoted_name(open->db.header.name) + " has no record " +
+                                       quoted_name(open->header().name) + " has no record " +
                                        std::to_string(record.index));
+  if (open->reader.is_open()) {
+    const PdbRecordEntry& entry = open->reader.entry(record.index);
+    const std::size_t n = std::min<std::size_t>(entry.size_bytes, record.buffer_size);
+    // The file is read afresh on every call, and may have been cut short
+    // since it was opened: the reader fails rather than copy short data.
+    if (n > 0 && record.data != nullptr)
+      if (auto read = open->reader.read_record(record.index, std::span(record.data, n)); !read)
+        return fail(kHandheldIoError, read.reason);
+    record.size = entry.size_bytes;
+    record.attributes = entry.attributes;
+    record.category = entry.category;
+    record.record_id = entry.unique_id;
+    return kSyncOk;
+  }
   const auto stored = open->db.record(record.index);
   const std::size_t n = std::min<std::size_t>(stored.data.size(), record.buffer_size);
   if (n > 0 && record.data != nullptr) std::memcpy(record.data, stored.data.data(), n);
@@ -557,7 +582,7 @@ SyncStatus PdbFolderHandheld::SyncFindDbByName(const FindDbRequest& request, DbI
   last_error_.clear();
   if (auto status = check_folder(); status != kSyncOk) return status;
   if (const OpenDatabase* open = find_open(request.name); open != nullptr) {
-    found = info_from(open->db.header, open->db.record_count());
+    found = info_from(open->header(), open->record_count());
     return kSyncOk;
   }
   const auto live = live_files(request.name);
@@ -592,7 +617,7 @@ SyncStatus PdbFolderHandheld::SyncGetDBRecordCount(DbHandle handle, std::uint16_
   if (open == nullptr)
     return fail(kHandheldBadHandle,
                 folder_.string() + ": handle " + std::to_string(handle) + " is not open");
-  count = static_cast<std::uint16_t>(open->db.record_count());
+  count = static_cast<std::uint16_t>(open->record_count());
   return kSyncOk;
 }
 
@@ -602,7 +627,7 @@ SyncStatus PdbFolderHandheld::SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) 
   if (open == nullptr)
     return fail(kHandheldBadHandle,
                 folder_.string() + ": handle " + std::to_string(handle) + " is not open");
-  info = info_from(open->db.header, open->db.record_count());
+  info = info_from(open->header(), open->record_count());
   return kSyncOk;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "docmodel/ascii.h"
+#include "platform/posix/terminal_text.h"
 
 namespace vellora::posix {
 
@@ -39,7 +40,7 @@ TerminalMessageBox::TerminalMessageBox(std::istream& in, std::ostream& out, bool
       scripted_answer_(scripted_answer == kAnswerYes ? kAnswerYes : kAnswerNo) {}
 
 int TerminalMessageBox::show(std::string_view text, std::string_view caption, std::uint32_t style) {
-  const std::string question = headline(caption, text);
+  const std::string question = terminal_safe(headline(caption, text));
   if ((style & kButtonMask) != kButtonsYesNo) {
     out_ << question << '\n' << std::flush;
     return kAnswerOk;

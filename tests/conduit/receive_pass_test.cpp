@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include "conduit/entry_points.h"
 #include "tests/support/documents.h"
 #include "tests/support/fake_platform.h"
@@ -107,6 +110,50 @@ TEST_F(ReceivePass, AFolderOfTheTargetNameIsLeftAlone) {
   EXPECT_TRUE(fs::is_directory(received("notes.txt")));
   EXPECT_TRUE(boxes.shown.empty());
   EXPECT_EQ(testing::file_names(receive_dir()), (std::vector<std::string>{"notes.txt"}));
+  // The reason is the rename's own error, not what a clean-up left behind.
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, SessionEventKind::skipped);
+  EXPECT_NE(events[0].detail.find(std::error_code(EISDIR, std::generic_category()).message()), std::string::npos)
+      << events[0].detail;
+}
+
+TEST_F(ReceivePass, AForeignOrUnreadableCatalogIsReportedAndLeftAlone) {
+  testing::put_document(handheld, "notes.txt", {"new"});
+  auto& foreign = testing::put_catalog(handheld, {{"notes.txt", 1, true}});
+  foreign.creator = make_four_cc("othr");
+  const auto records = foreign.records;
+  sync();
+  EXPECT_TRUE(testing::file_names(receive_dir()).empty());
+  const auto& after = handheld.databases.at(std::string(kCatalogName));
+  EXPECT_EQ(after.creator, make_four_cc("othr"));
+  ASSERT_EQ(after.records.size(), records.size());
+  EXPECT_EQ(after.records[0].data, records[0].data);
+  ASSERT_TRUE(has_event(SessionEventKind::problem, std::string(kCatalogName)));
+  EXPECT_NE(events.back().detail.find("another application"), std::string::npos) << events.back().detail;
+
+  events.clear();
+  handheld.databases.at(std::string(kCatalogName)).creator = kCatalogCreator;
+  handheld.calls.clear();
+  handheld.fail_call_number = 2;  // register, open
+  sync();
+  EXPECT_TRUE(has_event(SessionEventKind::problem, std::string(kCatalogName)));
+  EXPECT_TRUE(testing::file_names(receive_dir()).empty());
+}
+
+TEST_F(ReceivePass, AnIdlePassSaysWhy) {
+  registry.strings.erase("FolderForRFiles");
+  sync();
+  EXPECT_TRUE(has_event(SessionEventKind::idle, "receive pass"));
+  EXPECT_EQ(events[0].detail, "FolderForRFiles is not set");
+  events.clear();
+  registry.numbers["FolderForRFiles"] = 3;
+  sync();
+  EXPECT_EQ(events[0].detail, "FolderForRFiles is a number, not a folder");
+  events.clear();
+  registry.numbers.erase("FolderForRFiles");
+  registry.strings["FolderForRFiles"] = (root / "missing").string();
+  sync();
+  EXPECT_EQ(events[0].detail, (root / "missing").string() + ": no such folder");
 }
 
 TEST_F(ReceivePass, NothingHappensWhenTheCatalogCannotBeReadOrTheFolderIsMissing) {

@@ -1,8 +1,11 @@
 // The vellora command as a user runs it: exit status, one-line errors, and
 // the files it leaves.
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -152,6 +155,56 @@ TEST_F(CliSync, SendsReceivesAndAsksBeforeOverwriting) {
   EXPECT_EQ(testing::read_file(dir / "back.txt").size(), 15u);  // "second version\n"
 }
 
+TEST_F(CliSync, NamesReachTheTerminalEscaped) {
+  testing::write_file(dir / "send" / "red\x1b[31m.txt", "x\n");
+  testing::write_file(dir / "send" / "two\nlines.txt", "y\n");
+  const auto run = run_sync("no");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("sent     red\\x1B[31m.txt -> "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("sent     two\\x0Alines.txt -> "), std::string::npos) << run.out;
+}
+
+TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
+  testing::write_file(dir / "note.txt", "on the handheld\n");
+  ASSERT_EQ(vellora("convert " + at("note.txt") + " -o " + at("handheld/note.pdb")).status, 0);
+  ASSERT_EQ(vellora("mark note.txt --handheld " + at("handheld")).status, 0);
+  const auto catalog = dir / "handheld" / "Vellora file DB.pdb";
+  auto bytes = testing::read_file(catalog);
+  bytes.resize(bytes.size() - 10);  // cut into its one record
+  testing::write_file(catalog, bytes);
+
+  const auto run = run_sync("no");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("problem  Vellora file DB: damaged, so it was left as it is: record 0 is 30 bytes"),
+            std::string::npos) << run.out;
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "receive"));
+  EXPECT_EQ(testing::read_file(catalog), bytes);
+
+  const auto mark = vellora("mark note.txt --handheld " + at("handheld"));
+  EXPECT_EQ(mark.status, 1);
+  EXPECT_EQ(line_count(mark.out), 1u) << mark.out;
+  EXPECT_NE(mark.out.find("Vellora file DB.pdb"), std::string::npos) << mark.out;
+  EXPECT_EQ(testing::file_names(dir / "handheld"),
+            (std::vector<std::string>{".vellora.lock", "Vellora file DB.pdb", "note.pdb"}));
+
+  // A catalog whose record list runs past its file is not a database at all.
+  bytes.resize(80);
+  testing::write_file(catalog, bytes);
+  const auto again = run_sync("no");
+  EXPECT_NE(again.out.find("problem  Vellora file DB: damaged or unreadable, so it was left as it is"), std::string::npos)
+      << again.out;
+  EXPECT_EQ(vellora("mark note.txt --handheld " + at("handheld")).status, 1);
+  EXPECT_EQ(testing::read_file(catalog), bytes);
+}
+
+TEST_F(CliSync, AHandheldConfThatIsNoFileIsAnErrorNotAHang) {
+  ASSERT_EQ(::mkfifo((dir / "handheld" / "handheld.conf").c_str(), 0600), 0);
+  const auto run = run_sync("no");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("handheld.conf: not a regular file"), std::string::npos) << run.out;
+}
+
 TEST_F(CliSync, ForeignDatabaseKeepsTheFileAndWarns) {
   testing::write_file(dir / "send" / "data.txt", "x");
   ASSERT_EQ(vellora("convert " + at("send/data.txt") + " -o " + at("handheld/data.pdb")).status, 0);
@@ -185,6 +238,115 @@ TEST_F(CliSync, UnusableSettingsOrHandheldStopWithOneLine) {
   EXPECT_EQ(line_count(bad_conf.out), 1u) << bad_conf.out;
   EXPECT_NE(bad_conf.out.find("handheld.conf: line 2"), std::string::npos) << bad_conf.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "send" / "a.txt"));
+}
+
+}  // namespace
+}  // namespace vellora
+
+namespace vellora {
+namespace {
+
+// Two sessions started together that share a folder: with distinct
+// handhelds they would interleave in the send or receive folder; each must
+// instead wait for the other, and no file may be lost.
+class CliTwoSessions : public Cli {
+ protected:
+  void write_registry(const std::string& name, const std::string& send, const std::string& receive) {
+    testing::write_file(dir / name, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
+                                    "\"FolderForSFiles\"=\"" + (dir / send).string() + "\"\n"
+                                    "\"FolderForRFiles\"=\"" + (dir / receive).string() + "\"\n"
+                                    "\"FromPCToPalm\"=dword:00000000\n\"FromPalmToPC\"=dword:00000000\n");
+  }
+  // Starts both sessions before reading either's output.
+  std::pair<CliRun, CliRun> run_both() {
+    const auto command = [&](int n) {
+      return std::string(VELLORA_CLI) + " sync --registry " + at("r" + std::to_string(n) + ".reg") + " --handheld " +
+             at("h" + std::to_string(n)) + " --log " + at("log" + std::to_string(n)) + " --wait 60 < /dev/null 2>&1";
+    };
+    std::FILE* first = ::popen(command(1).c_str(), "r");
+    std::FILE* second = ::popen(command(2).c_str(), "r");
+    const auto finish = [](std::FILE* pipe) {
+      CliRun run;
+      char buffer[4096];
+      for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, got);
+      const int status = ::pclose(pipe);
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      return run;
+    };
+    CliRun a = finish(first);
+    CliRun b = finish(second);
+    return {a, b};
+  }
+};
+
+TEST_F(CliTwoSessions, SharingASendFolderLosesNoFile) {
+  for (const char* folder : {"send", "r1", "r2", "h1", "h2"}) std::filesystem::create_directory(dir / folder);
+  write_registry("r1.reg", "send", "r1");
+  write_registry("r2.reg", "send", "r2");
+  constexpr int kFiles = 40;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    for (int i = 0; i < kFiles; ++i)
+      testing::write_file(dir / "send" / ("f" + std::to_string(round) + "-" + std::to_string(i) + ".txt"),
+                          "file " + std::to_string(i) + " of round " + std::to_string(round) + "\n");
+    const auto [a, b] = run_both();
+    ASSERT_EQ(a.status, 0) << a.out;
+    ASSERT_EQ(b.status, 0) << b.out;
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string name = "f" + std::to_string(round) + "-" + std::to_string(i) + ".txt";
+      const bool kept = std::filesystem::exists(dir / "send" / name);
+      const int on_handhelds = std::filesystem::exists(dir / "h1" / (name + ".pdb")) +
+                               std::filesystem::exists(dir / "h2" / (name + ".pdb"));
+      EXPECT_TRUE(kept ? on_handhelds == 0 : on_handhelds == 1) << name << "\n" << a.out << b.out;
+      if (kept || on_handhelds != 1) continue;
+      const std::string from = std::filesystem::exists(dir / "h1" / (name + ".pdb")) ? "h1/" : "h2/";
+      ASSERT_EQ(vellora("export " + at(from + name + ".pdb") + " --to txt -o " + at("check.txt")).status, 0);
+      const auto text = testing::read_file(dir / "check.txt");
+      EXPECT_EQ(std::string(text.begin(), text.end()), "file " + std::to_string(i) + " of round " + std::to_string(round) + "\n");
+    }
+  }
+}
+
+TEST_F(CliTwoSessions, SharingAReceiveFolderLosesNoDocument) {
+  for (const char* folder : {"s1", "s2", "receive", "h1", "h2"}) std::filesystem::create_directory(dir / folder);
+  write_registry("r1.reg", "s1", "receive");
+  write_registry("r2.reg", "s2", "receive");
+  constexpr int kDocuments = 12;
+  for (int h = 1; h <= 2; ++h) {
+    const std::string handheld = "h" + std::to_string(h);
+    for (int i = 0; i < kDocuments; ++i) {
+      const std::string name = handheld + "-" + std::to_string(i) + ".txt";
+      testing::write_file(dir / name, "document " + name + "\n");
+      ASSERT_EQ(vellora("convert " + at(name) + " -o " + at(handheld + "/" + name + ".pdb")).status, 0);
+      ASSERT_EQ(vellora("mark " + name + " --handheld " + at(handheld)).status, 0);
+    }
+  }
+  const auto [a, b] = run_both();
+  ASSERT_EQ(a.status, 0) << a.out;
+  ASSERT_EQ(b.status, 0) << b.out;
+  for (int h = 1; h <= 2; ++h)
+    for (int i = 0; i < kDocuments; ++i) {
+      const std::string name = "h" + std::to_string(h) + "-" + std::to_string(i) + ".txt";
+      const auto text = testing::read_file(dir / "receive" / name);
+      EXPECT_EQ(std::string(text.begin(), text.end()), "document " + name + "\n") << a.out << b.out;
+    }
+}
+
+TEST_F(CliTwoSessions, ASessionThatCannotGetAFolderStopsAndTouchesNothing) {
+  for (const char* folder : {"send", "r1", "h1"}) std::filesystem::create_directory(dir / folder);
+  write_registry("r1.reg", "send", "r1");
+  testing::write_file(dir / "send" / "a.txt", "a\n");
+  // Hold the send folder as another session would.
+  const std::string hold = "flock " + at("send") + " sleep 3 &";
+  ASSERT_EQ(std::system(hold.c_str()), 0);
+  ::usleep(300 * 1000);
+  const auto run = vellora("sync --registry " + at("r1.reg") + " --handheld " + at("h1") + " --log " + at("log") +
+                           " --wait 0.2 < /dev/null");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("another session is still using this folder"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find((dir / "send").string()), std::string::npos) << run.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "send" / "a.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "log"));
 }
 
 }  // namespace

@@ -112,5 +112,17 @@ TEST_F(TextImport, AnUnreadableSourceLeavesNoStagingFiles) {
   EXPECT_EQ(no_folder.status, ImportStatus::cannot_write);
 }
 
+TEST_F(TextImport, StagingStopsAtTheParagraphLimit) {
+  std::string many;
+  for (int i = 0; i < 1000; ++i) many += "line\n";
+  testing::write_file(dir / "many.txt", many);
+  const auto cut = ImportText(dir / "many.txt", dir.path(), "many.txt", ImportLimits{10});
+  ASSERT_TRUE(cut) << cut.reason;
+  EXPECT_EQ(cut.paragraphs, 10u);
+  EXPECT_EQ(testing::read_file(dir / kStagingSizesFile).size(), 20u);
+  // Without a limit everything is staged, as `vellora stage` does.
+  EXPECT_EQ(ImportText(dir / "many.txt", dir.path(), "many.txt").paragraphs, 1000u);
+}
+
 }  // namespace
 }  // namespace vellora
