@@ -4,7 +4,9 @@
 
 #include <array>
 
+#include "exporters/html_exporter.h"
 #include "exporters/text_exporter.h"
+#include "importers/html/html_importer.h"
 #include "importers/text/text_importer.h"
 
 namespace vellora {
@@ -13,7 +15,7 @@ namespace {
 
 constexpr std::array<DocumentType, 4> kDocumentTypes = {{
     {1, ".txt", &ImportText, &ExportText},
-    {2, ".htm", nullptr, nullptr},
+    {2, ".htm", &ImportHtml, &ExportHtml},
     {3, ".doc", nullptr, nullptr},
     {4, ".rtf", nullptr, nullptr},
 }};

@@ -7,8 +7,11 @@
 
 namespace vellora {
 
-constexpr int kFontCount = 3;  // 0 standard, 1 bold, 2 large
+// The handheld's fonts, as a cell's `font` and a run's font byte name them.
+constexpr int kStandardFont = 0;
+constexpr int kBoldFont = 1;
 constexpr int kLargeFont = 2;
+constexpr int kFontCount = 3;
 constexpr int kDisplayWidthPx = 150;
 constexpr int kLineHeightPx = 11;
 constexpr int kLargeLineHeightPx = 14;

@@ -34,7 +34,7 @@ const DocumentType* importer_for(const fs::path& file, std::string& why_not) {
     return nullptr;
   }
   if (type->import == nullptr) {
-    why_not = extension + " files are not supported yet; only .txt files convert for now";
+    why_not = extension + " files are not supported yet; .txt, .htm and .html files convert";
     return nullptr;
   }
   return type;
@@ -91,6 +91,12 @@ int convert_command(const fs::path& file, const fs::path& output) {
   if (!staging) return fail(fs::temp_directory_path().string(), "cannot make a staging folder: " + staging.error());
   const ImportResult imported = type->import(file, staging.path(), document_file_name(file), {});
   if (!imported) return fail(imported.reason);
+  // As in a sync: a document without a paragraph is not worth a database.
+  if (imported.paragraphs == 0) {
+    const bool is_html = type->number == find_document_type(".htm")->number;
+    return fail(file.string(), std::string("no text could be read from it") +
+                                   (is_html ? " (an HTML page is read from its <html> tag on)" : ""));
+  }
 
   // The database is built by the same handheld code a sync uses, in a
   // private folder beside the output so the final rename stays on one

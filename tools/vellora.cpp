@@ -25,11 +25,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 3600.0));
 
   auto* stage = app.add_subcommand("stage", "Run only the importer and leave the two staging files in a folder");
-  stage->add_option("FILE", file, "Document to import (.txt)")->required();
+  stage->add_option("FILE", file, "Document to import (.txt, .htm, .html)")->required();
   stage->add_option("-C,--directory", folder, "Folder for the staging files (default: current folder)");
 
   auto* convert = app.add_subcommand("convert", "Convert a document into a handheld database file; the source is kept");
-  convert->add_option("FILE", file, "Document to convert (.txt)")->required();
+  convert->add_option("FILE", file, "Document to convert (.txt, .htm, .html)")->required();
   convert->add_option("-o,--output", output, "Database file to write (e.g. notes.pdb)")->required();
 
   auto* dump = app.add_subcommand("dump", "Show a handheld database: header and every record decoded");
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
 
   auto* exporter = app.add_subcommand("export", "Write a handheld document database as a PC file");
   exporter->add_option("DB", file, "Document database file (.pdb)")->required();
-  exporter->add_option("--to", to, "File type to write: txt (htm and rtf later)")->required();
+  exporter->add_option("--to", to, "File type to write: txt or htm (rtf later)")->required();
   exporter->add_option("-o,--output", output, "File to write")->required();
   vellora::cli::ExportCommandOptions export_options;
   exporter->add_option("--font-name", export_options.font_name,

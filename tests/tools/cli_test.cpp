@@ -80,16 +80,18 @@ TEST_F(Cli, StageLeavesBothStagingFiles) {
 }
 
 TEST_F(Cli, BadInputGivesOneLineNamingTheFile) {
-  testing::write_file(dir / "page.htm", "<p>hi</p>");
+  testing::write_file(dir / "page.htm", "<p>hi</p>");  // no <html>: no text is read
+  testing::write_file(dir / "notes.rtf", "{\\rtf1 hi}");
   testing::write_file(dir / "picture.gif", "GIF89a");
   testing::write_file(dir / "broken.pdb", "not a database at all");
   std::filesystem::create_directory(dir / "folder.txt");
   const std::pair<std::string, std::string> cases[] = {
       {"convert " + at("absent.txt") + " -o " + at("x.pdb"), "absent.txt: no such file"},
-      {"convert " + at("page.htm") + " -o " + at("x.pdb"), "page.htm: .htm files are not supported yet"},
+      {"convert " + at("notes.rtf") + " -o " + at("x.pdb"), "notes.rtf: .rtf files are not supported yet"},
+      {"convert " + at("page.htm") + " -o " + at("x.pdb"), "page.htm: no text could be read from it"},
       {"convert " + at("picture.gif") + " -o " + at("x.pdb"), "picture.gif: not a document type"},
       {"convert " + at("folder.txt") + " -o " + at("x.pdb"), "folder.txt: is a folder"},
-      {"stage " + at("page.htm"), "page.htm: .htm files are not supported yet"},
+      {"stage " + at("notes.rtf"), "notes.rtf: .rtf files are not supported yet"},
       {"dump " + at("broken.pdb"), "broken.pdb: "},
       {"dump " + at("absent.pdb"), "absent.pdb: "},
   };
@@ -153,6 +155,29 @@ TEST_F(CliSync, SendsReceivesAndAsksBeforeOverwriting) {
   EXPECT_FALSE(std::filesystem::exists(dir / "send" / "report.txt"));
   EXPECT_EQ(vellora("export " + at("handheld/report.txt.pdb") + " --to txt -o " + at("back.txt")).status, 0);
   EXPECT_EQ(testing::read_file(dir / "back.txt").size(), 15u);  // "second version\n"
+}
+
+TEST_F(CliSync, HtmlTravelsBothWays) {
+  testing::write_file(dir / "send" / "Page.HTML",
+                      "<html><head><title>T</title></head><body><h1>Hello</h1><p>world</p></body></html>");
+  const auto sent = run_sync("no");
+  ASSERT_EQ(sent.status, 0) << sent.out;
+  EXPECT_NE(sent.out.find("sent     page.htm -> handheld \"page.htm\""), std::string::npos) << sent.out;
+  ASSERT_TRUE(std::filesystem::exists(dir / "handheld" / "page.htm.pdb"));
+
+  ASSERT_EQ(vellora("mark page.htm --handheld " + at("handheld")).status, 0);
+  const auto received = run_sync("no");
+  EXPECT_NE(received.out.find("received page.htm -> "), std::string::npos) << received.out;
+  const auto html = testing::read_file(dir / "receive" / "page.htm");
+  const std::string text(html.begin(), html.end());
+  EXPECT_EQ(text.rfind("<!DOCTYPE HTML PUBLIC", 0), 0u) << text;
+  EXPECT_NE(text.find("<title>T</title>"), std::string::npos) << text;
+  EXPECT_NE(text.find(">Hello</font>"), std::string::npos) << text;
+
+  ASSERT_EQ(vellora("export " + at("handheld/page.htm.pdb") + " --to htm -o " + at("again.htm") +
+                    " --font-name Arial --registry " + at("registry.reg")).status, 0);
+  const auto again = testing::read_file(dir / "again.htm");
+  EXPECT_NE(std::string(again.begin(), again.end()).find("<basefont face=\"Arial\">"), std::string::npos);
 }
 
 TEST_F(CliSync, NamesReachTheTerminalEscaped) {

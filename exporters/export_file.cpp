@@ -1,0 +1,41 @@
+// Writing, finishing and discarding an exporter's output file.
+#include "exporters/export_file.h"
+
+#include <cerrno>
+#include <system_error>
+
+namespace vellora {
+
+ExportFile::~ExportFile() {
+  if (is_finished_) return;
+  file_.reset();
+  std::error_code ignored;
+  std::filesystem::remove(path_, ignored);
+}
+
+ExportResult ExportFile::open() {
+  file_ = open_file(path_, "wb");
+  if (!file_) {
+    const ExportResult result = failure();
+    is_finished_ = true;  // nothing of ours to remove: the path may be someone else's
+    return result;
+  }
+  return {};
+}
+
+bool ExportFile::write(std::string_view bytes) {
+  return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) == bytes.size();
+}
+
+ExportResult ExportFile::finish() {
+  if (!close_written_file(file_)) return failure();
+  is_finished_ = true;
+  return {};
+}
+
+ExportResult ExportFile::failure() const {
+  const int error = errno != 0 ? errno : EIO;
+  return {ExportStatus::cannot_write, path_.string() + ": " + std::generic_category().message(error)};
+}
+
+}  // namespace vellora
