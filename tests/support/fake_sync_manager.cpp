@@ -28,8 +28,8 @@ std::vector<std::string> FakeSyncManager::call_names() const {
   return names;
 }
 
-bool FakeSyncManager::begin_call(std::string line) {
-  calls.push_back(std::move(line));
+bool FakeSyncManager::begin_call(std::string_view line) {
+  calls.emplace_back(line);
   return static_cast<int>(calls.size()) != fail_call_number;
 }
 

@@ -66,7 +66,7 @@ class FakeSyncManager : public SyncManager {
   SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) override;
 
  private:
-  bool begin_call(std::string line);  // logs; false when this call must fail
+  bool begin_call(std::string_view line);  // logs; false when this call must fail
   FakeDatabase* open_database(DbHandle handle);
   std::map<DbHandle, std::string> open_;
   DbHandle next_handle_ = 1;
