@@ -13,6 +13,7 @@ build:
 	@cmake --build build -j $(JOBS)
 
 test: build
+	@scripts/install-deps test
 	@ctest --test-dir build --output-on-failure -j $(JOBS)
 
 demo: build
@@ -27,7 +28,7 @@ bench:
 # The optimised, link-time-optimised build with warnings as errors, and
 # every test against it: optimisation brings warnings and faults of its own.
 check-release:
-	@scripts/install-deps build
+	@scripts/install-deps test
 	@cmake --preset ci-release >/dev/null
 	@cmake --build --preset ci-release -j $(JOBS)
 	@ctest --preset ci-release -j $(JOBS)

@@ -1,24 +1,13 @@
 // Send-side throughput for web pages: a generated 10 MB HTML page through
 // the HTML importer, the builder and the PDB-folder handheld, as one sync
 // sends it, and the peak memory of one send.
-#include <benchmark/benchmark.h>
-#include <malloc.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 
-#include "docmodel/builder.h"
+#include "bench/send_bench.h"
 #include "importers/html/html_importer.h"
-#include "platform/posix/pdb_folder_handheld.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-constexpr std::size_t kInputBytes = 10 * 1000 * 1000;
 
 // A long page as editors and converters write it: headings, paragraphs of
 // prose with bold words, coloured and sized fonts, links and character
@@ -142,92 +131,20 @@ class PageWriter {
   std::size_t blocks_ = 0;
 };
 
-struct Workspace {
-  fs::path root = fs::temp_directory_path() / ("vellora-html-bench-" + std::to_string(::getpid()));
-  fs::path source = root / "book.htm";
-  fs::path send = root / "send";
-  fs::path handheld = root / "handheld";
-  std::size_t input_bytes = 0;
-  std::size_t blocks = 0;
-
-  Workspace() {
-    fs::create_directories(send);
+vellora::bench::SendWorkspace& workspace() {
+  static vellora::bench::SendWorkspace w = [] {
     PageWriter writer;
-    const std::string html = writer.page(kInputBytes);
-    std::ofstream(source, std::ios::binary) << html;
-    input_bytes = html.size();
-    blocks = writer.blocks();
-  }
-  ~Workspace() { fs::remove_all(root); }
-  Workspace(const Workspace&) = delete;
-  Workspace& operator=(const Workspace&) = delete;
-};
-
-Workspace& workspace() {
-  static Workspace w;
+    const std::string content = writer.page(vellora::bench::kGeneratedBytes);
+    return vellora::bench::SendWorkspace("book.htm", content, writer.blocks());
+  }();
   return w;
 }
 
-vellora::BuildResult send_once(const Workspace& w) {
-  fs::remove_all(w.handheld);
-  fs::create_directories(w.handheld);
-  if (!vellora::ImportHtml(w.source, w.send, "book.htm")) return {};
-  vellora::posix::PdbFolderHandheld handheld(w.handheld);
-  return vellora::build_document(w.send, handheld);
-}
-
-void BM_SendHtmlFile(benchmark::State& state) {
-  auto& w = workspace();
-  vellora::BuildResult built;
-  for (auto _ : state) {
-    built = send_once(w);
-    if (!built) state.SkipWithError("send failed");
-  }
-  if (built.was_cut) state.SkipWithError("the document was cut; the input is not what it claims");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * w.input_bytes));
-  state.counters["blocks"] = static_cast<double>(w.blocks);
-  state.counters["paragraphs"] = static_cast<double>(built.paragraphs);
-}
+void BM_SendHtmlFile(benchmark::State& state) { vellora::bench::measure_send(state, workspace(), &vellora::ImportHtml); }
 BENCHMARK(BM_SendHtmlFile)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
-// Peak memory of one send, measured in a forked child. The child first
-// hands back the heap the benchmark itself left free, puts the allocator's
-// settings back as a fresh process has them and resets its high-water mark,
-// so the peak is the program's own footprint plus what one send needs.
-long send_once_peak_kb(const Workspace& w) {
-  int pipe_ends[2];
-  if (::pipe(pipe_ends) != 0) return -1;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipe_ends[0]);
-    ::malloc_trim(0);
-    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);  // glibc's starting value, which large frees raise
-    std::ofstream("/proc/self/clear_refs") << "5";
-    long peak_kb = send_once(w) ? 0 : -1;
-    std::ifstream status("/proc/self/status");
-    for (std::string line; peak_kb == 0 && std::getline(status, line);)
-      if (line.rfind("VmHWM:", 0) == 0) peak_kb = std::stol(line.substr(6));
-    const bool written = ::write(pipe_ends[1], &peak_kb, sizeof peak_kb) == sizeof peak_kb;
-    _exit(written ? 0 : 1);
-  }
-  ::close(pipe_ends[1]);
-  long peak_kb = -1;
-  if (::read(pipe_ends[0], &peak_kb, sizeof peak_kb) != sizeof peak_kb) peak_kb = -1;
-  ::close(pipe_ends[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return peak_kb;
-}
-
 void BM_SendHtmlFilePeakMemory(benchmark::State& state) {
-  auto& w = workspace();
-  long peak_kb = 0;
-  for (auto _ : state) {
-    peak_kb = send_once_peak_kb(w);
-    if (peak_kb <= 0) state.SkipWithError("send failed");
-  }
-  state.counters["peak_MB"] = static_cast<double>(peak_kb) / 1024.0;
-  state.counters["limit_MB"] = 3.0 * static_cast<double>(w.input_bytes) / (1024.0 * 1024.0) + 16.0;
+  vellora::bench::measure_send_peak(state, workspace(), &vellora::ImportHtml);
 }
 BENCHMARK(BM_SendHtmlFilePeakMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -5,8 +5,10 @@
 #include <array>
 
 #include "exporters/html_exporter.h"
+#include "exporters/rtf_exporter.h"
 #include "exporters/text_exporter.h"
 #include "importers/html/html_importer.h"
+#include "importers/rtf/rtf_importer.h"
 #include "importers/text/text_importer.h"
 
 namespace vellora {
@@ -16,8 +18,8 @@ namespace {
 constexpr std::array<DocumentType, 4> kDocumentTypes = {{
     {1, ".txt", &ImportText, &ExportText},
     {2, ".htm", &ImportHtml, &ExportHtml},
-    {3, ".doc", nullptr, nullptr},
-    {4, ".rtf", nullptr, nullptr},
+    {3, ".doc", nullptr, &ExportRtf},  // a .doc target holds RTF
+    {4, ".rtf", &ImportRtf, &ExportRtf},
 }};
 
 }  // namespace

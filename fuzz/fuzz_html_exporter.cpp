@@ -4,8 +4,6 @@
 // sanitizers, each run checks that the export succeeds exactly when the
 // database has a paragraph, and that the page holds one element per body
 // record and one font element per run.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,35 +12,14 @@
 
 #include "docmodel/document_reader.h"
 #include "exporters/html_exporter.h"
-#include "fuzz/fuzz_support.h"
-#include "fuzz/memory_handheld.h"
+#include "fuzz/export_driver.h"
 
 namespace {
 
 using namespace vellora;
+using fuzz::count_of;
 
-// Every export ends with an fsync; on a memory-backed folder that costs
-// nothing, so the scratch file lives there when the host has one.
-const std::filesystem::path& output_file() {
-  static const auto* path = [] {
-    std::error_code error;
-    const std::filesystem::path memory_folder = "/dev/shm";
-    const auto folder = std::filesystem::is_directory(memory_folder, error) ? memory_folder : fuzz::scratch_folder();
-    return new std::filesystem::path(folder / ("vellora-fuzz-html-" + std::to_string(::getpid()) + ".htm"));
-  }();
-  return *path;
-}
-
-std::size_t count_of(std::string_view text, std::string_view what) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + what.size())) ++count;
-  return count;
-}
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "html export: %s\n", what);
-  std::abort();
-}
+[[noreturn]] void fail(const char* what) { fuzz::fail("html export", what); }
 
 struct ElementCounts {
   std::size_t paragraphs = 0, breaks = 0, rules = 0, runs = 0;
@@ -79,25 +56,10 @@ ElementCounts expected_counts(const fuzz::MemoryHandheld& handheld) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::MemoryHandheld handheld(data, size);
-  const auto& output = output_file();
-  const ExportResult result =
-      ExportHtml(handheld, fuzz::MemoryHandheld::kDatabaseName, output, ExportOptions{"Fuzz Sans", 10});
-  const bool has_file = std::filesystem::exists(output);
-  if (handheld.record_count() < 2) {
-    if (result.status != ExportStatus::no_paragraphs || has_file) fail("a database without paragraphs was exported");
-    return 0;
-  }
-  if (!result || !has_file) fail(result.reason.c_str());
-
-  std::string page;
-  {
-    UniqueFile file = open_file(output, "rb");
-    if (!file) fail("the page cannot be read back");
-    char chunk[4096];
-    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) page.append(chunk, got);
-  }
-  std::error_code ignored;
-  std::filesystem::remove(output, ignored);
+  static const auto output = fuzz::export_file_path(".htm");
+  const auto exported = fuzz::export_text(handheld, &ExportHtml, ExportOptions{"Fuzz Sans", 10}, "html export", output);
+  if (!exported) return 0;
+  const std::string& page = *exported;
   // Run text escapes '<', so tags after the base font are the writer's own.
   const std::string_view base_font = "<basefont face=\"Fuzz Sans\">\n";
   const std::string_view end = "</body>\n</html>\n";

@@ -34,7 +34,7 @@ const DocumentType* importer_for(const fs::path& file, std::string& why_not) {
     return nullptr;
   }
   if (type->import == nullptr) {
-    why_not = extension + " files are not supported yet; .txt, .htm and .html files convert";
+    why_not = extension + " files are not supported yet; .txt, .htm, .html and .rtf files convert";
     return nullptr;
   }
   return type;

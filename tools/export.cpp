@@ -24,7 +24,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
                    const ExportCommandOptions& command_options) {
   const DocumentType* type = find_document_type("." + to_lower_ascii(to));
   if (type == nullptr || to == "doc") return fail(to, "not an export type (txt, htm or rtf)");
-  if (type->export_to == nullptr) return fail(database.string(), "export to ." + to + " is not supported yet; txt and htm are");
+  if (type->export_to == nullptr) return fail(database.string(), "export to ." + to + " is not supported yet; txt, htm and rtf are");
   ExportOptions options;
   if (std::string why_not; !resolve_export_options(command_options, posix::default_registry_file(), options, why_not))
     return fail(why_not);

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
 
   auto* exporter = app.add_subcommand("export", "Write a handheld document database as a PC file");
   exporter->add_option("DB", file, "Document database file (.pdb)")->required();
-  exporter->add_option("--to", to, "File type to write: txt or htm (rtf later)")->required();
+  exporter->add_option("--to", to, "File type to write: txt, htm or rtf")->required();
   exporter->add_option("-o,--output", output, "File to write")->required();
   vellora::cli::ExportCommandOptions export_options;
   exporter->add_option("--font-name", export_options.font_name,

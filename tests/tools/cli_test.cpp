@@ -81,17 +81,17 @@ TEST_F(Cli, StageLeavesBothStagingFiles) {
 
 TEST_F(Cli, BadInputGivesOneLineNamingTheFile) {
   testing::write_file(dir / "page.htm", "<p>hi</p>");  // no <html>: no text is read
-  testing::write_file(dir / "notes.rtf", "{\\rtf1 hi}");
+  testing::write_file(dir / "notes.doc", "\xD0\xCF\x11\xE0");
   testing::write_file(dir / "picture.gif", "GIF89a");
   testing::write_file(dir / "broken.pdb", "not a database at all");
   std::filesystem::create_directory(dir / "folder.txt");
   const std::pair<std::string, std::string> cases[] = {
       {"convert " + at("absent.txt") + " -o " + at("x.pdb"), "absent.txt: no such file"},
-      {"convert " + at("notes.rtf") + " -o " + at("x.pdb"), "notes.rtf: .rtf files are not supported yet"},
+      {"convert " + at("notes.doc") + " -o " + at("x.pdb"), "notes.doc: .doc files are not supported yet"},
       {"convert " + at("page.htm") + " -o " + at("x.pdb"), "page.htm: no text could be read from it"},
       {"convert " + at("picture.gif") + " -o " + at("x.pdb"), "picture.gif: not a document type"},
       {"convert " + at("folder.txt") + " -o " + at("x.pdb"), "folder.txt: is a folder"},
-      {"stage " + at("notes.rtf"), "notes.rtf: .rtf files are not supported yet"},
+      {"stage " + at("notes.doc"), "notes.doc: .doc files are not supported yet"},
       {"dump " + at("broken.pdb"), "broken.pdb: "},
       {"dump " + at("absent.pdb"), "absent.pdb: "},
   };
@@ -178,6 +178,33 @@ TEST_F(CliSync, HtmlTravelsBothWays) {
                     " --font-name Arial --registry " + at("registry.reg")).status, 0);
   const auto again = testing::read_file(dir / "again.htm");
   EXPECT_NE(std::string(again.begin(), again.end()).find("<basefont face=\"Arial\">"), std::string::npos);
+}
+
+// A .doc target is written as RTF as well.
+TEST_F(CliSync, RtfTravelsBothWays) {
+  testing::write_file(dir / "send" / "Notes.RTF",
+                      "{\\rtf1{\\colortbl;\\red255\\green0\\blue0;}\\qc\\b Hello\\b0\\par {\\cf1 world}\\par}");
+  const auto sent = run_sync("no");
+  ASSERT_EQ(sent.status, 0) << sent.out;
+  EXPECT_NE(sent.out.find("sent     Notes.RTF -> handheld \"notes.rtf\""), std::string::npos) << sent.out;
+
+  for (const std::string as : {"rtf", "doc"}) {
+    ASSERT_EQ(vellora("mark notes.rtf --as " + as + " --handheld " + at("handheld")).status, 0);
+    const auto received = run_sync("no");
+    EXPECT_NE(received.out.find("received notes.rtf -> "), std::string::npos) << received.out;
+    const auto rtf = testing::read_file(dir / "receive" / ("notes." + as));
+    const std::string text(rtf.begin(), rtf.end());
+    EXPECT_EQ(text.rfind("{\\rtf1\\ansi", 0), 0u) << text;
+    EXPECT_NE(text.find("{\\pard\\qc\\plain {\\plain\\cf0 \\fs24 \\b Hello}\\par}"), std::string::npos) << text;
+    EXPECT_NE(text.find("\\red255\\green0\\blue0;"), std::string::npos) << text;
+  }
+
+  ASSERT_EQ(vellora("export " + at("handheld/notes.rtf.pdb") + " --to rtf -o " + at("again.rtf") +
+                    " --font-name Arial --font-size 12 --registry " + at("registry.reg")).status, 0);
+  const auto again = testing::read_file(dir / "again.rtf");
+  const std::string text(again.begin(), again.end());
+  EXPECT_NE(text.find("{\\fonttbl{\\f0\\fnil Arial;}}"), std::string::npos) << text;
+  EXPECT_NE(text.find("\\fs28 \\b Hello"), std::string::npos) << text;
 }
 
 TEST_F(CliSync, NamesReachTheTerminalEscaped) {

@@ -101,16 +101,6 @@ TEST(HtmlDocuments, InstalledManualsPackIntoValidRecords) {
   EXPECT_GT(with_paragraphs, pages.size() / 2);
 }
 
-TEST(HtmlDocuments, AnUnreadableSourceLeavesNoStagingFiles) {
-  TempDir dir;
-  const ImportResult missing = ImportHtml(dir / "absent.htm", dir.path(), "absent.htm");
-  EXPECT_EQ(missing.status, ImportStatus::cannot_read);
-  EXPECT_NE(missing.reason.find("absent.htm"), std::string::npos);
-  fs::create_directory(dir / "folder.htm");
-  EXPECT_EQ(ImportHtml(dir / "folder.htm", dir.path(), "folder.htm").status, ImportStatus::cannot_read);
-  EXPECT_EQ(file_names(dir.path()), (std::vector<std::string>{"folder.htm"}));
-}
-
 TEST(HtmlDocuments, StagingStopsAtTheParagraphLimit) {
   TempDir dir;
   write_file(dir / "page.htm", "<html><p>a<p>b<table border=1><td>c<td>d</table>");

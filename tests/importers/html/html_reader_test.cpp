@@ -12,28 +12,6 @@ namespace {
 using namespace std::string_literals;
 using namespace testing;
 
-std::string repeated(const std::string& text, std::size_t count) {
-  std::string out;
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
-
-TEST(HtmlImport, StagesTheGoldenBytesOfASimplePage) {
-  const std::string html = "<html><body>Hello</body></html>";
-  const StagingBytes staged = import_bytes({reinterpret_cast<const std::uint8_t*>(html.data()), html.size()},
-                                           "hello.htm", &stage_html);
-  EXPECT_TRUE(BytesEqual(staged.data, hex_bytes("68 65 6C 6C 6F 2E 68 74 6D 00 00 00 00 00 00 00"  // "hello.htm"
-                                                "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
-                                                "00 00 00 00"                                      // left
-                                                "48 65 6C 6C 6F"                                   // "Hello"
-                                                "00 00 00 00 E6 FA 00 00 00 00"  // kind 0, black, no highlight, font 0
-                                                "00 00 00 00 E6 FA 00 00 00 00"
-                                                "00 00 00 00 E6 FA 00 00 00 00"
-                                                "00 00 00 00 E6 FA 00 00 00 00"
-                                                "00 00 00 00 E6 FA 00 00 00 00"
-                                                "00")));  // white background
-  EXPECT_TRUE(BytesEqual(staged.sizes, hex_bytes("05 00")));
-}
 
 TEST(HtmlImport, NothingBeforeTheHtmlTagIsImported) {
   for (const std::string& html : {""s, "just text<p>and a paragraph"s, "<htmlx>x"s, "<\0html>x"s}) {

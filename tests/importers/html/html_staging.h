@@ -1,158 +1,26 @@
-// Expected staging bytes for the HTML importer's tests, written paragraph
-// by paragraph, and the import of a string through the HTML conversion.
-// Every import is also packed and its records checked, so each test also
-// proves that the importer staged paragraphs the builder accepts.
+// The HTML importer's tests stage strings through its conversion.
 #pragma once
 
-#include <cstdio>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "docmodel/builder.h"
-#include "docmodel/palette.h"
-#include "docmodel/records.h"
-#include "docmodel/staging.h"
 #include "importers/html/html_importer.h"
-#include "tests/support/bytes.h"
-#include "tests/support/paragraphs.h"
+#include "tests/support/staging_expect.h"
 
 namespace vellora::testing {
 
-constexpr std::uint8_t kBlueIndex = 95;  // nearest to pure blue: the default link colour
-constexpr std::uint8_t kRedIndex = 125;
+inline const std::string kDefaultName = "page.htm";
 
-inline const AttributeCell kPlain = text_cell();
-inline const AttributeCell kBold = text_cell(1);
-inline const AttributeCell kLarge = text_cell(2);
-
-struct Expected {
-  std::int32_t alignment = kAlignLeft;
-  std::string text;
-  std::vector<AttributeCell> cells;
-};
-
-// A paragraph whose runs of text each have their own cell.
-inline Expected runs(std::vector<std::pair<std::string, AttributeCell>> parts,
-                     std::int32_t alignment = kAlignLeft) {
-  Expected p{alignment, {}, {}};
-  for (const auto& [text, cell] : parts) {
-    p.text += text;
-    p.cells.insert(p.cells.end(), text.size(), cell);
-  }
-  return p;
+inline StagingBytes import_html(const std::string& input, const std::string& name = kDefaultName) {
+  return import_through(&stage_html, input, name);
 }
 
-inline Expected para(const std::string& text, std::int32_t alignment = kAlignLeft, AttributeCell cell = kPlain) {
-  return runs({{text, cell}}, alignment);
-}
-
-// An empty paragraph as the importer writes it: whatever character and
-// cell fields position 0 of its buffer held, with `kind` 1.
-inline Expected empty_holding(char byte, AttributeCell cell = kPlain, std::int32_t alignment = kAlignLeft) {
-  cell.kind = kEmptyParagraphCell;
-  return Expected{alignment, std::string(1, byte), {cell}};
-}
-
-// The empty paragraph written before anything else: the buffer is zero.
-inline Expected first_empty() { return empty_holding('\0', AttributeCell{0, 0, 0, 0}); }
-
-inline Expected rule(std::int32_t thickness, std::uint8_t colour = kBlackIndex) {
-  return Expected{kAlignLeft, " ", {AttributeCell{kRuleCell, colour, kNoHighlight, thickness}}};
-}
-
-inline StagingBytes staging_of(const std::vector<Expected>& paragraphs, std::uint8_t background = kWhiteIndex,
-                               const std::string& name = "page.htm") {
-  StagingWriter writer;
-  writer.open_in_memory(name);
-  for (const auto& p : paragraphs) {
-    ByteVector cells;
-    for (const auto& cell : p.cells) {
-      const CellBytes bytes = encode_cell(cell);
-      cells.insert(cells.end(), bytes.begin(), bytes.end());
-    }
-    writer.write_paragraph(p.alignment, {reinterpret_cast<const std::uint8_t*>(p.text.data()), p.text.size()},
-                           cells);
-  }
-  writer.finish(background);
-  return writer.take_bytes();
-}
-
-// One line per paragraph, with its cells where they change, for messages.
-inline std::string describe(const StagingBytes& staged) {
-  StagingReader reader;
-  if (auto opened = reader.open(staged); !opened) return "unreadable: " + opened.reason;
-  std::string out = "background " + std::to_string(reader.background()) + "\n";
-  StagedParagraph p;
-  for (std::size_t i = 0; i < reader.paragraph_count(); ++i) {
-    if (auto read = reader.next(p); !read) return out + "unreadable: " + read.reason;
-    out += "  [align " + std::to_string(p.alignment) + "] \"";
-    for (const std::uint8_t c : p.text) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += c >= 32 && c < 127 ? std::string(1, static_cast<char>(c)) : std::string(hex);
-    }
-    out += "\"";
-    AttributeCell last{-1, 0, 0, 0};
-    for (std::size_t c = 0; c < p.size(); ++c) {
-      const AttributeCell cell = decode_cell(p.cell(c));
-      if (cell == last) continue;
-      out += " @" + std::to_string(c) + "{kind " + std::to_string(cell.kind) + " colour " +
-             std::to_string(cell.colour) + " highlight " + std::to_string(cell.highlight) + " font " +
-             std::to_string(cell.font) + "}";
-      last = cell;
-    }
-    out += "\n";
-  }
-  return out;
-}
-
-// Packs the staged document and checks every record; empty when all is well.
-inline std::string pack_problems(const StagingBytes& staged) {
-  PackedDocument document;
-  if (auto packed = pack_document(staged, document); !packed) return packed.reason;
-  std::vector<std::vector<std::uint8_t>> records;
-  for (std::size_t i = 0; i < document.record_count(); ++i) {
-    const auto record = document.record(i);
-    records.emplace_back(record.begin(), record.end());
-  }
-  std::string problems;
-  for (const auto& problem : check_document(records)) problems += problem + "\n";
-  return problems;
-}
-
-inline StagingBytes import_html(const std::string& html, const std::string& name = "page.htm") {
-  const StagingBytes staged =
-      import_bytes({reinterpret_cast<const std::uint8_t*>(html.data()), html.size()}, name, &stage_html);
-  EXPECT_EQ(pack_problems(staged), "");
-  return staged;
-}
-
-inline ::testing::AssertionResult StagesExactly(const std::string& html, const std::vector<Expected>& paragraphs,
+inline ::testing::AssertionResult StagesExactly(const std::string& input, const std::vector<Expected>& paragraphs,
                                                 std::uint8_t background = kWhiteIndex) {
-  const StagingBytes got = import_html(html);
-  const StagingBytes want = staging_of(paragraphs, background);
-  if (got.data == want.data && got.sizes == want.sizes) return ::testing::AssertionSuccess();
-  auto failure = ::testing::AssertionFailure() << "got:\n" << describe(got) << "want:\n" << describe(want);
-  if (const auto data = BytesEqual(got.data, want.data); !data) failure << "data file: " << data.message();
-  return failure;
+  return StagesExactlyThrough(&stage_html, kDefaultName, input, paragraphs, background);
 }
 
-// A table of inputs and the paragraphs they stage.
-struct StagingCase {
-  const char* what;
-  std::string html;
-  std::vector<Expected> paragraphs;
-  std::uint8_t background = kWhiteIndex;
-};
+inline void expect_cases(const std::vector<StagingCase>& cases) { expect_cases_through(&stage_html, kDefaultName, cases); }
 
-inline void expect_cases(const std::vector<StagingCase>& cases) {
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_TRUE(StagesExactly(c.html, c.paragraphs, c.background)) << c.html.substr(0, 200);
-  }
+inline StagingBytes staging_of(const std::vector<Expected>& paragraphs, std::uint8_t background = kWhiteIndex) {
+  return staging_of(paragraphs, background, kDefaultName);
 }
 
 }  // namespace vellora::testing

@@ -1,0 +1,104 @@
+// What the send benchmarks of generated documents share: a workspace
+// holding the document, one send as a sync performs it (importer, builder,
+// PDB-folder handheld), its throughput and its peak memory.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "conduit/document_types.h"
+#include "docmodel/builder.h"
+#include "platform/posix/pdb_folder_handheld.h"
+
+namespace vellora::bench {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kGeneratedBytes = 10 * 1000 * 1000;
+
+// A send folder holding one generated document, removed again at exit.
+struct SendWorkspace {
+  SendWorkspace(const std::string& file_name, const std::string& content, std::size_t generated_paragraphs)
+      : name(file_name), paragraphs(generated_paragraphs), input_bytes(content.size()) {
+    fs::create_directories(send);
+    std::ofstream(source, std::ios::binary) << content;
+  }
+  ~SendWorkspace() { fs::remove_all(root); }
+  SendWorkspace(const SendWorkspace&) = delete;
+  SendWorkspace& operator=(const SendWorkspace&) = delete;
+
+  std::string name;
+  std::size_t paragraphs;
+  std::size_t input_bytes;
+  fs::path root = fs::temp_directory_path() / ("vellora-bench-" + name + "-" + std::to_string(::getpid()));
+  fs::path source = root / name;
+  fs::path send = root / "send";
+  fs::path handheld = root / "handheld";
+};
+
+inline BuildResult send_once(const SendWorkspace& w, Importer import) {
+  fs::remove_all(w.handheld);
+  fs::create_directories(w.handheld);
+  if (!import(w.source, w.send, w.name, {})) return {};
+  posix::PdbFolderHandheld handheld(w.handheld);
+  return build_document(w.send, handheld);
+}
+
+inline void measure_send(benchmark::State& state, const SendWorkspace& w, Importer import) {
+  BuildResult built;
+  for (auto _ : state) {
+    built = send_once(w, import);
+    if (!built) state.SkipWithError("send failed");
+  }
+  if (built.was_cut) state.SkipWithError("the document was cut; the input is not what it claims");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * w.input_bytes));
+  state.counters["generated"] = static_cast<double>(w.paragraphs);
+  state.counters["paragraphs"] = static_cast<double>(built.paragraphs);
+}
+
+// Peak memory of one send, measured in a forked child. The child first
+// hands back the heap the benchmark itself left free, puts the allocator's
+// settings back as a fresh process has them and resets its high-water mark,
+// so the peak is the program's own footprint plus what one send needs.
+inline long send_once_peak_kb(const SendWorkspace& w, Importer import) {
+  int pipe_ends[2];
+  if (::pipe(pipe_ends) != 0) return -1;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe_ends[0]);
+    ::malloc_trim(0);
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);  // glibc's starting value, which large frees raise
+    std::ofstream("/proc/self/clear_refs") << "5";
+    long peak_kb = send_once(w, import) ? 0 : -1;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; peak_kb == 0 && std::getline(status, line);)
+      if (line.rfind("VmHWM:", 0) == 0) peak_kb = std::stol(line.substr(6));
+    const bool written = ::write(pipe_ends[1], &peak_kb, sizeof peak_kb) == sizeof peak_kb;
+    _exit(written ? 0 : 1);
+  }
+  ::close(pipe_ends[1]);
+  long peak_kb = -1;
+  if (::read(pipe_ends[0], &peak_kb, sizeof peak_kb) != sizeof peak_kb) peak_kb = -1;
+  ::close(pipe_ends[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return peak_kb;
+}
+
+inline void measure_send_peak(benchmark::State& state, const SendWorkspace& w, Importer import) {
+  long peak_kb = 0;
+  for (auto _ : state) {
+    peak_kb = send_once_peak_kb(w, import);
+    if (peak_kb <= 0) state.SkipWithError("send failed");
+  }
+  state.counters["peak_MB"] = static_cast<double>(peak_kb) / 1024.0;
+  state.counters["limit_MB"] = 3.0 * static_cast<double>(w.input_bytes) / (1024.0 * 1024.0) + 16.0;
+}
+
+}  // namespace vellora::bench

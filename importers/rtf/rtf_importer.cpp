@@ -1,0 +1,292 @@
+// RTF to staging files: the reader. It walks the bytes once: braces open
+// and close groups, a backslash starts a control word or symbol for the
+// control-word table, hex escapes and binary runs are decoded, and every
+// other byte is text. Text goes into the paragraph buffer with the current
+// attribute; a paragraph end, or a full buffer, flushes it as one staged
+// paragraph, with the left indent turned into leading spaces.
+#include "importers/rtf/rtf_importer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "docmodel/byte_order.h"
+#include "docmodel/font_widths.h"
+#include "docmodel/palette.h"
+#include "importers/rtf/rtf_state.h"
+
+namespace vellora {
+namespace rtf_import {
+
+namespace {
+
+// The left indent becomes one leading space per 100 twips beyond 450, and
+// none below 550.
+constexpr std::int64_t kIndentStartTwips = 450;
+constexpr std::int64_t kTwipsPerSpace = 100;
+
+constexpr std::uint8_t kBulletStandIn = 0x17;  // stored as the handheld's bullet
+constexpr std::uint8_t kBullet = 0x95;
+
+std::uint8_t* cell_at(ParagraphBuffer& buffer, std::size_t index) { return buffer.cells.data() + index * kCellBytes; }
+
+// ---------------------------------------------------------------- paragraphs
+
+void flush(RtfState& state) {
+  ParagraphBuffer& buffer = state.buffer;
+  if (buffer.length == 0) {
+    // The text byte and the other fields of cell 0 keep what the buffer
+    // holds; the builder looks only at the kind.
+    put_le32(cell_at(buffer, 0), static_cast<std::uint32_t>(kEmptyParagraphCell));
+    buffer.length = 1;
+  } else {
+    // 64 bits, so no indent, however far out, can overflow.
+    const std::int64_t beyond = std::int64_t{state.paragraph.left_indent_twips} - kIndentStartTwips;
+    if (beyond >= kTwipsPerSpace) {
+      const auto room = static_cast<std::int64_t>(kMaxParagraphChars - buffer.length);
+      const auto spaces = static_cast<std::size_t>(std::min(beyond / kTwipsPerSpace, room));
+      std::memmove(buffer.text.data() + spaces, buffer.text.data(), buffer.length);
+      std::memmove(cell_at(buffer, spaces), cell_at(buffer, 0), buffer.length * kCellBytes);
+      std::memset(buffer.text.data(), ' ', spaces);
+      for (std::size_t i = 0; i < spaces; ++i) std::memcpy(cell_at(buffer, i), cell_at(buffer, spaces), kCellBytes);
+      buffer.length += spaces;
+    }
+  }
+  if (!state.out.is_full())
+    state.out.write_paragraph(state.paragraph.alignment, {buffer.text.data(), buffer.length},
+                              {buffer.cells.data(), buffer.length * kCellBytes});
+  buffer.length = 0;
+}
+
+void store(RtfState& state, std::uint8_t byte) {
+  ParagraphBuffer& buffer = state.buffer;
+  buffer.text[buffer.length] = byte;
+  std::memcpy(cell_at(buffer, buffer.length), state.current_cell.data(), kCellBytes);
+  ++buffer.length;
+}
+
+void append(RtfState& state, std::uint8_t byte) {
+  if (state.is_row_suppressed) return;
+  if (byte == '\n' || byte == '\r') {
+    flush(state);
+    return;
+  }
+  if (state.buffer.length >= kParagraphCutChars) {
+    // The character starts the next paragraph; a tab there is dropped.
+    flush(state);
+    if (byte == '\t') return;
+  }
+  if (state.is_cell_stale) {
+    // The font follows bold; the large font stays large.
+    AttributeCell& current = state.current;
+    if (current.font == kStandardFont && state.character.bold != 0) current.font = kBoldFont;
+    else if (current.font == kBoldFont && state.character.bold == 0) current.font = kStandardFont;
+    if (current != state.encoded_current) {
+      state.encoded_current = current;
+      state.current_cell = encode_cell(current);
+    }
+    state.is_cell_stale = false;
+  }
+  switch (byte) {
+    case '\t':
+      if (state.buffer.length <= kLastTabStart)
+        for (std::size_t i = 0; i < kTabSpaces; ++i) store(state, ' ');
+      else
+        flush(state);  // the tab itself is dropped
+      return;
+    case kBulletStandIn:
+      store(state, kBullet);
+      return;
+    case 0:
+      return;
+    default:
+      store(state, byte);
+  }
+}
+
+// ---------------------------------------------------------------- groups
+
+void open_group(RtfState& state) {
+  if (state.groups.size() >= kMaxGroupDepth) {
+    state.is_stopped = true;
+    return;
+  }
+  state.groups.push_back(GroupEntry{state.character, state.paragraph, state.section, state.document,
+                                    state.destination, state.input_state, state.current});
+  state.input_state = InputState::normal;
+}
+
+void close_group(RtfState& state) {
+  if (state.groups.empty()) {
+    state.is_stopped = true;  // more closing braces than opening ones
+    return;
+  }
+  state.is_cell_stale = true;
+  const GroupEntry& saved = state.groups.back();
+  state.character = saved.character;
+  state.paragraph = saved.paragraph;
+  state.section = saved.section;
+  state.document = saved.document;
+  state.destination = saved.destination;
+  state.input_state = saved.input_state;
+  state.current = saved.current;
+  state.groups.pop_back();
+}
+
+// ---------------------------------------------------------------- control words
+
+// After a backslash: a control symbol (one non-letter byte) or a control
+// word of letters with an optional signed parameter and its delimiter.
+void read_control_word(RtfState& state) {
+  ByteSource& input = state.input;
+  ControlWordText word;
+  const int first = input.get();
+  if (first == ByteSource::kEnd) {
+    state.is_stopped = true;
+    return;
+  }
+  word.chars[0] = static_cast<char>(first);
+  word.stored = 1;
+  if (!is_letter(first)) {
+    dispatch(state, word);
+    return;
+  }
+  while (is_letter(input.peek())) {
+    const int c = input.get();
+    if (word.stored < kMaxWordChars) word.chars[word.stored++] = static_cast<char>(c);
+  }
+  const std::string_view name = word.name();
+  int delimiter = input.peek();
+  if (name == "colortbl" && delimiter == ';') skip_empty_first_colour(state);
+  if (name == "sn" || name == "sv") {
+    if (delimiter == ' ') input.get();
+    if (name == "sn")
+      read_shape_name(state);
+    else
+      read_shape_value(state);
+    return;
+  }
+  bool is_negative = false;
+  if (delimiter == '-') {
+    input.get();
+    is_negative = true;
+    delimiter = input.peek();
+    if (delimiter == ByteSource::kEnd) {
+      state.is_stopped = true;
+      return;
+    }
+  }
+  if (is_digit(delimiter)) {
+    // Accumulated in 64 bits and saturated to the 32-bit range.
+    constexpr std::uint32_t kMaxPositive = 0x7FFFFFFF;
+    const std::uint32_t magnitude = read_digits(input, kMaxParameterDigits, kMaxPositive + (is_negative ? 1 : 0));
+    word.parameter = is_negative ? static_cast<std::int32_t>(-std::int64_t{magnitude})
+                                 : static_cast<std::int32_t>(magnitude);
+    delimiter = input.peek();
+  }
+  if (delimiter == ' ') {
+    input.get();
+    // The space is part of the word, so "\colortbl ;" (as many writers put
+    // it) starts with the empty entry just as "\colortbl;" does.
+    if (name == "colortbl" && input.peek() == ';') skip_empty_first_colour(state);
+  }
+  dispatch(state, word);
+}
+
+// ---------------------------------------------------------------- the parse
+
+void read_hex_digit(RtfState& state, int c) {
+  int digit = 0;
+  if (is_digit(c))
+    digit = c - '0';
+  else if (c >= 'a' && c <= 'f')
+    digit = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F')
+    digit = c - 'A' + 10;
+  else {
+    state.is_stopped = true;  // not a hex digit
+    return;
+  }
+  state.hex_value = static_cast<std::uint8_t>(state.hex_value * 16 + digit);
+  if (++state.hex_digits < 2) return;
+  const std::uint8_t byte = state.hex_value;
+  state.hex_value = 0;
+  state.hex_digits = 0;
+  state.input_state = InputState::normal;
+  deliver(state, byte);
+}
+
+void parse(RtfState& state) {
+  ByteSource& input = state.input;
+  while (!state.is_stopped && !state.out.is_full()) {
+    const int c = input.get();
+    if (c == ByteSource::kEnd) return;  // open groups at the end change nothing
+    if (state.input_state == InputState::binary) {
+      deliver(state, static_cast<std::uint8_t>(c));
+      continue;
+    }
+    switch (c) {
+      case '\r':
+      case '\n':
+        break;
+      case '{':
+        open_group(state);
+        break;
+      case '}':
+        close_group(state);
+        break;
+      case '\\':
+        read_control_word(state);
+        state.is_cell_stale = true;
+        break;
+      default:
+        if (state.input_state == InputState::hex)
+          read_hex_digit(state, c);
+        else if (state.destination == Destination::normal)
+          append(state, static_cast<std::uint8_t>(c));  // delivery, with no binary run to count
+    }
+  }
+}
+
+}  // namespace
+
+RtfState::RtfState(ByteSource& in, StagingWriter& writer)
+    : input(in), out(writer), black(nearest_colour(0)), white(nearest_colour(0xFFFFFFFF)) {
+  current = AttributeCell{kCharacterCell, black, kNoHighlight, kStandardFont};
+  reset_colours(*this);
+  shape.fill_colour = white;
+}
+
+void deliver(RtfState& state, std::uint8_t byte) {
+  if (state.input_state == InputState::binary && --state.binary_count <= 0) state.input_state = InputState::normal;
+  if (state.destination == Destination::skip) return;
+  append(state, byte);
+}
+
+std::uint32_t read_digits(ByteSource& input, std::size_t max_digits, std::uint32_t limit) {
+  std::uint64_t value = 0;
+  for (std::size_t digits = 0; is_digit(input.peek()); ++digits) {
+    const int c = input.get();
+    if (digits < max_digits && value <= limit) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, limit));
+}
+
+}  // namespace rtf_import
+
+std::uint8_t stage_rtf(ByteSource& input, StagingWriter& out) {
+  using namespace rtf_import;
+  // The buffers take some 11 KB: on the heap, not on a caller's stack.
+  const auto state = std::make_unique<RtfState>(input, out);
+  parse(*state);
+  if (state->buffer.length != 0) flush(*state);
+  return shape_background(state->shape, state->white);
+}
+
+ImportResult ImportRtf(const std::filesystem::path& source,
+                       const std::filesystem::path& staging_folder, std::string_view file_name,
+                       const ImportLimits& limits) {
+  return import_file(source, staging_folder, file_name, &stage_rtf, limits);
+}
+
+}  // namespace vellora

@@ -1,0 +1,217 @@
+// Inside the RTF importer: the state of one conversion and the operations
+// that its parts share. The reader (rtf_importer.cpp) walks the bytes, keeps
+// the group stack and the paragraph buffer; the control-word table
+// (control_words.cpp) says what each recognised word does; the colour table
+// (colour_table.cpp) collects the document's colours and applies them; the
+// shape reader (shapes.cpp) picks the page colour out of shape properties.
+// Nothing here is part of the importer's interface.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "docmodel/staging.h"
+#include "importers/byte_source.h"
+
+namespace vellora::rtf_import {
+
+// ---------------------------------------------------------------- limits
+
+// Open groups beyond this many end the parse, as running out of memory for
+// the group entry would: what was read so far is still delivered.
+constexpr std::size_t kMaxGroupDepth = 4096;
+// Longer names and numbers are read to their end; only this much is kept.
+constexpr std::size_t kMaxWordChars = 31;
+constexpr std::size_t kMaxParameterDigits = 19;
+constexpr std::size_t kMaxShapeNameChars = 127;
+constexpr std::size_t kMaxShapeValueDigits = 31;
+// A character arriving when the paragraph holds this many starts a new one.
+constexpr std::size_t kParagraphCutChars = 1019;
+constexpr std::size_t kTabSpaces = 8;
+constexpr std::size_t kLastTabStart = kMaxParagraphChars - kTabSpaces;  // 1016
+constexpr std::size_t kColourTableEntries = 256;
+
+// ---------------------------------------------------------------- formatting state
+
+// Only bold, the left indent and the alignment reach the handheld; the
+// other fields are kept because RTF sets them, and saved and restored with
+// every group like the rest.
+struct CharacterProperties {
+  std::uint8_t bold = 0;
+  std::uint8_t underline = 0;
+  std::uint8_t italic = 0;
+};
+
+struct ParagraphProperties {
+  std::int32_t left_indent_twips = 0;
+  std::int32_t right_indent_twips = 0;
+  std::int32_t first_indent_twips = 0;
+  std::int32_t alignment = kAlignLeft;
+};
+
+struct SectionProperties {
+  std::int32_t columns = 0;
+  std::uint8_t break_kind = 0;
+  std::int32_t page_number_x = 0;
+  std::int32_t page_number_y = 0;
+  std::uint8_t page_number_format = 0;
+};
+
+struct DocumentProperties {
+  std::int32_t paper_width_twips = 0;
+  std::int32_t paper_height_twips = 0;
+  std::int32_t left_margin_twips = 0;
+  std::int32_t top_margin_twips = 0;
+  std::int32_t right_margin_twips = 0;
+  std::int32_t bottom_margin_twips = 0;
+  std::int32_t first_page_number = 0;
+  std::uint8_t facing_pages = 0;
+  std::uint8_t landscape = 0;
+};
+
+// Whether text is kept: skipped destinations drop their text and ignore
+// ordinary properties until their group closes.
+enum class Destination : std::uint8_t { normal, skip };
+// How the next bytes are read: as RTF, as a counted run of raw bytes, or as
+// the digits of a hex escape.
+enum class InputState : std::uint8_t { normal, binary, hex };
+
+// Everything a group restores when it closes.
+struct GroupEntry {
+  CharacterProperties character;
+  ParagraphProperties paragraph;
+  SectionProperties section;
+  DocumentProperties document;
+  Destination destination = Destination::normal;
+  InputState input_state = InputState::normal;
+  AttributeCell current{};
+};
+
+// The shape property whose value the next shape value gives.
+enum class ShapeProperty : std::uint8_t { none, filled, background, fill_colour };
+
+struct ShapeState {
+  ShapeProperty pending = ShapeProperty::none;
+  bool is_value_expected = false;
+  std::uint8_t filled = 0;      // 1 when the shape is filled
+  std::uint8_t background = 0;  // 1 when the shape is the page background
+  std::uint8_t fill_colour = 0;
+};
+
+// ---------------------------------------------------------------- one conversion
+
+struct ParagraphBuffer {
+  // Not cleared between paragraphs: an empty paragraph is written with
+  // whatever character and cell fields position 0 still holds.
+  std::array<std::uint8_t, kMaxParagraphChars> text{};
+  std::array<std::uint8_t, kMaxParagraphChars * kCellBytes> cells{};
+  std::size_t length = 0;
+};
+
+struct RtfState {
+  RtfState(ByteSource& in, StagingWriter& writer);
+
+  ByteSource& input;
+  StagingWriter& out;
+  bool is_stopped = false;  // an error ended the parse
+  // The palette indices nearest to black and white, looked up once.
+  const std::uint8_t black;
+  const std::uint8_t white;
+
+  // Formatting state, saved per group.
+  CharacterProperties character;
+  ParagraphProperties paragraph;
+  SectionProperties section;
+  DocumentProperties document;
+  Destination destination = Destination::normal;
+  InputState input_state = InputState::normal;
+  AttributeCell current{};  // given to every character appended
+  std::vector<GroupEntry> groups;
+
+  // Parser state.
+  bool is_skip_unknown = false;  // "\*" came: an unknown word next starts a skipped destination
+  std::int32_t binary_count = 0;
+  // The hex escape read so far. Not saved per group: a group inside an
+  // escape leaves it waiting for its second digit.
+  std::uint8_t hex_value = 0;
+  int hex_digits = 0;
+
+  // File-wide state.
+  std::array<std::uint8_t, kColourTableEntries> colour_table{};
+  std::uint8_t colour_counter = 0;  // wraps from 255 to 0
+  std::uint8_t red = 0;             // the colour being read from the table
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+  bool is_row_suppressed = false;
+  ShapeState shape;
+
+  ParagraphBuffer buffer;
+  // `current` as appended characters take it. Only control words and
+  // closing braces change the formatting, so the cell is brought up to date
+  // at the first character after one of them (`is_cell_stale`), not at
+  // every character.
+  bool is_cell_stale = true;
+  AttributeCell encoded_current{};
+  CellBytes current_cell{};
+};
+
+// A control word as read: the name (at most kMaxWordChars kept) and its
+// numeric parameter, if it had one, saturated to 32 bits.
+struct ControlWordText {
+  std::array<char, kMaxWordChars> chars{};
+  std::size_t stored = 0;
+  std::optional<std::int32_t> parameter;
+  std::string_view name() const { return {chars.data(), stored}; }
+};
+
+// ---------------------------------------------------------------- reader (rtf_importer.cpp)
+
+// Character delivery: a byte of text, a hex escape, a binary byte or a
+// character word. Counts binary bytes, drops what a skipped destination
+// holds and appends the rest to the paragraph.
+void deliver(RtfState& state, std::uint8_t byte);
+
+// ---------------------------------------------------------------- control words (control_words.cpp)
+
+// Does what the table row named exactly `word.name()` says; a word that is
+// not in the table is ignored or, right after "\*", starts a skipped
+// destination.
+void dispatch(RtfState& state, const ControlWordText& word);
+
+// ---------------------------------------------------------------- colours (colour_table.cpp)
+
+// What the colour words do; `value` is the word's parameter or default.
+enum class ColourWord : std::uint8_t { cf, highlight, red, green, blue };
+// Sets up the colour table as a conversion starts: every entry black.
+void reset_colours(RtfState& state);
+// "\colortbl;": the table's first entry is the empty one, left black.
+void skip_empty_first_colour(RtfState& state);
+void apply_colour_word(RtfState& state, ColourWord word, std::int32_t value);
+// "\plain" clears the colour being read.
+void clear_colour_components(RtfState& state);
+
+// ---------------------------------------------------------------- shapes (shapes.cpp)
+
+// "\sn": reads a shape property name; the three that give the page colour
+// make the next "\sv" count.
+void read_shape_name(RtfState& state);
+// "\sv": reads the value of the pending shape property, if one is pending.
+void read_shape_value(RtfState& state);
+// The page colour the shapes gave, or `otherwise`.
+std::uint8_t shape_background(const ShapeState& shape, std::uint8_t otherwise);
+
+// ---------------------------------------------------------------- shared by the readers
+
+constexpr bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+// Reads decimal digits from `input` up to the first other byte, which is
+// left unread. The value of the first `max_digits` digits, saturated to
+// `limit`; the rest are read and dropped.
+std::uint32_t read_digits(ByteSource& input, std::size_t max_digits, std::uint32_t limit);
+
+}  // namespace vellora::rtf_import
