@@ -3,7 +3,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := build/demo
 
-.PHONY: all build test demo bench fuzz check-release check-windows-core clean
+.PHONY: all build test demo bench fuzz check-release check-windows-core check-threads clean
 
 all: build
 
@@ -40,6 +40,16 @@ check-windows-core:
 	@cmake --preset windows-core >/dev/null
 	@cmake --build --preset windows-core -j $(JOBS)
 
+# The tests of the converter thread and its handover, and the replay of
+# the converter stream's fuzz corpus, under ThreadSanitizer.
+check-threads:
+	@scripts/install-deps build
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS)
+	@build-tsan/tests/importers/word/word_importer_tests --gtest_brief=1
+	@build-tsan/tests/platform/posix/text_converter_posix_tests --gtest_brief=1
+	@build-tsan/fuzz/fuzz_converter_stream fuzz/corpus/fuzz_converter_stream
+
 # Runs every fuzz target for FUZZ_SECONDS each on a copy of its corpus.
 FUZZ_SECONDS ?= 60
 fuzz:
@@ -49,4 +59,4 @@ fuzz:
 	@scripts/fuzz build-fuzz/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-release build-ci-release build-windows-core build-fuzz
+	rm -rf build build-release build-ci-release build-windows-core build-fuzz build-tsan

@@ -12,6 +12,7 @@
 #include "conduit/entry_points.h"
 #include "docmodel/builder.h"
 #include "importers/text/text_importer.h"
+#include "platform/posix/dl_text_converters.h"
 #include "platform/posix/pdb_folder_handheld.h"
 
 namespace {
@@ -84,7 +85,8 @@ void BM_SyncSession(benchmark::State& state) {
     state.PauseTiming();
     prepare(root);
     vellora::posix::PdbFolderHandheld handheld(root / "handheld");
-    vellora::Conduit conduit(vellora::Platform{handheld, registry, quiet, quiet, quiet});
+    vellora::posix::DlTextConverterLibrary converters;
+    vellora::Conduit conduit(vellora::Platform{handheld, registry, quiet, quiet, quiet, converters});
     state.ResumeTiming();
     const int manager = 0;
     vellora::OpenConduit(&manager, conduit);

@@ -10,6 +10,7 @@
 #include "importers/html/html_importer.h"
 #include "importers/rtf/rtf_importer.h"
 #include "importers/text/text_importer.h"
+#include "importers/word/word_importer.h"
 
 namespace vellora {
 
@@ -18,7 +19,7 @@ namespace {
 constexpr std::array<DocumentType, 4> kDocumentTypes = {{
     {1, ".txt", &ImportText, &ExportText},
     {2, ".htm", &ImportHtml, &ExportHtml},
-    {3, ".doc", nullptr, &ExportRtf},  // a .doc target holds RTF
+    {3, ".doc", &ImportWordDocument, &ExportRtf},  // a .doc target holds RTF
     {4, ".rtf", &ImportRtf, &ExportRtf},
 }};
 

@@ -21,7 +21,7 @@ namespace vellora {
 // the document from `file_name` by the handheld name rule.
 using Importer = ImportResult (*)(const std::filesystem::path& source,
                                   const std::filesystem::path& staging_folder,
-                                  std::string_view file_name, const ImportLimits& limits);
+                                  std::string_view file_name, const ImportOptions& options);
 
 // Writes the handheld database `database_name` into the file `output`.
 using Exporter = ExportResult (*)(SyncManager& sync, std::string_view database_name,

@@ -149,7 +149,13 @@ class SendWalk {
     remove_staging_files(folder_);
     // Staging stops one paragraph past what a database holds: enough to
     // know the file is too long, without staging all of a huge file.
-    const ImportResult imported = type.import(folder_ / file, folder_, lower, ImportLimits{kMaxParagraphs + 1});
+    ImportOptions options(kMaxParagraphs + 1);
+    options.registry = &conduit_.platform.registry;
+    options.converters = &conduit_.platform.converters;
+    options.on_converter = [&](const std::string& converter) {
+      conduit_.report(SessionEventKind::converting, file, "with the text converter " + converter);
+    };
+    const ImportResult imported = type.import(folder_ / file, folder_, lower, options);
     if (!imported) {
       remove_staging_files(folder_);
       keep(file, imported.reason, true);

@@ -18,6 +18,7 @@
 #include "platform/message_box.h"
 #include "platform/registry.h"
 #include "platform/sync_manager.h"
+#include "platform/text_converter.h"
 
 namespace vellora {
 
@@ -32,17 +33,19 @@ struct Platform {
   MessageBoxes& message_box;
   HotSyncLog& log;
   LanguageLibrary& language;
+  TextConverterLibrary& converters;
 };
 
 // What happened to one file or document, for the host to show.
 enum class SessionEventKind {
-  sent,      // a PC file became a database on the handheld
-  kept,      // a PC file stays in the send folder
-  received,  // a handheld document was written into the receive folder
-  skipped,   // a marked document was not written (its mark is cleared)
-  removed,   // a file was deleted unread (serialsync.txt)
-  problem,   // something went wrong outside any one file
-  idle,      // a pass did nothing at all (subject: the pass; detail: why)
+  converting,  // a text converter took a PC file (detail: which); converting can take a while
+  sent,        // a PC file became a database on the handheld
+  kept,        // a PC file stays in the send folder
+  received,    // a handheld document was written into the receive folder
+  skipped,     // a marked document was not written (its mark is cleared)
+  removed,     // a file was deleted unread (serialsync.txt)
+  problem,     // something went wrong outside any one file
+  idle,        // a pass did nothing at all (subject: the pass; detail: why)
 };
 
 struct SessionEvent {

@@ -16,7 +16,7 @@ std::string errno_text(int error) { return std::generic_category().message(error
 
 ImportResult import_file(const std::filesystem::path& source,
                          const std::filesystem::path& staging_folder, std::string_view file_name,
-                         Conversion convert, const ImportLimits& limits) {
+                         Conversion convert, const ImportOptions& options) {
   const UniqueFile input = open_file(source, "rb");
   if (!input) return {ImportStatus::cannot_read, source.string() + ": " + errno_text(errno), 0};
 
@@ -25,7 +25,7 @@ ImportResult import_file(const std::filesystem::path& source,
     remove_staging_files(staging_folder);
     return {ImportStatus::cannot_write, opened.reason, 0};
   }
-  writer.set_paragraph_limit(limits.max_paragraphs);
+  writer.set_paragraph_limit(options.max_paragraphs);
   ByteSource bytes(input.get());
   const std::uint8_t background = convert(bytes, writer);
   if (bytes.failed()) {

@@ -9,13 +9,17 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "docmodel/staging.h"
 #include "importers/byte_source.h"
 #include "importers/import_result.h"
+#include "platform/registry.h"
+#include "platform/text_converter.h"
 
 namespace vellora {
 
@@ -24,16 +28,28 @@ namespace vellora {
 // index). Malformed input is converted as far as it can be read.
 using Conversion = std::uint8_t (*)(ByteSource& input, StagingWriter& out);
 
-struct ImportLimits {
+// What a sync or a command gives every importer besides the file.
+struct ImportOptions {
+  ImportOptions() = default;
+  explicit ImportOptions(std::size_t paragraph_limit) : max_paragraphs(paragraph_limit) {}
+
   // Staging stops after this many paragraphs; see StagingWriter.
   std::size_t max_paragraphs = std::numeric_limits<std::size_t>::max();
+  // Where the Word importer finds its text converters: the registrations
+  // in `registry`, the libraries through `converters`. Without them only an
+  // RTF file under a .doc name is imported.
+  const Registry* registry = nullptr;
+  TextConverterLibrary* converters = nullptr;
+  // Told the library path of the converter that took a file, before the
+  // conversion starts: converting can take a while.
+  std::function<void(const std::string& converter)> on_converter;
 };
 
 // Converts the file `source` into staging files in `staging_folder`; the
 // document is named from `file_name` by the handheld name rule.
 ImportResult import_file(const std::filesystem::path& source,
                          const std::filesystem::path& staging_folder, std::string_view file_name,
-                         Conversion convert, const ImportLimits& limits = {});
+                         Conversion convert, const ImportOptions& options = {});
 
 // Converts `bytes` into staging bytes in memory.
 StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name,

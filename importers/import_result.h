@@ -8,7 +8,8 @@
 
 namespace vellora {
 
-enum class ImportStatus { ok, cannot_read, cannot_write };
+// cannot_convert: a converter failed, or no converter takes the file.
+enum class ImportStatus { ok, cannot_read, cannot_write, cannot_convert };
 
 struct ImportResult {
   ImportStatus status = ImportStatus::ok;

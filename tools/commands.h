@@ -9,8 +9,12 @@
 
 namespace vellora::cli {
 
-int stage_command(const std::filesystem::path& file, const std::filesystem::path& folder);
-int convert_command(const std::filesystem::path& file, const std::filesystem::path& output);
+// `registry` names the registry file whose text converters read .doc files
+// (empty: the default registry file).
+int stage_command(const std::filesystem::path& file, const std::filesystem::path& folder,
+                  const std::string& registry);
+int convert_command(const std::filesystem::path& file, const std::filesystem::path& output,
+                    const std::string& registry);
 int dump_command(const std::filesystem::path& file, bool as_json);
 struct ExportCommandOptions {
   std::string registry;                    // empty: the default registry file

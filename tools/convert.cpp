@@ -7,9 +7,13 @@
 
 #include "docmodel/builder.h"
 #include "conduit/document_types.h"
+#include "platform/posix/dl_text_converters.h"
 #include "platform/posix/pdb_folder_handheld.h"
+#include "platform/posix/registry_file.h"
 #include "platform/posix/terminal_text.h"
+#include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
+#include "tools/registry_option.h"
 #include "tools/scratch_folder.h"
 
 namespace vellora::cli {
@@ -34,7 +38,7 @@ const DocumentType* importer_for(const fs::path& file, std::string& why_not) {
     return nullptr;
   }
   if (type->import == nullptr) {
-    why_not = extension + " files are not supported yet; .txt, .htm, .html and .rtf files convert";
+    why_not = extension + " files are not supported yet; .txt, .htm, .html, .rtf and .doc files convert";
     return nullptr;
   }
   return type;
@@ -47,6 +51,25 @@ std::string document_file_name(const fs::path& file) {
   if (name.size() > 5 && name.ends_with(".html")) name.pop_back();
   return name;
 }
+
+// What an importer gets from the command line: the registry file's text
+// converters, announced on the terminal when one takes the file.
+struct Importing {
+  bool load(const std::string& registry_file, std::string& why_not) {
+    if (!load_registry(registry_file, posix::default_registry_file(), registry, why_not)) return false;
+    options.registry = &registry;
+    options.converters = &converters;
+    options.on_converter = [](const std::string& converter) {
+      std::printf("converting with the text converter %s\n", posix::terminal_safe(converter).c_str());
+      std::fflush(stdout);
+    };
+    return true;
+  }
+
+  posix::RegistryFile registry{posix::bundled_office_converter()};
+  posix::DlTextConverterLibrary converters;
+  ImportOptions options;
+};
 
 bool is_readable_file(const fs::path& file, std::string& why_not) {
   std::error_code error;
@@ -64,24 +87,28 @@ bool is_readable_file(const fs::path& file, std::string& why_not) {
 
 }  // namespace
 
-int stage_command(const fs::path& file, const fs::path& folder) {
+int stage_command(const fs::path& file, const fs::path& folder, const std::string& registry_file) {
   std::string why_not;
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
   if (type == nullptr) return fail(file.string(), why_not);
   if (!fs::is_directory(folder)) return fail(folder.string(), "no such folder");
-  const ImportResult imported = type->import(file, folder, document_file_name(file), {});
+  Importing importing;
+  if (!importing.load(registry_file, why_not)) return fail(why_not);
+  const ImportResult imported = type->import(file, folder, document_file_name(file), importing.options);
   if (!imported) return fail(imported.reason);
   std::printf("%s: %zu paragraphs staged in %s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
               posix::terminal_safe(folder.string()).c_str());
   return 0;
 }
 
-int convert_command(const fs::path& file, const fs::path& output) {
+int convert_command(const fs::path& file, const fs::path& output, const std::string& registry_file) {
   std::string why_not;
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
   if (type == nullptr) return fail(file.string(), why_not);
+  Importing importing;
+  if (!importing.load(registry_file, why_not)) return fail(why_not);
   fs::path output_folder = output.parent_path();
   if (output_folder.empty()) output_folder = ".";
   if (!fs::is_directory(output_folder)) return fail(output.string(), "its folder does not exist");
@@ -89,7 +116,7 @@ int convert_command(const fs::path& file, const fs::path& output) {
 
   ScratchFolder staging(fs::temp_directory_path());
   if (!staging) return fail(fs::temp_directory_path().string(), "cannot make a staging folder: " + staging.error());
-  const ImportResult imported = type->import(file, staging.path(), document_file_name(file), {});
+  const ImportResult imported = type->import(file, staging.path(), document_file_name(file), importing.options);
   if (!imported) return fail(imported.reason);
   // As in a sync: a document without a paragraph is not worth a database.
   if (imported.paragraphs == 0) {

@@ -9,6 +9,7 @@
 
 #include "conduit/entry_points.h"
 #include "conduit/settings.h"
+#include "platform/posix/dl_text_converters.h"
 #include "platform/posix/folder_lock.h"
 #include "platform/posix/language_stand_in.h"
 #include "platform/posix/log_file.h"
@@ -18,6 +19,7 @@
 #include "platform/posix/terminal_text.h"
 #include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
+#include "tools/registry_option.h"
 
 namespace vellora::cli {
 
@@ -37,6 +39,7 @@ struct Tally {
 void print_event(const SessionEvent& event, Tally& tally) {
   const char* word = "";
   switch (event.kind) {
+    case SessionEventKind::converting: word = "convert"; break;
     case SessionEventKind::sent: word = "sent"; ++tally.sent; break;
     case SessionEventKind::kept: word = "kept"; ++tally.kept; break;
     case SessionEventKind::received: word = "received"; ++tally.received; break;
@@ -57,19 +60,13 @@ int sync_command(const SyncOptions& options) {
   // Settings. A missing file is an empty registry: the session runs and
   // touches nothing, as it would with no settings on the PC.
   const auto default_registry = posix::default_registry_file();
-  const fs::path registry_path = !options.registry.empty() ? fs::path(options.registry)
-                                 : default_registry ? *default_registry : fs::path();
-  posix::RegistryFile registry;
-  if (!registry_path.empty()) {
-    const auto loaded = registry.load(registry_path);
-    if (loaded.status == posix::RegistryFileStatus::missing_file) {
-      if (!options.registry.empty()) return fail(registry_path.string(), "no such settings file");
-      std::fprintf(stderr, "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
-                           "(the README shows one)\n", posix::terminal_safe(registry_path.string()).c_str());
-    } else if (!loaded) {
-      return fail(loaded.reason);
-    }
-  }
+  posix::RegistryFile registry(posix::bundled_office_converter());
+  std::string why_not;
+  bool default_missing = false;
+  if (!load_registry(options.registry, default_registry, registry, why_not, &default_missing)) return fail(why_not);
+  if (default_missing)
+    std::fprintf(stderr, "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
+                         "(the README shows one)\n", posix::terminal_safe(default_registry->string()).c_str());
 
   // The handheld. The default folder is made on first use; a named one
   // must exist, so a mistyped path cannot send files somewhere unexpected.
@@ -108,7 +105,8 @@ int sync_command(const SyncOptions& options) {
                                   options.answer == "yes" ? kAnswerYes : kAnswerNo);
   posix::LogFile log(log_path);
   posix::LanguageStandIn language;
-  Conduit conduit(Platform{handheld, registry, boxes, log, language});
+  posix::DlTextConverterLibrary converters;
+  Conduit conduit(Platform{handheld, registry, boxes, log, language, converters});
   Tally tally;
   conduit.on_event = [&tally](const SessionEvent& event) { print_event(event, tally); };
 

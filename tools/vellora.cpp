@@ -25,12 +25,16 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 3600.0));
 
   auto* stage = app.add_subcommand("stage", "Run only the importer and leave the two staging files in a folder");
-  stage->add_option("FILE", file, "Document to import (.txt, .htm, .html)")->required();
+  std::string registry;
+  const char* registry_help = "Registry file with the text converters for .doc files (default: $XDG_CONFIG_HOME/vellora/registry.reg)";
+  stage->add_option("FILE", file, "Document to import (.txt, .htm, .html, .rtf, .doc)")->required();
   stage->add_option("-C,--directory", folder, "Folder for the staging files (default: current folder)");
+  stage->add_option("--registry", registry, registry_help);
 
   auto* convert = app.add_subcommand("convert", "Convert a document into a handheld database file; the source is kept");
-  convert->add_option("FILE", file, "Document to convert (.txt, .htm, .html)")->required();
+  convert->add_option("FILE", file, "Document to convert (.txt, .htm, .html, .rtf, .doc)")->required();
   convert->add_option("-o,--output", output, "Database file to write (e.g. notes.pdb)")->required();
+  convert->add_option("--registry", registry, registry_help);
 
   auto* dump = app.add_subcommand("dump", "Show a handheld database: header and every record decoded");
   dump->add_option("DB", file, "Database file (.pdb)")->required();
@@ -61,7 +65,7 @@ int main(int argc, char** argv) {
   if (*sync) return vellora::cli::sync_command(sync_options);
   if (*exporter) return vellora::cli::export_command(file, to, output, export_options);
   if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as);
-  if (*stage) return vellora::cli::stage_command(file, folder);
-  if (*convert) return vellora::cli::convert_command(file, output);
+  if (*stage) return vellora::cli::stage_command(file, folder, registry);
+  if (*convert) return vellora::cli::convert_command(file, output, registry);
   return vellora::cli::dump_command(file, as_json);
 }

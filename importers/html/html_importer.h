@@ -19,7 +19,7 @@ namespace vellora {
 // that cannot be opened or read leaves no staging files.
 ImportResult ImportHtml(const std::filesystem::path& source,
                         const std::filesystem::path& staging_folder, std::string_view file_name,
-                        const ImportLimits& limits = {});
+                        const ImportOptions& options = {});
 
 // The conversion itself, over any byte source; returns the background
 // colour that the body tag set (white by default).

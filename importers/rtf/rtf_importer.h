@@ -22,7 +22,7 @@ namespace vellora {
 // read leaves no staging files.
 ImportResult ImportRtf(const std::filesystem::path& source,
                        const std::filesystem::path& staging_folder, std::string_view file_name,
-                       const ImportLimits& limits = {});
+                       const ImportOptions& options = {});
 
 // The conversion itself, over any byte source; returns the document's
 // background colour: the fill colour of a background shape, else white.

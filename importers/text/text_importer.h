@@ -17,7 +17,7 @@ namespace vellora {
 // or read leaves no staging files.
 ImportResult ImportText(const std::filesystem::path& source,
                         const std::filesystem::path& staging_folder, std::string_view file_name,
-                        const ImportLimits& limits = {});
+                        const ImportOptions& options = {});
 
 // The conversion itself, over any byte source; the background is white.
 std::uint8_t stage_text(ByteSource& input, StagingWriter& out);

@@ -26,6 +26,12 @@ constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 constexpr std::string_view kRegedit4 = "REGEDIT4";
 constexpr std::string_view kRegedit5 = "Windows Registry Editor Version 5.00";
 constexpr std::size_t kMaxDwordDigits = 8;
+// The Word converter registrations under HKEY_LOCAL_MACHINE, as stored.
+constexpr std::string_view kWord6ConverterKey =
+    "software\\microsoft\\shared tools\\text converters\\import\\msword6";
+constexpr std::string_view kWord8ConverterKey =
+    "software\\microsoft\\shared tools\\text converters\\import\\msword8";
+constexpr std::string_view kConverterPathValue = "path";
 
 // Hive names as written in key lines (lower case, sorted for binary
 // search) and the prefix their keys are stored under. Hives the conduit
@@ -384,8 +390,19 @@ const RegistryFile::Value* RegistryFile::find(RegistryHive hive, std::string_vie
   return found == values->second.end() ? nullptr : &found->second;
 }
 
+bool RegistryFile::answers_office_converter(RegistryHive hive, std::string_view key,
+                                            std::string_view value) const {
+  if (!office_converter_ || hive != RegistryHive::local_machine ||
+      to_lower_ascii(value) != kConverterPathValue || normal_key_path(key) != kWord8ConverterKey)
+    return false;
+  for (const std::string_view word_key : {kWord6ConverterKey, kWord8ConverterKey})
+    if (find(RegistryHive::local_machine, word_key, kConverterPathValue) != nullptr) return false;
+  return true;
+}
+
 std::optional<std::string> RegistryFile::read_string(RegistryHive hive, std::string_view key,
                                                      std::string_view value) const {
+  if (answers_office_converter(hive, key, value)) return office_converter_->string();
   const Value* found = find(hive, key, value);
   if (found == nullptr || found->type != ValueType::string) return std::nullopt;
   return found->text;

@@ -26,6 +26,12 @@
 //   "Name"=- deletes the value. A repeated value: the last one wins.
 // Key and value names compare without regard to ASCII case; in key paths a
 // leading or trailing backslash is ignored.
+//
+// Given the path of the office converter bundled with vellora, the
+// registry answers it as the MSWord8 converter's "Path" while the file
+// registers no Word converter, so .doc files convert without any set-up.
+// Any "Path" under the MSWord6 or MSWord8 key (an empty one switches the
+// default off) leaves the file's answers as they are.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +41,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/registry.h"
 
@@ -63,6 +70,10 @@ struct RegistryFileResult {
 
 class RegistryFile : public Registry {
  public:
+  RegistryFile() = default;
+  explicit RegistryFile(std::optional<std::filesystem::path> office_converter)
+      : office_converter_(std::move(office_converter)) {}
+
   // Replaces what the registry holds with the file's values. A file that
   // is missing, unreadable or too large leaves the registry empty; a
   // malformed one leaves the values of the lines before the bad one.
@@ -87,9 +98,12 @@ class RegistryFile : public Registry {
   };
   using Values = std::map<std::string, Value, std::less<>>;  // by lower-case name
   const Value* find(RegistryHive hive, std::string_view key, std::string_view value) const;
+  bool answers_office_converter(RegistryHive hive, std::string_view key,
+                                std::string_view value) const;
 
   // By "hkcu\software\brisholm\vellora": hive prefix and path in lower case.
   std::map<std::string, Values, std::less<>> keys_;
+  std::optional<std::filesystem::path> office_converter_;
 };
 
 }  // namespace vellora::posix

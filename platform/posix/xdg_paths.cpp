@@ -2,6 +2,7 @@
 #include "platform/posix/xdg_paths.h"
 
 #include <cstdlib>
+#include <system_error>
 
 namespace vellora::posix {
 
@@ -49,6 +50,19 @@ std::optional<std::filesystem::path> default_log_file(const XdgEnvironment& env)
 
 std::optional<std::filesystem::path> default_handheld_folder(const XdgEnvironment& env) {
   return under(base_folder(env.data_home, env.home, ".local/share"), "handheld");
+}
+
+std::optional<std::filesystem::path> bundled_office_converter(
+    const std::filesystem::path& executable) {
+  // The link is resolved so that a symlink to vellora (say in
+  // /usr/local/bin) still finds the converter beside the real binary.
+  std::error_code error;
+  const std::filesystem::path binary = std::filesystem::canonical(executable, error);
+  if (error) return std::nullopt;
+  const std::filesystem::path converter =
+      (binary.parent_path() / "../lib/vellora/converters/office.so").lexically_normal();
+  if (!std::filesystem::is_regular_file(converter, error)) return std::nullopt;
+  return converter;
 }
 
 }  // namespace vellora::posix

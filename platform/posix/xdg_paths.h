@@ -2,7 +2,8 @@
 // following the XDG base directory rules: settings under the config home,
 // the HotSync log under the state home, the handheld folder under the data
 // home. Each *_HOME variable must hold an absolute path to count; otherwise
-// the fallback under $HOME applies.
+// the fallback under $HOME applies. What ships with vellora is found
+// relative to the executable instead.
 #pragma once
 
 #include <filesystem>
@@ -34,5 +35,11 @@ std::optional<std::filesystem::path> default_log_file(
 // $XDG_DATA_HOME/vellora/handheld, else ~/.local/share/vellora/handheld
 std::optional<std::filesystem::path> default_handheld_folder(
     const XdgEnvironment& env = process_environment());
+
+// The office converter installed beside vellora:
+// <folder of the executable>/../lib/vellora/converters/office.so when that is
+// a regular file, else nullopt. `executable` defaults to /proc/self/exe.
+std::optional<std::filesystem::path> bundled_office_converter(
+    const std::filesystem::path& executable = "/proc/self/exe");
 
 }  // namespace vellora::posix

@@ -130,6 +130,35 @@ TEST_F(SendPass, KeepsFilesThatCannotBecomeACompleteDocument) {
   EXPECT_EQ(warnings(), 1u);
 }
 
+// A .doc file goes through the registered converter, which the pass
+// announces first; one that cannot be converted stays and warns.
+TEST_F(SendPass, DocFilesTravelThroughTheirConverterOrStay) {
+  const std::string library = (root / "converter.so").string();
+  write_file(library, "library");
+  registry.machine_strings[{"Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8", "Path"}] =
+      library;
+  converters.install(library, {1, "{\\rtf1 Converted\\par}", {8192}, -1, true, 0});
+  write_file(sent("Report.DOC"), "a word-processor document");
+  sync();
+  EXPECT_FALSE(fs::exists(sent("Report.DOC")));
+  ASSERT_TRUE(on_handheld("report.doc"));
+  EXPECT_EQ(events.front().kind, SessionEventKind::converting);
+  EXPECT_EQ(events.front().detail, "with the text converter " + library);
+  EXPECT_TRUE(has_event(SessionEventKind::sent, "Report.DOC"));
+  EXPECT_EQ(warnings(), 0u);
+
+  converters.install(library, {1, "{\\rtf1 Half", {4}, 1, true, 0});  // fails after one piece
+  write_file(sent("broken.doc"), "a word-processor document");
+  sync();
+  EXPECT_EQ(testing::file_names(send_dir()), std::vector<std::string>{"broken.doc"});
+  EXPECT_EQ(warnings(), 1u);
+
+  registry.machine_strings.clear();  // no converter, and the file is not RTF
+  sync();
+  EXPECT_EQ(testing::file_names(send_dir()), std::vector<std::string>{"broken.doc"});
+  EXPECT_EQ(warnings(), 2u);
+}
+
 TEST_F(SendPass, AFailureAtAnyHandheldCallLosesNoFile) {
   testing::put_document(handheld, "b.txt", {"old"});
   registry.numbers["FromPCToPalm"] = 0;

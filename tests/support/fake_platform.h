@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "conduit/session.h"
+#include "tests/support/fake_converters.h"
 #include "tests/support/fake_sync_manager.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,8 +20,15 @@ class FakeRegistry : public Registry {
  public:
   std::map<std::string, std::string> strings;      // value name -> string, settings key only
   std::map<std::string, std::uint32_t> numbers;
+  // (key, value name) -> string, under HKEY_LOCAL_MACHINE
+  std::map<std::pair<std::string, std::string>, std::string> machine_strings;
   std::optional<std::string> read_string(RegistryHive hive, std::string_view key,
                                          std::string_view value) const override {
+    if (hive == RegistryHive::local_machine) {
+      const auto found = machine_strings.find({std::string(key), std::string(value)});
+      if (found == machine_strings.end()) return std::nullopt;
+      return found->second;
+    }
     auto it = strings.find(std::string(value));
     if (hive != RegistryHive::current_user || key != kSettingsKey || it == strings.end()) return std::nullopt;
     return it->second;
@@ -96,7 +104,8 @@ class ConduitFixture {
   ScriptedMessageBox boxes;
   RecordingLog log;
   RecordingLanguage language;
-  Conduit conduit{Platform{handheld, registry, boxes, log, language}};
+  FakeConverters converters;
+  Conduit conduit{Platform{handheld, registry, boxes, log, language, converters}};
   std::vector<SessionEvent> events;
 };
 

@@ -87,11 +87,11 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFile) {
   std::filesystem::create_directory(dir / "folder.txt");
   const std::pair<std::string, std::string> cases[] = {
       {"convert " + at("absent.txt") + " -o " + at("x.pdb"), "absent.txt: no such file"},
-      {"convert " + at("notes.doc") + " -o " + at("x.pdb"), "notes.doc: .doc files are not supported yet"},
+      {"convert " + at("notes.doc") + " -o " + at("x.pdb"), "notes.doc: no text converter takes it, and it is not RTF"},
       {"convert " + at("page.htm") + " -o " + at("x.pdb"), "page.htm: no text could be read from it"},
       {"convert " + at("picture.gif") + " -o " + at("x.pdb"), "picture.gif: not a document type"},
       {"convert " + at("folder.txt") + " -o " + at("x.pdb"), "folder.txt: is a folder"},
-      {"stage " + at("notes.doc"), "notes.doc: .doc files are not supported yet"},
+      {"stage " + at("notes.doc"), "notes.doc: no text converter takes it, and it is not RTF"},
       {"dump " + at("broken.pdb"), "broken.pdb: "},
       {"dump " + at("absent.pdb"), "absent.pdb: "},
   };
@@ -205,6 +205,34 @@ TEST_F(CliSync, RtfTravelsBothWays) {
   const std::string text(again.begin(), again.end());
   EXPECT_NE(text.find("{\\fonttbl{\\f0\\fnil Arial;}}"), std::string::npos) << text;
   EXPECT_NE(text.find("\\fs28 \\b Hello"), std::string::npos) << text;
+}
+
+// The registry file names the converter; the sync says which converter
+// took a .doc file before it converts, and a failed conversion keeps it.
+TEST_F(CliSync, DocFilesGoThroughTheRegisteredConverter) {
+  testing::write_file(dir / "registry.reg",
+                      std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n") +
+                          "\"FolderForSFiles\"=\"" + (dir / "send").string() + "\"\n" +
+                          "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord6]\n"
+                          "\"Path\"=\"" + VELLORA_TEST_CONVERTER_SIX + "\"\n");
+  testing::write_file(dir / "send" / "Report.doc", "TEST-CONVERTER pieces=1,0,100\n{\\rtf1 Converted by @NAME@\\par}");
+  testing::write_file(dir / "send" / "broken.doc", "TEST-CONVERTER fail-after=1\n{\\rtf1 Half\\par}");
+  const auto run = run_sync("no");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::string converter = VELLORA_TEST_CONVERTER_SIX;
+  EXPECT_NE(run.out.find("convert  Report.doc: with the text converter " + converter + "\nsent     Report.doc -> handheld \"report.doc\""),
+            std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("kept     broken.doc: " + (dir / "send" / "broken.doc").string() + ": the text converter " +
+                         converter + " failed"), std::string::npos) << run.out;
+  EXPECT_EQ(testing::file_names(dir / "send"), std::vector<std::string>{"broken.doc"});
+  const auto dump = vellora("dump " + at("handheld/report.doc.pdb"));
+  EXPECT_NE(dump.out.find("\"Converted by six\""), std::string::npos) << dump.out;
+
+  testing::write_file(dir / "Letter.DOC", "TEST-CONVERTER\n{\\rtf1 A letter\\par}");
+  const auto converted = vellora("convert " + at("Letter.DOC") + " -o " + at("letter.pdb") + " --registry " + at("registry.reg"));
+  ASSERT_EQ(converted.status, 0) << converted.out;
+  EXPECT_EQ(converted.out.rfind("converting with the text converter " + converter + "\n", 0), 0u) << converted.out;
+  EXPECT_NE(converted.out.find("\"letter.doc\", 1 paragraphs"), std::string::npos) << converted.out;
 }
 
 TEST_F(CliSync, NamesReachTheTerminalEscaped) {

@@ -107,7 +107,7 @@ TEST(HtmlDocuments, StagingStopsAtTheParagraphLimit) {
   const ImportResult all = ImportHtml(dir / "page.htm", dir.path(), "page.htm");
   EXPECT_EQ(all.paragraphs, 9u);  // the table keeps the block flag of the p before it
   for (const std::size_t limit : {0u, 1u, 3u, 4u}) {
-    const ImportResult cut = ImportHtml(dir / "page.htm", dir.path(), "page.htm", ImportLimits{limit});
+    const ImportResult cut = ImportHtml(dir / "page.htm", dir.path(), "page.htm", ImportOptions{limit});
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut.paragraphs, limit);
     EXPECT_EQ(read_file(dir / kStagingSizesFile).size(), 2 * limit);

@@ -16,6 +16,7 @@
 
 #include "importers/rtf/rtf_state.h"
 #include "tests/importers/rtf/rtf_staging.h"
+#include "tests/support/programs.h"
 #include "tests/support/temp_dir.h"
 
 namespace vellora {
@@ -27,21 +28,6 @@ using namespace testing;
 const fs::path kSamples = fs::path(VELLORA_SOURCE_DIR) / "tests/samples/rtf";
 const fs::path kHtmlSamples = fs::path(VELLORA_SOURCE_DIR) / "tests/samples/html";
 const char* const kLicences[] = {"Apache-2.0", "Artistic", "BSD", "CC0-1.0", "GFDL-1.3", "GPL-3", "LGPL-2.1", "MPL-2.0"};
-
-std::optional<fs::path> find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    const fs::path candidate = fs::path(folder) / name;
-    std::error_code error;
-    if (fs::is_regular_file(candidate, error)) return candidate;
-  }
-  return std::nullopt;
-}
-
-std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
-
-bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 std::string text_of(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
@@ -64,22 +50,6 @@ std::string staged_text(const StagingBytes& staged) {
   return text;
 }
 
-// Words are runs of ASCII letters and digits: quotes, dashes and accented
-// letters are written differently by every tool, words are not.
-std::vector<std::string> words_of(const std::string& text) {
-  std::vector<std::string> words;
-  std::string word;
-  for (const char c : text + ' ') {
-    if (rtf_import::is_letter(c) || rtf_import::is_digit(c)) {
-      word += c;
-    } else if (!word.empty()) {
-      words.push_back(std::move(word));
-      word.clear();
-    }
-  }
-  return words;
-}
-
 // What the reference tool reads from `rtf`, without its banner.
 std::optional<std::string> reference_text(const fs::path& unrtf, const fs::path& rtf) {
   const fs::path out = fs::path(rtf).replace_extension(".ref");
@@ -89,20 +59,6 @@ std::optional<std::string> reference_text(const fs::path& unrtf, const fs::path&
   const std::string banner_end = "\n-----------------\n";
   const std::size_t at = text.find(banner_end);
   return at == std::string::npos ? text : text.substr(at + banner_end.size());
-}
-
-// Empty when both hold the same words in the same order.
-std::string word_differences(const std::vector<std::string>& got, const std::vector<std::string>& want) {
-  const auto [g, w] = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
-  if (g == got.end() && w == want.end()) return "";
-  const auto context = [](const std::vector<std::string>& words, std::vector<std::string>::const_iterator at) {
-    std::string out;
-    for (auto it = at - std::min<std::ptrdiff_t>(at - words.begin(), 3); it != words.end() && it < at + 4; ++it)
-      out += (it == at ? "[" + *it + "]" : *it) + " ";
-    return out;
-  };
-  return "word " + std::to_string(g - got.begin()) + " of " + std::to_string(got.size()) + "/" +
-         std::to_string(want.size()) + ": got ... " + context(got, g) + "... want ... " + context(want, w) + "...";
 }
 
 // Imports every RTF file in `folder` and holds it against the reference.
@@ -206,8 +162,8 @@ TEST(RtfDocuments, WordProcessorDocumentsReadAsTheReferenceReadsThem) {
   }
   const std::string convert = quoted(*soffice) + " -env:UserInstallation=file://" + (dir / "profile").string() +
                               " --headless --convert-to rtf --outdir " + quoted(dir.path());
-  ASSERT_TRUE(run(convert + inputs));
-  ASSERT_TRUE(run(convert + " --infilter='HTML (StarWriter)' " + quoted(kHtmlSamples / "json-c-readme.html") + " " +
+  ASSERT_TRUE(run_quietly(convert + inputs));
+  ASSERT_TRUE(run_quietly(convert + " --infilter='HTML (StarWriter)' " + quoted(kHtmlSamples / "json-c-readme.html") + " " +
                   quoted(kHtmlSamples / "libffi-primitive-types.html")));
   expect_documents_read_as_reference(dir.path(), *unrtf, expected + 2);
 }
@@ -224,7 +180,7 @@ TEST(RtfDocuments, PandocDocumentsReadAsTheReferenceReadsThem) {
   fs::create_directory(dir / "rtf");
   std::size_t expected = 0;
   for (const auto& markdown : licences_as_markdown(sources)) {
-    ASSERT_TRUE(run(quoted(*pandoc) + " -s -f markdown -t rtf -o " +
+    ASSERT_TRUE(run_quietly(quoted(*pandoc) + " -s -f markdown -t rtf -o " +
                     quoted(dir / "rtf" / markdown.stem().concat(".rtf")) + " " + quoted(markdown)));
     ++expected;
   }
@@ -247,7 +203,7 @@ TEST(RtfDocuments, StagingStopsAtTheParagraphLimit) {
   write_file(dir / "doc.rtf", "{\\rtf1 a\\par b\\par\\par c\\par d}");
   EXPECT_EQ(ImportRtf(dir / "doc.rtf", dir.path(), "doc.rtf").paragraphs, 5u);
   for (const std::size_t limit : {0u, 1u, 3u, 4u}) {
-    const ImportResult cut = ImportRtf(dir / "doc.rtf", dir.path(), "doc.rtf", ImportLimits{limit});
+    const ImportResult cut = ImportRtf(dir / "doc.rtf", dir.path(), "doc.rtf", ImportOptions{limit});
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut.paragraphs, limit);
     EXPECT_EQ(read_file(dir / kStagingSizesFile).size(), 2 * limit);

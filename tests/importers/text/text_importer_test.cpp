@@ -116,7 +116,7 @@ TEST_F(TextImport, StagingStopsAtTheParagraphLimit) {
   std::string many;
   for (int i = 0; i < 1000; ++i) many += "line\n";
   testing::write_file(dir / "many.txt", many);
-  const auto cut = ImportText(dir / "many.txt", dir.path(), "many.txt", ImportLimits{10});
+  const auto cut = ImportText(dir / "many.txt", dir.path(), "many.txt", ImportOptions{10});
   ASSERT_TRUE(cut) << cut.reason;
   EXPECT_EQ(cut.paragraphs, 10u);
   EXPECT_EQ(testing::read_file(dir / kStagingSizesFile).size(), 20u);

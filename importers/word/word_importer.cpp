@@ -1,0 +1,106 @@
+#include "importers/word/word_importer.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "docmodel/files.h"
+#include "importers/rtf/rtf_importer.h"
+#include "importers/word/converter_stream.h"
+
+namespace vellora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The converter's RTF is read in pieces of this size.
+constexpr std::size_t kPieceBytes = 4096;
+constexpr std::string_view kRtfSignature = "{\\rtf";
+
+std::string errno_text(int error) { return std::generic_category().message(error); }
+
+// The registered converter libraries in order of preference. A path that
+// does not fit the interface's buffer cannot be loaded as it stands, so it
+// is passed over rather than cut to another path.
+std::vector<std::string> registered_converters(const Registry& registry) {
+  std::vector<std::string> paths;
+  for (const std::string_view key : {kWord6ConverterKey, kWord8ConverterKey}) {
+    const auto path = registry.read_string(RegistryHive::local_machine, key, kConverterPathValue);
+    if (path && !path->empty() && path->size() < kConverterPathBytes) paths.push_back(*path);
+  }
+  return paths;
+}
+
+bool names_a_file(const std::string& path) {
+  std::error_code error;
+  const auto status = fs::status(path, error);
+  return !error && fs::exists(status) && !fs::is_directory(status);
+}
+
+// Copies the converter's RTF into `temp`, reading the stream to its end
+// whatever happens to the file, so that the converter thread can finish.
+ImportResult collect_rtf(ConverterStream& stream, const fs::path& temp, const std::string& source,
+                         const std::string& converter) {
+  UniqueFile out = open_file(temp, "wb");
+  int write_error = out ? 0 : errno;
+  std::vector<std::uint8_t> piece(kPieceBytes);
+  for (std::size_t got; (got = stream.read(piece.data(), piece.size())) != 0;) {
+    if (write_error == 0 && std::fwrite(piece.data(), 1, got, out.get()) != got) write_error = errno ? errno : EIO;
+  }
+  if (out && std::fclose(out.release()) != 0 && write_error == 0) write_error = errno ? errno : EIO;
+  if (stream.failed()) return {ImportStatus::cannot_convert, source + ": the text converter " + converter + " failed", 0};
+  if (write_error != 0) return {ImportStatus::cannot_write, temp.string() + ": " + errno_text(write_error), 0};
+  return {};
+}
+
+// Whether the file starts with "{\rtf": RTF saved under a .doc name.
+ImportResult check_rtf(const fs::path& source, bool& is_rtf) {
+  is_rtf = false;
+  const UniqueFile input = open_file(source, "rb");
+  if (!input) return {ImportStatus::cannot_read, source.string() + ": " + errno_text(errno), 0};
+  std::array<char, kRtfSignature.size()> start{};
+  const std::size_t got = std::fread(start.data(), 1, start.size(), input.get());
+  if (std::ferror(input.get())) return {ImportStatus::cannot_read, source.string() + ": read failed: " + errno_text(errno), 0};
+  is_rtf = got == start.size() && std::string_view(start.data(), start.size()) == kRtfSignature;
+  return {};
+}
+
+}  // namespace
+
+ImportResult ImportWordDocument(const fs::path& source, const fs::path& staging_folder, std::string_view file_name,
+                                const ImportOptions& options) {
+  const std::string input = source.string();
+  if (options.registry != nullptr && options.converters != nullptr) {
+    for (const std::string& converter : registered_converters(*options.registry)) {
+      if (!names_a_file(converter)) continue;
+      const fs::path temp = staging_folder / kWordTempFile;
+      ImportResult collected;
+      {
+        ConverterStream stream(*options.converters, converter);
+        if (!stream.is_format_correct(input)) continue;
+        if (options.on_converter) options.on_converter(converter);
+        if (!stream.open(input))
+          return {ImportStatus::cannot_convert, input + ": the text converter " + converter + " could not be started", 0};
+        collected = collect_rtf(stream, temp, input, converter);
+      }  // the converter thread has ended and the library is released
+      std::error_code ignored;
+      if (!collected) {
+        fs::remove(temp, ignored);
+        return collected;
+      }
+      ImportResult imported = ImportRtf(temp, staging_folder, file_name, options);
+      fs::remove(temp, ignored);
+      return imported;
+    }
+  }
+  bool is_rtf = false;
+  if (ImportResult checked = check_rtf(source, is_rtf); !checked) return checked;
+  if (is_rtf) return ImportRtf(source, staging_folder, file_name, options);
+  return {ImportStatus::cannot_convert, input + ": no text converter takes it, and it is not RTF", 0};
+}
+
+}  // namespace vellora

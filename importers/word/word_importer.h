@@ -1,0 +1,34 @@
+// The Word importer: a .doc file is handed to an installed text converter
+// that turns it into RTF, and the RTF importer reads that. The converters
+// are the libraries registered for Word 6 and Word 8 documents, asked in
+// that order; when neither takes the file, a file that is RTF already (an
+// RTF file saved under a .doc name) is read as RTF.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "importers/import_file.h"
+
+namespace vellora {
+
+// Where the converters are registered: under HKEY_LOCAL_MACHINE, value
+// "Path", the full path of the converter library.
+inline constexpr std::string_view kWord6ConverterKey =
+    "Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord6";
+inline constexpr std::string_view kWord8ConverterKey =
+    "Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8";
+inline constexpr std::string_view kConverterPathValue = "Path";
+
+// The converter's RTF is collected in this file in the staging folder
+// before the RTF importer reads it; it is deleted afterwards.
+inline constexpr std::string_view kWordTempFile = "$$!!doc_file_temp!!$$.tmp";
+
+// Imports `source` into staging files in `staging_folder`, named from
+// `file_name`. A conversion that fails, and a file that no converter takes
+// and that is not RTF, write no staging files and report why.
+ImportResult ImportWordDocument(const std::filesystem::path& source,
+                                const std::filesystem::path& staging_folder, std::string_view file_name,
+                                const ImportOptions& options = {});
+
+}  // namespace vellora
