@@ -3,7 +3,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := build/demo
 
-.PHONY: all build test demo bench fuzz check-release check-windows-core check-threads clean
+.PHONY: all build test demo bench fuzz check-release check-windows-core windows check-threads clean
 
 all: build
 
@@ -40,6 +40,14 @@ check-windows-core:
 	@cmake --preset windows-core >/dev/null
 	@cmake --build --preset windows-core -j $(JOBS)
 
+# The conduit library for the Windows HotSync manager, cross-compiled:
+# build-windows/platform/win32/VelloraConduit.dll, its export and import
+# tables checked as it is linked.
+windows:
+	@scripts/install-deps windows
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows -j $(JOBS)
+
 # The tests of the converter thread and its handover, and the replay of
 # the converter stream's fuzz corpus, under ThreadSanitizer.
 check-threads:
@@ -59,4 +67,4 @@ fuzz:
 	@scripts/fuzz build-fuzz/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-release build-ci-release build-windows-core build-fuzz build-tsan
+	rm -rf build build-release build-ci-release build-windows-core build-windows build-fuzz build-tsan
