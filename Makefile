@@ -3,7 +3,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := build/demo
 
-.PHONY: all build test demo bench fuzz check-release check-windows-core windows check-threads clean
+.PHONY: all build test demo bench fuzz check-release check-windows-core windows test-windows check-threads clean
 
 all: build
 
@@ -48,6 +48,15 @@ windows:
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows -j $(JOBS)
 
+# Whole sessions through the conduit library under Wine, against stand-ins
+# for the handheld maker's libraries, compared byte for byte with the same
+# sessions through the Linux tool.
+test-windows: build
+	@scripts/install-deps windows-test
+	@cmake --preset windows-test >/dev/null
+	@cmake --build --preset windows-test -j $(JOBS)
+	@tests/windows/run-wine-tests build-windows-test build/tools/vellora
+
 # The tests of the converter thread and its handover, and the replay of
 # the converter stream's fuzz corpus, under ThreadSanitizer.
 check-threads:
@@ -67,4 +76,4 @@ fuzz:
 	@scripts/fuzz build-fuzz/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-release build-ci-release build-windows-core build-windows build-fuzz build-tsan
+	rm -rf build build-release build-ci-release build-windows-core build-windows build-windows-test build-fuzz build-tsan
