@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "docmodel/builder.h"
 #include "docmodel/files.h"
 #include "docmodel/records.h"
+#include "importers/import_file.h"
 
 namespace vellora::fuzz {
 
@@ -61,6 +63,23 @@ inline void check_staged(const StagingBytes& staged) {
     std::abort();
   }
   check_packed(document);
+}
+
+// Runs a conversion over the input as a whole, then once more with a small
+// paragraph limit taken from the first byte, as the send pass sets one, so
+// that stopping early is exercised too.
+inline void check_conversion(const std::uint8_t* data, std::size_t size, std::string_view name,
+                             Conversion convert) {
+  check_staged(import_bytes({data, size}, name, convert));
+
+  const std::size_t limit = size == 0 ? 0 : data[0] % 8;
+  StagingWriter writer;
+  writer.open_in_memory(name);
+  writer.set_paragraph_limit(limit);
+  ByteSource input({data, size});
+  writer.finish(convert(input, writer));
+  if (writer.paragraphs() > limit) std::abort();
+  check_staged(writer.take_bytes());
 }
 
 }  // namespace vellora::fuzz
