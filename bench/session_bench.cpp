@@ -65,8 +65,12 @@ void prepare(const fs::path& root) {
   for (int i = 0; i < kDocumentsToReceive; ++i) {
     const std::string name = "doc-" + std::to_string(i) + ".txt";
     std::ofstream(root / "stage" / "source") << small_text(i);
-    vellora::ImportText(root / "stage" / "source", root / "stage", name);
-    vellora::build_document(root / "stage", handheld);
+    vellora::PackedDocument document;
+    vellora::DocumentPacker packer(document);
+    vellora::ImportOptions options;
+    options.sink = &packer;
+    vellora::ImportText(root / "stage" / "source", root / "stage", name, options);
+    vellora::write_document(document, handheld);
     vellora::CatalogEntry& entry = entries.emplace_back();
     std::copy(name.begin(), name.end(), entry.bytes.begin());
     entry.category = 1;

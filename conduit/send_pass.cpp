@@ -79,7 +79,7 @@ class SendWalk {
     const std::string name = handheld_name(lower);
     const Verdict verdict = check_handheld(entry, name);
     if (verdict == Verdict::keep) return;
-    send(entry.name, lower, name, *type, verdict == Verdict::replace);
+    send(entry.name, lower, name, *type, entry.bytes, verdict == Verdict::replace);
   }
 
  private:
@@ -145,26 +145,23 @@ class SendWalk {
   }
 
   void send(const std::string& file, const std::string& lower, const std::string& name,
-            const DocumentType& type, bool replace) {
-    remove_staging_files(folder_);
+            const DocumentType& type, std::uintmax_t bytes, bool replace) {
     // Staging stops one paragraph past what a database holds: enough to
-    // know the file is too long, without staging all of a huge file.
+    // know the file is too long, without reading all of a huge file.
     ImportOptions options(kMaxParagraphs + 1);
     options.registry = &conduit_.platform.registry;
     options.converters = &conduit_.platform.converters;
     options.on_converter = [&](const std::string& converter) {
       conduit_.report(SessionEventKind::converting, file, "with the text converter " + converter);
     };
-    const ImportResult imported = type.import(folder_ / file, folder_, lower, options);
-    if (!imported) {
-      remove_staging_files(folder_);
-      keep(file, imported.reason, true);
-      return;
-    }
+    // The importer's paragraphs are laid out as they come, in the staging
+    // form, so no staging files pass through the folder.
     PackedDocument document;
-    const StagingResult packed = pack_document(folder_, document, name);
-    remove_staging_files(folder_);
-    if (!packed) return keep(file, packed.reason, true);
+    DocumentPacker packer(document, static_cast<std::size_t>(bytes));
+    options.sink = &packer;
+    const ImportResult imported = type.import(folder_ / file, folder_, lower, options);
+    if (!imported) return keep(file, imported.reason, true);
+    if (const StagingResult& packed = packer.result(); !packed) return keep(file, packed.reason, true);
     if (document.paragraphs == 0) return keep(file, "no text could be read from it", true);
     if (document.was_cut)
       return keep(file, "it has more than " + with_thousands(kMaxParagraphs) + " paragraphs, more than a handheld document holds", true);
@@ -204,6 +201,8 @@ void run_send_pass(Conduit& conduit) {
     conduit.report(SessionEventKind::idle, "send pass", folder + ": cannot be read");
     return;
   }
+  // Staging files a killed session left behind are never sent.
+  remove_staging_files(folder);
   SendWalk walk(conduit, folder);
   for (auto& entry : entries) {
     const std::string name = entry.name;

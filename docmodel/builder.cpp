@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "docmodel/byte_order.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/records.h"
 
@@ -16,10 +17,8 @@ namespace vellora {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A rule's height in pixels per unit of its staged thickness.
-constexpr std::uint32_t kRulePxPerThicknessUnit = 3;
+// The layout's working types, named so that DocumentPacker can hold one.
+namespace packing {
 
 struct LineSpan {
   std::size_t start = 0;
@@ -27,65 +26,110 @@ struct LineSpan {
   int width_px = 0;
 };
 
-bool is_break_char(std::uint8_t c) { return c == ' ' || c == '-'; }
+// One paragraph's staged bytes wherever they live: in a StagedParagraph, or
+// in the buffers an importer hands over while it reads.
+struct ParagraphView {
+  std::int32_t alignment = kAlignLeft;
+  const std::uint8_t* text = nullptr;
+  const std::uint8_t* cells = nullptr;
+  std::size_t n = 0;
 
-bool same_cell(const StagedParagraph& p, std::size_t a, std::size_t b) {
-  return std::memcmp(p.cell(a), p.cell(b), kCellBytes) == 0;
+  ParagraphView(std::int32_t align, std::span<const std::uint8_t> t, std::span<const std::uint8_t> c)
+      : alignment(align), text(t.data()), cells(c.data()), n(t.size()) {}
+  explicit ParagraphView(const StagedParagraph& p) : ParagraphView(p.alignment, p.text, p.cells) {}
+
+  std::size_t size() const { return n; }
+  const std::uint8_t* cell(std::size_t i) const { return cells + i * kCellBytes; }
+  std::int32_t cell_kind(std::size_t i) const { return static_cast<std::int32_t>(get_le32(cell(i))); }
+  std::int32_t cell_font(std::size_t i) const { return static_cast<std::int32_t>(get_le32(cell(i) + 6)); }
+  // Every character carries the same cell, as in most paragraphs.
+  bool is_uniform() const { return n < 2 || std::memcmp(cells, cells + kCellBytes, (n - 1) * kCellBytes) == 0; }
+};
+
+inline bool is_break_char(std::uint8_t c) { return c == ' ' || c == '-'; }
+
+inline bool same_cell(const std::uint8_t* a, const std::uint8_t* b) {
+  std::uint64_t head_a, head_b;
+  std::uint16_t tail_a, tail_b;
+  std::memcpy(&head_a, a, 8);
+  std::memcpy(&head_b, b, 8);
+  std::memcpy(&tail_a, a + 8, 2);
+  std::memcpy(&tail_b, b + 8, 2);
+  return head_a == head_b && tail_a == tail_b;
 }
 
 // Scratch space reused across paragraphs so packing allocates nothing in
 // the steady state.
 struct Layout {
   std::array<std::uint8_t, kMaxParagraphChars> width{};
+  // joins[i]: character i carries the same cell as character i - 1, so a
+  // run may go on through it.
+  std::array<bool, kMaxParagraphChars> joins{};
   std::vector<LineSpan> lines;
   std::vector<RunEntry> runs;          // every run of the paragraph, line by line
   std::vector<std::size_t> first_run;  // index in `runs` of each line's first run
 
-  void measure(const StagedParagraph& p) {
-    for (std::size_t i = 0; i < p.size(); ++i)
-      width[i] = font_widths(p.cell_font(i))[p.text[i]];
+  bool is_uniform = false;  // of the paragraph measured last
+
+  void measure(const ParagraphView& p) {
+    const std::size_t n = p.size();
+    is_uniform = p.is_uniform();
+    if (is_uniform) {
+      const auto& widths = font_widths(p.cell_font(0));
+      for (std::size_t i = 0; i < n; ++i) width[i] = widths[p.text[i]];
+      std::fill_n(joins.begin(), n, true);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        width[i] = font_widths(p.cell_font(i))[p.text[i]];
+        joins[i] = i > 0 && same_cell(p.cell(i - 1), p.cell(i));
+      }
+    }
+    joins[0] = false;
   }
 
-  void break_lines(const StagedParagraph& p) {
+  // A line takes characters while it stays under the display width and
+  // 128 characters; it then ends after its last space or hyphen when it
+  // has one, and the characters after that begin the next line.
+  void break_lines(const ParagraphView& p) {
     lines.clear();
     const std::size_t n = p.size();
-    std::size_t pos = 0, start = 0, break_at = 0;
-    int sum = 0, break_sum = 0;
-    bool has_break = false;
-    while (pos < n) {
-      if (width[pos] + sum >= kDisplayWidthPx || pos - start == kMaxLineChars) {
-        if (has_break) {
-          // Characters after the break point are measured again on the new line.
-          lines.push_back({start, break_at - start + 1, break_sum});
-          start = pos = break_at + 1;
-        } else {
-          lines.push_back({start, pos - start, sum});
-          start = pos;
-        }
-        sum = 0;
-        has_break = false;
-        continue;
+    for (std::size_t start = 0; start < n;) {
+      const std::size_t limit = std::min(n, start + kMaxLineChars);
+      std::size_t pos = start;
+      int sum = 0;
+      while (pos < limit && sum + width[pos] < kDisplayWidthPx) sum += width[pos++];
+      if (pos == n) {
+        lines.push_back({start, n - start, sum});
+        break;
       }
-      sum += width[pos];
-      if (is_break_char(p.text[pos])) {
-        has_break = true;
-        break_at = pos;
-        break_sum = sum;
+      std::size_t end = pos;
+      while (end > start && !is_break_char(p.text[end - 1])) --end;
+      if (end == start) {
+        end = pos;
+      } else {
+        for (std::size_t i = end; i < pos; ++i) sum -= width[i];
       }
-      if (pos == n - 1) lines.push_back({start, pos - start + 1, sum});
-      ++pos;
+      lines.push_back({start, end - start, sum});
+      start = end;
     }
   }
 
-  RunEntry run_of(const StagedParagraph& p, std::size_t at, std::uint16_t kind) const {
+  RunEntry run_of(const ParagraphView& p, std::size_t at, std::uint16_t kind) const {
     const AttributeCell cell = decode_cell(p.cell(at));
     return RunEntry{kind, 1, width[at],
                     static_cast<std::uint8_t>(line_height_px(cell.font == kLargeFont)),
                     static_cast<std::uint8_t>(cell.font), cell.colour, cell.highlight};
   }
 
-  void cut_runs(const StagedParagraph& p, const LineSpan& line, bool justified) {
+  void cut_runs(const ParagraphView& p, const LineSpan& line, bool justified) {
     const std::size_t end = line.start + line.chars;
+    if (!justified && is_uniform) {
+      RunEntry run = run_of(p, line.start, kTextRun);
+      run.chars = static_cast<std::uint8_t>(line.chars);
+      run.width = static_cast<std::uint8_t>(line.width_px);
+      runs.push_back(run);
+      return;
+    }
     // Justified lines spread the slack over the inner spaces; the slack
     // counts trailing spaces at the standard space width.
     std::size_t trailing = 0, inner = 0, stretched = 0;
@@ -122,18 +166,31 @@ struct Layout {
         continue;
       }
       RunEntry run = run_of(p, k, kTextRun);
+      std::size_t to = k + 1;
       int width_px = width[k];
-      while (k + 1 < end && same_cell(p, k, k + 1) && !(justified && p.text[k + 1] == ' ')) {
-        ++k;
-        width_px += width[k];
-        ++run.chars;
+      if (justified) {
+        for (; to < end && joins[to] && p.text[to] != ' '; ++to) width_px += width[to];
+      } else {
+        for (; to < end && joins[to]; ++to) width_px += width[to];
       }
+      run.chars = static_cast<std::uint8_t>(to - k);
       run.width = static_cast<std::uint8_t>(width_px);
       runs.push_back(run);
-      ++k;
+      k = to;
     }
   }
 };
+
+}  // namespace packing
+
+using packing::Layout;
+using packing::LineSpan;
+using packing::ParagraphView;
+
+namespace {
+
+// A rule's height in pixels per unit of its staged thickness.
+constexpr std::uint32_t kRulePxPerThicknessUnit = 3;
 
 std::uint16_t line_height_of(const std::vector<RunEntry>& runs, std::size_t from, std::size_t to) {
   bool large = false;
@@ -150,13 +207,13 @@ std::uint8_t indent_px(std::uint16_t alignment, int natural_px) {
 // Debug builds check every packed record against the layout rules, so
 // every test and demo run doubles as a check of the builder.
 [[maybe_unused]] void verify_record(std::span<const std::uint8_t> bytes,
-                                    const StagedParagraph& paragraph) {
+                                    const ParagraphView& paragraph) {
   ParagraphRecord record;
   std::vector<std::string> problems;
   if (auto decoded = decode_paragraph(bytes, record); !decoded)
     problems.push_back(decoded.reason);
   else
-    problems = check_text_record(std::get<TextRecord>(record), paragraph.cells);
+    problems = check_text_record(std::get<TextRecord>(record), {paragraph.cells, paragraph.size() * kCellBytes});
   if (problems.empty()) return;
   for (const auto& problem : problems) std::fprintf(stderr, "builder: %s\n", problem.c_str());
   std::abort();
@@ -186,7 +243,7 @@ std::string PackedDocument::name_text() const {
 
 namespace {
 
-std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
+std::uint32_t pack_with(Layout& layout, const ParagraphView& paragraph,
                         ByteVector& out) {
   if (paragraph.size() == 1 && paragraph.cell_kind(0) != kCharacterCell) {
     const std::size_t at = out.size();
@@ -224,7 +281,7 @@ std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
   const std::size_t at = out.size();
   out.resize(at + text_record_bytes(n, layout.lines.size(), layout.runs.size()));
   std::uint8_t* cursor = out.data() + at + kTextHeadBytes;
-  std::memcpy(cursor, paragraph.text.data(), n);
+  std::memcpy(cursor, paragraph.text, n);
   cursor += n;
   unsigned record_height = 0;
   for (std::size_t l = 0; l < layout.lines.size(); ++l) {
@@ -255,37 +312,89 @@ std::uint32_t pack_with(Layout& layout, const StagedParagraph& paragraph,
 
 std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out) {
   Layout layout;
-  return pack_with(layout, paragraph, out);
+  return pack_with(layout, ParagraphView(paragraph), out);
+}
+
+// ---------------------------------------------------------------- packer
+
+struct DocumentPacker::Layout : packing::Layout {};
+
+namespace {
+
+// The reserve for a document of about `chars` characters: its text and
+// line and run tables, capped near what a database can hold at all.
+std::size_t expected_record_bytes(std::size_t chars) {
+  constexpr std::size_t kMostWorthReserving = std::size_t{64} << 20;
+  return kHeaderRecordBytes + std::min(chars, kMostWorthReserving) * 2;
+}
+
+}  // namespace
+
+DocumentPacker::DocumentPacker(PackedDocument& out, std::size_t expected_chars)
+    : out_(out), layout_(std::make_unique<Layout>()) {
+  out_ = PackedDocument{};
+  out_.bytes.reserve(expected_record_bytes(expected_chars));
+  out_.offsets.push_back(0);
+  out_.bytes.resize(kHeaderRecordBytes);
+}
+
+DocumentPacker::~DocumentPacker() = default;
+
+void DocumentPacker::take_name(const std::array<char, kNameRecordBytes>& record) {
+  // The database is named by the record's text up to its first zero.
+  const std::size_t length = name_length(record.data(), kMaxHandheldNameChars);
+  std::copy_n(record.begin(), length, out_.name.begin());
+  where_ = std::string(record.data(), length);
+  if (length == 0) fail({StagingError::bad_name, "staged document: the document name is empty"});
+}
+
+void DocumentPacker::take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                                    std::span<const std::uint8_t> cells) {
+  if (!result_) return;
+  if (out_.paragraphs == kMaxParagraphs) {
+    out_.was_cut = true;
+    return;
+  }
+  if (text.empty() || text.size() > kMaxParagraphChars || cells.size() != text.size() * kCellBytes)
+    return fail({StagingError::bad_length, where_ + ": paragraph " + std::to_string(out_.paragraphs + 1) +
+                                               " has length " + std::to_string(text.size()) + " (must be 1 to 1024)"});
+  if (auto checked = check_staged_cells(cells, out_.paragraphs + 1, where_); !checked) return fail(std::move(checked));
+  add(alignment, text, cells);
+}
+
+void DocumentPacker::add(std::int32_t alignment, std::span<const std::uint8_t> text,
+                         std::span<const std::uint8_t> cells) {
+  ++out_.paragraphs;
+  out_.offsets.push_back(static_cast<std::uint32_t>(out_.bytes.size()));
+  out_.line_total += pack_with(*layout_, ParagraphView(alignment, text, cells), out_.bytes);
+}
+
+void DocumentPacker::take_background(std::uint8_t background) {
+  encode_header(out_.bytes.data(), HeaderRecord{kHeaderTag, out_.line_total, background});
+}
+
+void DocumentPacker::fail(StagingResult why) {
+  if (result_) result_ = std::move(why);
 }
 
 namespace {
 
 StagingResult pack_from(StagingReader& reader, PackedDocument& out) {
-  // The database is named by the record's text up to its first zero.
-  const auto& record = reader.name_record();
-  std::copy_n(record.begin(), name_length(record.data(), kMaxHandheldNameChars), out.name.begin());
-  out.was_cut = reader.was_cut();
-  out.paragraphs = reader.paragraph_count();
-  out.offsets.reserve(out.paragraphs + 1);
-  out.bytes.reserve(kHeaderRecordBytes + reader.total_chars() * 3 / 2 + out.paragraphs * 32);
-  out.offsets.push_back(0);
-  out.bytes.resize(kHeaderRecordBytes);
-
+  DocumentPacker packer(out, reader.total_chars());
+  packer.take_name(reader.name_record());
   StagedParagraph paragraph;
-  Layout layout;
-  for (std::size_t i = 0; i < out.paragraphs; ++i) {
+  for (std::size_t i = 0; i < reader.paragraph_count(); ++i) {
     if (auto read = reader.next(paragraph); !read) return read;
-    out.offsets.push_back(static_cast<std::uint32_t>(out.bytes.size()));
-    out.line_total += pack_with(layout, paragraph, out.bytes);
+    packer.add(paragraph.alignment, paragraph.text, paragraph.cells);
   }
-  encode_header(out.bytes.data(), HeaderRecord{kHeaderTag, out.line_total, reader.background()});
-  return {};
+  packer.take_background(reader.background());
+  out.was_cut = reader.was_cut();
+  return packer.result();
 }
 
 }  // namespace
 
 StagingResult pack_document(const fs::path& folder, PackedDocument& out, std::string_view expected_name) {
-  out = PackedDocument{};
   StagingReader reader;
   if (auto opened = reader.open(folder); !opened) return opened;
   if (auto packed = pack_from(reader, out); !packed) return packed;
@@ -297,7 +406,6 @@ StagingResult pack_document(const fs::path& folder, PackedDocument& out, std::st
 }
 
 StagingResult pack_document(const StagingBytes& staging, PackedDocument& out) {
-  out = PackedDocument{};
   StagingReader reader;
   if (auto opened = reader.open(staging); !opened) return opened;
   return pack_from(reader, out);

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,6 +37,35 @@ struct PackedDocument {
 // Appends the record of one validated paragraph to `out` and returns the
 // number of display lines it adds to `lineTotal`.
 std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out);
+
+// Lays out and packs paragraphs as an importer stages them, checking them
+// as the staging reader does, so a conversion becomes a database without
+// staging files. The first problem ends packing and is kept in result().
+class DocumentPacker final : public StagingSink {
+ public:
+  // `expected_chars` (the source's size will do) sizes the first reserve.
+  explicit DocumentPacker(PackedDocument& out, std::size_t expected_chars = 0);
+  ~DocumentPacker() override;
+  DocumentPacker(const DocumentPacker&) = delete;
+  DocumentPacker& operator=(const DocumentPacker&) = delete;
+
+  void take_name(const std::array<char, kNameRecordBytes>& record) override;
+  void take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                      std::span<const std::uint8_t> cells) override;
+  void take_background(std::uint8_t background) override;
+  // Packs a paragraph that was checked already.
+  void add(std::int32_t alignment, std::span<const std::uint8_t> text, std::span<const std::uint8_t> cells);
+  const StagingResult& result() const { return result_; }
+
+ private:
+  struct Layout;
+  void fail(StagingResult why);
+
+  PackedDocument& out_;
+  std::unique_ptr<Layout> layout_;
+  std::string where_ = "staged document";
+  StagingResult result_;
+};
 
 // Reads, validates and packs the staging files in `folder`. With
 // `expected_name`, staging files that name another document are refused:

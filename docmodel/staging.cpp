@@ -63,6 +63,32 @@ std::string handheld_name(std::string_view file_name) {
          std::string(extension);
 }
 
+StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_t number, std::string_view where) {
+  const std::size_t n = cells.size() / kCellBytes;
+  if (n == 0) return {};
+  const auto kind_at = [&](std::size_t i) { return static_cast<std::int32_t>(get_le32(cells.data() + i * kCellBytes)); };
+  const std::int32_t first_kind = kind_at(0);
+  if (n == 1 && (first_kind == kEmptyParagraphCell || first_kind == kRuleCell)) return {};
+  // Most paragraphs carry one cell throughout; the first failing cell of
+  // such a paragraph is its first.
+  const bool is_uniform = std::memcmp(cells.data(), cells.data() + kCellBytes, (n - 1) * kCellBytes) == 0;
+  for (std::size_t i = 0; i < (is_uniform ? 1 : n); ++i) {
+    const auto fail = [&](StagingError error, const std::string& why) {
+      return StagingResult{error, std::string(where) + ": paragraph " + std::to_string(number) + ", character " +
+                                      std::to_string(i + 1) + ": " + why};
+    };
+    const std::int32_t kind = kind_at(i);
+    if (kind != kCharacterCell)
+      return fail(StagingError::bad_kind, "cell kind " + std::to_string(kind) +
+                                              (kind == kEmptyParagraphCell || kind == kRuleCell
+                                                   ? " is only allowed alone in a paragraph"
+                                                   : " is unknown"));
+    const auto font = static_cast<std::int32_t>(get_le32(cells.data() + i * kCellBytes + 6));
+    if (font < 0 || font > 2) return fail(StagingError::bad_font, "font " + std::to_string(font) + " is not 0, 1 or 2");
+  }
+  return {};
+}
+
 // ---------------------------------------------------------------- writer
 
 struct StagingWriter::Output {
@@ -120,12 +146,22 @@ void StagingWriter::open_in_memory(std::string_view file_name) {
   write_name_record(file_name);
 }
 
+void StagingWriter::open_into(StagingSink& sink, std::string_view file_name) {
+  data_.reset();
+  sizes_.reset();
+  sink_ = &sink;
+  write_name_record(file_name);
+}
+
 void StagingWriter::write_name_record(std::string_view file_name) {
   paragraphs_ = 0;
-  std::array<std::uint8_t, kNameRecordBytes> name_record{};
+  std::array<char, kNameRecordBytes> name_record{};
   const std::string name = handheld_name(file_name);
   std::memcpy(name_record.data(), name.data(), name.size());
-  data_->append(name_record.data(), name_record.size());
+  if (sink_ != nullptr)
+    sink_->take_name(name_record);
+  else
+    data_->append(reinterpret_cast<const std::uint8_t*>(name_record.data()), name_record.size());
 }
 
 StagingBytes StagingWriter::take_bytes() {
@@ -134,6 +170,11 @@ StagingBytes StagingWriter::take_bytes() {
 
 void StagingWriter::write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
                                     std::span<const std::uint8_t> cells) {
+  ++paragraphs_;
+  if (sink_ != nullptr) {
+    sink_->take_paragraph(alignment, text, cells.first(text.size() * kCellBytes));
+    return;
+  }
   std::uint8_t field[4];
   put_le16(field, static_cast<std::uint16_t>(text.size()));
   sizes_->append(field, 2);
@@ -141,10 +182,13 @@ void StagingWriter::write_paragraph(std::int32_t alignment, std::span<const std:
   data_->append(field, 4);
   data_->append(text.data(), text.size());
   data_->append(cells.data(), text.size() * kCellBytes);
-  ++paragraphs_;
 }
 
 StagingResult StagingWriter::finish(std::uint8_t background) {
+  if (sink_ != nullptr) {
+    sink_->take_background(background);
+    return {};
+  }
   data_->append(&background, 1);
   const bool data_ok = data_->close();
   const bool sizes_ok = sizes_->close();
@@ -258,24 +302,7 @@ StagingResult StagingReader::next(StagedParagraph& out) {
     return fail(StagingError::truncated, "paragraph " + std::to_string(index + 1) + " cut short");
   out.alignment = static_cast<std::int32_t>(get_le32(alignment));
 
-  const auto where = [&](std::size_t cell) {
-    return "paragraph " + std::to_string(index + 1) + ", character " + std::to_string(cell + 1);
-  };
-  const std::int32_t first_kind = out.cell_kind(0);
-  if (n == 1 && (first_kind == kEmptyParagraphCell || first_kind == kRuleCell)) return {};
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::int32_t kind = out.cell_kind(i);
-    if (kind != kCharacterCell)
-      return fail(StagingError::bad_kind, where(i) + ": cell kind " + std::to_string(kind) +
-                                              (kind == kEmptyParagraphCell || kind == kRuleCell
-                                                   ? " is only allowed alone in a paragraph"
-                                                   : " is unknown"));
-    const std::int32_t font = out.cell_font(i);
-    if (font < 0 || font > 2)
-      return fail(StagingError::bad_font, where(i) + ": font " + std::to_string(font) +
-                                              " is not 0, 1 or 2");
-  }
-  return {};
+  return check_staged_cells(out.cells, index + 1, data_path_.string());
 }
 
 void remove_staging_files(const fs::path& folder) {

@@ -101,6 +101,26 @@ struct StagingBytes {
   std::vector<std::uint8_t> sizes;
 };
 
+// Takes a document's paragraphs in their staged form as an importer stages
+// them, so that a conversion can be laid out while it is read instead of
+// going through the staging files and back.
+class StagingSink {
+ public:
+  virtual ~StagingSink() = default;
+  virtual void take_name(const std::array<char, kNameRecordBytes>& record) = 0;
+  // As StagingWriter::write_paragraph receives them.
+  virtual void take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                              std::span<const std::uint8_t> cells) = 0;
+  virtual void take_background(std::uint8_t background) = 0;
+};
+
+// The checks the reader makes of every staged paragraph's cells: in a
+// paragraph of one character the cell may mark it empty or a rule;
+// otherwise every cell is a character cell of font 0, 1 or 2. `number`
+// counts paragraphs from 1; a failure reads "WHERE: paragraph N, character
+// M: why".
+StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_t number, std::string_view where);
+
 // Writes the staging files. Output is buffered; failures are sticky and
 // reported by finish().
 class StagingWriter {
@@ -115,6 +135,8 @@ class StagingWriter {
   StagingResult open(const std::filesystem::path& folder, std::string_view file_name);
   // The same into memory; finish() then leaves the bytes for take_bytes().
   void open_in_memory(std::string_view file_name);
+  // Hands everything to `sink` instead, which must outlive the writer.
+  void open_into(StagingSink& sink, std::string_view file_name);
   // `cells` holds 10 bytes per text byte; text.size() is 1 to 1024.
   void write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
                        std::span<const std::uint8_t> cells);
@@ -134,6 +156,7 @@ class StagingWriter {
   void write_name_record(std::string_view file_name);
   std::unique_ptr<Output> data_;
   std::unique_ptr<Output> sizes_;
+  StagingSink* sink_ = nullptr;
   std::size_t paragraphs_ = 0;
   std::size_t paragraph_limit_ = SIZE_MAX;
 };

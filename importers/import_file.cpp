@@ -21,21 +21,26 @@ ImportResult import_file(const std::filesystem::path& source,
   if (!input) return {ImportStatus::cannot_read, source.string() + ": " + errno_text(errno), 0};
 
   StagingWriter writer;
-  if (auto opened = writer.open(staging_folder, file_name); !opened) {
+  if (options.sink != nullptr) {
+    writer.open_into(*options.sink, file_name);
+  } else if (auto opened = writer.open(staging_folder, file_name); !opened) {
     remove_staging_files(staging_folder);
     return {ImportStatus::cannot_write, opened.reason, 0};
   }
+  const auto discard = [&] {
+    if (options.sink == nullptr) remove_staging_files(staging_folder);
+  };
   writer.set_paragraph_limit(options.max_paragraphs);
   ByteSource bytes(input.get());
   const std::uint8_t background = convert(bytes, writer);
   if (bytes.failed()) {
     const int error = bytes.read_error();
     writer.finish(background);
-    remove_staging_files(staging_folder);
+    discard();
     return {ImportStatus::cannot_read, source.string() + ": read failed: " + errno_text(error), 0};
   }
   if (auto finished = writer.finish(background); !finished) {
-    remove_staging_files(staging_folder);
+    discard();
     return {ImportStatus::cannot_write, finished.reason, 0};
   }
   return {ImportStatus::ok, {}, writer.paragraphs()};

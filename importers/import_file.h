@@ -43,6 +43,10 @@ struct ImportOptions {
   // Told the library path of the converter that took a file, before the
   // conversion starts: converting can take a while.
   std::function<void(const std::string& converter)> on_converter;
+  // When set, paragraphs go straight to this sink (the builder, in a sync)
+  // instead of staging files; the staging folder then only holds a
+  // converter's temporary file.
+  StagingSink* sink = nullptr;
 };
 
 // Converts the file `source` into staging files in `staging_folder`; the

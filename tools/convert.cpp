@@ -114,18 +114,26 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   if (!fs::is_directory(output_folder)) return fail(output.string(), "its folder does not exist");
   if (fs::is_directory(output)) return fail(output.string(), "is a folder; name the database file to write");
 
+  // The scratch folder holds only what a text converter writes.
   ScratchFolder staging(fs::temp_directory_path());
   if (!staging) return fail(fs::temp_directory_path().string(), "cannot make a staging folder: " + staging.error());
+  std::error_code error;
+  const auto source_bytes = fs::file_size(file, error);
+  PackedDocument document;
+  DocumentPacker packer(document, error ? 0 : static_cast<std::size_t>(source_bytes));
+  importing.options.sink = &packer;
+  importing.options.max_paragraphs = kMaxParagraphs + 1;  // one more shows that it was cut
   const ImportResult imported = type->import(file, staging.path(), document_file_name(file), importing.options);
   if (!imported) return fail(imported.reason);
+  if (const StagingResult& packed = packer.result(); !packed) return fail(file.string(), packed.reason);
   // As in a sync: a document without a paragraph is not worth a database.
-  if (imported.paragraphs == 0) {
+  if (document.paragraphs == 0) {
     const bool is_html = type->number == find_document_type(".htm")->number;
     return fail(file.string(), std::string("no text could be read from it") +
                                    (is_html ? " (an HTML page is read from its <html> tag on)" : ""));
   }
 
-  // The database is built by the same handheld code a sync uses, in a
+  // The database is written by the same handheld code a sync uses, in a
   // private folder beside the output so the final rename stays on one
   // file system.
   ScratchFolder store(output_folder);
@@ -133,11 +141,10 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   BuildResult built;
   {
     posix::PdbFolderHandheld handheld(store.path());
-    built = build_document(staging.path(), handheld);
+    built = write_document(document, handheld);
     if (!built) return fail(file.string(), handheld.last_error().empty() ? built.reason : handheld.last_error());
     const auto written = handheld.database_path(built.database_name);
     if (!written) return fail(file.string(), "the database was not written");
-    std::error_code error;
     fs::rename(*written, output, error);
     if (error) return fail(output.string(), error.message());
   }

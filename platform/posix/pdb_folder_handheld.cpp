@@ -21,11 +21,36 @@
 #include <ctime>
 #include <sstream>
 #include <limits>
-#include <unordered_set>
+#include <vector>
 
 #include "platform/posix/pdb_file.h"
 
 namespace vellora::posix {
+
+// The record IDs of a database being written, kept sorted. IDs handed out
+// in turn only ever grow, so the common insert is an append.
+class UsedIds {
+ public:
+  bool contains(std::uint32_t id) const {
+    return !ids_.empty() && id <= ids_.back() && std::binary_search(ids_.begin(), ids_.end(), id);
+  }
+  void insert(std::uint32_t id) {
+    if (ids_.empty() || id > ids_.back()) {
+      ids_.push_back(id);
+      return;
+    }
+    const auto at = std::lower_bound(ids_.begin(), ids_.end(), id);
+    if (*at != id) ids_.insert(at, id);
+  }
+  void assign(std::vector<std::uint32_t> ids) {
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    ids_ = std::move(ids);
+  }
+
+ private:
+  std::vector<std::uint32_t> ids_;
+};
 
 // A database opened read-only keeps its file open and reads each record
 // when it is asked for, so reading costs the record list whatever the
@@ -39,7 +64,7 @@ struct PdbFolderHandheld::OpenDatabase {
   bool is_writable = false;
   bool is_modified = false;
   bool has_used_ids = false;
-  std::unordered_set<std::uint32_t> used_ids;  // filled on the first write
+  UsedIds used_ids;  // filled on the first write
 
   const PdbHeader& header() const { return reader.is_open() ? reader.header() : db.header; }
   std::size_t record_count() const {
@@ -497,46 +522,48 @@ SyncStatus PdbFolderHandheld::SyncWriteRec(RecordDescriptor& record) {
   if (open == nullptr)
     return fail(kHandheldBadHandle,
                 folder_.string() + ": handle " + std::to_string(record.handle) + " is not open");
-  const std::string where = folder_.string() + ": database " + quoted_name(open->header().name);
-  if (!open->is_writable) return fail(kHandheldBadMode, where + " is open read-only");
+  // Built only for a message: this call runs once per record.
+  const auto where = [&] { return folder_.string() + ": database " + quoted_name(open->header().name); };
+  if (!open->is_writable) return fail(kHandheldBadMode, where() + " is open read-only");
   if (record.size > kPdbMaxRecordBytes)
-    return fail(kHandheldBadRecord, where + ": record of " + std::to_string(record.size) +
+    return fail(kHandheldBadRecord, where() + ": record of " + std::to_string(record.size) +
                                         " bytes is larger than " +
                                         std::to_string(kPdbMaxRecordBytes));
   if (record.size > 0 && record.data == nullptr)
-    return fail(kHandheldBadRecord, where + ": record has a size but no data");
+    return fail(kHandheldBadRecord, where() + ": record has a size but no data");
   if (record.category > 0x0F)
     return fail(kHandheldBadRecord,
-                where + ": category " + std::to_string(record.category) + " is not 0 to 15");
+                where() + ": category " + std::to_string(record.category) + " is not 0 to 15");
   if (record.record_id > kPdbMaxUniqueId)
     return fail(kHandheldBadRecord,
-                where + ": record ID " + std::to_string(record.record_id) + " exceeds 24 bits");
+                where() + ": record ID " + std::to_string(record.record_id) + " exceeds 24 bits");
   if (open->db.record_count() >= kPdbMaxRecords)
     return fail(kHandheldFull,
-                where + " already holds " + std::to_string(kPdbMaxRecords) + " records");
+                where() + " already holds " + std::to_string(kPdbMaxRecords) + " records");
 
   auto& header = open->db.header;
   if (!open->has_used_ids) {
-    for (std::size_t i = 0; i < open->db.record_count(); ++i)
-      open->used_ids.insert(open->db.record(i).unique_id);
+    std::vector<std::uint32_t> ids(open->db.record_count());
+    for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = open->db.record(i).unique_id;
+    open->used_ids.assign(std::move(ids));
     open->has_used_ids = true;
   }
   std::uint32_t id = record.record_id;
-  if (id != 0 && open->used_ids.count(id) != 0)
-    return fail(kHandheldBadRecord, where + ": record ID " + std::to_string(id) + " is in use");
+  if (id != 0 && open->used_ids.contains(id))
+    return fail(kHandheldBadRecord, where() + ": record ID " + std::to_string(id) + " is in use");
   if (id == 0) {
     // Fewer than 2^16 records can never use up 2^24 IDs, so this ends.
     id = header.unique_id_seed == 0 || header.unique_id_seed > kPdbMaxUniqueId
              ? kFirstUniqueId
              : header.unique_id_seed;
-    while (open->used_ids.count(id) != 0) id = next_unique_id(id);
+    while (open->used_ids.contains(id)) id = next_unique_id(id);
   }
   const bool appended = open->db.append_record(
       PdbRecordView{.data = std::span<const std::uint8_t>(record.data, record.size),
                     .attributes = static_cast<std::uint8_t>(record.attributes & 0xF0),
                     .category = static_cast<std::uint8_t>(record.category),
                     .unique_id = id});
-  if (!appended) return fail(kHandheldFull, where + " would not fit a 4 GB file");
+  if (!appended) return fail(kHandheldFull, where() + " would not fit a 4 GB file");
   open->used_ids.insert(id);
   if (id >= header.unique_id_seed) header.unique_id_seed = next_unique_id(id);
   open->is_modified = true;
