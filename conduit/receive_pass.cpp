@@ -3,6 +3,7 @@
 // is renamed over the target when the export succeeded.
 #include "conduit/receive_pass.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -25,7 +26,15 @@ bool may_overwrite(Conduit& conduit, const std::string& target) {
   return conduit.platform.message_box.show(question, kQuestionCaption, kStyleYesNoWarning) == kAnswerYes;
 }
 
-void export_entry(Conduit& conduit, const fs::path& folder, const CatalogEntry& entry) {
+// Files of this pass written without a flush: each pass flushes them at
+// once before the catalog clears their marks.
+struct Unflushed {
+  std::vector<fs::path> files;
+  std::vector<CatalogEntry*> entries;
+  bool has_renames = false;  // files replaced in place, whose folder entries still need a flush
+};
+
+void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry, Unflushed& unflushed) {
   const std::string name = entry.name();
   const DocumentType* type = document_type_number(entry.category);
   if (type == nullptr) {
@@ -45,14 +54,17 @@ void export_entry(Conduit& conduit, const fs::path& folder, const CatalogEntry& 
   const fs::path path = folder / *target;
   std::error_code error;
   const auto status = fs::symlink_status(path, error);
-  if (fs::exists(status) && !fs::is_directory(status) && !may_overwrite(conduit, *target)) {
+  const bool replaces = fs::exists(status) && !fs::is_directory(status);
+  if (replaces && !may_overwrite(conduit, *target)) {
     conduit.report(SessionEventKind::skipped, name, *target + " already exists and was not overwritten");
     return;
   }
 
   const fs::path temporary = folder / (".vellora-receive-" + *target + ".tmp");
   fs::remove(temporary, error);
-  const ExportOptions options{conduit.settings.font_name, conduit.settings.font_size};
+  // A file that replaces another is flushed before its rename, so a power
+  // cut leaves the old or the new one; a new file is flushed with the rest.
+  const ExportOptions options{conduit.settings.font_name, conduit.settings.font_size, !replaces};
   const ExportResult exported = type->export_to(conduit.platform.sync, name, temporary, options);
   if (!exported) {
     std::error_code ignored;
@@ -68,9 +80,12 @@ void export_entry(Conduit& conduit, const fs::path& folder, const CatalogEntry& 
     conduit.report(SessionEventKind::skipped, name, "cannot replace " + path.string() + ": " + error.message());
     return;
   }
-  // The mark is cleared when the catalog is rebuilt, so the file must be
-  // durable before then. A folder that cannot be flushed still has the file.
-  flush_folder(folder);
+  if (replaces) {
+    unflushed.has_renames = true;
+  } else {
+    unflushed.files.push_back(path);
+    unflushed.entries.push_back(&entry);
+  }
   conduit.received_files.insert(*target);
   conduit.report(SessionEventKind::received, name, path.string());
 }
@@ -101,11 +116,23 @@ void run_receive_pass(Conduit& conduit) {
   }
   if (!read) return;
 
+  Unflushed unflushed;
   for (CatalogEntry& entry : entries) {
     if (!entry.is_marked()) continue;
     // A request is consumed once seen, whatever becomes of it.
     entry.set_mark(0);
-    contain_failure(conduit, entry.name(), [&] { export_entry(conduit, folder, entry); });
+    contain_failure(conduit, entry.name(), [&] { export_entry(conduit, folder, entry, unflushed); });
+  }
+  // The marks are cleared when the catalog is rebuilt, so the files must be
+  // durable before then. Files that cannot be made so keep their marks and
+  // come again next time. A folder that cannot be flushed still has them.
+  if (!flush_files(unflushed.files, folder)) {
+    const std::string why = std::generic_category().message(errno);
+    for (CatalogEntry* entry : unflushed.entries) entry->set_mark(1);
+    conduit.report(SessionEventKind::problem, "receive pass",
+                   folder + ": the received files could not be flushed to disk (" + why + "); they stay marked on the handheld");
+  } else if (unflushed.files.empty() && unflushed.has_renames) {
+    flush_folder(folder);
   }
   if (const CatalogResult rebuilt = rebuild_catalog(sync, entries); !rebuilt)
     conduit.report(SessionEventKind::problem, std::string(kCatalogName), rebuilt.reason);

@@ -7,6 +7,7 @@
 #include "conduit/send_pass.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -48,6 +49,12 @@ bool list_files(const fs::path& folder, std::vector<FolderEntry>& out) {
 }
 
 enum class Verdict { send, replace, keep };
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const auto& name : names) out += (out.empty() ? "" : ", ") + name;
+  return out;
+}
 
 class SendWalk {
  public:
@@ -170,11 +177,42 @@ class SendWalk {
     const BuildResult written = write_document(document, sync_);
     if (!written) return keep(file, written.reason, true);
     created_.insert(name);
-    std::error_code error;
-    fs::remove(folder_ / file, error);
-    conduit_.report(SessionEventKind::sent, file,
-                    "handheld \"" + name + "\"" + (error ? ", but the file could not be deleted: " + error.message() : ""));
+    conduit_.report(SessionEventKind::sent, file, "handheld \"" + name + "\"");
+    if (unsettled_.empty()) first_unsettled_ = std::chrono::steady_clock::now();
+    unsettled_.push_back(file);
+    if (unsettled_.size() >= kMostUnsettledFiles || std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
+      settle();
   }
+
+ public:
+  // Makes the databases written since the last call durable and only then
+  // deletes their files: a file leaves the send folder only once its
+  // document is safe on the handheld. One flush serves many files.
+  void settle() {
+    if (unsettled_.empty()) return;
+    if (const SyncStatus status = sync_.make_writes_durable(); status != kSyncOk) {
+      conduit_.not_all_sent = true;
+      conduit_.report(SessionEventKind::problem, "send pass",
+                      "the new documents could not be made durable on the handheld (" + sync_.error_text(status) +
+                          "); their files stay in the send folder: " + joined(unsettled_));
+    } else {
+      for (const std::string& file : unsettled_) {
+        std::error_code error;
+        if (!fs::remove(folder_ / file, error) && error)
+          conduit_.report(SessionEventKind::problem, file, "sent, but the file could not be deleted: " + error.message());
+      }
+    }
+    unsettled_.clear();
+  }
+
+ private:
+  // Files whose databases are written but not yet durable. A batch is
+  // settled when it is this large or this old, so a long pass still shows
+  // its progress.
+  static constexpr std::size_t kMostUnsettledFiles = 256;
+  static constexpr std::chrono::seconds kLongestUnsettled{2};
+  std::vector<std::string> unsettled_;
+  std::chrono::steady_clock::time_point first_unsettled_;
 
   Conduit& conduit_;
   SyncManager& sync_;
@@ -208,6 +246,7 @@ void run_send_pass(Conduit& conduit) {
     const std::string name = entry.name;
     contain_failure(conduit, name, [&] { walk.handle(std::move(entry)); });
   }
+  contain_failure(conduit, "send pass", [&] { walk.settle(); });
 }
 
 }  // namespace vellora

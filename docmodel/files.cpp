@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <string>
+#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
@@ -50,6 +51,28 @@ bool flush_folder(const std::filesystem::path& folder) {
   errno = error;
   return ok;
 #endif
+}
+
+bool flush_files(const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder) {
+  if (files.empty()) return true;
+#ifdef __linux__
+  if (files.size() > 1) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      const bool synced = ::syncfs(fd) == 0;
+      ::close(fd);
+      if (synced) return true;
+    }
+  }
+#endif
+  for (const auto& file : files) {
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) continue;
+    // Opened for writing: Windows flushes only through a handle that may write.
+    UniqueFile opened = open_file(file, "r+b");
+    if (!opened || !close_written_file(opened)) return false;
+  }
+  return flush_folder(folder);
 }
 
 }  // namespace vellora

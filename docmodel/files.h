@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace vellora {
 
@@ -27,5 +28,11 @@ bool close_written_file(UniqueFile& file);
 // Makes the folder's entries (a rename into it) durable. False with errno
 // set when that failed.
 bool flush_folder(const std::filesystem::path& folder);
+
+// Makes files written without flushing durable, and `folder`'s entries for
+// them: where the host can, several in one flush of their file system
+// rather than one per file. A file gone since is skipped. False with errno
+// set when anything failed.
+bool flush_files(const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder);
 
 }  // namespace vellora

@@ -28,7 +28,16 @@ bool ExportFile::write(std::string_view bytes) {
 }
 
 ExportResult ExportFile::finish() {
-  if (!close_written_file(file_)) return failure();
+  if (is_flushed_by_caller_) {
+    const bool written = std::fflush(file_.get()) == 0 && std::ferror(file_.get()) == 0;
+    const int error = errno;
+    if (std::fclose(file_.release()) != 0 || !written) {
+      if (!written) errno = error;
+      return failure();
+    }
+  } else if (!close_written_file(file_)) {
+    return failure();
+  }
   is_finished_ = true;
   return {};
 }

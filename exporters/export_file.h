@@ -15,7 +15,9 @@ namespace vellora {
 
 class ExportFile {
  public:
-  explicit ExportFile(std::filesystem::path path) : path_(std::move(path)) {}
+  // With `is_flushed_by_caller`, finish() closes without flushing.
+  explicit ExportFile(std::filesystem::path path, bool is_flushed_by_caller = false)
+      : path_(std::move(path)), is_flushed_by_caller_(is_flushed_by_caller) {}
   ~ExportFile();
   ExportFile(const ExportFile&) = delete;
   ExportFile& operator=(const ExportFile&) = delete;
@@ -23,7 +25,8 @@ class ExportFile {
   ExportResult open();
   // False on a write error; failure() then says why.
   bool write(std::string_view bytes);
-  // Makes the file durable and closes it; a failure removes it.
+  // Makes the file durable (unless the caller will) and closes it; a
+  // failure removes it.
   ExportResult finish();
   // The write error just seen, naming the file.
   ExportResult failure() const;
@@ -32,6 +35,7 @@ class ExportFile {
   std::filesystem::path path_;
   UniqueFile file_;
   bool is_finished_ = false;
+  bool is_flushed_by_caller_ = false;
 };
 
 }  // namespace vellora

@@ -8,11 +8,11 @@
 namespace vellora {
 
 ExportResult ExportText(SyncManager& sync, std::string_view database_name,
-                        const std::filesystem::path& output, const ExportOptions&) {
+                        const std::filesystem::path& output, const ExportOptions& options) {
   DocumentReader document(sync);
   if (auto opened = document.open(database_name); !opened) return export_failure(opened);
 
-  ExportFile file(output);
+  ExportFile file(output, options.is_flushed_by_caller);
   if (auto opened = file.open(); !opened) return opened;
   DocumentParagraph paragraph;
   for (std::uint16_t index = 1; index < document.record_count(); ++index) {

@@ -126,6 +126,13 @@ class SyncManager {
                                           std::uint16_t& count) = 0;
   virtual SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) = 0;
 
+  // Makes every database written since the last call durable. A host whose
+  // writes are durable when SyncCloseDB returns (the Windows host, whose
+  // handheld commits each call) has nothing to do; the Linux host defers
+  // its flushes so that a pass writing many databases pays for one. The
+  // conduit deletes a sent file only after this succeeded.
+  virtual SyncStatus make_writes_durable() { return kSyncOk; }
+
   // One line saying why the last call failed with `status`, for messages.
   // Implementations that know more than the number say so here.
   virtual std::string error_text(SyncStatus status) const;

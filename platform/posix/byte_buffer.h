@@ -1,10 +1,10 @@
 // A growable byte buffer in its own memory mapping. It grows by remapping
 // its pages instead of copying them into a new block, so a database being
 // written never needs its old and new storage at once: peak memory stays at
-// its size, not twice it, whatever state the allocator is in. The mapping
-// of a large buffer is kept when it is released and serves the next one, so
-// a session writing database after database does not fault fresh pages in
-// for each: on virtual machines that fault is dearer than the copy.
+// its size, not twice it, whatever state the allocator is in. The largest
+// mapping released is kept and serves the next buffer, so a session
+// writing database after database does not map and fault in fresh pages
+// for each: on virtual machines that costs more than the copy.
 #pragma once
 
 #include <algorithm>
@@ -64,7 +64,6 @@ class ByteBuffer {
 
  private:
   static constexpr std::size_t kPageBytes = 4096;
-  static constexpr std::size_t kSmallestSpareBytes = std::size_t{1} << 20;
 
   struct Spare {
     std::mutex lock;
@@ -83,11 +82,14 @@ class ByteBuffer {
   }
   static void release(std::uint8_t* bytes, std::size_t capacity) {
     if (bytes == nullptr) return;
-    if (capacity >= kSmallestSpareBytes) {
+    {
+      // The larger mapping is kept, the smaller one unmapped.
       Spare& s = spare();
       const std::lock_guard guard(s.lock);
-      std::swap(bytes, s.bytes);
-      std::swap(capacity, s.capacity);
+      if (capacity > s.capacity) {
+        std::swap(bytes, s.bytes);
+        std::swap(capacity, s.capacity);
+      }
     }
     if (bytes != nullptr) ::munmap(bytes, capacity);
   }

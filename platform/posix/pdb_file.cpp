@@ -557,7 +557,7 @@ PdbResult PdbReader::read_record(std::size_t index, std::vector<std::uint8_t>& o
 }
 
 PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db,
-                         PdbWriteMode mode) {
+                         PdbWriteMode mode, PdbDurability durability) {
   if (auto r = check_writable(db); !r) return with_path(path, std::move(r));
   const std::filesystem::path folder =
       path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
@@ -579,7 +579,7 @@ PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& d
   if (!write_fully(fd.get(), serialize_prefix(db)) || !write_fully(fd.get(), db.app_info) ||
       !write_fully(fd.get(), db.sort_info) || !write_fully(fd.get(), db.record_data()))
     return fail("cannot write", errno);
-  if (::fsync(fd.get()) != 0) return fail("cannot flush", errno);
+  if (durability == PdbDurability::now && ::fsync(fd.get()) != 0) return fail("cannot flush", errno);
 
   if (mode == PdbWriteMode::replace) {
     if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot rename", errno);
@@ -588,7 +588,29 @@ PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& d
     if (error == EEXIST) return failure(PdbStatus::file_exists, 0, path.string() + ": exists");
     return io_failure(PdbStatus::cannot_write, path, "cannot rename", error);
   }
-  sync_folder(folder);
+  if (durability == PdbDurability::now) sync_folder(folder);
+  return {};
+}
+
+PdbResult flush_pdb_files(const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder) {
+  if (files.empty()) return {};
+  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.is_open()) return io_failure(PdbStatus::cannot_write, folder, "cannot open to flush", errno);
+  // One flush of the file system writes every file out and commits their
+  // folder entries together, where a flush per file would commit once for
+  // each. It waits for other programs' writes to that file system too.
+  if (files.size() > 1 && ::syncfs(dir.get()) == 0) return {};
+  for (const auto& file : files) {
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.is_open()) {
+      if (errno == ENOENT) continue;
+      return io_failure(PdbStatus::cannot_write, file, "cannot open to flush", errno);
+    }
+    if (::fsync(fd.get()) != 0) return io_failure(PdbStatus::cannot_write, file, "cannot flush", errno);
+  }
+  // Some file systems cannot sync a folder; their renames are still atomic.
+  if (::fsync(dir.get()) != 0 && errno != EINVAL && errno != ENOTSUP)
+    return io_failure(PdbStatus::cannot_write, folder, "cannot flush", errno);
   return {};
 }
 

@@ -215,12 +215,24 @@ enum class PdbWriteMode {
   create_new,  // fail with file_exists if the path is taken
 };
 
+enum class PdbDurability {
+  now,       // fsync the file before the rename, and the folder after it
+  deferred,  // leave the flush to flush_pdb_files
+};
+
 // Writes the database to a temporary file in the path's folder, fsyncs it
 // and renames it to `path` (then fsyncs the folder). On any failure the
 // temporary file is removed and whatever was at `path` is untouched. A
 // replaced file keeps its permission bits; a new one gets 0644.
 PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db,
-                         PdbWriteMode mode = PdbWriteMode::replace);
+                         PdbWriteMode mode = PdbWriteMode::replace,
+                         PdbDurability durability = PdbDurability::now);
+
+// Makes files written with PdbDurability::deferred durable, and their
+// folder's entries: several in one flush of their file system, else each
+// file and then the folder. A file gone since (deleted, or replaced by a
+// later write) is skipped.
+PdbResult flush_pdb_files(const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder);
 
 // Removes temporary files that a killed writer left in `folder`. A live
 // writer holds a lock on its temporary file, so its file is left alone.

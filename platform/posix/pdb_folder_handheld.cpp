@@ -329,8 +329,17 @@ SyncStatus PdbFolderHandheld::SyncUnRegisterConduit(ConduitHandle handle) {
   return end_session();
 }
 
+SyncStatus PdbFolderHandheld::make_writes_durable() {
+  last_error_.clear();
+  if (unflushed_.empty()) return kSyncOk;
+  const auto flushed = flush_pdb_files(unflushed_, folder_);
+  if (!flushed) return fail(kHandheldIoError, flushed.reason);
+  unflushed_.clear();
+  return kSyncOk;
+}
+
 SyncStatus PdbFolderHandheld::end_session() {
-  SyncStatus status = kSyncOk;
+  SyncStatus status = make_writes_durable();
   for (const auto& h : hidden_) {
     struct stat st {};
     if (::lstat(h.path.c_str(), &st) != 0 || st.st_dev != h.device || st.st_ino != h.inode)
@@ -483,9 +492,11 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
   for (int suffix = 0; suffix <= kMaxFileNameSuffix; ++suffix) {
     const std::string file_name =
         suffix == 0 ? own_name : stem + "~" + std::to_string(suffix) + ".pdb";
-    const auto result = write_pdb_file(folder_ / file_name, db.db, PdbWriteMode::create_new);
+    const auto result =
+        write_pdb_file(folder_ / file_name, db.db, PdbWriteMode::create_new, PdbDurability::deferred);
     if (result) {
       note_written(file_name, db.db);
+      unflushed_.push_back(folder_ / file_name);
       return kSyncOk;
     }
     if (result.status != PdbStatus::file_exists) return fail(kHandheldIoError, result.reason);

@@ -8,7 +8,10 @@
 // thousand files does not reread a thousand headers per call.
 //
 // Nothing reaches disk until SyncCloseDB, which writes a temporary file in
-// the folder and renames it into place. SyncDeleteDB only hides a database
+// the folder and renames it into place. A new database is flushed to disk
+// later, by make_writes_durable or at the end of the session, so that a
+// pass writing many pays for one flush; a database that replaces another is
+// flushed before its rename, so the old one survives a power cut. SyncDeleteDB only hides a database
 // until the session ends or a new database of the same name is closed,
 // which then replaces the old file in one rename: a process killed at any
 // moment leaves the old or the new database on disk, never neither.
@@ -109,6 +112,9 @@ class PdbFolderHandheld : public SyncManager {
   SyncStatus SyncReadSingleCardInfo(CardInfo& info) override;
   SyncStatus SyncGetDBRecordCount(DbHandle handle, std::uint16_t& count) override;
   SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) override;
+  // Flushes the new databases written since the last call, then the folder.
+  SyncStatus make_writes_durable() override;
+
   // last_error() when the last call failed, else "error N".
   std::string error_text(SyncStatus status) const override;
 
@@ -140,6 +146,7 @@ class PdbFolderHandheld : public SyncManager {
   std::map<DbHandle, std::unique_ptr<OpenDatabase>> open_;
   DbHandle next_handle_ = 1;
   std::vector<HiddenFile> hidden_;
+  std::vector<std::filesystem::path> unflushed_;  // new databases not yet durable
   int lock_fd_ = -1;  // held while registered
   PdbFolderIndex index_;
 };

@@ -188,6 +188,38 @@ TEST_F(SendPass, AFailureAtAnyHandheldCallLosesNoFile) {
   }
 }
 
+// Sent files leave the send folder only once the handheld says their
+// documents are durable, all in one flush; if it cannot say so, every file
+// of the batch stays and the session warns.
+TEST_F(SendPass, FilesLeaveOnlyOnceTheirDocumentsAreDurable) {
+  for (const std::string name : {"a.txt", "b.txt", "c.txt"}) write_file(sent(name), name + "\n");
+  int flushes = 0;
+  handheld.before_durable = [&] {
+    ++flushes;
+    EXPECT_EQ(testing::file_names(send_dir()), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    EXPECT_TRUE(on_handheld("a.txt") && on_handheld("b.txt") && on_handheld("c.txt"));
+  };
+  sync();
+  EXPECT_EQ(flushes, 1);
+  EXPECT_TRUE(testing::file_names(send_dir()).empty());
+  EXPECT_EQ(warnings(), 0u);
+
+  for (const std::string name : {"d.txt", "e.txt"}) write_file(sent(name), name + "\n");
+  handheld.before_durable = nullptr;
+  handheld.calls.clear();
+  sync();
+  const auto names = handheld.call_names();
+  handheld.fail_call_number = static_cast<int>(std::find(names.begin(), names.end(), "make_writes_durable") - names.begin()) + 1;
+  handheld.databases.erase("d.txt");
+  handheld.databases.erase("e.txt");
+  for (const std::string name : {"d.txt", "e.txt"}) write_file(sent(name), name + "\n");
+  handheld.calls.clear();
+  sync();
+  EXPECT_EQ(testing::file_names(send_dir()), (std::vector<std::string>{"d.txt", "e.txt"}));
+  EXPECT_TRUE(has_event(SessionEventKind::problem, "send pass"));
+  EXPECT_EQ(warnings(), 1u);
+}
+
 TEST_F(SendPass, AFailedCardInfoCallKeepsTheFileWithTheHandheldsReason) {
   write_file(sent("a.txt"), "alpha\n");
   handheld.fail_call_number = 3;  // register, catalog open, card info

@@ -179,4 +179,10 @@ SyncStatus FakeSyncManager::SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) {
   return kSyncOk;
 }
 
+SyncStatus FakeSyncManager::make_writes_durable() {
+  if (before_durable) before_durable();
+  if (!begin_call("make_writes_durable()")) return failure_code;
+  return kSyncOk;
+}
+
 }  // namespace vellora::testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -64,6 +65,10 @@ class FakeSyncManager : public SyncManager {
   SyncStatus SyncReadSingleCardInfo(CardInfo& info) override;
   SyncStatus SyncGetDBRecordCount(DbHandle handle, std::uint16_t& count) override;
   SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) override;
+  // Logged as "make_writes_durable()"; fails like any call. Runs
+  // `before_durable` first, so a test can look at the PC side then.
+  SyncStatus make_writes_durable() override;
+  std::function<void()> before_durable;
 
  private:
   bool begin_call(std::string_view line);  // logs; false when this call must fail
