@@ -1,9 +1,10 @@
 // Send-side throughput for web pages: a generated 10 MB HTML page through
 // the HTML importer, the builder and the PDB-folder handheld, as one sync
-// sends it, and the peak memory of one send.
+// sends it, the peak memory of one send and html2text on the same page.
 #include <random>
 #include <string>
 
+#include "bench/peer_tool.h"
 #include "bench/send_bench.h"
 #include "importers/html/html_importer.h"
 
@@ -147,5 +148,11 @@ void BM_SendHtmlFilePeakMemory(benchmark::State& state) {
   vellora::bench::measure_send_peak(state, workspace(), &vellora::ImportHtml);
 }
 BENCHMARK(BM_SendHtmlFilePeakMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_PeerHtml2text(benchmark::State& state) {
+  const vellora::bench::SendWorkspace& w = workspace();
+  vellora::bench::measure_peer(state, w, "html2text", {w.source});
+}
+[[maybe_unused]] const bool kPeerAdded = vellora::bench::add_peer_benchmark("BM_PeerHtml2text", BM_PeerHtml2text);
 
 }  // namespace

@@ -1,9 +1,10 @@
 // Send-side throughput for RTF documents: a generated 10 MB RTF file
 // through the RTF importer, the builder and the PDB-folder handheld, as one
-// sync sends it, and the peak memory of one send.
+// sync sends it, the peak memory of one send and unrtf on the same file.
 #include <random>
 #include <string>
 
+#include "bench/peer_tool.h"
 #include "bench/send_bench.h"
 #include "importers/rtf/rtf_importer.h"
 
@@ -140,5 +141,11 @@ void BM_SendRtfFilePeakMemory(benchmark::State& state) {
   vellora::bench::measure_send_peak(state, workspace(), &vellora::ImportRtf);
 }
 BENCHMARK(BM_SendRtfFilePeakMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_PeerUnrtf(benchmark::State& state) {
+  const vellora::bench::SendWorkspace& w = workspace();
+  vellora::bench::measure_peer(state, w, "unrtf", {"--text", w.source});
+}
+[[maybe_unused]] const bool kPeerAdded = vellora::bench::add_peer_benchmark("BM_PeerUnrtf", BM_PeerUnrtf);
 
 }  // namespace
