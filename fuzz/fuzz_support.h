@@ -55,7 +55,7 @@ inline void check_packed(const PackedDocument& document) {
 
 // Aborts when an importer's staging bytes do not pack (an importer must
 // always stage valid paragraphs) or the packed document breaks a layout rule.
-inline void check_staged(const StagingBytes& staged) {
+inline PackedDocument check_staged(const StagingBytes& staged) {
   PackedDocument document;
   const auto packed = pack_document(staged, document);
   if (!packed) {
@@ -63,14 +63,31 @@ inline void check_staged(const StagingBytes& staged) {
     std::abort();
   }
   check_packed(document);
+  return document;
 }
 
-// Runs a conversion over the input as a whole, then once more with a small
+// Runs a conversion over the input as a whole, both through staging bytes
+// and laid out as it goes, then once more with a small
 // paragraph limit taken from the first byte, as the send pass sets one, so
 // that stopping early is exercised too.
 inline void check_conversion(const std::uint8_t* data, std::size_t size, std::string_view name,
                              Conversion convert) {
-  check_staged(import_bytes({data, size}, name, convert));
+  const PackedDocument from_staging = check_staged(import_bytes({data, size}, name, convert));
+
+  // Laid out as a sync does it, paragraph by paragraph from the importer:
+  // the same records byte for byte.
+  PackedDocument streamed;
+  {
+    DocumentPacker packer(streamed, size);
+    StagingWriter writer;
+    writer.open_into(packer, name);
+    ByteSource input({data, size});
+    writer.finish(convert(input, writer));
+    if (!packer.result() || streamed.bytes != from_staging.bytes || streamed.offsets != from_staging.offsets) {
+      std::fprintf(stderr, "streamed layout differs from the staging files' layout\n");
+      std::abort();
+    }
+  }
 
   const std::size_t limit = size == 0 ? 0 : data[0] % 8;
   StagingWriter writer;

@@ -1,13 +1,12 @@
 // Text file bytes -> text importer -> staging reader -> builder layout, all
-// in memory.
+// in memory, and the same laid out straight from the importer; then once
+// more with a small paragraph limit, as the send pass sets one.
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
 #include "importers/text/text_importer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace vellora;
-  const StagingBytes staged = import_bytes({data, size}, "input.txt", &stage_text);
-  fuzz::check_staged(staged);
+  vellora::fuzz::check_conversion(data, size, "input.txt", &vellora::stage_text);
   return 0;
 }

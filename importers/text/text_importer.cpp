@@ -2,6 +2,7 @@
 #include "importers/text/text_importer.h"
 
 #include <array>
+#include <cstring>
 
 #include "docmodel/palette.h"
 #include "docmodel/staging.h"
@@ -71,16 +72,37 @@ struct TextState {
   }
 };
 
+// The first tab, line feed or carriage return in [from, to), or `to`.
+const std::uint8_t* next_control(const std::uint8_t* from, const std::uint8_t* to) {
+  const auto find = [&](std::uint8_t byte, const std::uint8_t* end) {
+    const void* at = std::memchr(from, byte, static_cast<std::size_t>(end - from));
+    return at == nullptr ? end : static_cast<const std::uint8_t*>(at);
+  };
+  const std::uint8_t* end = find('\n', to);
+  end = find('\t', end);
+  return find('\r', end);
+}
+
 }  // namespace
 
 std::uint8_t stage_text(ByteSource& input, StagingWriter& out) {
   static const DefaultCells cells;
   TextState state(out, cells);
-  for (auto chunk = input.take_buffered(); !chunk.empty() && !out.is_full(); chunk = input.take_buffered())
-    for (const std::uint8_t byte : chunk) {
-      state.take(byte);
-      if (out.is_full()) break;
+  for (auto chunk = input.take_buffered(); !chunk.empty() && !out.is_full(); chunk = input.take_buffered()) {
+    const std::uint8_t* at = chunk.data();
+    const std::uint8_t* const end = at + chunk.size();
+    while (at < end && !out.is_full()) {
+      // Ordinary characters are copied a stretch at a time, up to a full
+      // paragraph; the next character then goes through take() and starts
+      // a new one.
+      const std::size_t room = kMaxParagraphChars - state.length;
+      const std::uint8_t* stop = next_control(at, room < static_cast<std::size_t>(end - at) ? at + room : end);
+      std::memcpy(state.text.data() + state.length, at, static_cast<std::size_t>(stop - at));
+      state.length += static_cast<std::size_t>(stop - at);
+      at = stop;
+      if (at < end) state.take(*at++);
     }
+  }
   if (state.length != 0 && !out.is_full()) state.end_paragraph();
   return nearest_colour(0xFFFFFFFF);
 }
