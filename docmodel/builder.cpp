@@ -71,20 +71,33 @@ struct Layout {
 
   bool is_uniform = false;  // of the paragraph measured last
 
-  void measure(const ParagraphView& p) {
+  // Widths and joins of a text paragraph. False when a cell is not a
+  // character cell of font 0, 1 or 2; only a cell that differs from the one
+  // before it needs that check.
+  bool measure(const ParagraphView& p) {
     const std::size_t n = p.size();
     is_uniform = p.is_uniform();
+    const auto is_text_cell = [&](std::size_t i) {
+      return p.cell_kind(i) == kCharacterCell && p.cell_font(i) >= 0 && p.cell_font(i) < kFontCount;
+    };
     if (is_uniform) {
+      if (!is_text_cell(0)) return false;
       const auto& widths = font_widths(p.cell_font(0));
       for (std::size_t i = 0; i < n; ++i) width[i] = widths[p.text[i]];
       std::fill_n(joins.begin(), n, true);
     } else {
+      const std::array<std::uint8_t, 256>* widths = nullptr;
       for (std::size_t i = 0; i < n; ++i) {
-        width[i] = font_widths(p.cell_font(i))[p.text[i]];
         joins[i] = i > 0 && same_cell(p.cell(i - 1), p.cell(i));
+        if (!joins[i]) {
+          if (!is_text_cell(i)) return false;
+          widths = &font_widths(p.cell_font(i));
+        }
+        width[i] = (*widths)[p.text[i]];
       }
     }
     joins[0] = false;
+    return true;
   }
 
   // A line takes characters while it stays under the display width and
@@ -243,9 +256,14 @@ std::string PackedDocument::name_text() const {
 
 namespace {
 
-std::uint32_t pack_with(Layout& layout, const ParagraphView& paragraph,
-                        ByteVector& out) {
-  if (paragraph.size() == 1 && paragraph.cell_kind(0) != kCharacterCell) {
+bool is_special(const ParagraphView& paragraph) {
+  return paragraph.size() == 1 && paragraph.cell_kind(0) != kCharacterCell;
+}
+
+// Packs a paragraph whose text cells `layout` measured last, or an empty
+// line or a rule.
+std::uint32_t pack_measured(Layout& layout, const ParagraphView& paragraph, ByteVector& out) {
+  if (is_special(paragraph)) {
     const std::size_t at = out.size();
     out.resize(at + kShortRecordBytes);
     if (paragraph.cell_kind(0) == kEmptyParagraphCell) {
@@ -266,7 +284,6 @@ std::uint32_t pack_with(Layout& layout, const ParagraphView& paragraph,
   // value keeps a stray high bit from giving a record whose runs contradict
   // its alignment.
   const auto alignment = static_cast<std::uint16_t>(paragraph.alignment);
-  layout.measure(paragraph);
   layout.break_lines(paragraph);
   const bool justified = alignment == kAlignJustified;
   layout.runs.clear();
@@ -306,6 +323,12 @@ std::uint32_t pack_with(Layout& layout, const ParagraphView& paragraph,
   verify_record({out.data() + at, out.size() - at}, paragraph);
 #endif
   return static_cast<std::uint32_t>(layout.lines.size());
+}
+
+// Packs a paragraph whose cells were checked already.
+std::uint32_t pack_with(Layout& layout, const ParagraphView& paragraph, ByteVector& out) {
+  if (!is_special(paragraph)) layout.measure(paragraph);
+  return pack_measured(layout, paragraph, out);
 }
 
 }  // namespace
@@ -358,8 +381,16 @@ void DocumentPacker::take_paragraph(std::int32_t alignment, std::span<const std:
   if (text.empty() || text.size() > kMaxParagraphChars || cells.size() != text.size() * kCellBytes)
     return fail({StagingError::bad_length, where_ + ": paragraph " + std::to_string(out_.paragraphs + 1) +
                                                " has length " + std::to_string(text.size()) + " (must be 1 to 1024)"});
-  if (auto checked = check_staged_cells(cells, out_.paragraphs + 1, where_); !checked) return fail(std::move(checked));
-  add(alignment, text, cells);
+  const ParagraphView paragraph(alignment, text, cells);
+  const bool is_line_or_rule = text.size() == 1 && (paragraph.cell_kind(0) == kEmptyParagraphCell ||
+                                                     paragraph.cell_kind(0) == kRuleCell);
+  const bool is_valid = is_line_or_rule || layout_->measure(paragraph);
+  // The checks of measure() stop at the first bad cell; the reader's own
+  // check then says which and why, as it would for a staging file.
+  if (!is_valid) return fail(check_staged_cells(cells, out_.paragraphs + 1, where_));
+  ++out_.paragraphs;
+  out_.offsets.push_back(static_cast<std::uint32_t>(out_.bytes.size()));
+  out_.line_total += pack_measured(*layout_, paragraph, out_.bytes);
 }
 
 void DocumentPacker::add(std::int32_t alignment, std::span<const std::uint8_t> text,
