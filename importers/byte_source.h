@@ -31,6 +31,15 @@ class ByteSource {
   // are left), all taken at once; empty at the end. Lets a conversion walk
   // a whole buffer in a tight loop.
   std::span<const std::uint8_t> take_buffered();
+  // The bytes buffered from the current position on (refilled when none
+  // are left), without taking them: a reader scans a run of text in place
+  // and then takes what it used with skip(). Empty at the end.
+  std::span<const std::uint8_t> buffered() {
+    if (pos_ == end_) refill();
+    return {pos_, end_};
+  }
+  // Takes `count` bytes of what buffered() returned.
+  void skip(std::size_t count) { pos_ += count; }
 
   // A read error ended the input early; `read_error()` is its errno.
   bool failed() const { return read_error_ != 0; }

@@ -21,9 +21,11 @@ namespace html_import {
 
 namespace {
 
+// Names and attribute texts are short: a plain loop beats a library call.
 std::string_view c_string(const char* chars, std::size_t stored) {
-  const void* nul = std::memchr(chars, '\0', stored);
-  return {chars, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - chars) : stored};
+  std::size_t length = 0;
+  while (length < stored && chars[length] != '\0') ++length;
+  return {chars, length};
 }
 
 bool is_line_end(int c) { return c == '\r' || c == '\n'; }
@@ -59,18 +61,39 @@ bool is_all_spaces(const std::uint8_t* text, std::size_t length) {
   return std::all_of(text, text + length, [](std::uint8_t c) { return c == ' '; });
 }
 
+// The first space from `from` on that collapsing drops: one followed by
+// another space, or the last character; `length` when there is none. Two
+// spaces in a row are rare in text, so whole blocks are tested at once,
+// without a branch per character (a byte-wide flag, which the compiler
+// turns into vector compares; a bool flag it leaves scalar).
+std::size_t next_dropped_space(const std::uint8_t* text, std::size_t from, std::size_t length) {
+  constexpr std::size_t kBlock = 32;
+  std::size_t i = from;
+  for (; i + kBlock < length; i += kBlock) {
+    std::uint8_t pairs = 0;
+    for (std::size_t k = i; k < i + kBlock; ++k)
+      pairs |= static_cast<std::uint8_t>((text[k] == ' ') & (text[k + 1] == ' '));
+    if (pairs != 0) break;
+  }
+  for (; i + 1 < length; ++i)
+    if (text[i] == ' ' && text[i + 1] == ' ') return i;
+  return i < length && text[i] == ' ' ? i : length;
+}
+
 // Every run of spaces becomes its last space, with that space's cell, and
-// a space at the end goes. The destination may be the source.
+// a space at the end goes. The destination may be the source. The kept
+// stretches between dropped spaces are copied whole.
 std::size_t collapse_blanks(const std::uint8_t* text, const std::uint8_t* cells, std::size_t length,
                             std::uint8_t* to_text, std::uint8_t* to_cells) {
   std::size_t kept = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (text[i] == ' ' && (i + 1 == length || text[i + 1] == ' ')) continue;
-    to_text[kept] = text[i];
-    copy_cell(cell_at(to_cells, kept), cells + i * kCellBytes);
-    ++kept;
+  std::size_t stretch = 0;  // first character not yet copied
+  for (;;) {
+    const std::size_t dropped = next_dropped_space(text, stretch, length);
+    move_characters(text, cells, stretch, dropped - stretch, to_text, to_cells, kept);
+    kept += dropped - stretch;
+    if (dropped == length) return kept;
+    stretch = dropped + 1;
   }
-  return kept;
 }
 
 // Puts the list prefix in front of the `length` characters at the start of
@@ -138,11 +161,43 @@ void append(HtmlState& state, std::uint8_t byte) {
   ++paragraph.length;
 }
 
+// The bytes that read_document takes one at a time: the end of a tag's
+// text, the start of a tag, tabs and line ends. Every other byte is text.
+constexpr std::array<bool, 256> kIsMarkupOrBlank = [] {
+  std::array<bool, 256> table{};
+  for (const char c : {'<', '>', '\t', '\r', '\n'}) table[static_cast<std::uint8_t>(c)] = true;
+  return table;
+}();
+
+// Takes the text at the front of the input buffer, up to the next markup
+// or blank byte: hidden text is dropped whole, visible text is appended
+// as far as the 1012 test lets it. What it leaves, if anything, needs the
+// byte-at-a-time path: markup, a blank, a character that has to start a
+// new paragraph first, or the end of the buffer.
+void take_text_run(HtmlState& state) {
+  const std::span<const std::uint8_t> bytes = state.input.buffered();
+  ParagraphBuffer& paragraph = state.paragraph;
+  const bool is_dropped = !state.style.is_visible;
+  if (!is_dropped && paragraph.length >= kParagraphCutChars) return;
+  const std::size_t room = is_dropped ? bytes.size() : kParagraphCutChars - paragraph.length;
+  const std::size_t limit = std::min(bytes.size(), room);
+  std::size_t count = 0;
+  while (count < limit && !kIsMarkupOrBlank[bytes[count]]) ++count;
+  if (count == 0) return;
+  state.input.skip(count);
+  if (is_dropped) return;
+  std::memcpy(paragraph.text.data() + paragraph.length, bytes.data(), count);
+  const CellBytes cell = state.current_cell;
+  std::uint8_t* cells = cell_at(paragraph.cells.data(), paragraph.length);
+  for (std::size_t i = 0; i < count; ++i) std::memcpy(cell_at(cells, i), cell.data(), kCellBytes);
+  paragraph.length += count;
+}
+
 // Restores the style state saved by the newest open tag called `name`.
 void close_tag(HtmlState& state, std::string_view name) {
-  const auto tag = find_tag(name);
+  const std::size_t tag = find_tag(name);
   StyleState saved;
-  if (!tag || !state.tags.pop(*tag, saved)) return;
+  if (tag == kTagCount || !state.tags.pop(tag, saved)) return;
   if (saved.is_block) flush(state);
   state.style = saved;
 }
@@ -158,11 +213,11 @@ bool read_tag(HtmlState& state) {
   // text after a closing html tag is still imported.
   if (as_read == "/html") return true;
 
-  std::array<char, kMaxTagNameChars> lower{};
+  std::array<char, kMaxTagNameChars> lower;
   std::transform(as_read.begin(), as_read.end(), lower.begin(), [](char c) { return to_lower_ascii(c); });
   const std::string_view lowered(lower.data(), as_read.size());
-  if (const auto tag = find_tag(lowered))
-    handle_tag(state, *tag, name.is_closed);
+  if (const std::size_t tag = find_tag(lowered); tag != kTagCount)
+    handle_tag(state, tag, name.is_closed);
   else
     skip_rest_of_tag(state.input, name.is_closed);
   if (lowered.front() == '/') close_tag(state, lowered.substr(1));
@@ -188,6 +243,9 @@ void read_document(HtmlState& state) {
   ByteSource& input = state.input;
   const ParagraphBuffer& paragraph = state.paragraph;
   while (!state.out.is_full()) {
+    // A run of text, then the byte that ended it: taking no text never
+    // changes whether the output is full.
+    take_text_run(state);
     const int c = input.get();
     switch (c) {
       case ByteSource::kEnd:
@@ -242,16 +300,20 @@ void read_tag_name(ByteSource& input, TagName& name) {
     name.is_closed = true;
     return;
   }
-  // The first character belongs to the name whatever it is.
+  // The first character belongs to the name whatever it is. The count is
+  // kept in a local until the end: a store through `chars` could change
+  // any member, so the compiler would reload it after each one.
+  std::size_t stored = 0;
   for (;;) {
-    if (name.stored < kMaxTagNameChars) name.chars[name.stored++] = static_cast<char>(c);
+    if (stored < kMaxTagNameChars) name.chars[stored++] = static_cast<char>(c);
     c = input.get();
-    if (c == ByteSource::kEnd || c == ' ' || is_line_end(c)) return;
+    if (c == ByteSource::kEnd || c == ' ' || is_line_end(c)) break;
     if (c == '>') {
       name.is_closed = true;
-      return;
+      break;
     }
   }
+  name.stored = stored;
 }
 
 void skip_rest_of_tag(ByteSource& input, bool is_closed) {
@@ -259,13 +321,13 @@ void skip_rest_of_tag(ByteSource& input, bool is_closed) {
 }
 
 void read_attribute_text(ByteSource& input, AttributeText& out) {
-  out.stored = 0;
+  std::size_t stored = 0;
   for (int c = input.peek(); c != ByteSource::kEnd && c != '<'; c = input.peek()) {
     input.get();
-    if (c == '>') return;
-    if (!is_line_end(c) && out.stored < kMaxAttributeChars)
-      out.chars[out.stored++] = to_lower_ascii(static_cast<char>(c));
+    if (c == '>') break;
+    if (!is_line_end(c) && stored < kMaxAttributeChars) out.chars[stored++] = to_lower_ascii(static_cast<char>(c));
   }
+  out.stored = stored;
 }
 
 bool skip_past_tag_open(ByteSource& input) {

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -116,6 +116,22 @@ class TagStack {
 
 // ---------------------------------------------------------------- one conversion
 
+// The palette indices of the colour values met so far, so a page that
+// names the same few colours again and again pays for each
+// nearest_colour() search once.
+class ColourCache {
+ public:
+  // nearest_colour(packed), from the cache when it holds the colour.
+  std::uint8_t nearest(std::uint32_t packed);
+
+ private:
+  static constexpr std::size_t kSlots = 64;
+  // A slot holds its colour with bits 0-7 all set (nearest_colour ignores
+  // them), so a slot still 0 holds no colour.
+  std::array<std::uint32_t, kSlots> colours_{};
+  std::array<std::uint8_t, kSlots> indices_{};
+};
+
 struct ParagraphBuffer {
   // Not cleared between paragraphs: an empty paragraph is written with
   // whatever character and cell fields position 0 still holds.
@@ -136,22 +152,25 @@ struct HtmlState {
   CellBytes current_cell{};
   ParagraphBuffer paragraph;
   TagStack tags;
+  ColourCache colours;
   std::array<std::uint8_t, kFlushChars> work_text{};
   std::array<std::uint8_t, kFlushChars * kCellBytes> work_cells{};
 };
 
 // A tag name as the tag reader leaves it. Names compare as C strings do:
 // a NUL ends the name, so "<" followed by NUL reads as an empty name.
+// Only the first `stored` characters are ever set.
 struct TagName {
-  std::array<char, kMaxTagNameChars> chars{};
+  std::array<char, kMaxTagNameChars> chars;
   std::size_t stored = 0;
   bool is_closed = false;  // '>' ended the name: no attribute text follows
   std::string_view text() const;
 };
 
-// Lower-cased attribute text; a NUL ends it as it ends a C string.
+// Lower-cased attribute text; a NUL ends it as it ends a C string. Only
+// the first `stored` characters are ever set.
 struct AttributeText {
-  std::array<char, kMaxAttributeChars> chars{};
+  std::array<char, kMaxAttributeChars> chars;
   std::size_t stored = 0;
   std::string_view text() const;
 };
@@ -162,6 +181,15 @@ struct AttributeText {
 // do not overlap, as in-place compaction gives.
 inline void copy_cell(std::uint8_t* to, const std::uint8_t* from) {
   if (to != from) std::memcpy(to, from, kCellBytes);
+}
+
+// Moves `count` characters with their cells from position `from` to
+// position `to`; the ranges may overlap, as in-place compaction gives.
+inline void move_characters(const std::uint8_t* text, const std::uint8_t* cells, std::size_t from,
+                            std::size_t count, std::uint8_t* to_text, std::uint8_t* to_cells, std::size_t to) {
+  if (count == 0 || (to_text + to == text + from)) return;
+  std::memmove(to_text + to, text + from, count);
+  std::memmove(to_cells + to * kCellBytes, cells + from * kCellBytes, count * kCellBytes);
 }
 
 // Reads a tag name after '<'. "<!" starts a declaration, which is skipped to
@@ -190,8 +218,9 @@ void record_keeping_block(HtmlState& state, std::size_t tag);
 
 // ---------------------------------------------------------------- tags (tag_handlers.cpp)
 
-// The tag table entry named exactly `lowered`, if any.
-std::optional<std::size_t> find_tag(std::string_view lowered);
+// The tag table entry named exactly `lowered`, or kTagCount when none is
+// (a plain index, not an optional: it is asked for every tag).
+std::size_t find_tag(std::string_view lowered);
 // Runs the handler of entry `tag`, right after its name was read.
 void handle_tag(HtmlState& state, std::size_t tag, bool is_closed);
 
@@ -203,6 +232,6 @@ std::size_t decode_references(std::uint8_t* text, std::uint8_t* cells, std::size
 // Reads a colour value ("#rrggbb" or a colour name) from `text` at `from`
 // into `target` as a palette index; leaves `target` alone when the text
 // holds neither '#' nor a letter from there on.
-void read_colour(std::string_view text, std::size_t from, std::uint8_t& target);
+void read_colour(ColourCache& colours, std::string_view text, std::size_t from, std::uint8_t& target);
 
 }  // namespace vellora::html_import

@@ -227,43 +227,53 @@ std::size_t decode_references(std::uint8_t* text, std::uint8_t* cells, std::size
     const void* at = std::memchr(text + from, byte, length - from);
     return at != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - text) : length;
   };
-  // Up to the first '&' nothing moves.
-  const void* first = std::memchr(text, '&', length);
-  if (first == nullptr) return length;
-  std::size_t kept = static_cast<std::size_t>(static_cast<const std::uint8_t*>(first) - text);
-  for (std::size_t i = kept; i < length; ++i) {
-    if (text[i] == '&') {
-      if (semicolon <= i) semicolon = next(i + 1, ';');
-      if (space <= i) space = next(i + 1, ' ');
-      // An '&' with no ';' after it, or with a space before the ';', is
-      // an ordinary character.
-      if (semicolon < length && space > semicolon) {
-        const std::string_view reference(reinterpret_cast<const char*>(text + i + 1), semicolon - i - 1);
-        text[kept] = reference_byte(reference);
-        copy_cell(cells + kept * kCellBytes, cells + semicolon * kCellBytes);
-        ++kept;
-        i = semicolon;
-        continue;
-      }
+  // Up to the first '&' nothing moves; after it, the stretches between
+  // references move down whole.
+  std::size_t i = next(0, '&');
+  std::size_t kept = i;
+  while (i < length) {
+    if (semicolon <= i) semicolon = next(i + 1, ';');
+    if (space <= i) space = next(i + 1, ' ');
+    // An '&' with no ';' after it, or with a space before the ';', is an
+    // ordinary character and moves with the stretch after it.
+    std::size_t stretch = i;
+    if (semicolon < length && space > semicolon) {
+      const std::string_view reference(reinterpret_cast<const char*>(text + i + 1), semicolon - i - 1);
+      text[kept] = reference_byte(reference);
+      copy_cell(cells + kept * kCellBytes, cells + semicolon * kCellBytes);
+      ++kept;
+      stretch = semicolon + 1;
     }
-    text[kept] = text[i];
-    copy_cell(cells + kept * kCellBytes, cells + i * kCellBytes);
-    ++kept;
+    i = next(stretch == i ? i + 1 : stretch, '&');
+    move_characters(text, cells, stretch, i - stretch, text, cells, kept);
+    kept += i - stretch;
   }
   return kept;
 }
 
-void read_colour(std::string_view text, std::size_t from, std::uint8_t& target) {
+std::uint8_t ColourCache::nearest(std::uint32_t packed) {
+  const std::uint32_t key = packed | 0xFF;
+  // Multiplicative hashing: the top six bits of the product pick the slot.
+  static_assert(kSlots == std::size_t{1} << 6);
+  const std::size_t slot = static_cast<std::uint32_t>((key >> 8) * 0x9E3779B1u) >> 26;
+  if (colours_[slot] != key) {
+    colours_[slot] = key;
+    indices_[slot] = nearest_colour(packed);
+  }
+  return indices_[slot];
+}
+
+void read_colour(ColourCache& colours, std::string_view text, std::size_t from, std::uint8_t& target) {
   std::size_t at = from;
   while (at < text.size() && text[at] != '#' && !is_ascii_letter(text[at])) ++at;
   if (at >= text.size()) return;
   if (text[at] == '#') {
-    target = nearest_colour(hex_colour(text, at));
+    target = colours.nearest(hex_colour(text, at));
     return;
   }
   std::size_t end = at;
   while (end < text.size() && is_ascii_letter(text[end])) ++end;
-  target = nearest_colour(named_colour(text.substr(at, end - at)));
+  target = colours.nearest(named_colour(text.substr(at, end - at)));
 }
 
 }  // namespace vellora::html_import

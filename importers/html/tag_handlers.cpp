@@ -5,6 +5,7 @@
 // keys are found by plain substring search in the lower-cased attribute
 // text, so a key inside another word counts ("vlink" holds "link").
 #include <algorithm>
+#include <optional>
 
 #include "docmodel/ascii.h"
 #include "importers/html/html_state.h"
@@ -113,9 +114,9 @@ void handle_body(HtmlState& state, std::size_t, bool is_closed) {
   if (!read_attributes(state, is_closed, attributes)) return;
   const std::string_view text = attributes.text();
   StyleState& style = state.style;
-  if (const auto at = value_after(text, "bgcolor")) read_colour(text, *at, style.background);
-  if (const auto at = value_after(text, "text")) read_colour(text, *at, style.text_colour);
-  if (const auto at = value_after(text, "link")) read_colour(text, *at, style.link_colour);
+  if (const auto at = value_after(text, "bgcolor")) read_colour(state.colours, text, *at, style.background);
+  if (const auto at = value_after(text, "text")) read_colour(state.colours, text, *at, style.text_colour);
+  if (const auto at = value_after(text, "link")) read_colour(state.colours, text, *at, style.link_colour);
   style.current.colour = style.text_colour;
 }
 
@@ -125,7 +126,7 @@ void handle_hr(HtmlState& state, std::size_t, bool is_closed) {
   AttributeText attributes;
   if (read_attributes(state, is_closed, attributes)) {
     const std::string_view text = attributes.text();
-    if (const auto at = value_after(text, "color")) read_colour(text, *at, colour);
+    if (const auto at = value_after(text, "color")) read_colour(state.colours, text, *at, colour);
   }
   emit_rule(state, colour, kBlockRule);
 }
@@ -278,7 +279,7 @@ void handle_font(HtmlState& state, std::size_t tag, bool is_closed) {
       const Number size = read_number(text, *at);
       style.font_size = clamp_font_size(size.sign == 0 ? size.value : style.font_size + size.sign * size.value);
     }
-    if (const auto at = value_after(text, "color")) read_colour(text, *at, style.current.colour);
+    if (const auto at = value_after(text, "color")) read_colour(state.colours, text, *at, style.current.colour);
   }
   apply_size_to_font(style);
 }
@@ -295,7 +296,7 @@ void handle_basefont(HtmlState& state, std::size_t, bool is_closed) {
     apply_size_to_font(style);
   }
   if (const auto at = value_after(text, "color")) {
-    read_colour(text, *at, style.text_colour);
+    read_colour(state.colours, text, *at, style.text_colour);
     style.current.colour = style.text_colour;
   }
 }
@@ -319,7 +320,7 @@ void handle_table(HtmlState& state, std::size_t tag, bool is_closed) {
   const auto border = value_after(text, "border");
   style.border_mode = border && read_number(text, *border).value != 0 ? kBorderedTable : kBorderlessTable;
   style.border_colour = style.current.colour;
-  if (const auto at = value_after(text, "bordercolor")) read_colour(text, *at, style.border_colour);
+  if (const auto at = value_after(text, "bordercolor")) read_colour(state.colours, text, *at, style.border_colour);
   if (style.border_mode == kBorderedTable) emit_rule(state, style.border_colour, kBlockRule);
   style.alignment = kAlignLeft;
 }
@@ -427,6 +428,31 @@ static_assert(std::size(kTags) == kTagCount);
 static_assert(std::is_sorted(std::begin(kTags), std::end(kTags),
                              [](const TagEntry& a, const TagEntry& b) { return a.name < b.name; }));
 
+// The rows whose names start with one byte: [first, first + count) of the
+// sorted table, empty for a byte no name starts with. A tag is looked up
+// among these few rows only.
+struct TagRows {
+  std::uint8_t first = 0;
+  std::uint8_t count = 0;
+};
+constexpr auto kTagRowsByFirstByte = [] {
+  std::array<TagRows, 256> by_byte{};
+  for (std::size_t row = 0; row < std::size(kTags); ++row) {
+    TagRows& rows = by_byte[static_cast<std::uint8_t>(kTags[row].name.front())];
+    if (rows.count == 0) rows.first = static_cast<std::uint8_t>(row);
+    ++rows.count;
+  }
+  return by_byte;
+}();
+
+// Tag names are a few letters long: compared in line, not by a library call.
+bool is_same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 constexpr std::size_t tag_index(std::string_view name) {
   for (std::size_t i = 0; i < std::size(kTags); ++i)
     if (kTags[i].name == name) return i;
@@ -454,11 +480,12 @@ void read_ahead(HtmlState& state, bool stops_at_title) {
 
 }  // namespace
 
-std::optional<std::size_t> find_tag(std::string_view lowered) {
-  const auto* found = std::lower_bound(std::begin(kTags), std::end(kTags), lowered,
-                                       [](const TagEntry& entry, std::string_view name) { return entry.name < name; });
-  if (found == std::end(kTags) || found->name != lowered) return std::nullopt;
-  return static_cast<std::size_t>(found - std::begin(kTags));
+std::size_t find_tag(std::string_view lowered) {
+  if (lowered.empty()) return kTagCount;
+  const TagRows rows = kTagRowsByFirstByte[static_cast<std::uint8_t>(lowered.front())];
+  for (std::size_t row = rows.first; row < rows.first + rows.count; ++row)
+    if (is_same_name(kTags[row].name, lowered)) return row;
+  return kTagCount;
 }
 
 void handle_tag(HtmlState& state, std::size_t tag, bool is_closed) { kTags[tag].handle(state, tag, is_closed); }

@@ -193,11 +193,20 @@ constexpr auto kRowsByLength = [] {
   return by_length;
 }();
 
+// Whether `row` is named `name`, which has the row's length. Compared in
+// line: most rows differ in their first letter, and a library call per
+// row would cost more than the comparison.
+bool has_name(const ControlWord& row, std::string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (row.name[i] != name[i]) return false;
+  return true;
+}
+
 const ControlWord* find_control_word(std::string_view name) {
   if (name.size() > kLongestName) return nullptr;
   const RowsOfLength& same = kRowsByLength[name.size()];
   for (std::size_t i = 0; i < same.count; ++i)
-    if (kControlWords[same.rows[i]].name == name) return &kControlWords[same.rows[i]];
+    if (has_name(kControlWords[same.rows[i]], name)) return &kControlWords[same.rows[i]];
   return nullptr;
 }
 

@@ -7,6 +7,7 @@
 #include "importers/rtf/rtf_importer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 
@@ -65,6 +66,19 @@ void store(RtfState& state, std::uint8_t byte) {
   ++buffer.length;
 }
 
+void refresh_cell(RtfState& state) {
+  if (!state.is_cell_stale) return;
+  // The font follows bold; the large font stays large.
+  AttributeCell& current = state.current;
+  if (current.font == kStandardFont && state.character.bold != 0) current.font = kBoldFont;
+  else if (current.font == kBoldFont && state.character.bold == 0) current.font = kStandardFont;
+  if (current != state.encoded_current) {
+    state.encoded_current = current;
+    state.current_cell = encode_cell(current);
+  }
+  state.is_cell_stale = false;
+}
+
 void append(RtfState& state, std::uint8_t byte) {
   if (state.is_row_suppressed) return;
   if (byte == '\n' || byte == '\r') {
@@ -76,17 +90,7 @@ void append(RtfState& state, std::uint8_t byte) {
     flush(state);
     if (byte == '\t') return;
   }
-  if (state.is_cell_stale) {
-    // The font follows bold; the large font stays large.
-    AttributeCell& current = state.current;
-    if (current.font == kStandardFont && state.character.bold != 0) current.font = kBoldFont;
-    else if (current.font == kBoldFont && state.character.bold == 0) current.font = kStandardFont;
-    if (current != state.encoded_current) {
-      state.encoded_current = current;
-      state.current_cell = encode_cell(current);
-    }
-    state.is_cell_stale = false;
-  }
+  refresh_cell(state);
   switch (byte) {
     case '\t':
       if (state.buffer.length <= kLastTabStart)
@@ -102,6 +106,43 @@ void append(RtfState& state, std::uint8_t byte) {
     default:
       store(state, byte);
   }
+}
+
+// The bytes that parse() takes one at a time: group braces, the backslash,
+// line ends (which RTF ignores) and the text bytes that append() treats
+// specially. Every other byte is plain text.
+constexpr std::array<bool, 256> kIsSyntaxOrSpecial = [] {
+  std::array<bool, 256> table{};
+  for (const std::uint8_t c : {'{', '}', '\\', '\r', '\n', '\t', '\0'}) table[c] = true;
+  table[kBulletStandIn] = true;
+  return table;
+}();
+
+// Takes the plain text at the front of the input buffer: dropped whole in
+// a skipped destination or a table row, otherwise appended as far as the
+// paragraph cut lets it. What it leaves, if anything, needs the
+// byte-at-a-time path: a hex escape or binary run, a syntax or special
+// byte, a character that has to start a new paragraph first, or the end
+// of the buffer.
+void take_text_run(RtfState& state) {
+  if (state.input_state != InputState::normal) return;
+  const std::span<const std::uint8_t> bytes = state.input.buffered();
+  ParagraphBuffer& buffer = state.buffer;
+  const bool is_dropped = state.destination == Destination::skip || state.is_row_suppressed;
+  if (!is_dropped && buffer.length >= kParagraphCutChars) return;
+  const std::size_t room = is_dropped ? bytes.size() : kParagraphCutChars - buffer.length;
+  const std::size_t limit = std::min(bytes.size(), room);
+  std::size_t count = 0;
+  while (count < limit && !kIsSyntaxOrSpecial[bytes[count]]) ++count;
+  if (count == 0) return;
+  state.input.skip(count);
+  if (is_dropped) return;
+  refresh_cell(state);
+  std::memcpy(buffer.text.data() + buffer.length, bytes.data(), count);
+  const CellBytes cell = state.current_cell;
+  std::uint8_t* cells = cell_at(buffer, buffer.length);
+  for (std::size_t i = 0; i < count; ++i) std::memcpy(cells + i * kCellBytes, cell.data(), kCellBytes);
+  buffer.length += count;
 }
 
 // ---------------------------------------------------------------- groups
@@ -151,10 +192,14 @@ void read_control_word(RtfState& state) {
     dispatch(state, word);
     return;
   }
+  // Counted in a local: a store through `chars` could change any member,
+  // so the compiler would reload the count after each one.
+  std::size_t stored = 1;
   while (is_letter(input.peek())) {
     const int c = input.get();
-    if (word.stored < kMaxWordChars) word.chars[word.stored++] = static_cast<char>(c);
+    if (stored < kMaxWordChars) word.chars[stored++] = static_cast<char>(c);
   }
+  word.stored = stored;
   const std::string_view name = word.name();
   int delimiter = input.peek();
   if (name == "colortbl" && delimiter == ';') skip_empty_first_colour(state);
@@ -219,6 +264,9 @@ void read_hex_digit(RtfState& state, int c) {
 void parse(RtfState& state) {
   ByteSource& input = state.input;
   while (!state.is_stopped && !state.out.is_full()) {
+    // A run of text, then the byte that ended it: taking text never stops
+    // the parse or fills the output.
+    take_text_run(state);
     const int c = input.get();
     if (c == ByteSource::kEnd) return;  // open groups at the end change nothing
     if (state.input_state == InputState::binary) {

@@ -59,6 +59,27 @@ TEST(HtmlDocuments, SamplesStageFromFileAsFromMemory) {
   EXPECT_EQ(samples, 3u);
 }
 
+// A file is read a chunk at a time. Moving a stretch of markup across the
+// end of the first chunk puts each of its bytes there once: whatever is
+// cut (text, a tag name, attribute text, a comment, a reference) must
+// stage as it does from memory. A comment fills the chunk up to it.
+TEST(HtmlDocuments, WhatStraddlesAReadChunkStagesAsFromMemory) {
+  constexpr std::size_t kReadChunkBytes = 1 << 16;  // as the byte source reads files
+  const std::string head = "<html><!--";
+  const std::string markup =
+      "--><b>bold</b> &amp; plain\r\n<FONT color=red size=+1>x</font><!-- c -->\t<p align=center>y &#169;z ";
+  TempDir dir;
+  for (std::size_t shift = 0; shift < markup.size(); ++shift) {
+    SCOPED_TRACE(shift);
+    const std::string page = head + std::string(kReadChunkBytes - head.size() - shift, 'x') + markup + markup;
+    write_file(dir / "page.htm", page);
+    ASSERT_TRUE(ImportHtml(dir / "page.htm", dir.path(), kDefaultName));
+    const StagingBytes from_memory = import_html(page);
+    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingDataFile), from_memory.data));
+    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingSizesFile), from_memory.sizes));
+  }
+}
+
 TEST(HtmlDocuments, ASampleReadsAsItsAuthorMeantIt) {
   const auto bytes = read_file(kSamples / "json-c-readme.html");
   const auto paragraphs = read_paragraphs(import_html(std::string(bytes.begin(), bytes.end())));

@@ -125,6 +125,27 @@ TEST(RtfDocuments, SamplesStageFromFileAsFromMemory) {
   EXPECT_EQ(samples, 2u);
 }
 
+// A file is read a chunk at a time. Moving a stretch of RTF across the end
+// of the first chunk puts each of its bytes there once: whatever is cut
+// (text, a control word or its parameter, a hex escape, a binary run) must
+// stage as it does from memory. A skipped group fills the chunk up to it.
+TEST(RtfDocuments, WhatStraddlesAReadChunkStagesAsFromMemory) {
+  constexpr std::size_t kReadChunkBytes = 1 << 16;  // as the byte source reads files
+  const std::string head = "{\\rtf1 {\\*\\skipped ";
+  const std::string rtf =
+      "}{\\b bold} \\'e9 text\r\n{\\cf1 x}\\par\\li720 {\\*\\dest y}\\bin3 a{}z\\tab\\lquote w\\fs48 ";
+  TempDir dir;
+  for (std::size_t shift = 0; shift < rtf.size(); ++shift) {
+    SCOPED_TRACE(shift);
+    const std::string document = head + std::string(kReadChunkBytes - head.size() - shift, 'x') + rtf + rtf + "}";
+    write_file(dir / "doc.rtf", document);
+    ASSERT_TRUE(ImportRtf(dir / "doc.rtf", dir.path(), kDefaultName));
+    const StagingBytes from_memory = import_rtf(document);
+    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingDataFile), from_memory.data));
+    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingSizesFile), from_memory.sizes));
+  }
+}
+
 TEST(RtfDocuments, ASampleReadsAsItsAuthorMeantIt) {
   const auto paragraphs = read_paragraphs(import_rtf(text_of(read_file(kSamples / "json-c-readme.rtf"))));
   std::vector<std::string> texts;
