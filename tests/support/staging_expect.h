@@ -18,6 +18,7 @@
 #include "importers/import_file.h"
 #include "tests/support/bytes.h"
 #include "tests/support/paragraphs.h"
+#include "tests/support/temp_dir.h"
 
 namespace vellora::testing {
 
@@ -164,6 +165,27 @@ inline std::string repeated(const std::string& text, std::size_t count) {
   out.reserve(text.size() * count);
   for (std::size_t i = 0; i < count; ++i) out += text;
   return out;
+}
+
+// A file is read a chunk at a time. Moving `piece` across the end of the
+// first chunk, after `head` and filler, puts each of its bytes there once:
+// whatever is cut must stage as it does from memory. The document is
+// `piece` twice, then `tail`.
+template <typename ImportFile>
+void expect_chunk_edges_stage_as_from_memory(const std::string& head, const std::string& piece,
+                                             const std::string& tail, const std::string& file_name,
+                                             ImportFile import_file, Conversion convert) {
+  constexpr std::size_t kReadChunkBytes = 1 << 16;  // as the byte source reads files
+  TempDir dir;
+  for (std::size_t shift = 0; shift < piece.size(); ++shift) {
+    SCOPED_TRACE(shift);
+    const std::string document = head + std::string(kReadChunkBytes - head.size() - shift, 'x') + piece + piece + tail;
+    write_file(dir / file_name, document);
+    ASSERT_TRUE(import_file(dir / file_name, dir.path(), file_name, ImportOptions{}));
+    const StagingBytes from_memory = import_through(convert, document, file_name);
+    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingDataFile), from_memory.data));
+    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingSizesFile), from_memory.sizes));
+  }
 }
 
 }  // namespace vellora::testing

@@ -64,20 +64,10 @@ TEST(HtmlDocuments, SamplesStageFromFileAsFromMemory) {
 // cut (text, a tag name, attribute text, a comment, a reference) must
 // stage as it does from memory. A comment fills the chunk up to it.
 TEST(HtmlDocuments, WhatStraddlesAReadChunkStagesAsFromMemory) {
-  constexpr std::size_t kReadChunkBytes = 1 << 16;  // as the byte source reads files
-  const std::string head = "<html><!--";
-  const std::string markup =
-      "--><b>bold</b> &amp; plain\r\n<FONT color=red size=+1>x</font><!-- c -->\t<p align=center>y &#169;z ";
-  TempDir dir;
-  for (std::size_t shift = 0; shift < markup.size(); ++shift) {
-    SCOPED_TRACE(shift);
-    const std::string page = head + std::string(kReadChunkBytes - head.size() - shift, 'x') + markup + markup;
-    write_file(dir / "page.htm", page);
-    ASSERT_TRUE(ImportHtml(dir / "page.htm", dir.path(), kDefaultName));
-    const StagingBytes from_memory = import_html(page);
-    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingDataFile), from_memory.data));
-    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingSizesFile), from_memory.sizes));
-  }
+  expect_chunk_edges_stage_as_from_memory(
+      "<html><!--",
+      "--><b>bold</b> &amp; plain\r\n<FONT color=red size=+1>x</font><!-- c -->\t<p align=center>y &#169;z ", "",
+      kDefaultName, &ImportHtml, &stage_html);
 }
 
 TEST(HtmlDocuments, ASampleReadsAsItsAuthorMeantIt) {

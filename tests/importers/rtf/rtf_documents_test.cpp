@@ -130,20 +130,10 @@ TEST(RtfDocuments, SamplesStageFromFileAsFromMemory) {
 // (text, a control word or its parameter, a hex escape, a binary run) must
 // stage as it does from memory. A skipped group fills the chunk up to it.
 TEST(RtfDocuments, WhatStraddlesAReadChunkStagesAsFromMemory) {
-  constexpr std::size_t kReadChunkBytes = 1 << 16;  // as the byte source reads files
-  const std::string head = "{\\rtf1 {\\*\\skipped ";
-  const std::string rtf =
-      "}{\\b bold} \\'e9 text\r\n{\\cf1 x}\\par\\li720 {\\*\\dest y}\\bin3 a{}z\\tab\\lquote w\\fs48 ";
-  TempDir dir;
-  for (std::size_t shift = 0; shift < rtf.size(); ++shift) {
-    SCOPED_TRACE(shift);
-    const std::string document = head + std::string(kReadChunkBytes - head.size() - shift, 'x') + rtf + rtf + "}";
-    write_file(dir / "doc.rtf", document);
-    ASSERT_TRUE(ImportRtf(dir / "doc.rtf", dir.path(), kDefaultName));
-    const StagingBytes from_memory = import_rtf(document);
-    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingDataFile), from_memory.data));
-    ASSERT_TRUE(BytesEqual(read_file(dir / kStagingSizesFile), from_memory.sizes));
-  }
+  expect_chunk_edges_stage_as_from_memory(
+      "{\\rtf1 {\\*\\skipped ",
+      "}{\\b bold} \\'e9 text\r\n{\\cf1 x}\\par\\li720 {\\*\\dest y}\\bin3 a{}z\\tab\\lquote w\\fs48 ", "}",
+      kDefaultName, &ImportRtf, &stage_rtf);
 }
 
 TEST(RtfDocuments, ASampleReadsAsItsAuthorMeantIt) {
