@@ -56,6 +56,9 @@ bool flush_folder(const std::filesystem::path& folder) {
 bool flush_files(const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder) {
   if (files.empty()) return true;
 #ifdef __linux__
+  // One flush of the file system writes every file out and commits their
+  // folder entries together, where a flush per file would commit once for
+  // each. It waits for other programs' writes to that file system too.
   if (files.size() > 1) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {

@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "docmodel/byte_order.h"
+#include "docmodel/files.h"
 
 namespace vellora::posix {
 
@@ -593,24 +594,7 @@ PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& d
 }
 
 PdbResult flush_pdb_files(const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder) {
-  if (files.empty()) return {};
-  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.is_open()) return io_failure(PdbStatus::cannot_write, folder, "cannot open to flush", errno);
-  // One flush of the file system writes every file out and commits their
-  // folder entries together, where a flush per file would commit once for
-  // each. It waits for other programs' writes to that file system too.
-  if (files.size() > 1 && ::syncfs(dir.get()) == 0) return {};
-  for (const auto& file : files) {
-    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd.is_open()) {
-      if (errno == ENOENT) continue;
-      return io_failure(PdbStatus::cannot_write, file, "cannot open to flush", errno);
-    }
-    if (::fsync(fd.get()) != 0) return io_failure(PdbStatus::cannot_write, file, "cannot flush", errno);
-  }
-  // Some file systems cannot sync a folder; their renames are still atomic.
-  if (::fsync(dir.get()) != 0 && errno != EINVAL && errno != ENOTSUP)
-    return io_failure(PdbStatus::cannot_write, folder, "cannot flush", errno);
+  if (!flush_files(files, folder)) return io_failure(PdbStatus::cannot_write, folder, "cannot flush", errno);
   return {};
 }
 

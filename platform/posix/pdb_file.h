@@ -229,9 +229,7 @@ PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& d
                          PdbDurability durability = PdbDurability::now);
 
 // Makes files written with PdbDurability::deferred durable, and their
-// folder's entries: several in one flush of their file system, else each
-// file and then the folder. A file gone since (deleted, or replaced by a
-// later write) is skipped.
+// folder's entries, as flush_files does (docmodel/files.h).
 PdbResult flush_pdb_files(const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder);
 
 // Removes temporary files that a killed writer left in `folder`. A live
