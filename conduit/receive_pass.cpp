@@ -35,13 +35,18 @@ struct Unflushed {
 };
 
 void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry, Unflushed& unflushed) {
-  const std::string name = entry.name();
+  const TextCodec& codec = conduit.platform.codec;
+  const std::string handheld_name = entry.name();
+  // The file name comes through the codec, and the checks apply to what
+  // it made.
+  const std::optional<std::string> pc_name = codec.name_to_pc(handheld_name);
+  const std::string name = pc_name.value_or(handheld_name);
   const DocumentType* type = document_type_number(entry.category);
   if (type == nullptr) {
     conduit.report(SessionEventKind::skipped, name, "unknown document type " + std::to_string(entry.category));
     return;
   }
-  const auto target = receive_file_name(name, type->extension);
+  const auto target = pc_name ? receive_file_name(*pc_name, type->extension) : std::nullopt;
   if (!target) {
     conduit.report(SessionEventKind::skipped, name, "its name cannot be a file name in the receive folder");
     return;
@@ -64,8 +69,8 @@ void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry,
   fs::remove(temporary, error);
   // A file that replaces another is flushed before its rename, so a power
   // cut leaves the old or the new one; a new file is flushed with the rest.
-  const ExportOptions options{conduit.settings.font_name, conduit.settings.font_size, !replaces};
-  const ExportResult exported = type->export_to(conduit.platform.sync, name, temporary, options);
+  const ExportOptions options{conduit.settings.font_name, conduit.settings.font_size, !replaces, &codec};
+  const ExportResult exported = type->export_to(conduit.platform.sync, handheld_name, temporary, options);
   if (!exported) {
     std::error_code ignored;
     fs::remove(temporary, ignored);

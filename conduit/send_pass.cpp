@@ -58,7 +58,8 @@ std::string joined(const std::vector<std::string>& names) {
 
 class SendWalk {
  public:
-  SendWalk(Conduit& conduit, fs::path folder) : conduit_(conduit), sync_(conduit.platform.sync), folder_(std::move(folder)) {
+  SendWalk(Conduit& conduit, fs::path folder)
+      : conduit_(conduit), sync_(conduit.platform.sync), codec_(conduit.platform.codec), folder_(std::move(folder)) {
     std::error_code error;
     const auto& receive = conduit.settings.receive_folder;
     skip_received_ = !receive.empty() && fs::equivalent(folder_, receive, error);
@@ -83,13 +84,19 @@ class SendWalk {
       keep(entry.name, std::string(type->extension) + " files cannot be converted yet", true);
       return;
     }
-    const std::string name = handheld_name(lower);
+    // The name becomes the handheld's characters before the name rule cuts
+    // it, so a cut never splits a character.
+    const std::string handheld_lower = codec_.name_to_handheld(lower);
+    const std::string name = handheld_name(handheld_lower);
     const Verdict verdict = check_handheld(entry, name);
     if (verdict == Verdict::keep) return;
-    send(entry.name, lower, name, *type, entry.bytes, verdict == Verdict::replace);
+    send(entry.name, handheld_lower, name, *type, entry.bytes, verdict == Verdict::replace);
   }
 
  private:
+  // A handheld name as the user knows it, for messages.
+  std::string shown(const std::string& name) const { return codec_.name_to_pc(name).value_or(name); }
+
   void keep(const std::string& file, const std::string& why, bool warn) {
     if (warn) conduit_.not_all_sent = true;
     conduit_.report(SessionEventKind::kept, file, why);
@@ -115,7 +122,7 @@ class SendWalk {
 
   Verdict check_handheld(const FolderEntry& entry, const std::string& name) {
     if (created_.count(name) != 0) {
-      keep(entry.name, "another file of this session already became \"" + name + "\" on the handheld", true);
+      keep(entry.name, "another file of this session already became \"" + shown(name) + "\" on the handheld", true);
       return Verdict::keep;
     }
     CardInfo card;
@@ -135,23 +142,23 @@ class SendWalk {
     DbInfo found;
     if (sync_.SyncFindDbByName(request, found) != kSyncOk) return Verdict::send;
     if (found.type != kDocumentType || found.creator != kDocumentCreator) {
-      keep(entry.name, "\"" + name + "\" on the handheld belongs to another application", true);
+      keep(entry.name, "\"" + shown(name) + "\" on the handheld belongs to another application", true);
       return Verdict::keep;
     }
     const std::uint32_t policy = conduit_.settings.send_policy;
     bool overwrite = policy != kNeverOverwrite;
     if (policy == kAskBeforeOverwrite) {
-      const std::string question = "File " + name + " already exists on your Palm Device! Overwrite?";
+      const std::string question = "File " + shown(name) + " already exists on your Palm Device! Overwrite?";
       overwrite = conduit_.platform.message_box.show(question, kQuestionCaption, kStyleYesNoWarning) == kAnswerYes;
     }
     if (!overwrite) {
-      keep(entry.name, "\"" + name + "\" already exists on the handheld and was not overwritten", false);
+      keep(entry.name, "\"" + shown(name) + "\" already exists on the handheld and was not overwritten", false);
       return Verdict::keep;
     }
     return Verdict::replace;
   }
 
-  void send(const std::string& file, const std::string& lower, const std::string& name,
+  void send(const std::string& file, const std::string& file_name, const std::string& name,
             const DocumentType& type, std::uintmax_t bytes, bool replace) {
     // Staging stops one paragraph past what a database holds: enough to
     // know the file is too long, without reading all of a huge file.
@@ -166,7 +173,8 @@ class SendWalk {
     PackedDocument document;
     DocumentPacker packer(document, static_cast<std::size_t>(bytes));
     options.sink = &packer;
-    const ImportResult imported = type.import(folder_ / file, folder_, lower, options);
+    options.codec = &codec_;
+    const ImportResult imported = type.import(folder_ / file, folder_, file_name, options);
     if (!imported) return keep(file, imported.reason, true);
     if (const StagingResult& packed = packer.result(); !packed) return keep(file, packed.reason, true);
     if (document.paragraphs == 0) return keep(file, "no text could be read from it", true);
@@ -177,7 +185,7 @@ class SendWalk {
     const BuildResult written = write_document(document, sync_);
     if (!written) return keep(file, written.reason, true);
     created_.insert(name);
-    conduit_.report(SessionEventKind::sent, file, "handheld \"" + name + "\"");
+    conduit_.report(SessionEventKind::sent, file, "handheld \"" + shown(name) + "\"" + transcoding_note(imported));
     if (unsettled_.empty()) first_unsettled_ = std::chrono::steady_clock::now();
     unsettled_.push_back(file);
     if (unsettled_.size() >= kMostUnsettledFiles || std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
@@ -216,6 +224,7 @@ class SendWalk {
 
   Conduit& conduit_;
   SyncManager& sync_;
+  const TextCodec& codec_;
   fs::path folder_;
   bool skip_received_ = false;
   std::set<std::string> created_;  // handheld names this walk created

@@ -18,6 +18,7 @@
 #include "platform/message_box.h"
 #include "platform/registry.h"
 #include "platform/sync_manager.h"
+#include "platform/text_codec.h"
 #include "platform/text_converter.h"
 
 namespace vellora {
@@ -34,6 +35,8 @@ struct Platform {
   HotSyncLog& log;
   LanguageLibrary& language;
   TextConverterLibrary& converters;
+  // How PC text and file names become the handheld's, and back.
+  const TextCodec& codec = TextCodec::identity();
 };
 
 // What happened to one file or document, for the host to show.

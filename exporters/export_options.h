@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/text_codec.h"
+
 namespace vellora {
 
 constexpr std::uint32_t kDefaultFontSize = 10;
@@ -17,6 +19,8 @@ struct ExportOptions {
   // receive pass flushes its new files at once); otherwise the exporter
   // flushes it before it returns.
   bool is_flushed_by_caller = false;
+  // How the handheld's text is written on the PC; null writes its bytes.
+  const TextCodec* codec = nullptr;
 };
 
 }  // namespace vellora

@@ -49,10 +49,21 @@ void append_colour(std::string& html, std::uint8_t index) {
   }
 }
 
+// A byte the codec writes as a numeric character reference, or as itself.
+void append_byte(std::string& html, std::uint8_t byte, const TextCodec& codec) {
+  if (const char32_t reference = codec.html_reference(byte); reference != 0) {
+    html += "&#";
+    html += std::to_string(static_cast<std::uint32_t>(reference));
+    html += ';';
+  } else {
+    html += static_cast<char>(byte);
+  }
+}
+
 // A run's characters: markup characters and the upper half of Latin-1 as
 // entity references, and every space after the first of a row as "&nbsp;"
 // so that the browser keeps it.
-void append_run_text(std::string& html, std::span<const std::uint8_t> text) {
+void append_run_text(std::string& html, std::span<const std::uint8_t> text, const TextCodec& codec) {
   bool follows_space = false;
   for (const std::uint8_t byte : text) {
     if (byte == ' ') {
@@ -66,24 +77,24 @@ void append_run_text(std::string& html, std::span<const std::uint8_t> text) {
       html += kHtmlEntityNames[*row];
       html += ';';
     } else {
-      html += static_cast<char>(byte);
+      append_byte(html, byte, codec);
     }
   }
 }
 
-void append_run(std::string& html, const RunEntry& run, std::span<const std::uint8_t> text) {
+void append_run(std::string& html, const RunEntry& run, std::span<const std::uint8_t> text, const TextCodec& codec) {
   const RunStyle style = run.font < kRunStyles.size() ? kRunStyles[run.font] : kRunStyles[0];
   html += "<font color=\"";
   append_colour(html, run.colour);
   html += "\" size=\"";
   html += std::to_string(style.size);
   html += style.is_bold ? "\"><strong>" : "\">";
-  append_run_text(html, text);
+  append_run_text(html, text, codec);
   html += style.is_bold ? "</strong></font>" : "</font>";
 }
 
 // A text record: its runs take the text in order across all its lines.
-void append_text(std::string& html, const TextRecord& record) {
+void append_text(std::string& html, const TextRecord& record, const TextCodec& codec) {
   html += "<p align=\"";
   html += record.alignment < kAlignWords.size() ? kAlignWords[record.alignment] : kAlignWords[0];
   html += "\">\n";
@@ -94,17 +105,17 @@ void append_text(std::string& html, const TextRecord& record) {
       // The reader already keeps runs within the text; the bound keeps this
       // loop safe without relying on it.
       const std::size_t chars = std::min<std::size_t>(run.chars, text.size() - at);
-      append_run(html, run, text.subspan(at, chars));
+      append_run(html, run, text.subspan(at, chars), codec);
       at += chars;
     }
   }
   html += "</p>\n";
 }
 
-void append_element(std::string& html, const DocumentParagraph& paragraph) {
+void append_element(std::string& html, const DocumentParagraph& paragraph, const TextCodec& codec) {
   switch (paragraph.kind) {
     case DocumentParagraph::Kind::text:
-      append_text(html, paragraph.text);
+      append_text(html, paragraph.text, codec);
       break;
     case DocumentParagraph::Kind::empty_line:
       html += "<br>\n";
@@ -129,13 +140,13 @@ std::string_view title_of(const TextRecord& record) {
 }
 
 void append_head(std::string& html, std::string_view title, std::uint8_t background,
-                 std::string_view font_name) {
+                 std::string_view font_name, const TextCodec& codec) {
   html += kDoctype;
   html += '\n';
   html += kGeneratedBy;
   html += kMakerWebAddress;
   html += " -->\n<html>\n<head>\n<title>";
-  html += title;
+  for (const char c : title) append_byte(html, static_cast<std::uint8_t>(c), codec);
   html += "</title>\n\n<body bgcolor=\"";
   append_colour(html, background);
   html += "\">\n\n<basefont face=\"";
@@ -173,13 +184,14 @@ ExportResult ExportHtml(SyncManager& sync, std::string_view database_name,
     return ok;
   };
 
-  append_head(html, has_title ? title_of(leading[0].text) : kNoTitle, header.background, options.font_name);
+  const TextCodec& codec = options.codec != nullptr ? *options.codec : TextCodec::identity();
+  append_head(html, has_title ? title_of(leading[0].text) : kNoTitle, header.background, options.font_name, codec);
   if (!has_title)
-    for (std::uint16_t i = 0; i < leading_count; ++i) append_element(html, leading[i]);
+    for (std::uint16_t i = 0; i < leading_count; ++i) append_element(html, leading[i], codec);
   DocumentParagraph paragraph;
   for (std::uint16_t index = static_cast<std::uint16_t>(1 + leading_count); index < count; ++index) {
     if (auto read = document.read_paragraph(index, paragraph); !read) return export_failure(read);
-    append_element(html, paragraph);
+    append_element(html, paragraph, codec);
     if (html.size() >= kWriteChunkBytes && !write_out()) return file.failure();
   }
   html += "</body>\n</html>\n";

@@ -14,13 +14,17 @@ ExportResult ExportText(SyncManager& sync, std::string_view database_name,
 
   ExportFile file(output, options.is_flushed_by_caller);
   if (auto opened = file.open(); !opened) return opened;
+  const TextCodec& codec = options.codec != nullptr ? *options.codec : TextCodec::identity();
   DocumentParagraph paragraph;
+  std::string line;
   for (std::uint16_t index = 1; index < document.record_count(); ++index) {
     if (auto read = document.read_paragraph(index, paragraph); !read) return export_failure(read);
     bool ok = true;
     if (paragraph.kind == DocumentParagraph::Kind::text) {
-      const auto& text = paragraph.text.text;
-      ok = file.write({reinterpret_cast<const char*>(text.data()), text.size()}) && file.write("\n");
+      line.clear();
+      codec.append_pc_text(paragraph.text.text, line);
+      line += '\n';
+      ok = file.write(line);
     } else if (paragraph.kind == DocumentParagraph::Kind::empty_line) {
       ok = file.write("\n");
     }

@@ -2,6 +2,7 @@
 #include "importers/byte_source.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace vellora {
 
@@ -18,6 +19,7 @@ ByteSource::ByteSource(std::FILE* file) : file_(file), buffer_(kReadChunkBytes) 
 
 bool ByteSource::refill() {
   if (file_ == nullptr || read_error_ != 0) return false;
+  if (transcoder_ != nullptr) return refill_transcoded();
   const std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
   if (got == 0) {
     if (std::ferror(file_)) read_error_ = errno != 0 ? errno : EIO;
@@ -26,6 +28,51 @@ bool ByteSource::refill() {
   }
   pos_ = buffer_.data();
   end_ = pos_ + got;
+  return true;
+}
+
+bool ByteSource::refill_transcoded() {
+  for (;;) {
+    const std::size_t carried = carry_size_;
+    if (carried > 0) std::memmove(buffer_.data(), buffer_.data() + carry_from_, carried);
+    const std::size_t got = std::fread(buffer_.data() + carried, 1, buffer_.size() - carried, file_);
+    const bool at_end = got < buffer_.size() - carried;
+    if (at_end && std::ferror(file_)) {
+      read_error_ = errno != 0 ? errno : EIO;
+      file_ = nullptr;
+      return false;
+    }
+    std::size_t unfinished = 0;
+    const std::size_t size = carried + got;
+    const std::size_t made = transcoder_->transcode(buffer_.data(), size, at_end, unfinished);
+    carry_from_ = size - unfinished;
+    carry_size_ = unfinished;
+    if (at_end) file_ = nullptr;  // the end stays the end
+    if (made > 0) {
+      pos_ = buffer_.data();
+      end_ = pos_ + made;
+      return true;
+    }
+    if (at_end) return false;
+  }
+}
+
+bool ByteSource::transcode_with(SourceTranscoder& transcoder) {
+  if (file_ == nullptr) return true;
+  for (;;) {
+    const std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    transcoder.examine({buffer_.data(), got});
+    if (got < buffer_.size()) break;
+  }
+  if (std::ferror(file_)) {
+    read_error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  if (std::fseek(file_, 0, SEEK_SET) != 0) {
+    read_error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  if (transcoder.will_transcode()) transcoder_ = &transcoder;
   return true;
 }
 

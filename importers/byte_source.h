@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/text_codec.h"
+
 namespace vellora {
 
 class ByteSource {
@@ -41,12 +43,20 @@ class ByteSource {
   // Takes `count` bytes of what buffered() returned.
   void skip(std::size_t count) { pos_ += count; }
 
+  // Before the first read of a file: lets `transcoder` examine the whole
+  // file, then reads it again from its start through the transcoder, if
+  // that changes anything. The transcoder must outlive the source. False
+  // after a read error.
+  bool transcode_with(SourceTranscoder& transcoder);
+  bool is_transcoding() const { return transcoder_ != nullptr; }
+
   // A read error ended the input early; `read_error()` is its errno.
   bool failed() const { return read_error_ != 0; }
   int read_error() const { return read_error_; }
 
  private:
   bool refill();
+  bool refill_transcoded();
   int refill_and_get() { return refill() ? *pos_++ : kEnd; }
 
   const std::uint8_t* pos_ = nullptr;
@@ -54,6 +64,11 @@ class ByteSource {
   std::FILE* file_ = nullptr;  // null for memory
   std::vector<std::uint8_t> buffer_;
   int read_error_ = 0;
+  SourceTranscoder* transcoder_ = nullptr;
+  // The bytes of a character cut by the end of a read, which the next read
+  // puts first.
+  std::size_t carry_from_ = 0;
+  std::size_t carry_size_ = 0;
 };
 
 }  // namespace vellora

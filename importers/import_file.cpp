@@ -16,9 +16,15 @@ std::string errno_text(int error) { return std::generic_category().message(error
 
 ImportResult import_file(const std::filesystem::path& source,
                          const std::filesystem::path& staging_folder, std::string_view file_name,
-                         Conversion convert, const ImportOptions& options) {
+                         Conversion convert, SourceKind kind, const ImportOptions& options) {
   const UniqueFile input = open_file(source, "rb");
   if (!input) return {ImportStatus::cannot_read, source.string() + ": " + errno_text(errno), 0};
+  ByteSource bytes(input.get());
+  // The source is read once whole to learn whether it is transcoded, before
+  // anything is staged.
+  const auto transcoder = options.codec != nullptr ? options.codec->source_transcoder(kind) : nullptr;
+  if (transcoder && !bytes.transcode_with(*transcoder))
+    return {ImportStatus::cannot_read, source.string() + ": read failed: " + errno_text(bytes.read_error()), 0};
 
   StagingWriter writer;
   if (options.sink != nullptr) {
@@ -31,7 +37,6 @@ ImportResult import_file(const std::filesystem::path& source,
     if (options.sink == nullptr) remove_staging_files(staging_folder);
   };
   writer.set_paragraph_limit(options.max_paragraphs);
-  ByteSource bytes(input.get());
   const std::uint8_t background = convert(bytes, writer);
   if (bytes.failed()) {
     const int error = bytes.read_error();
@@ -43,7 +48,12 @@ ImportResult import_file(const std::filesystem::path& source,
     discard();
     return {ImportStatus::cannot_write, finished.reason, 0};
   }
-  return {ImportStatus::ok, {}, writer.paragraphs()};
+  ImportResult result{ImportStatus::ok, {}, writer.paragraphs()};
+  if (bytes.is_transcoding()) {
+    result.was_transcoded = true;
+    result.replaced = transcoder->replaced();
+  }
+  return result;
 }
 
 StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name,

@@ -19,6 +19,7 @@
 #include "importers/byte_source.h"
 #include "importers/import_result.h"
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 #include "platform/text_converter.h"
 
 namespace vellora {
@@ -47,13 +48,16 @@ struct ImportOptions {
   // instead of staging files; the staging folder then only holds a
   // converter's temporary file.
   StagingSink* sink = nullptr;
+  // How the PC's text becomes the handheld's; null passes it unchanged.
+  const TextCodec* codec = nullptr;
 };
 
 // Converts the file `source` into staging files in `staging_folder`; the
-// document is named from `file_name` by the handheld name rule.
+// document is named from `file_name` by the handheld name rule. The
+// options' codec reads the source as a file of kind `kind`.
 ImportResult import_file(const std::filesystem::path& source,
                          const std::filesystem::path& staging_folder, std::string_view file_name,
-                         Conversion convert, const ImportOptions& options = {});
+                         Conversion convert, SourceKind kind, const ImportOptions& options = {});
 
 // Converts `bytes` into staging bytes in memory.
 StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name,

@@ -15,7 +15,22 @@ struct ImportResult {
   ImportStatus status = ImportStatus::ok;
   std::string reason;          // one line naming the file
   std::size_t paragraphs = 0;  // paragraphs staged
+  // The source was transcoded into the handheld's character set, and this
+  // many of its characters, missing from that set, became '?'.
+  bool was_transcoded = false;
+  std::size_t replaced = 0;
   explicit operator bool() const { return status == ImportStatus::ok; }
 };
+
+// " (transcoded from UTF-8, 2 characters replaced by '?')" for the line
+// that reports the file; empty when it was not transcoded.
+inline std::string transcoding_note(const ImportResult& result) {
+  if (!result.was_transcoded) return {};
+  std::string note = " (transcoded from UTF-8";
+  if (result.replaced > 0)
+    note += ", " + std::to_string(result.replaced) + (result.replaced == 1 ? " character" : " characters") +
+            " replaced by '?'";
+  return note + ")";
+}
 
 }  // namespace vellora

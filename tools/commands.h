@@ -11,15 +11,18 @@ namespace vellora::cli {
 
 // `registry` names the registry file whose text converters read .doc files
 // (empty: the default registry file).
+// `encoding` is the --encoding flag ("utf-8", "cp1252" or empty: the
+// setting, else the locale).
 int stage_command(const std::filesystem::path& file, const std::filesystem::path& folder,
-                  const std::string& registry);
+                  const std::string& registry, const std::string& encoding);
 int convert_command(const std::filesystem::path& file, const std::filesystem::path& output,
-                    const std::string& registry);
-int dump_command(const std::filesystem::path& file, bool as_json);
+                    const std::string& registry, const std::string& encoding);
+int dump_command(const std::filesystem::path& file, bool as_json, const std::string& encoding);
 struct ExportCommandOptions {
   std::string registry;                    // empty: the default registry file
   std::optional<std::string> font_name;    // unset: FontName from the registry file, else empty
   std::optional<std::uint32_t> font_size;  // unset: FontSize from the registry file, else 10
+  std::string encoding;                    // empty: TextEncoding from the registry file, else the locale
 };
 int export_command(const std::filesystem::path& database, const std::string& to,
                    const std::filesystem::path& output, const ExportCommandOptions& options);
@@ -32,6 +35,7 @@ struct SyncOptions {
   std::string answer = "no";
   std::string log;       // empty: the default log file
   double wait_seconds = 10;  // for another session to release a shared folder
+  std::string encoding;      // empty: TextEncoding from the registry file, else the locale
 };
 int sync_command(const SyncOptions& options);
 std::string default_handheld_folder();

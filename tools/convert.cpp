@@ -13,6 +13,7 @@
 #include "platform/posix/terminal_text.h"
 #include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
+#include "tools/encoding_option.h"
 #include "tools/registry_option.h"
 #include "tools/scratch_folder.h"
 
@@ -45,18 +46,21 @@ const DocumentType* importer_for(const fs::path& file, std::string& why_not) {
 }
 
 // What a sync would name the document: the lower-cased file name, with
-// ".html" written as ".htm" as the send folder renames it.
-std::string document_file_name(const fs::path& file) {
+// ".html" written as ".htm" as the send folder renames it, in the
+// handheld's characters.
+std::string document_file_name(const fs::path& file, const TextCodec& codec) {
   std::string name = to_lower_ascii(file.filename().string());
   if (name.size() > 5 && name.ends_with(".html")) name.pop_back();
-  return name;
+  return codec.name_to_handheld(name);
 }
 
 // What an importer gets from the command line: the registry file's text
 // converters, announced on the terminal when one takes the file.
 struct Importing {
-  bool load(const std::string& registry_file, std::string& why_not) {
+  bool load(const std::string& registry_file, const std::string& encoding, std::string& why_not) {
     if (!load_registry(registry_file, posix::default_registry_file(), registry, why_not)) return false;
+    options.codec = choose_codec(encoding, &registry, why_not);
+    if (options.codec == nullptr) return false;
     options.registry = &registry;
     options.converters = &converters;
     options.on_converter = [](const std::string& converter) {
@@ -87,28 +91,31 @@ bool is_readable_file(const fs::path& file, std::string& why_not) {
 
 }  // namespace
 
-int stage_command(const fs::path& file, const fs::path& folder, const std::string& registry_file) {
+int stage_command(const fs::path& file, const fs::path& folder, const std::string& registry_file,
+                  const std::string& encoding) {
   std::string why_not;
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
   if (type == nullptr) return fail(file.string(), why_not);
   if (!fs::is_directory(folder)) return fail(folder.string(), "no such folder");
   Importing importing;
-  if (!importing.load(registry_file, why_not)) return fail(why_not);
-  const ImportResult imported = type->import(file, folder, document_file_name(file), importing.options);
+  if (!importing.load(registry_file, encoding, why_not)) return fail(why_not);
+  const ImportResult imported =
+      type->import(file, folder, document_file_name(file, *importing.options.codec), importing.options);
   if (!imported) return fail(imported.reason);
-  std::printf("%s: %zu paragraphs staged in %s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
-              posix::terminal_safe(folder.string()).c_str());
+  std::printf("%s: %zu paragraphs staged in %s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
+              posix::terminal_safe(folder.string()).c_str(), transcoding_note(imported).c_str());
   return 0;
 }
 
-int convert_command(const fs::path& file, const fs::path& output, const std::string& registry_file) {
+int convert_command(const fs::path& file, const fs::path& output, const std::string& registry_file,
+                    const std::string& encoding) {
   std::string why_not;
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
   if (type == nullptr) return fail(file.string(), why_not);
   Importing importing;
-  if (!importing.load(registry_file, why_not)) return fail(why_not);
+  if (!importing.load(registry_file, encoding, why_not)) return fail(why_not);
   fs::path output_folder = output.parent_path();
   if (output_folder.empty()) output_folder = ".";
   if (!fs::is_directory(output_folder)) return fail(output.string(), "its folder does not exist");
@@ -123,7 +130,8 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   DocumentPacker packer(document, error ? 0 : static_cast<std::size_t>(source_bytes));
   importing.options.sink = &packer;
   importing.options.max_paragraphs = kMaxParagraphs + 1;  // one more shows that it was cut
-  const ImportResult imported = type->import(file, staging.path(), document_file_name(file), importing.options);
+  const ImportResult imported =
+      type->import(file, staging.path(), document_file_name(file, *importing.options.codec), importing.options);
   if (!imported) return fail(imported.reason);
   if (const StagingResult& packed = packer.result(); !packed) return fail(file.string(), packed.reason);
   // As in a sync: a document without a paragraph is not worth a database.
@@ -149,9 +157,13 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
     fs::rename(*written, output, error);
     if (error) return fail(output.string(), error.message());
   }
-  std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s\n", posix::terminal_safe(file.string()).c_str(),
-              posix::terminal_safe(output.string()).c_str(), posix::terminal_safe(built.database_name).c_str(), built.paragraphs, built.records,
-              built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "");
+  const TextCodec& codec = *importing.options.codec;
+  const std::string database_name = codec.name_to_pc(built.database_name).value_or(built.database_name);
+  std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s%s\n", posix::terminal_safe(file.string()).c_str(),
+              posix::terminal_safe(output.string()).c_str(), posix::terminal_safe(database_name).c_str(),
+              built.paragraphs, built.records,
+              built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "",
+              transcoding_note(imported).c_str());
   return 0;
 }
 

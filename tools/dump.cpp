@@ -17,7 +17,9 @@
 #include "docmodel/staging.h"
 #include "platform/posix/pdb_file.h"
 #include "platform/posix/terminal_text.h"
+#include "platform/posix/utf8_codec.h"
 #include "tools/commands.h"
+#include "tools/encoding_option.h"
 
 namespace vellora::cli {
 
@@ -27,6 +29,14 @@ using posix::PdbHeader;
 using posix::PdbReader;
 using posix::PdbRecordEntry;
 using posix::PdbResult;
+
+// Handheld text is shown through the codec: with UTF-8 every byte as the
+// character it stands for; otherwise the upper half as Latin-1 and the
+// bytes 0x80 to 0x9F escaped, as a terminal that takes bytes would not
+// show them either.
+bool decodes_handheld_set = false;
+
+char32_t shown_character(std::uint8_t b) { return decodes_handheld_set ? posix::handheld_to_unicode(b) : b; }
 
 const char* alignment_name(std::uint16_t code) {
   switch (code) {
@@ -56,20 +66,17 @@ std::string colour_text(std::uint8_t index) {
   return text;
 }
 
-// Handheld text is single-byte Latin; show it as UTF-8 with control bytes
-// escaped.
+// Handheld text as UTF-8 with control bytes escaped.
 std::string printable(std::span<const std::uint8_t> bytes) {
   std::string text;
   for (std::uint8_t b : bytes) {
-    if (b < 0x20 || b == 0x7F || (b >= 0x80 && b < 0xA0)) {
+    const char32_t c = shown_character(b);
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\x%02X", b);
       text += escape;
-    } else if (b < 0x80) {
-      text += static_cast<char>(b);
     } else {
-      text += static_cast<char>(0xC0 | (b >> 6));
-      text += static_cast<char>(0x80 | (b & 0x3F));
+      posix::append_utf8(c, text);
     }
   }
   return text;
@@ -85,7 +92,7 @@ std::string json_string(std::span<const std::uint8_t> bytes) {
       text += static_cast<char>(b);
     } else {
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04X", b);
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(shown_character(b)));
       text += escape;
     }
   }
@@ -301,7 +308,11 @@ PdbResult print_json(const std::string& file, const PdbReader& db) {
 
 }  // namespace
 
-int dump_command(const std::filesystem::path& file, bool as_json) {
+int dump_command(const std::filesystem::path& file, bool as_json, const std::string& encoding) {
+  std::string why_not;
+  const TextCodec* codec = choose_codec(encoding, nullptr, why_not);
+  if (codec == nullptr) return fail(why_not);
+  decodes_handheld_set = !codec->is_identity();
   PdbReader db;
   if (const auto opened = db.open(file); !opened) return fail(opened.reason);
   const auto shown = as_json ? print_json(file.string(), db) : print_human(file.string(), db);

@@ -4,6 +4,7 @@
 #include "conduit/settings.h"
 #include "platform/posix/registry_file.h"
 #include "platform/posix/xdg_paths.h"
+#include "tools/encoding_option.h"
 #include "tools/registry_option.h"
 
 namespace vellora::cli {
@@ -16,7 +17,8 @@ bool resolve_export_options(const ExportCommandOptions& options,
   const Settings settings = load_settings(registry);
   out.font_name = options.font_name.value_or(settings.font_name);
   out.font_size = options.font_size.value_or(settings.font_size);
-  return true;
+  out.codec = choose_codec(options.encoding, &registry, why_not);
+  return out.codec != nullptr;
 }
 
 }  // namespace vellora::cli

@@ -19,6 +19,7 @@
 #include "platform/posix/terminal_text.h"
 #include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
+#include "tools/encoding_option.h"
 #include "tools/registry_option.h"
 
 namespace vellora::cli {
@@ -67,6 +68,8 @@ int sync_command(const SyncOptions& options) {
   if (default_missing)
     std::fprintf(stderr, "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
                          "(the README shows one)\n", posix::terminal_safe(default_registry->string()).c_str());
+  const TextCodec* codec = choose_codec(options.encoding, &registry, why_not);
+  if (codec == nullptr) return fail(why_not);
 
   // The handheld. The default folder is made on first use; a named one
   // must exist, so a mistyped path cannot send files somewhere unexpected.
@@ -106,7 +109,7 @@ int sync_command(const SyncOptions& options) {
   posix::LogFile log(log_path);
   posix::LanguageStandIn language;
   posix::DlTextConverterLibrary converters;
-  Conduit conduit(Platform{handheld, registry, boxes, log, language, converters});
+  Conduit conduit(Platform{handheld, registry, boxes, log, language, converters, *codec});
   Tally tally;
   conduit.on_event = [&tally](const SessionEvent& event) { print_event(event, tally); };
 

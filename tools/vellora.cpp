@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/commands.h"
+#include "tools/encoding_option.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"vellora: documents between this PC and a handheld.\n"
@@ -23,6 +24,9 @@ int main(int argc, char** argv) {
   sync->add_option("--wait", sync_options.wait_seconds,
                    "Seconds to wait for another session that uses the same folders (default: 10)")
       ->check(CLI::Range(0.0, 3600.0));
+  const auto encodings = CLI::IsMember({"utf-8", "cp1252"});
+  sync->add_option("--encoding", sync_options.encoding, vellora::cli::kEncodingHelp)->check(encodings);
+  std::string encoding;
 
   auto* stage = app.add_subcommand("stage", "Run only the importer and leave the two staging files in a folder");
   std::string registry;
@@ -30,15 +34,20 @@ int main(int argc, char** argv) {
   stage->add_option("FILE", file, "Document to import (.txt, .htm, .html, .rtf, .doc)")->required();
   stage->add_option("-C,--directory", folder, "Folder for the staging files (default: current folder)");
   stage->add_option("--registry", registry, registry_help);
+  stage->add_option("--encoding", encoding, vellora::cli::kEncodingHelp)->check(encodings);
 
   auto* convert = app.add_subcommand("convert", "Convert a document into a handheld database file; the source is kept");
   convert->add_option("FILE", file, "Document to convert (.txt, .htm, .html, .rtf, .doc)")->required();
   convert->add_option("-o,--output", output, "Database file to write (e.g. notes.pdb)")->required();
   convert->add_option("--registry", registry, registry_help);
+  convert->add_option("--encoding", encoding, vellora::cli::kEncodingHelp)->check(encodings);
 
   auto* dump = app.add_subcommand("dump", "Show a handheld database: header and every record decoded");
   dump->add_option("DB", file, "Database file (.pdb)")->required();
   dump->add_flag("--json", as_json, "Print JSON for programs");
+  dump->add_option("--encoding", encoding, "How handheld text is shown: utf-8 decodes the handheld's character set, "
+                                           "cp1252 shows it as Latin-1 (default: the locale)")
+      ->check(encodings);
 
   auto* exporter = app.add_subcommand("export", "Write a handheld document database as a PC file");
   exporter->add_option("DB", file, "Document database file (.pdb)")->required();
@@ -51,6 +60,7 @@ int main(int argc, char** argv) {
                        "Base font size in points for rtf files (default: FontSize from the settings, else 10)");
   exporter->add_option("--registry", export_options.registry,
                        "Settings file for the font defaults (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
+  exporter->add_option("--encoding", export_options.encoding, vellora::cli::kEncodingHelp)->check(encodings);
 
   auto* mark = app.add_subcommand("mark", "Mark a handheld document for the PC, as the user does on the handheld");
   mark->add_option("NAME", file, "Document name on the handheld, e.g. notes.txt")->required();
@@ -65,7 +75,7 @@ int main(int argc, char** argv) {
   if (*sync) return vellora::cli::sync_command(sync_options);
   if (*exporter) return vellora::cli::export_command(file, to, output, export_options);
   if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as);
-  if (*stage) return vellora::cli::stage_command(file, folder, registry);
-  if (*convert) return vellora::cli::convert_command(file, output, registry);
-  return vellora::cli::dump_command(file, as_json);
+  if (*stage) return vellora::cli::stage_command(file, folder, registry, encoding);
+  if (*convert) return vellora::cli::convert_command(file, output, registry, encoding);
+  return vellora::cli::dump_command(file, as_json, encoding);
 }

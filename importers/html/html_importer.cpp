@@ -416,7 +416,7 @@ std::uint8_t stage_html(ByteSource& input, StagingWriter& out) {
 ImportResult ImportHtml(const std::filesystem::path& source,
                         const std::filesystem::path& staging_folder, std::string_view file_name,
                         const ImportOptions& options) {
-  return import_file(source, staging_folder, file_name, &stage_html, options);
+  return import_file(source, staging_folder, file_name, &stage_html, SourceKind::html, options);
 }
 
 }  // namespace vellora

@@ -334,7 +334,7 @@ std::uint8_t stage_rtf(ByteSource& input, StagingWriter& out) {
 ImportResult ImportRtf(const std::filesystem::path& source,
                        const std::filesystem::path& staging_folder, std::string_view file_name,
                        const ImportOptions& options) {
-  return import_file(source, staging_folder, file_name, &stage_rtf, options);
+  return import_file(source, staging_folder, file_name, &stage_rtf, SourceKind::rtf, options);
 }
 
 }  // namespace vellora

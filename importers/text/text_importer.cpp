@@ -110,7 +110,7 @@ std::uint8_t stage_text(ByteSource& input, StagingWriter& out) {
 ImportResult ImportText(const std::filesystem::path& source,
                         const std::filesystem::path& staging_folder, std::string_view file_name,
                         const ImportOptions& options) {
-  return import_file(source, staging_folder, file_name, &stage_text, options);
+  return import_file(source, staging_folder, file_name, &stage_text, SourceKind::text, options);
 }
 
 }  // namespace vellora

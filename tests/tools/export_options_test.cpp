@@ -34,20 +34,20 @@ TEST_F(ExportFont, FlagsWinThenTheRegistryFileThenEmptyAndTen) {
   const auto from_file = resolve({}, file);
   EXPECT_EQ(from_file.font_name, "Times New Roman");
   EXPECT_EQ(from_file.font_size, 12u);
-  const auto named = resolve(ExportCommandOptions{file.string(), std::nullopt, std::nullopt}, std::nullopt);
+  const auto named = resolve(ExportCommandOptions{file.string(), std::nullopt, std::nullopt, {}}, std::nullopt);
   EXPECT_EQ(named.font_name, "Times New Roman");
 
-  const auto flags = resolve(ExportCommandOptions{{}, std::string("Courier"), 9u}, file);
+  const auto flags = resolve(ExportCommandOptions{{}, std::string("Courier"), 9u, {}}, file);
   EXPECT_EQ(flags.font_name, "Courier");
   EXPECT_EQ(flags.font_size, 9u);
   // A flag may set the name to empty on purpose.
-  EXPECT_EQ(resolve(ExportCommandOptions{{}, std::string(), std::nullopt}, file).font_name, "");
+  EXPECT_EQ(resolve(ExportCommandOptions{{}, std::string(), std::nullopt, {}}, file).font_name, "");
 }
 
 TEST_F(ExportFont, ANamedRegistryMustExistAndAnyRegistryMustParse) {
   ExportOptions out;
   std::string why_not;
-  EXPECT_FALSE(resolve_export_options(ExportCommandOptions{(dir / "absent.reg").string(), {}, {}}, std::nullopt, out, why_not));
+  EXPECT_FALSE(resolve_export_options(ExportCommandOptions{(dir / "absent.reg").string(), {}, {}, {}}, std::nullopt, out, why_not));
   EXPECT_NE(why_not.find("absent.reg"), std::string::npos);
   testing::write_file(dir / "bad.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=nonsense\n");
   EXPECT_FALSE(resolve_export_options({}, dir / "bad.reg", out, why_not));
