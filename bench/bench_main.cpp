@@ -2,6 +2,7 @@
 // with one line per figure that has a target: what this run measured, the
 // target, whether it is met and, where a peer tool converts the same
 // generated input, that tool's time in this run and the ratio between them.
+// A slowdown is measured against another benchmark of the same run.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,13 +24,16 @@ namespace {
 using Run = benchmark::BenchmarkReporter::Run;
 
 // What a figure reads from its run: the wall time of one iteration, the
-// throughput in MB/s (10^6 bytes), or the peak_MB counter of a
-// peak-memory benchmark.
-enum class Measure { wall_ms, megabytes_per_s, peak_mb };
+// throughput in MB/s (10^6 bytes), the peak_MB counter of a peak-memory
+// benchmark, or how much longer, in percent, each input byte takes than in
+// the baseline benchmark, so that inputs of slightly different sizes
+// compare fairly.
+enum class Measure { wall_ms, megabytes_per_s, peak_mb, slowdown_percent };
 
-// One line of the summary. A time or peak must stay under its target, a
-// throughput must reach it; a peak's target is its run's limit_MB counter.
-// The peer is the benchmark running another program on the same input.
+// One line of the summary. A time, peak or slowdown must stay under its
+// target, a throughput must reach it; a peak's target is its run's
+// limit_MB counter. The peer is the benchmark running another program on
+// the same input.
 struct Figure {
   std::string_view label;
   std::string_view benchmark;
@@ -36,15 +41,21 @@ struct Figure {
   double target = 0;
   std::string_view peer_tool = {};
   std::string_view peer_benchmark = {};
+  std::string_view baseline = {};
 };
 
 constexpr Figure kFigures[] = {
     {"session: 1,000 sent + 100 received", "BM_SyncSession", Measure::wall_ms, 300},
     {"text 10 MB import + build", "BM_SendTextFile", Measure::megabytes_per_s, 150, "txt2pdbdoc", "BM_PeerTxt2pdbdoc"},
+    {.label = "text 10 MB, UTF-8 setting (ASCII file)", .benchmark = "BM_SendTextFileUtf8Setting",
+     .measure = Measure::slowdown_percent, .target = 10, .baseline = "BM_SendTextFile"},
+    {.label = "text 10 MB, UTF-8 transcoded", .benchmark = "BM_SendUtf8TextFile",
+     .measure = Measure::slowdown_percent, .target = 10, .baseline = "BM_SendTextFile"},
     {"HTML 10 MB import + build", "BM_SendHtmlFile", Measure::megabytes_per_s, 100, "html2text", "BM_PeerHtml2text"},
     {"RTF 10 MB import + build", "BM_SendRtfFile", Measure::megabytes_per_s, 100, "unrtf", "BM_PeerUnrtf"},
     {"32,765 paragraphs import + build", "BM_SendMostParagraphs", Measure::wall_ms, 50},
     {"text 10 MB peak memory", "BM_SendTextFilePeakMemory", Measure::peak_mb},
+    {"text 10 MB, UTF-8 peak memory", "BM_SendUtf8TextFilePeakMemory", Measure::peak_mb},
     {"HTML 10 MB peak memory", "BM_SendHtmlFilePeakMemory", Measure::peak_mb},
     {"RTF 10 MB peak memory", "BM_SendRtfFilePeakMemory", Measure::peak_mb},
 };
@@ -90,13 +101,19 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     int met = 0;
     for (const Figure& figure : kFigures) met += summarise(out, figure) ? 1 : 0;
     out << met << " of " << std::size(kFigures) << " targets met. A ratio compares the wall times of one conversion"
-        << " of the same generated file.\nThroughput counts 10^6 bytes a MB, memory 2^20 as peak_MB does.\n";
+        << " of the same generated file.\n";
+    std::set<std::string_view> baselines;
+    for (const Figure& figure : kFigures)
+      if (figure.measure == Measure::slowdown_percent) baselines.insert(figure.baseline);
+    for (const std::string_view baseline : baselines)
+      out << "A slowdown compares the wall time per input byte with " << baseline << "'s in this run.\n";
+    out << "Throughput counts 10^6 bytes a MB, memory 2^20 as peak_MB does.\n";
   }
 
  private:
   // One row of the summary, each cell but the last padded to its column.
   static void line(std::ostream& out, const std::vector<std::string>& cells) {
-    static constexpr std::size_t kColumnEnds[] = {37, 51, 66, 76, 102};
+    static constexpr std::size_t kColumnEnds[] = {40, 60, 75, 85, 111};
     std::string text;
     for (std::size_t i = 0; i < cells.size(); ++i) {
       text += cells[i];
@@ -138,6 +155,21 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         target = "< " + with_commas(counter(run, "limit_MB"), 1) + " MB";
         is_met = counter(run, "peak_MB") < counter(run, "limit_MB");
         break;
+      case Measure::slowdown_percent: {
+        const auto baseline = runs_.find(std::string(figure.baseline));
+        if (baseline == runs_.end() || baseline->second.error_occurred) {
+          line(out, {label, "-", "", "no baseline", std::string(figure.baseline), ""});
+          return false;
+        }
+        const double rate = counter(run, "bytes_per_second");
+        const double percent = (counter(baseline->second, "bytes_per_second") / rate - 1) * 100;
+        char shown[32];
+        std::snprintf(shown, sizeof shown, "%+.1f%%", percent);
+        measured = std::string(shown) + ", " + with_commas(rate / 1e6, 1) + " MB/s";
+        target = "<= +" + with_commas(figure.target, 0) + "%";
+        is_met = percent <= figure.target;
+        break;
+      }
     }
     const auto [peer, ratio] = compare_with_peer(figure, run);
     line(out, {label, measured, target, is_met ? "met" : "NOT MET", peer, ratio});

@@ -15,6 +15,7 @@
 #include "conduit/document_types.h"
 #include "docmodel/builder.h"
 #include "platform/posix/pdb_folder_handheld.h"
+#include "platform/text_codec.h"
 
 namespace vellora::bench {
 
@@ -43,36 +44,49 @@ struct SendWorkspace {
 };
 
 // As the send pass does it: the importer hands its paragraphs to the
-// packer, and the database is written to the handheld.
-inline BuildResult send_once(const SendWorkspace& w, Importer import) {
+// packer, and the database is written to the handheld. A codec reads the
+// source as a sync on a desktop of that encoding does; `imported` receives
+// what the importer reported.
+inline BuildResult send_once(const SendWorkspace& w, Importer import, const TextCodec* codec = nullptr,
+                             ImportResult* imported = nullptr) {
   fs::remove_all(w.handheld);
   fs::create_directories(w.handheld);
   PackedDocument document;
   DocumentPacker packer(document, w.input_bytes);
   ImportOptions options(kMaxParagraphs + 1);
   options.sink = &packer;
-  if (!import(w.source, w.send, w.name, options) || !packer.result()) return {};
+  options.codec = codec;
+  const ImportResult result = import(w.source, w.send, w.name, options);
+  if (imported != nullptr) *imported = result;
+  if (!result || !packer.result()) return {};
   posix::PdbFolderHandheld handheld(w.handheld);
   return write_document(document, handheld);
 }
 
-inline void measure_send(benchmark::State& state, const SendWorkspace& w, Importer import) {
+inline void measure_send(benchmark::State& state, const SendWorkspace& w, Importer import,
+                         const TextCodec* codec = nullptr) {
   BuildResult built;
+  ImportResult imported;
   for (auto _ : state) {
-    built = send_once(w, import);
+    built = send_once(w, import, codec, &imported);
     if (!built) state.SkipWithError("send failed");
   }
   if (built.was_cut) state.SkipWithError("the document was cut; the input is not what it claims");
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * w.input_bytes));
   state.counters["generated"] = static_cast<double>(w.paragraphs);
   state.counters["paragraphs"] = static_cast<double>(built.paragraphs);
+  if (codec != nullptr) {
+    // Whether the codec took the file for UTF-8 decides what was measured.
+    state.counters["transcoded"] = imported.was_transcoded ? 1 : 0;
+    state.counters["replaced"] = static_cast<double>(imported.replaced);
+  }
 }
 
 // Peak memory of one send, measured in a forked child. The child first
 // hands back the heap the benchmark itself left free, puts the allocator's
 // settings back as a fresh process has them and resets its high-water mark,
 // so the peak is the program's own footprint plus what one send needs.
-inline long send_once_peak_kb(const SendWorkspace& w, Importer import) {
+inline long send_once_peak_kb(const SendWorkspace& w, Importer import, const TextCodec* codec) {
   int pipe_ends[2];
   if (::pipe(pipe_ends) != 0) return -1;
   const pid_t child = ::fork();
@@ -81,7 +95,7 @@ inline long send_once_peak_kb(const SendWorkspace& w, Importer import) {
     ::malloc_trim(0);
     ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);  // glibc's starting value, which large frees raise
     std::ofstream("/proc/self/clear_refs") << "5";
-    long peak_kb = send_once(w, import) ? 0 : -1;
+    long peak_kb = send_once(w, import, codec) ? 0 : -1;
     std::ifstream status("/proc/self/status");
     for (std::string line; peak_kb == 0 && std::getline(status, line);)
       if (line.rfind("VmHWM:", 0) == 0) peak_kb = std::stol(line.substr(6));
@@ -97,10 +111,11 @@ inline long send_once_peak_kb(const SendWorkspace& w, Importer import) {
   return peak_kb;
 }
 
-inline void measure_send_peak(benchmark::State& state, const SendWorkspace& w, Importer import) {
+inline void measure_send_peak(benchmark::State& state, const SendWorkspace& w, Importer import,
+                              const TextCodec* codec = nullptr) {
   long peak_kb = 0;
   for (auto _ : state) {
-    peak_kb = send_once_peak_kb(w, import);
+    peak_kb = send_once_peak_kb(w, import, codec);
     if (peak_kb <= 0) state.SkipWithError("send failed");
   }
   state.counters["peak_MB"] = static_cast<double>(peak_kb) / 1024.0;

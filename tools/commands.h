@@ -27,7 +27,7 @@ struct ExportCommandOptions {
 int export_command(const std::filesystem::path& database, const std::string& to,
                    const std::filesystem::path& output, const ExportCommandOptions& options);
 int mark_command(const std::filesystem::path& handheld_folder, const std::string& name,
-                 const std::string& as);
+                 const std::string& as, const std::string& encoding);
 
 struct SyncOptions {
   std::string registry;  // empty: the default registry file

@@ -13,6 +13,7 @@
 #include "platform/posix/terminal_text.h"
 #include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
+#include "tools/encoding_option.h"
 #include "tools/export_options.h"
 #include "tools/scratch_folder.h"
 
@@ -69,12 +70,18 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   return 0;
 }
 
-int mark_command(const fs::path& handheld_folder, const std::string& name, const std::string& as) {
+int mark_command(const fs::path& handheld_folder, const std::string& typed_name, const std::string& as,
+                 const std::string& encoding) {
   if (!fs::is_directory(handheld_folder)) return fail(handheld_folder.string(), "no such handheld folder");
-  if (name.empty() || name.size() > kCatalogNameBytes - 1) return fail(name, "a document name has 1 to 37 characters");
+  // The name is typed on the PC; the catalog holds it in the handheld's characters.
+  std::string why_not;
+  const TextCodec* codec = choose_codec(encoding, nullptr, why_not);
+  if (codec == nullptr) return fail(why_not);
+  const std::string name = codec->name_to_handheld(typed_name);
+  if (name.empty() || name.size() > kCatalogNameBytes - 1) return fail(typed_name, "a document name has 1 to 37 characters");
   const std::string extension = as.empty() ? to_lower_ascii(fs::path(name).extension().string()) : "." + to_lower_ascii(as);
   const DocumentType* type = find_document_type(extension);
-  if (type == nullptr) return fail(name, "say which type to receive it as: --as txt, htm, doc or rtf");
+  if (type == nullptr) return fail(typed_name, "say which type to receive it as: --as txt, htm, doc or rtf");
 
   posix::PdbFolderHandheld handheld(handheld_folder);
   ConduitHandle session = 0;
@@ -100,7 +107,7 @@ int mark_command(const fs::path& handheld_folder, const std::string& name, const
   FindDbRequest request;
   request.name = name;
   const bool present = handheld.SyncFindDbByName(request, info) == kSyncOk;
-  std::printf("marked \"%s\" to come to the PC as %s at the next sync%s\n", posix::terminal_safe(name).c_str(),
+  std::printf("marked \"%s\" to come to the PC as %s at the next sync%s\n", posix::terminal_safe(typed_name).c_str(),
               std::string(type->extension).c_str(), present ? "" : " (no such document on the handheld yet)");
   return 0;
 }

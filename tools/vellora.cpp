@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
   mark->add_option("NAME", file, "Document name on the handheld, e.g. notes.txt")->required();
   mark->add_option("--handheld", folder, "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
   mark->add_option("--as", as, "Type to receive it as: txt, htm, doc or rtf (default: from the name)");
+  mark->add_option("--encoding", encoding, "How the name is typed: utf-8 or cp1252 (default: the locale)")->check(encodings);
 
   try {
     app.parse(argc, argv);
@@ -74,7 +75,7 @@ int main(int argc, char** argv) {
   }
   if (*sync) return vellora::cli::sync_command(sync_options);
   if (*exporter) return vellora::cli::export_command(file, to, output, export_options);
-  if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as);
+  if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as, encoding);
   if (*stage) return vellora::cli::stage_command(file, folder, registry, encoding);
   if (*convert) return vellora::cli::convert_command(file, output, registry, encoding);
   return vellora::cli::dump_command(file, as_json, encoding);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace vellora::posix {
 
@@ -188,8 +189,8 @@ class Utf8SourceTranscoder final : public SourceTranscoder {
   explicit Utf8SourceTranscoder(SourceKind kind) : is_html_(kind == SourceKind::html) {}
 
   void examine(std::span<const std::uint8_t> bytes) override {
-    if (is_html_ && is_first_piece_) declares_single_byte_ = declares_single_byte_set(bytes);
-    is_first_piece_ = false;
+    if (is_html_ && head_.size() < kHeadBytes)
+      head_.insert(head_.end(), bytes.begin(), bytes.begin() + std::min(bytes.size(), kHeadBytes - head_.size()));
     check_.feed(bytes);
     if (is_html_ && !has_references_ && !bytes.empty()) {
       // "&#" may be split between two pieces.
@@ -205,7 +206,7 @@ class Utf8SourceTranscoder final : public SourceTranscoder {
   }
 
   bool will_transcode() override {
-    return check_.is_valid() && !declares_single_byte_ && (check_.has_multibyte() || has_references_);
+    return check_.is_valid() && (check_.has_multibyte() || has_references_) && !declares_single_byte_set(head_);
   }
 
   std::size_t transcode(std::uint8_t* bytes, std::size_t size, bool at_end, std::size_t& unfinished) override {
@@ -269,8 +270,10 @@ class Utf8SourceTranscoder final : public SourceTranscoder {
 
   bool is_html_;
   Utf8Check check_;
-  bool is_first_piece_ = true;
-  bool declares_single_byte_ = false;
+  // Where a page declares its character set: its head, within its first
+  // bytes.
+  static constexpr std::size_t kHeadBytes = 1 << 16;
+  std::vector<std::uint8_t> head_;
   bool has_references_ = false;
   std::uint8_t last_examined_ = 0;
   bool is_at_start_ = true;

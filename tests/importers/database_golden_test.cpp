@@ -4,6 +4,7 @@
 // intended change, VELLORA_WRITE_GOLDENS=1 rewrites the recorded bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "conduit/document_types.h"
 #include "docmodel/builder.h"
+#include "platform/posix/pdb_file.h"
 #include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"
 
@@ -36,9 +38,14 @@ std::vector<std::uint8_t> recorded_form(const PackedDocument& document) {
   return out;
 }
 
-TEST(DatabaseGoldens, EveryDocumentBuildsTheRecordedBytes) {
-  const bool write = std::getenv("VELLORA_WRITE_GOLDENS") != nullptr;
-  std::size_t documents = 0;
+struct Document {
+  fs::path path;
+  const DocumentType* type;
+};
+
+// The samples and test documents that have recorded bytes.
+std::vector<Document> documents() {
+  std::vector<Document> found;
   for (const fs::path& folder : {kSource / "samples", kSource / "tests/samples/html", kSource / "tests/samples/rtf",
                                 kSource / "tests/golden/text"}) {
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -46,29 +53,73 @@ TEST(DatabaseGoldens, EveryDocumentBuildsTheRecordedBytes) {
       if (extension == ".html") extension = ".htm";
       const DocumentType* type = find_document_type(extension);
       if (type == nullptr || type->import == nullptr || extension == ".doc") continue;
-      const std::string file = entry.path().filename().string();
-      SCOPED_TRACE(file);
-      ++documents;
-      testing::TempDir staging;
-      ASSERT_TRUE(type->import(entry.path(), staging.path(), file, {}));
-      PackedDocument document;
-      ASSERT_TRUE(pack_document(staging.path(), document));
-      const auto built = recorded_form(document);
-      // A sync lays the paragraphs out as the importer hands them over.
-      PackedDocument streamed;
-      DocumentPacker packer(streamed);
-      ImportOptions options;
-      options.sink = &packer;
-      ASSERT_TRUE(type->import(entry.path(), staging.path(), file, options));
-      ASSERT_TRUE(packer.result());
-      EXPECT_TRUE(testing::BytesEqual(recorded_form(streamed), built));
-      const fs::path golden = kGoldens / (file + ".records");
-      if (write) testing::write_file(golden, built);
-      ASSERT_TRUE(fs::exists(golden)) << "no recorded bytes: run with VELLORA_WRITE_GOLDENS=1 and review them";
-      EXPECT_TRUE(testing::BytesEqual(built, testing::read_file(golden)));
+      found.push_back({entry.path(), type});
     }
   }
-  EXPECT_GE(documents, 15u);
+  return found;
+}
+
+TEST(DatabaseGoldens, EveryDocumentBuildsTheRecordedBytes) {
+  const bool write = std::getenv("VELLORA_WRITE_GOLDENS") != nullptr;
+  std::size_t count = 0;
+  for (const auto& [path, type] : documents()) {
+    const std::string file = path.filename().string();
+    SCOPED_TRACE(file);
+    ++count;
+    testing::TempDir staging;
+    ASSERT_TRUE(type->import(path, staging.path(), file, {}));
+    PackedDocument document;
+    ASSERT_TRUE(pack_document(staging.path(), document));
+    const auto built = recorded_form(document);
+    // A sync lays the paragraphs out as the importer hands them over.
+    PackedDocument streamed;
+    DocumentPacker packer(streamed);
+    ImportOptions options;
+    options.sink = &packer;
+    ASSERT_TRUE(type->import(path, staging.path(), file, options));
+    ASSERT_TRUE(packer.result());
+    EXPECT_TRUE(testing::BytesEqual(recorded_form(streamed), built));
+    const fs::path golden = kGoldens / (file + ".records");
+    if (write) testing::write_file(golden, built);
+    ASSERT_TRUE(fs::exists(golden)) << "no recorded bytes: run with VELLORA_WRITE_GOLDENS=1 and review them";
+    EXPECT_TRUE(testing::BytesEqual(built, testing::read_file(golden)));
+  }
+  EXPECT_GE(count, 15u);
+}
+
+// The records after the name line of a recorded form.
+std::vector<std::uint8_t> records_of(const std::vector<std::uint8_t>& recorded) {
+  const auto name_end = std::find(recorded.begin(), recorded.end(), std::uint8_t{'\n'});
+  return {name_end == recorded.end() ? name_end : name_end + 1, recorded.end()};
+}
+
+// `vellora convert` passes bytes unchanged in the C locale and wherever it
+// is told cp1252, so every document has its recorded records there too.
+TEST(DatabaseGoldens, TheCommandLineBuildsThemInTheCLocaleAndWhenToldCp1252) {
+  testing::TempDir dir;
+  const std::string cli = VELLORA_CLI;
+  for (const auto& [path, type] : documents()) {
+    const std::string file = path.filename().string();
+    for (const std::string run : {"LC_ALL=C", "LC_ALL=C.UTF-8 LANG=C.UTF-8 --encoding cp1252"}) {
+      SCOPED_TRACE(file + ", " + run);
+      const std::string locale = run.substr(0, run.find(" --"));
+      const std::string flag = run.find(" --") == std::string::npos ? "" : run.substr(run.find(" --"));
+      const fs::path out = dir / "out.pdb";
+      const std::string command = "env -u LC_CTYPE -u LANG " + locale + " XDG_CONFIG_HOME='" + dir.path().string() + "' '" +
+                                  cli + "' convert '" + path.string() + "' -o '" + out.string() + "'" + flag + " >/dev/null";
+      ASSERT_EQ(std::system(command.c_str()), 0) << command;
+      posix::PdbReader db;
+      ASSERT_TRUE(db.open(out));
+      std::vector<std::uint8_t> records;
+      for (std::size_t i = 0; i < db.record_count(); ++i) {
+        std::vector<std::uint8_t> record;
+        ASSERT_TRUE(db.read_record(i, record));
+        for (const int shift : {24, 16, 8, 0}) records.push_back(static_cast<std::uint8_t>(record.size() >> shift));
+        records.insert(records.end(), record.begin(), record.end());
+      }
+      EXPECT_TRUE(testing::BytesEqual(records, records_of(testing::read_file(kGoldens / (file + ".records")))));
+    }
+  }
 }
 
 }  // namespace

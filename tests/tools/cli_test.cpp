@@ -21,9 +21,11 @@ struct CliRun {
   std::string out;  // stdout and stderr together
 };
 
-CliRun vellora(const std::string& args) {
+// `environment` ("LC_ALL=C ...") is set for the command alone.
+CliRun vellora(const std::string& args, const std::string& environment = "") {
   CliRun run;
-  const std::string command = std::string(VELLORA_CLI) + " " + args + " 2>&1";
+  const std::string command =
+      (environment.empty() ? "" : "env " + environment + " ") + std::string(VELLORA_CLI) + " " + args + " 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
   char buffer[4096];
   for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, got);
@@ -243,6 +245,57 @@ TEST_F(CliSync, NamesReachTheTerminalEscaped) {
   EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("sent     red\\x1B[31m.txt -> "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("sent     two\\x0Alines.txt -> "), std::string::npos) << run.out;
+}
+
+TEST_F(Cli, TheFlagTheSettingAndTheLocaleChooseTheEncoding) {
+  testing::write_file(dir / "note.txt", "café €\n");
+  for (const char* value : {"utf-8", "cp1252", "latin9"})
+    testing::write_file(dir / (std::string(value) + ".reg"),
+                        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n\"TextEncoding\"=\"" +
+                            std::string(value) + "\"\n");
+  const std::string clean = "-u LC_ALL -u LC_CTYPE -u LANG XDG_CONFIG_HOME=" + at("config") + " ";
+  const struct {
+    std::string environment, flags;
+    bool transcodes;
+  } cases[] = {
+      {"LANG=en_GB.UTF-8", "", true},          {"LC_CTYPE=C.utf8 LANG=C", "", true},
+      {"LC_ALL=C LANG=C.UTF-8", "", false},    {"", "", false},
+      {"LC_ALL=C", "--registry " + at("utf-8.reg"), true},
+      {"LC_ALL=C.UTF-8", "--registry " + at("cp1252.reg"), false},
+      {"LC_ALL=C", "--registry " + at("cp1252.reg") + " --encoding utf-8", true},
+  };
+  for (const auto& c : cases) {
+    const auto run = vellora("convert " + at("note.txt") + " -o " + at("note.pdb") + " " + c.flags, clean + c.environment);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("(transcoded from UTF-8)") != std::string::npos, c.transcodes) << c.environment << c.flags << run.out;
+  }
+  const auto bad = vellora("convert " + at("note.txt") + " -o " + at("note.pdb") + " --registry " + at("latin9.reg"), clean);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(line_count(bad.out), 1u);
+  EXPECT_NE(bad.out.find("TextEncoding is \"latin9\""), std::string::npos) << bad.out;
+}
+
+TEST_F(CliSync, AUtf8NoteTravelsBothWaysWithItsName) {
+  const std::string note = "Café crème “brûlée” €4 漢\n";
+  testing::write_file(dir / "send" / "Café.txt", note);
+  const std::string utf8 = "LC_ALL=C.UTF-8";
+  const auto sent = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
+                                at("hotsync.log") + " < /dev/null", utf8);
+  ASSERT_EQ(sent.status, 0) << sent.out;
+  EXPECT_NE(sent.out.find("sent     Café.txt -> handheld \"café.txt\" (transcoded from UTF-8, 1 character replaced by '?')"),
+            std::string::npos) << sent.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "handheld" / "caf%E9.txt.pdb"));
+  const auto dump = vellora("dump " + at("handheld/caf%E9.txt.pdb"), utf8);
+  EXPECT_NE(dump.out.find("“brûlée” €4 ?"), std::string::npos) << dump.out;
+
+  ASSERT_EQ(vellora("mark café.txt --handheld " + at("handheld"), utf8).status, 0);
+  const auto received = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
+                                    at("hotsync.log") + " < /dev/null", utf8);
+  ASSERT_EQ(received.status, 0) << received.out;
+  const auto back = testing::read_file(dir / "receive" / "café.txt");
+  std::string expected = note;
+  expected.replace(expected.find("漢"), 3, "?");
+  EXPECT_EQ(std::string(back.begin(), back.end()), expected);
 }
 
 TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
