@@ -96,6 +96,12 @@ class SendWalk {
  private:
   // A handheld name as the user knows it, for messages.
   std::string shown(const std::string& name) const { return codec_.name_to_pc(name).value_or(name); }
+  std::string quoted(const std::string& name) const {
+    std::string text = "\"";
+    text += shown(name);
+    text += '"';
+    return text;
+  }
 
   void keep(const std::string& file, const std::string& why, bool warn) {
     if (warn) conduit_.not_all_sent = true;
@@ -122,7 +128,7 @@ class SendWalk {
 
   Verdict check_handheld(const FolderEntry& entry, const std::string& name) {
     if (created_.count(name) != 0) {
-      keep(entry.name, "another file of this session already became \"" + shown(name) + "\" on the handheld", true);
+      keep(entry.name, "another file of this session already became " + quoted(name) + " on the handheld", true);
       return Verdict::keep;
     }
     CardInfo card;
@@ -142,7 +148,7 @@ class SendWalk {
     DbInfo found;
     if (sync_.SyncFindDbByName(request, found) != kSyncOk) return Verdict::send;
     if (found.type != kDocumentType || found.creator != kDocumentCreator) {
-      keep(entry.name, "\"" + shown(name) + "\" on the handheld belongs to another application", true);
+      keep(entry.name, quoted(name) + " on the handheld belongs to another application", true);
       return Verdict::keep;
     }
     const std::uint32_t policy = conduit_.settings.send_policy;
@@ -152,7 +158,7 @@ class SendWalk {
       overwrite = conduit_.platform.message_box.show(question, kQuestionCaption, kStyleYesNoWarning) == kAnswerYes;
     }
     if (!overwrite) {
-      keep(entry.name, "\"" + shown(name) + "\" already exists on the handheld and was not overwritten", false);
+      keep(entry.name, quoted(name) + " already exists on the handheld and was not overwritten", false);
       return Verdict::keep;
     }
     return Verdict::replace;
@@ -185,7 +191,7 @@ class SendWalk {
     const BuildResult written = write_document(document, sync_);
     if (!written) return keep(file, written.reason, true);
     created_.insert(name);
-    conduit_.report(SessionEventKind::sent, file, "handheld \"" + shown(name) + "\"" + transcoding_note(imported));
+    conduit_.report(SessionEventKind::sent, file, "handheld " + quoted(name) + transcoding_note(imported));
     if (unsettled_.empty()) first_unsettled_ = std::chrono::steady_clock::now();
     unsettled_.push_back(file);
     if (unsettled_.size() >= kMostUnsettledFiles || std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
