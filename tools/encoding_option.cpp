@@ -6,7 +6,9 @@
 
 #include "conduit/settings.h"
 #include "docmodel/ascii.h"
+#include "platform/posix/registry_file.h"
 #include "platform/posix/utf8_codec.h"
+#include "platform/posix/xdg_paths.h"
 
 namespace vellora::cli {
 
@@ -55,6 +57,13 @@ const TextCodec* choose_codec(const std::string& flag, const Registry* registry,
   }
   if (!is_utf8) is_utf8 = locale_is_utf8();
   return *is_utf8 ? static_cast<const TextCodec*>(&utf8) : &TextCodec::identity();
+}
+
+const TextCodec* choose_codec(const std::string& flag, std::string& why_not) {
+  posix::RegistryFile registry;
+  const auto file = posix::default_registry_file();
+  const bool has_settings = flag.empty() && file && registry.load(*file);
+  return choose_codec(flag, has_settings ? &registry : nullptr, why_not);
 }
 
 }  // namespace vellora::cli

@@ -18,4 +18,8 @@ inline constexpr const char* kEncodingHelp =
 // names UTF-8. Null with a one-line reason when the setting is unusable.
 const TextCodec* choose_codec(const std::string& flag, const Registry* registry, std::string& why_not);
 
+// The same for a command that reads no other setting: the registry is the
+// default registry file, when it is there and parses.
+const TextCodec* choose_codec(const std::string& flag, std::string& why_not);
+
 }  // namespace vellora::cli

@@ -75,7 +75,7 @@ int mark_command(const fs::path& handheld_folder, const std::string& typed_name,
   if (!fs::is_directory(handheld_folder)) return fail(handheld_folder.string(), "no such handheld folder");
   // The name is typed on the PC; the catalog holds it in the handheld's characters.
   std::string why_not;
-  const TextCodec* codec = choose_codec(encoding, nullptr, why_not);
+  const TextCodec* codec = choose_codec(encoding, why_not);
   if (codec == nullptr) return fail(why_not);
   const std::string name = codec->name_to_handheld(typed_name);
   if (name.empty() || name.size() > kCatalogNameBytes - 1) return fail(typed_name, "a document name has 1 to 37 characters");

@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   dump->add_option("DB", file, "Database file (.pdb)")->required();
   dump->add_flag("--json", as_json, "Print JSON for programs");
   dump->add_option("--encoding", encoding, "How handheld text is shown: utf-8 decodes the handheld's character set, "
-                                           "cp1252 shows it as Latin-1 (default: the locale)")
+                                           "cp1252 shows it as Latin-1 (default: TextEncoding from the settings, else the locale)")
       ->check(encodings);
 
   auto* exporter = app.add_subcommand("export", "Write a handheld document database as a PC file");
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
   mark->add_option("NAME", file, "Document name on the handheld, e.g. notes.txt")->required();
   mark->add_option("--handheld", folder, "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
   mark->add_option("--as", as, "Type to receive it as: txt, htm, doc or rtf (default: from the name)");
-  mark->add_option("--encoding", encoding, "How the name is typed: utf-8 or cp1252 (default: the locale)")->check(encodings);
+  mark->add_option("--encoding", encoding, "How the name is typed: utf-8 or cp1252 (default: TextEncoding from the settings, else the locale)")->check(encodings);
 
   try {
     app.parse(argc, argv);

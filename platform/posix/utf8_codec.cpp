@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -18,6 +19,32 @@ constexpr std::array<char32_t, 32> kUpperControls = {
     0x2660, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
 };
+
+// The bytes 0x80 to 0x9F by their characters: a multiplicative hash that
+// sends each of the 32 to a slot of its own, so a look-up is one load.
+struct UpperSlot {
+  char32_t c = 0;
+  std::uint8_t byte = 0;
+};
+
+constexpr std::uint32_t kUpperHash = 0xE8E5B461;
+
+constexpr std::size_t upper_slot_of(char32_t c) { return (static_cast<std::uint32_t>(c) * kUpperHash) >> 26; }
+
+constexpr std::array<UpperSlot, 64> kUpperSlots = [] {
+  std::array<UpperSlot, 64> slots{};
+  for (std::size_t i = 0; i < kUpperControls.size(); ++i)
+    slots[upper_slot_of(kUpperControls[i])] = {kUpperControls[i], static_cast<std::uint8_t>(0x80 + i)};
+  return slots;
+}();
+
+static_assert(
+    [] {
+      for (const char32_t c : kUpperControls)
+        if (kUpperSlots[upper_slot_of(c)].c != c) return false;
+      return true;
+    }(),
+    "two of the characters at 0x80 to 0x9F share a slot");
 
 constexpr std::uint8_t kReplacement = '?';
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -41,10 +68,45 @@ constexpr Lead lead_of(std::uint8_t b) {
   return {0, 0, 0};
 }
 
-bool is_ascii_word(const std::uint8_t* p) {
+constexpr auto kLeads = [] {
+  std::array<Lead, 256> leads{};
+  for (std::size_t b = 0; b < leads.size(); ++b) leads[b] = lead_of(static_cast<std::uint8_t>(b));
+  return leads;
+}();
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+std::uint64_t load_word(const std::uint8_t* p) {
   std::uint64_t word;
   std::memcpy(&word, p, sizeof word);
-  return (word & 0x8080808080808080ULL) == 0;
+  return word;
+}
+
+bool is_ascii_word(const std::uint8_t* p) { return (load_word(p) & kHighBits) == 0; }
+
+// Where the first byte past ASCII lies in a word, given the word's high bits.
+std::size_t first_high_byte(std::uint64_t high_bits) {
+  const int bit = std::endian::native == std::endian::little ? std::countr_zero(high_bits) : std::countl_zero(high_bits);
+  return static_cast<std::size_t>(bit) / 8;
+}
+
+// Whether the sequence led by `lead` is well formed in p[1] to p[3], which
+// must be readable whatever its length: tested together, without a branch
+// for each byte, since the lengths of neighbouring characters vary at random.
+bool is_well_formed(const Lead& lead, const std::uint8_t* p) {
+  const auto is_continuation = [](std::uint8_t b) { return (b & 0xC0) == 0x80; };
+  return lead.length >= 2 && (static_cast<unsigned>(p[1] >= lead.low) & static_cast<unsigned>(p[1] <= lead.high) &
+                              static_cast<unsigned>(lead.length < 3 || is_continuation(p[2])) &
+                              static_cast<unsigned>(lead.length < 4 || is_continuation(p[3])));
+}
+
+// The character of a well-formed sequence of two to four bytes.
+char32_t decode_well_formed(const Lead& lead, const std::uint8_t* p) {
+  const char32_t c2 = (static_cast<char32_t>(p[0] & 0x1F) << 6) | (p[1] & 0x3F);
+  const char32_t c3 = (static_cast<char32_t>(p[0] & 0x0F) << 12) | (static_cast<char32_t>(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+  const char32_t c4 = (static_cast<char32_t>(p[0] & 0x07) << 18) | (static_cast<char32_t>(p[1] & 0x3F) << 12) |
+                      (static_cast<char32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+  return lead.length == 2 ? c2 : lead.length == 3 ? c3 : c4;
 }
 
 // Checks UTF-8 a piece at a time; a sequence may span pieces.
@@ -53,6 +115,26 @@ class Utf8Check {
   void feed(std::span<const std::uint8_t> bytes) {
     const std::uint8_t* p = bytes.data();
     const std::uint8_t* const end = p + bytes.size();
+    // Whole sequences while a word and a sequence after it fit, the state
+    // kept in locals: the bytes read could alias the members.
+    if (pending_ == 0 && is_valid_) {
+      bool is_valid = true;
+      bool has_multibyte = has_multibyte_;
+      while (is_valid && end - p >= 16) {
+        const std::uint64_t high = load_word(p) & kHighBits;
+        if (high == 0) {
+          p += 8;
+          continue;
+        }
+        p += first_high_byte(high);
+        const Lead lead = kLeads[*p];
+        is_valid = is_well_formed(lead, p);
+        has_multibyte = true;
+        p += lead.length;
+      }
+      is_valid_ = is_valid;
+      has_multibyte_ = has_multibyte;
+    }
     while (p != end && is_valid_) {
       if (pending_ == 0) {
         while (end - p >= 8 && is_ascii_word(p)) p += 8;
@@ -222,6 +304,35 @@ class Utf8SourceTranscoder final : public SourceTranscoder {
       if (size >= kByteOrderMark.size() && std::memcmp(bytes, kByteOrderMark.data(), kByteOrderMark.size()) == 0)
         in = kByteOrderMark.size();
     }
+    // Text a word at a time while a word and a sequence after it fit. A
+    // word is loaded before it is stored, since the output trails the
+    // input; stored whole only where that cannot overwrite input not yet
+    // read.
+    while (!is_html_ && size - in >= 16) {
+      const std::uint64_t word = load_word(bytes + in);
+      const std::uint64_t high = word & kHighBits;
+      if (high == 0) {
+        std::memcpy(bytes + out, &word, sizeof word);
+        in += 8;
+        out += 8;
+        continue;
+      }
+      const std::size_t ascii = first_high_byte(high);
+      if (in - out >= sizeof word)
+        std::memcpy(bytes + out, &word, sizeof word);
+      else
+        std::memmove(bytes + out, bytes + in, ascii);
+      in += ascii;
+      out += ascii;
+      const Lead lead = kLeads[bytes[in]];
+      if (!is_well_formed(lead, bytes + in)) {
+        bytes[out++] = replace();  // the file changed since it was examined
+        ++in;
+        continue;
+      }
+      bytes[out++] = to_handheld(decode_well_formed(lead, bytes + in));
+      in += lead.length;
+    }
     while (in < size) {
       const std::uint8_t b = bytes[in];
       if (b < 0x80 && !(b == '&' && is_html_)) {
@@ -288,9 +399,9 @@ char32_t handheld_to_unicode(std::uint8_t byte) {
 
 std::optional<std::uint8_t> unicode_to_handheld(char32_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<std::uint8_t>(c);
-  const auto at = std::find(kUpperControls.begin(), kUpperControls.end(), c);
-  if (at == kUpperControls.end()) return std::nullopt;
-  return static_cast<std::uint8_t>(0x80 + (at - kUpperControls.begin()));
+  const UpperSlot& slot = kUpperSlots[upper_slot_of(c)];
+  if (slot.c != c) return std::nullopt;
+  return slot.byte;
 }
 
 void append_utf8(char32_t c, std::string& out) {
