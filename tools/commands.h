@@ -15,9 +15,15 @@ namespace vellora::cli {
 // setting, else the locale).
 int stage_command(const std::filesystem::path& file, const std::filesystem::path& folder,
                   const std::string& registry, const std::string& encoding);
+// `preview`, when not empty, is a PNG file for the database's first screens.
 int convert_command(const std::filesystem::path& file, const std::filesystem::path& output,
-                    const std::string& registry, const std::string& encoding);
+                    const std::string& registry, const std::string& encoding,
+                    const std::filesystem::path& preview = {});
 int dump_command(const std::filesystem::path& file, bool as_json, const std::string& encoding);
+// `screens` is a number from 1 or "all".
+int preview_command(const std::filesystem::path& database, const std::filesystem::path& output,
+                    const std::string& screens, int scale);
+bool parse_screens(const std::string& text, long& screens);
 struct ExportCommandOptions {
   std::string registry;                    // empty: the default registry file
   std::optional<std::string> font_name;    // unset: FontName from the registry file, else empty

@@ -14,6 +14,7 @@
 #include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
 #include "tools/encoding_option.h"
+#include "tools/preview_image.h"
 #include "tools/registry_option.h"
 #include "tools/scratch_folder.h"
 
@@ -109,7 +110,7 @@ int stage_command(const fs::path& file, const fs::path& folder, const std::strin
 }
 
 int convert_command(const fs::path& file, const fs::path& output, const std::string& registry_file,
-                    const std::string& encoding) {
+                    const std::string& encoding, const fs::path& preview) {
   std::string why_not;
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
@@ -164,6 +165,13 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
               built.paragraphs, built.records,
               built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "",
               transcoding_note(imported).c_str());
+  if (preview.empty()) return 0;
+  constexpr long kPreviewScreens = 3;
+  constexpr int kPreviewScale = 2;
+  const long drawn = write_preview(output, preview, kPreviewScreens, kPreviewScale, why_not);
+  if (drawn < 0) return fail(why_not);
+  std::printf("%s -> %s: %ld screen%s at %dx\n", posix::terminal_safe(output.string()).c_str(),
+              posix::terminal_safe(preview.string()).c_str(), drawn, drawn == 1 ? "" : "s", kPreviewScale);
   return 0;
 }
 

@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
   convert->add_option("-o,--output", output, "Database file to write (e.g. notes.pdb)")->required();
   convert->add_option("--registry", registry, registry_help);
   convert->add_option("--encoding", encoding, vellora::cli::kEncodingHelp)->check(encodings);
+  std::string preview_file;
+  convert->add_option("--preview", preview_file, "Also draw the database's first 3 screens into this PNG file, as vellora preview does");
 
   auto* dump = app.add_subcommand("dump", "Show a handheld database: header and every record decoded");
   dump->add_option("DB", file, "Database file (.pdb)")->required();
@@ -48,6 +50,18 @@ int main(int argc, char** argv) {
   dump->add_option("--encoding", encoding, "How handheld text is shown: utf-8 decodes the handheld's character set, "
                                            "cp1252 shows it as Latin-1 (default: TextEncoding from the settings, else the locale)")
       ->check(encodings);
+
+  auto* preview = app.add_subcommand(
+      "preview",
+      "Draw a document database as the handheld shows it, screen after screen, into a PNG file.\n"
+      "Glyphs come from a free font, but every character sits where the handheld's font width table puts it, "
+      "so line breaks, widths and positions are the handheld's own");
+  std::string screens = "3";
+  int scale = 2;
+  preview->add_option("DB", file, "Document database file (.pdb)")->required();
+  preview->add_option("-o,--output", output, "PNG file to write")->required();
+  preview->add_option("--screens", screens, "How many 160 x 160 screens to draw, or all (default: 3)");
+  preview->add_option("--scale", scale, "Picture pixels per handheld pixel (default: 2)")->check(CLI::Range(1, 16));
 
   auto* exporter = app.add_subcommand("export", "Write a handheld document database as a PC file");
   exporter->add_option("DB", file, "Document database file (.pdb)")->required();
@@ -77,6 +91,7 @@ int main(int argc, char** argv) {
   if (*exporter) return vellora::cli::export_command(file, to, output, export_options);
   if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as, encoding);
   if (*stage) return vellora::cli::stage_command(file, folder, registry, encoding);
-  if (*convert) return vellora::cli::convert_command(file, output, registry, encoding);
+  if (*convert) return vellora::cli::convert_command(file, output, registry, encoding, preview_file);
+  if (*preview) return vellora::cli::preview_command(file, output, screens, scale);
   return vellora::cli::dump_command(file, as_json, encoding);
 }
