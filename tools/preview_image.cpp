@@ -76,9 +76,9 @@ class GlyphCache {
     if (glyph.is_loaded) return glyph;
     glyph.is_loaded = true;
     FT_Face face = faces_[font == kBoldFont ? 1 : 0];
-    // Scaled to the line: 11-pixel lines take a 9-pixel face, the large
-    // font's 14-pixel lines a 12-pixel one.
-    FT_Set_Pixel_Sizes(face, 0, font == kLargeFont ? 12 : 9);
+    // Scaled to the line: 11-pixel lines take a 10-pixel face, the large
+    // font's 14-pixel lines a 13-pixel one.
+    FT_Set_Pixel_Sizes(face, 0, font == kLargeFont ? 13 : 10);
     if (byte < 0x20 || FT_Load_Char(face, posix::handheld_to_unicode(byte), FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0)
       return glyph;
     const FT_Bitmap& bitmap = face->glyph->bitmap;
