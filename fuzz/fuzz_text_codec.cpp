@@ -10,47 +10,12 @@
 #include <string>
 
 #include "platform/posix/utf8_codec.h"
-
-namespace {
-
-using namespace vellora;
-
-struct Transcoded {
-  bool will_transcode = false;
-  std::string bytes;
-  std::size_t replaced = 0;
-};
-
-Transcoded transcode(const std::string& source, SourceKind kind, std::size_t piece) {
-  const auto transcoder = posix::Utf8Codec().source_transcoder(kind);
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(source.data());
-  for (std::size_t at = 0; at < source.size(); at += piece)
-    transcoder->examine({bytes + at, std::min(piece, source.size() - at)});
-  Transcoded out;
-  out.will_transcode = transcoder->will_transcode();
-  if (!out.will_transcode) return out;
-  std::string buffer;
-  std::size_t at = 0;
-  for (bool at_end = false; !at_end;) {
-    const std::size_t take = std::min(piece, source.size() - at);
-    buffer.append(source, at, take);
-    at += take;
-    at_end = at == source.size();
-    std::size_t unfinished = 0;
-    const std::size_t made =
-        transcoder->transcode(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size(), at_end, unfinished);
-    if (made + unfinished > buffer.size()) std::abort();
-    if (at_end && unfinished != 0) std::abort();
-    out.bytes.append(buffer, 0, made);
-    buffer.erase(0, buffer.size() - unfinished);
-  }
-  out.replaced = transcoder->replaced();
-  return out;
-}
-
-}  // namespace
+#include "tests/support/transcode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace vellora;
+  using testing::transcode;
+  using testing::Transcoded;
   if (size < 2) return 0;
   const SourceKind kind = data[0] % 2 == 0 ? SourceKind::text : SourceKind::html;
   const std::size_t piece = 1 + data[1] % 32;

@@ -14,7 +14,6 @@
 #include "platform/posix/xdg_paths.h"
 #include "tools/commands.h"
 #include "tools/encoding_option.h"
-#include "tools/preview_image.h"
 #include "tools/registry_option.h"
 #include "tools/scratch_folder.h"
 
@@ -165,14 +164,8 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
               built.paragraphs, built.records,
               built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "",
               transcoding_note(imported).c_str());
-  if (preview.empty()) return 0;
-  constexpr long kPreviewScreens = 3;
-  constexpr int kPreviewScale = 2;
-  const long drawn = write_preview(output, preview, kPreviewScreens, kPreviewScale, why_not);
-  if (drawn < 0) return fail(why_not);
-  std::printf("%s -> %s: %ld screen%s at %dx\n", posix::terminal_safe(output.string()).c_str(),
-              posix::terminal_safe(preview.string()).c_str(), drawn, drawn == 1 ? "" : "s", kPreviewScale);
-  return 0;
+  // The picture is what `vellora preview` draws by default.
+  return preview.empty() ? 0 : preview_command(output, preview, "3", 2);
 }
 
 }  // namespace vellora::cli

@@ -9,6 +9,7 @@
 #include "importers/text/text_importer.h"
 #include "tests/support/documents.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/transcode.h"
 
 namespace vellora {
 namespace {
@@ -19,41 +20,8 @@ using posix::Utf8Codec;
 const std::string kAccented = "é ü ß “ ” ‘ ’ € — …";
 const std::string kAccentedHandheld = "\xE9 \xFC \xDF \x93 \x94 \x91 \x92 \x80 \x97 \x85";
 
-struct Transcoded {
-  bool will_transcode = false;
-  std::string bytes;
-  std::size_t replaced = 0;
-};
-
-// Through a source transcoder, fed in pieces of `piece` bytes as the byte
-// source would: what a piece leaves unfinished comes first in the next.
-Transcoded transcode(const std::string& source, SourceKind kind = SourceKind::text, std::size_t piece = 1 << 16) {
-  const auto transcoder = Utf8Codec().source_transcoder(kind);
-  if (!transcoder) return {};
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(source.data());
-  for (std::size_t at = 0; at < source.size(); at += piece)
-    transcoder->examine({bytes + at, std::min(piece, source.size() - at)});
-  Transcoded out;
-  out.will_transcode = transcoder->will_transcode();
-  if (!out.will_transcode) return out;
-  std::string buffer;
-  std::size_t at = 0;
-  bool at_end = false;
-  while (!at_end) {
-    const std::size_t take = std::min(piece, source.size() - at);
-    buffer += source.substr(at, take);
-    at += take;
-    at_end = at == source.size();
-    std::size_t unfinished = 0;
-    const std::size_t made =
-        transcoder->transcode(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size(), at_end, unfinished);
-    const std::string rest = buffer.substr(buffer.size() - unfinished);
-    out.bytes += buffer.substr(0, made);
-    buffer = rest;
-  }
-  out.replaced = transcoder->replaced();
-  return out;
-}
+using testing::transcode;
+using testing::Transcoded;
 
 std::string to_pc(const std::string& handheld) {
   std::string out;
