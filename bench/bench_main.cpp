@@ -60,6 +60,8 @@ constexpr Figure kFigures[] = {
     {"text 10 MB, UTF-8 peak memory", "BM_SendUtf8TextFilePeakMemory", Measure::peak_mb},
     {"HTML 10 MB peak memory", "BM_SendHtmlFilePeakMemory", Measure::peak_mb},
     {"RTF 10 MB peak memory", "BM_SendRtfFilePeakMemory", Measure::peak_mb},
+    {"preview: first 3 screens of 32,765 paragraphs", "BM_PreviewMostParagraphs", Measure::wall_ms, 100},
+    {"preview --screens all of 10 MB text: peak memory", "BM_PreviewAllScreensPeakMemory", Measure::peak_mb},
 };
 
 // `value` with `decimals` places and thousands separated by commas.
@@ -119,7 +121,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
  private:
   // One row of the summary, each cell but the last padded to its column.
   static void line(std::ostream& out, const std::vector<std::string>& cells) {
-    static constexpr std::size_t kColumnEnds[] = {40, 60, 75, 85, 111};
+    static constexpr std::size_t kColumnEnds[] = {50, 70, 85, 95, 121};
     std::string text;
     for (std::size_t i = 0; i < cells.size(); ++i) {
       text += cells[i];

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -82,33 +83,56 @@ inline void measure_send(benchmark::State& state, const SendWorkspace& w, Import
   }
 }
 
-// Peak memory of one send, measured in a forked child. The child first
-// hands back the heap the benchmark itself left free, puts the allocator's
-// settings back as a fresh process has them and resets its high-water mark,
-// so the peak is the program's own footprint plus what one send needs.
-inline long send_once_peak_kb(const SendWorkspace& w, Importer import, const TextCodec* codec) {
+// What a forked child measured of one piece of work: its peak resident
+// memory, its wall time and what the work returned (negative: it failed).
+struct ChildRun {
+  long peak_kb = -1;
+  double wall_ms = 0;
+  long result = -1;
+};
+
+// Runs `work` (returning a long, negative on failure) in a forked child.
+// The child first hands back the heap the benchmark itself left free, puts
+// the allocator's settings back as a fresh process has them and resets its
+// high-water mark, so the peak is the program's own footprint plus what the
+// work needs.
+template <typename Work>
+ChildRun run_in_child(Work work) {
   int pipe_ends[2];
-  if (::pipe(pipe_ends) != 0) return -1;
+  if (::pipe(pipe_ends) != 0) return {};
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(pipe_ends[0]);
     ::malloc_trim(0);
     ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);  // glibc's starting value, which large frees raise
     std::ofstream("/proc/self/clear_refs") << "5";
-    long peak_kb = send_once(w, import, codec) ? 0 : -1;
+    ChildRun run;
+    const auto start = std::chrono::steady_clock::now();
+    run.result = work();
+    run.wall_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::ifstream status("/proc/self/status");
-    for (std::string line; peak_kb == 0 && std::getline(status, line);)
-      if (line.rfind("VmHWM:", 0) == 0) peak_kb = std::stol(line.substr(6));
-    const bool written = ::write(pipe_ends[1], &peak_kb, sizeof peak_kb) == sizeof peak_kb;
+    for (std::string line; run.result >= 0 && run.peak_kb < 0 && std::getline(status, line);)
+      if (line.rfind("VmHWM:", 0) == 0) run.peak_kb = std::stol(line.substr(6));
+    const bool written = ::write(pipe_ends[1], &run, sizeof run) == sizeof run;
     _exit(written ? 0 : 1);
   }
   ::close(pipe_ends[1]);
-  long peak_kb = -1;
-  if (::read(pipe_ends[0], &peak_kb, sizeof peak_kb) != sizeof peak_kb) peak_kb = -1;
+  ChildRun run;
+  if (child < 0 || ::read(pipe_ends[0], &run, sizeof run) != sizeof run) run = {};
   ::close(pipe_ends[0]);
   int status = 0;
-  ::waitpid(child, &status, 0);
-  return peak_kb;
+  if (child > 0) ::waitpid(child, &status, 0);
+  return run;
+}
+
+// The bound every command's peak memory keeps to for an input of this size.
+inline double peak_limit_mb(std::size_t input_bytes) {
+  return 3.0 * static_cast<double>(input_bytes) / (1024.0 * 1024.0) + 16.0;
+}
+
+// Peak memory of one send, measured in a forked child.
+inline long send_once_peak_kb(const SendWorkspace& w, Importer import, const TextCodec* codec) {
+  return run_in_child([&]() -> long { return send_once(w, import, codec) ? 0 : -1; }).peak_kb;
 }
 
 inline void measure_send_peak(benchmark::State& state, const SendWorkspace& w, Importer import,
@@ -119,7 +143,7 @@ inline void measure_send_peak(benchmark::State& state, const SendWorkspace& w, I
     if (peak_kb <= 0) state.SkipWithError("send failed");
   }
   state.counters["peak_MB"] = static_cast<double>(peak_kb) / 1024.0;
-  state.counters["limit_MB"] = 3.0 * static_cast<double>(w.input_bytes) / (1024.0 * 1024.0) + 16.0;
+  state.counters["limit_MB"] = peak_limit_mb(w.input_bytes);
 }
 
 }  // namespace vellora::bench
