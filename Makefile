@@ -2,8 +2,10 @@
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := build/demo
+PREFIX ?= /usr/local
 
-.PHONY: all build test demo bench fuzz check-release check-windows-core windows test-windows check-threads clean
+.PHONY: all build test demo bench fuzz check-release check-windows-core windows test-windows check-threads \
+        install uninstall package check-package clean
 
 all: build
 
@@ -24,6 +26,31 @@ bench:
 	@cmake --preset release >/dev/null
 	@cmake --build build-release -j $(JOBS) --target vellora_bench
 	@build-release/bench/vellora_bench
+
+# The optimised build as installed: vellora, its office converter and
+# movable-memory library (found relative to the binary), the man page, bash
+# completion and the README, under $(PREFIX). `make uninstall` removes
+# exactly what the last install wrote.
+install:
+	@scripts/install-deps build
+	@cmake --preset dist -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build build-dist -j $(JOBS)
+	@cmake --install build-dist
+
+uninstall:
+	@cmake --build build-dist --target uninstall
+
+# The Debian package, build-dist/vellora_<version>_<arch>.deb.
+package:
+	@scripts/install-deps package
+	@cmake --preset dist >/dev/null
+	@cmake --build build-dist -j $(JOBS)
+	@cd build-dist && cpack -G DEB >/dev/null && ls -1 "$$PWD"/vellora_*.deb
+
+# Builds the package, installs it into this machine, uses it, removes it
+# and checks that nothing of it is left; lintian must find no error. Root.
+check-package: package
+	@tests/package/check-package build-dist
 
 # The optimised, link-time-optimised build with warnings as errors, and
 # every test against it: optimisation brings warnings and faults of its own.

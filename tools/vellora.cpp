@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
                "Runs sync sessions against a handheld folder of .pdb databases, converts\n"
                "documents to and from handheld databases and shows what they hold."};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "vellora 0.1.0");
+  app.set_version_flag("--version", "vellora " VELLORA_VERSION);
 
   std::string file, folder = ".", output, to, as;
   bool as_json = false;

@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -296,6 +298,43 @@ TEST_F(CliSync, AUtf8NoteTravelsBothWaysWithItsName) {
   std::string expected = note;
   expected.replace(expected.find("漢"), 3, "?");
   EXPECT_EQ(std::string(back.begin(), back.end()), expected);
+}
+
+TEST_F(Cli, TheManPageNamesEverySubcommandAndOptionOfTheHelp) {
+  const auto page_bytes = testing::read_file(std::filesystem::path(VELLORA_SOURCE_DIR) / "docs/vellora.1");
+  std::string page(page_bytes.begin(), page_bytes.end());
+  for (std::size_t at; (at = page.find("\\-")) != std::string::npos;) page.replace(at, 2, "-");
+  const auto words_after = [](const std::string& text, const std::string& heading) {
+    std::vector<std::string> words;
+    std::istringstream lines(text.substr(text.find(heading) + heading.size()));
+    for (std::string line; std::getline(lines, line) && !line.empty();) {
+      std::istringstream fields(line);
+      std::string word;
+      fields >> word;
+      if (!word.empty() && word.back() == ',') word.pop_back();
+      words.push_back(word);
+    }
+    return words;
+  };
+  const auto subcommands = words_after(vellora("--help").out, "Subcommands:\n");
+  ASSERT_GE(subcommands.size(), 7u);
+  for (const std::string& subcommand : subcommands) {
+    if (subcommand.empty() || subcommand.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos) continue;
+    EXPECT_NE(page.find(".B " + subcommand), std::string::npos) << subcommand;
+    for (std::string option : words_after(vellora(subcommand + " --help").out, "Options:\n")) {
+      // "-o,--output" names two spellings; "-h,--help" every command has.
+      for (std::size_t comma; (comma = option.find(',')) != std::string::npos;) {
+        if (option.substr(0, comma) != "-h") {
+          EXPECT_NE(page.find(option.substr(0, comma)), std::string::npos) << subcommand << " " << option;
+        }
+        option.erase(0, comma + 1);
+      }
+      if (option != "--help" && option.rfind("-", 0) == 0) {
+        EXPECT_NE(page.find(option), std::string::npos) << subcommand << " " << option;
+      }
+    }
+  }
+  EXPECT_NE(vellora("--version").out.find("vellora " + std::string(VELLORA_VERSION)), std::string::npos);
 }
 
 TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
