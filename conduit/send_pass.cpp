@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "conduit/document_types.h"
+#include "conduit/send_journal.h"
 #include "docmodel/builder.h"
+#include "docmodel/document_reader.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
 
@@ -27,10 +29,32 @@ namespace {
 struct FolderEntry {
   std::string name;  // as it is on disk
   std::uintmax_t bytes = 0;
+  // Why the entry is not a file the pass may read, or empty for a regular
+  // file.
+  std::string_view not_regular;
 };
 
-// Regular files of the folder, in name order. Links are left alone so the
-// pass never reads or deletes anything outside the folder.
+std::string_view describe_type(std::filesystem::file_type type) {
+  switch (type) {
+    case fs::file_type::symlink:
+      return "a symbolic link";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::character:
+      return "a character device";
+    case fs::file_type::block:
+      return "a block device";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      return "not a regular file";
+  }
+}
+
+// The folder's entries but sub-folders, in name order. Links and other
+// entries that are not regular files are listed only to be reported: the
+// pass never reads or deletes anything outside the folder, and never opens
+// what may not end.
 bool list_files(const fs::path& folder, std::vector<FolderEntry>& out) {
   std::error_code error;
   if (!fs::is_directory(folder, error)) return false;
@@ -39,10 +63,15 @@ bool list_files(const fs::path& folder, std::vector<FolderEntry>& out) {
   for (; it != fs::directory_iterator(); it.increment(error)) {
     if (error) return false;
     const auto status = it->symlink_status(error);
-    if (error || !fs::is_regular_file(status)) continue;
+    if (error || fs::is_directory(status)) continue;
+    std::string name = it->path().filename().string();
+    if (!fs::is_regular_file(status)) {
+      out.push_back({std::move(name), 0, describe_type(status.type())});
+      continue;
+    }
     const auto bytes = it->file_size(error);
     if (error) continue;
-    out.push_back({it->path().filename().string(), bytes});
+    out.push_back({std::move(name), bytes, {}});
   }
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
   return true;
@@ -66,8 +95,11 @@ class SendWalk {
   }
 
   void handle(FolderEntry entry) {
-    if (entry.bytes == 0) return;
+    if (entry.name == kSendJournalName) return;
     if (skip_received_ && conduit_.received_files.count(entry.name) != 0) return;
+    if (!entry.not_regular.empty())
+      return keep(entry.name, "is " + std::string(entry.not_regular) + "; only regular files are sent", false);
+    if (entry.bytes == 0) return keep(entry.name, "is empty: there is nothing to send", false);
     std::string lower = to_lower_ascii(entry.name);
     if (lower == kSerialSyncFile) {
       std::error_code error;
@@ -76,10 +108,10 @@ class SendWalk {
       return;
     }
     const auto dot = lower.rfind('.');
-    if (dot == std::string::npos) return;
-    if (lower.compare(dot, std::string::npos, ".html") == 0 && !rename_html(entry, lower)) return;
-    const DocumentType* type = find_document_type(lower.substr(dot));
-    if (type == nullptr) return;
+    if (dot != std::string::npos && lower.compare(dot, std::string::npos, ".html") == 0 && !rename_html(entry, lower))
+      return;
+    const DocumentType* type = dot == std::string::npos ? nullptr : find_document_type(lower.substr(dot));
+    if (type == nullptr) return keep(entry.name, not_a_document(entry.name), false);
     if (type->import == nullptr) {
       keep(entry.name, std::string(type->extension) + " files cannot be converted yet", true);
       return;
@@ -101,6 +133,22 @@ class SendWalk {
     text += shown(name);
     text += '"';
     return text;
+  }
+
+  // Why a file whose extension names no document type stays. A name that
+  // only trailing spaces or dots keep from being a document (which Windows
+  // would have dropped) says how to send it.
+  static std::string not_a_document(const std::string& name) {
+    const auto end = name.find_last_not_of(" .");
+    if (end != std::string::npos && end + 1 < name.size()) {
+      const std::string trimmed = name.substr(0, end + 1);
+      const auto dot = trimmed.rfind('.');
+      const std::string extension = dot == std::string::npos ? "" : to_lower_ascii(trimmed.substr(dot));
+      if (find_document_type(extension) != nullptr || extension == ".html")
+        return "its name ends in a space or a dot, so it is not taken for a " + extension +
+               " file; rename it to " + trimmed + " to send it";
+    }
+    return "not a document type the handheld takes (.txt, .htm, .html, .doc, .rtf)";
   }
 
   void keep(const std::string& file, const std::string& why, bool warn) {
@@ -164,8 +212,10 @@ class SendWalk {
     return Verdict::replace;
   }
 
-  void send(const std::string& file, const std::string& file_name, const std::string& name,
-            const DocumentType& type, std::uintmax_t bytes, bool replace) {
+  // Imports and lays out `file` as a sync sends it; false, with `why`, when
+  // it cannot become a whole database.
+  bool convert(const std::string& file, const std::string& file_name, const DocumentType& type,
+               std::uintmax_t bytes, PackedDocument& document, ImportResult& imported, std::string& why) {
     // Staging stops one paragraph past what a database holds: enough to
     // know the file is too long, without reading all of a huge file.
     ImportOptions options(kMaxParagraphs + 1);
@@ -176,17 +226,32 @@ class SendWalk {
     };
     // The importer's paragraphs are laid out as they come, in the staging
     // form, so no staging files pass through the folder.
-    PackedDocument document;
     DocumentPacker packer(document, static_cast<std::size_t>(bytes));
     options.sink = &packer;
     options.codec = &codec_;
-    const ImportResult imported = type.import(folder_ / file, folder_, file_name, options);
-    if (!imported) return keep(file, imported.reason, true);
-    if (const StagingResult& packed = packer.result(); !packed) return keep(file, packed.reason, true);
-    if (document.paragraphs == 0) return keep(file, "no text could be read from it", true);
-    if (document.was_cut)
-      return keep(file, "it has more than " + with_thousands(kMaxParagraphs) + " paragraphs, more than a handheld document holds", true);
+    imported = type.import(folder_ / file, folder_, file_name, options);
+    if (!imported)
+      why = imported.reason;
+    else if (!imported.incomplete.empty())
+      why = imported.incomplete;
+    else if (const StagingResult& packed = packer.result(); !packed)
+      why = packed.reason;
+    else if (document.paragraphs == 0)
+      why = "no text could be read from it";
+    else if (document.was_cut)
+      why = "it has more than " + with_thousands(kMaxParagraphs) + " paragraphs, more than a handheld document holds";
+    return why.empty();
+  }
 
+  void send(const std::string& file, const std::string& file_name, const std::string& name,
+            const DocumentType& type, std::uintmax_t bytes, bool replace) {
+    PackedDocument document;
+    ImportResult imported;
+    if (std::string why; !convert(file, file_name, type, bytes, document, imported, why)) return keep(file, why, true);
+
+    // Named before its database exists, so that a session killed from here
+    // on leaves a journal that lets the next one finish.
+    journal_.add(file, name);
     if (replace) sync_.SyncDeleteDB(name, 0);
     const BuildResult written = write_document(document, sync_);
     if (!written) return keep(file, written.reason, true);
@@ -198,12 +263,33 @@ class SendWalk {
       settle();
   }
 
+  // Whether database `name` on the handheld holds exactly what `file`
+  // converts to now.
+  bool holds(const std::string& name, const std::string& file, const std::string& file_name,
+             const DocumentType& type, std::uintmax_t bytes) {
+    PackedDocument document;
+    ImportResult imported;
+    if (std::string why; !convert(file, file_name, type, bytes, document, imported, why)) return false;
+    DocumentReader reader(sync_);
+    if (!reader.open(name) || reader.record_count() != document.record_count()) return false;
+    std::vector<std::uint8_t> record;
+    for (std::size_t i = 0; i < document.record_count(); ++i) {
+      if (!reader.read_record(static_cast<std::uint16_t>(i), record)) return false;
+      const auto expected = document.record(i);
+      if (!std::equal(record.begin(), record.end(), expected.begin(), expected.end())) return false;
+    }
+    return true;
+  }
+
  public:
   // Makes the databases written since the last call durable and only then
   // deletes their files: a file leaves the send folder only once its
   // document is safe on the handheld. One flush serves many files.
   void settle() {
-    if (unsettled_.empty()) return;
+    if (unsettled_.empty()) {
+      journal_.clear();  // it names only files that were not sent
+      return;
+    }
     if (const SyncStatus status = sync_.make_writes_durable(); status != kSyncOk) {
       conduit_.not_all_sent = true;
       conduit_.report(SessionEventKind::problem, "send pass",
@@ -217,6 +303,55 @@ class SendWalk {
       }
     }
     unsettled_.clear();
+    journal_.clear();
+  }
+
+  // A journal left by a session that was killed before it deleted the
+  // sources of its last batch: each file it names whose database is on the
+  // handheld, complete and exactly what the file converts to, was sent, so
+  // it is deleted now without a question. Files that fail a check are left
+  // to the walk, as any other file. Returns the files it settled.
+  std::set<std::string> finish_interrupted(const std::vector<FolderEntry>& entries) {
+    std::set<std::string> settled;
+    bool found = false;
+    const std::vector<JournalEntry> journal = SendJournal::read(folder_, found);
+    if (!found) return settled;
+    std::vector<std::pair<std::string, std::string>> confirmed;  // file, database
+    for (const JournalEntry& noted : journal) {
+      const auto entry = std::find_if(entries.begin(), entries.end(), [&](const FolderEntry& e) {
+        return e.name == noted.file && e.not_regular.empty() && e.bytes > 0;
+      });
+      if (entry == entries.end() || settled.count(entry->name) != 0) continue;
+      const std::string lower = to_lower_ascii(entry->name);
+      const auto dot = lower.rfind('.');
+      const DocumentType* type = dot == std::string::npos ? nullptr : find_document_type(lower.substr(dot));
+      if (type == nullptr || type->import == nullptr) continue;
+      const std::string handheld_lower = codec_.name_to_handheld(lower);
+      const std::string name = handheld_name(handheld_lower);
+      if (name != noted.database || !holds(name, entry->name, handheld_lower, *type, entry->bytes)) continue;
+      if (sync_.include_in_next_flush(name) != kSyncOk) continue;
+      settled.insert(entry->name);
+      confirmed.emplace_back(entry->name, name);
+    }
+    if (!settled.empty()) {
+      if (const SyncStatus status = sync_.make_writes_durable(); status != kSyncOk) {
+        conduit_.report(SessionEventKind::problem, "send pass",
+                        "the documents of an interrupted sync could not be made durable on the handheld (" +
+                            sync_.error_text(status) + "); their files stay in the send folder");
+        return {};
+      }
+      for (const auto& [file, name] : confirmed) {
+        std::error_code error;
+        if (!fs::remove(folder_ / file, error) && error) {
+          conduit_.report(SessionEventKind::problem, file, "sent, but the file could not be deleted: " + error.message());
+          continue;
+        }
+        conduit_.report(SessionEventKind::removed, file,
+                        "sent by an interrupted sync; " + quoted(name) + " on the handheld holds it whole");
+      }
+    }
+    SendJournal::remove(folder_);
+    return settled;
   }
 
  private:
@@ -234,6 +369,7 @@ class SendWalk {
   fs::path folder_;
   bool skip_received_ = false;
   std::set<std::string> created_;  // handheld names this walk created
+  SendJournal journal_{folder_};
 };
 
 }  // namespace
@@ -257,7 +393,10 @@ void run_send_pass(Conduit& conduit) {
   // Staging files a killed session left behind are never sent.
   remove_staging_files(folder);
   SendWalk walk(conduit, folder);
+  std::set<std::string> settled;
+  contain_failure(conduit, "send pass", [&] { settled = walk.finish_interrupted(entries); });
   for (auto& entry : entries) {
+    if (settled.count(entry.name) != 0) continue;
     const std::string name = entry.name;
     contain_failure(conduit, name, [&] { walk.handle(std::move(entry)); });
   }

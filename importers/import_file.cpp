@@ -14,9 +14,35 @@ std::string errno_text(int error) { return std::generic_category().message(error
 
 }  // namespace
 
+std::string not_a_regular_file(const std::filesystem::path& source) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(source, error);
+  switch (status.type()) {
+    case fs::file_type::regular:
+      return {};
+    case fs::file_type::not_found:
+      return "no such file";
+    case fs::file_type::directory:
+      return "is a folder, not a file";
+    case fs::file_type::character:
+      return "is a character device, not a regular file";
+    case fs::file_type::block:
+      return "is a block device, not a regular file";
+    case fs::file_type::fifo:
+      return "is a FIFO, not a regular file";
+    case fs::file_type::socket:
+      return "is a socket, not a regular file";
+    default:
+      return error ? error.message() : "is not a regular file";
+  }
+}
+
 ImportResult import_file(const std::filesystem::path& source,
                          const std::filesystem::path& staging_folder, std::string_view file_name,
                          Conversion convert, SourceKind kind, const ImportOptions& options) {
+  if (const std::string why = not_a_regular_file(source); !why.empty())
+    return {ImportStatus::cannot_read, source.string() + ": " + why, 0};
   const UniqueFile input = open_file(source, "rb");
   if (!input) return {ImportStatus::cannot_read, source.string() + ": " + errno_text(errno), 0};
   ByteSource bytes(input.get());
@@ -49,6 +75,7 @@ ImportResult import_file(const std::filesystem::path& source,
     return {ImportStatus::cannot_write, finished.reason, 0};
   }
   ImportResult result{ImportStatus::ok, {}, writer.paragraphs()};
+  result.incomplete = writer.incomplete();
   if (bytes.is_transcoding()) {
     result.was_transcoded = true;
     result.replaced = transcoder->replaced();

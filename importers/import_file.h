@@ -52,6 +52,12 @@ struct ImportOptions {
   const TextCodec* codec = nullptr;
 };
 
+// Why `source` cannot be imported as a file ("is a FIFO, not a regular
+// file"), or empty when it is a regular file, through links. Devices, FIFOs
+// and folders are refused before they are opened: opening a FIFO waits for
+// a writer, and a device may never end.
+std::string not_a_regular_file(const std::filesystem::path& source);
+
 // Converts the file `source` into staging files in `staging_folder`; the
 // document is named from `file_name` by the handheld name rule. The
 // options' codec reads the source as a file of kind `kind`.

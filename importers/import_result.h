@@ -15,6 +15,9 @@ struct ImportResult {
   ImportStatus status = ImportStatus::ok;
   std::string reason;          // one line naming the file
   std::size_t paragraphs = 0;  // paragraphs staged
+  // Non-empty when part of the source could not be converted: why, in
+  // words that follow "FILE: ". The file must then not be taken as sent.
+  std::string incomplete{};
   // The source was transcoded into the handheld's character set, and this
   // many of its characters, missing from that set, became '?'.
   bool was_transcoded = false;

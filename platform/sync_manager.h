@@ -132,6 +132,13 @@ class SyncManager {
   // its flushes so that a pass writing many databases pays for one. The
   // conduit deletes a sent file only after this succeeded.
   virtual SyncStatus make_writes_durable() { return kSyncOk; }
+  // Counts the database `name`, which a session before this one wrote and
+  // may not have flushed, among those the next make_writes_durable()
+  // flushes: the conduit finishes an interrupted session's sends with it.
+  virtual SyncStatus include_in_next_flush(std::string_view name) {
+    static_cast<void>(name);
+    return kSyncOk;
+  }
 
   // One line saying why the last call failed with `status`, for messages.
   // Implementations that know more than the number say so here.

@@ -76,17 +76,8 @@ struct Importing {
 };
 
 bool is_readable_file(const fs::path& file, std::string& why_not) {
-  std::error_code error;
-  const auto status = fs::status(file, error);
-  if (error || !fs::exists(status)) {
-    why_not = "no such file";
-    return false;
-  }
-  if (fs::is_directory(status)) {
-    why_not = "is a folder, not a file";
-    return false;
-  }
-  return true;
+  why_not = not_a_regular_file(file);
+  return why_not.empty();
 }
 
 }  // namespace
@@ -103,8 +94,10 @@ int stage_command(const fs::path& file, const fs::path& folder, const std::strin
   const ImportResult imported =
       type->import(file, folder, document_file_name(file, *importing.options.codec), importing.options);
   if (!imported) return fail(imported.reason);
-  std::printf("%s: %zu paragraphs staged in %s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
-              posix::terminal_safe(folder.string()).c_str(), transcoding_note(imported).c_str());
+  std::printf("%s: %zu paragraphs staged in %s%s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
+              posix::terminal_safe(folder.string()).c_str(),
+              imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
+              transcoding_note(imported).c_str());
   return 0;
 }
 
@@ -159,10 +152,11 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   }
   const TextCodec& codec = *importing.options.codec;
   const std::string database_name = codec.name_to_pc(built.database_name).value_or(built.database_name);
-  std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s%s\n", posix::terminal_safe(file.string()).c_str(),
+  std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s%s%s\n", posix::terminal_safe(file.string()).c_str(),
               posix::terminal_safe(output.string()).c_str(), posix::terminal_safe(database_name).c_str(),
               built.paragraphs, built.records,
               built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "",
+              imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
               transcoding_note(imported).c_str());
   // The picture is what `vellora preview` draws by default.
   return preview.empty() ? 0 : preview_command(output, preview, "3", 2);

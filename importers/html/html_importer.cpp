@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "docmodel/ascii.h"
@@ -39,13 +40,19 @@ void skip_to_tag_end(ByteSource& input) {
 }
 
 // Characters up to a '<' (left unread), a '>' (taken) or the end, line ends
-// dropped; at most kMaxTitleChars are kept.
-std::string_view read_title_text(ByteSource& input, std::array<char, kMaxTitleChars>& chars) {
+// dropped; at most kMaxTitleChars are kept. `is_cut` tells whether a
+// character other than a blank was dropped for want of room.
+std::string_view read_title_text(ByteSource& input, std::array<char, kMaxTitleChars>& chars, bool& is_cut) {
   std::size_t stored = 0;
+  is_cut = false;
   for (int c = input.peek(); c != ByteSource::kEnd && c != '<'; c = input.peek()) {
     input.get();
     if (c == '>') break;
-    if (!is_line_end(c) && stored < chars.size()) chars[stored++] = static_cast<char>(c);
+    if (is_line_end(c)) continue;
+    if (stored < chars.size())
+      chars[stored++] = static_cast<char>(c);
+    else if (c != ' ' && c != '\t')
+      is_cut = true;
   }
   return c_string(chars.data(), stored);
 }
@@ -338,7 +345,11 @@ bool skip_past_tag_open(ByteSource& input) {
 
 void read_title(HtmlState& state) {
   std::array<char, kMaxTitleChars> chars{};
-  const std::string_view title = read_title_text(state.input, chars);
+  bool is_cut = false;
+  const std::string_view title = read_title_text(state.input, chars, is_cut);
+  if (is_cut)
+    state.out.note_incomplete("its title is longer than " + std::to_string(kMaxTitleChars) +
+                              " characters, and only the first " + std::to_string(kMaxTitleChars) + " are converted");
   ParagraphBuffer& paragraph = state.paragraph;
   const CellBytes cell = encode_cell(state.style.current);
   std::memcpy(paragraph.text.data(), title.data(), title.size());

@@ -26,8 +26,10 @@ namespace vellora::html_import {
 constexpr std::size_t kMaxTagNameChars = 255;    // the rest of a longer name is read and dropped
 constexpr std::size_t kMaxAttributeChars = 254;  // likewise for attribute texts
 constexpr std::size_t kMaxTitleChars = 254;
-// Tags beyond this many open ones still take effect but are not recorded,
-// so hostile input cannot grow the stack without bound.
+// Tags beyond this many open ones still take effect but save nothing: they
+// share the style of the newest recorded entry, and their closing tags
+// restore nothing, so hostile input cannot grow the stack without bound
+// and no text is lost to it.
 constexpr std::size_t kMaxTagStackEntries = 65536;
 // A character arriving when the paragraph holds this many starts a new one.
 constexpr std::size_t kParagraphCutChars = 1012;
@@ -83,9 +85,11 @@ StyleState initial_style();
 // Every operation is amortised constant time, however the tags nest.
 class TagStack {
  public:
-  // Saves `style` for table entry `tag`; a full stack records nothing.
+  // Saves `style` for table entry `tag`; on a full stack the tag is only
+  // counted, so that its closing tag closes it and not an older one.
   void push(std::size_t tag, const StyleState& style);
-  // Removes the newest entry of `tag` into `saved`; false when none is open.
+  // Removes the newest entry of `tag` into `saved`; false when none is
+  // open, or when the newest is one of those only counted.
   bool pop(std::size_t tag, StyleState& saved);
   std::size_t size() const { return size_; }
 
@@ -107,7 +111,9 @@ class TagStack {
 
   std::vector<Entry> pool_;
   std::vector<std::int32_t> free_;
-  std::array<std::vector<std::int32_t>, kTagCount> by_tag_;  // pool indices, newest last
+  // Pool indices, newest last; a negative value -n stands for n tags opened
+  // on a full stack, so their count costs one element per run.
+  std::array<std::vector<std::int32_t>, kTagCount> by_tag_;
   std::vector<Carry> carries_;  // ascending `from_order`; each starts at an open entry
   std::int32_t newest_ = -1;
   std::size_t size_ = 0;

@@ -6,10 +6,19 @@
 // hand-over costs nothing per entry.
 #include "importers/html/html_state.h"
 
+#include <cstdint>
+
 namespace vellora::html_import {
 
 void TagStack::push(std::size_t tag, const StyleState& style) {
-  if (size_ >= kMaxTagStackEntries) return;
+  auto& entries = by_tag_[tag];
+  if (size_ >= kMaxTagStackEntries) {
+    if (!entries.empty() && entries.back() < 0 && entries.back() > INT32_MIN)
+      --entries.back();
+    else
+      entries.push_back(-1);
+    return;
+  }
   std::int32_t index;
   if (!free_.empty()) {
     index = free_.back();
@@ -26,13 +35,17 @@ void TagStack::push(std::size_t tag, const StyleState& style) {
   if (newest_ >= 0) pool_[static_cast<std::size_t>(newest_)].newer = index;
   newest_ = index;
   ++size_;
-  by_tag_[tag].push_back(index);
+  entries.push_back(index);
   carries_.push_back(Carry{entry.order, style.current, style.is_visible});
 }
 
 bool TagStack::pop(std::size_t tag, StyleState& saved) {
   auto& entries = by_tag_[tag];
   if (entries.empty()) return false;
+  if (entries.back() < 0) {
+    if (++entries.back() == 0) entries.pop_back();
+    return false;
+  }
   const std::int32_t index = entries.back();
   entries.pop_back();
   Entry& entry = pool_[static_cast<std::size_t>(index)];

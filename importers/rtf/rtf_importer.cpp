@@ -147,9 +147,19 @@ void take_text_run(RtfState& state) {
 
 // ---------------------------------------------------------------- groups
 
+void stop(RtfState& state, const char* why) {
+  state.is_stopped = true;
+  state.stop_reason = why;
+}
+
 void open_group(RtfState& state) {
   if (state.groups.size() >= kMaxGroupDepth) {
-    state.is_stopped = true;
+    // The level being left is skipped: so is every deeper one until the
+    // parse is back at it.
+    if (state.destination == Destination::skip && state.skipped_from == RtfState::kNoLevel)
+      state.skipped_from = state.unsaved_depth;
+    ++state.unsaved_depth;
+    state.input_state = InputState::normal;
     return;
   }
   state.groups.push_back(GroupEntry{state.character, state.paragraph, state.section, state.document,
@@ -158,8 +168,18 @@ void open_group(RtfState& state) {
 }
 
 void close_group(RtfState& state) {
+  if (state.unsaved_depth > 0) {
+    // The group opened normal unless a shallower level was skipped already.
+    if (state.skipped_from == RtfState::kNoLevel || state.skipped_from >= state.unsaved_depth) {
+      state.destination = Destination::normal;
+      state.skipped_from = RtfState::kNoLevel;
+    }
+    if (--state.unsaved_depth == 0) state.skipped_from = RtfState::kNoLevel;
+    state.input_state = InputState::normal;
+    return;
+  }
   if (state.groups.empty()) {
-    state.is_stopped = true;  // more closing braces than opening ones
+    stop(state, "a closing brace with no group open");
     return;
   }
   state.is_cell_stale = true;
@@ -183,7 +203,7 @@ void read_control_word(RtfState& state) {
   ControlWordText word;
   const int first = input.get();
   if (first == ByteSource::kEnd) {
-    state.is_stopped = true;
+    stop(state, "it ends inside a control word");
     return;
   }
   word.chars[0] = static_cast<char>(first);
@@ -217,7 +237,7 @@ void read_control_word(RtfState& state) {
     is_negative = true;
     delimiter = input.peek();
     if (delimiter == ByteSource::kEnd) {
-      state.is_stopped = true;
+      stop(state, "it ends inside a control word");
       return;
     }
   }
@@ -249,7 +269,7 @@ void read_hex_digit(RtfState& state, int c) {
   else if (c >= 'A' && c <= 'F')
     digit = c - 'A' + 10;
   else {
-    state.is_stopped = true;  // not a hex digit
+    stop(state, "a hex escape with a byte that is not a hex digit");
     return;
   }
   state.hex_value = static_cast<std::uint8_t>(state.hex_value * 16 + digit);
@@ -320,6 +340,19 @@ std::uint32_t read_digits(ByteSource& input, std::size_t max_digits, std::uint32
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, limit));
 }
 
+namespace {
+
+// Whether anything but blanks and closing braces follows: a stray brace or
+// line end at the very end of a file loses nothing.
+bool has_more_text(ByteSource& input) {
+  for (auto bytes = input.take_buffered(); !bytes.empty(); bytes = input.take_buffered())
+    for (const std::uint8_t byte : bytes)
+      if (byte != ' ' && byte != '\r' && byte != '\n' && byte != '\t' && byte != '}' && byte != 0) return true;
+  return false;
+}
+
+}  // namespace
+
 }  // namespace rtf_import
 
 std::uint8_t stage_rtf(ByteSource& input, StagingWriter& out) {
@@ -328,6 +361,10 @@ std::uint8_t stage_rtf(ByteSource& input, StagingWriter& out) {
   const auto state = std::make_unique<RtfState>(input, out);
   parse(*state);
   if (state->buffer.length != 0) flush(*state);
+  // An error ends the parse as the format says; if text was still to come,
+  // the document is incomplete and says why.
+  if (state->is_stopped && !out.is_full() && has_more_text(input))
+    out.note_incomplete(std::string("the RTF is read only up to ") + state->stop_reason + "; the rest is not converted");
   return shape_background(state->shape, state->white);
 }
 

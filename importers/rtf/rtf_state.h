@@ -22,8 +22,11 @@ namespace vellora::rtf_import {
 
 // ---------------------------------------------------------------- limits
 
-// Open groups beyond this many end the parse, as running out of memory for
-// the group entry would: what was read so far is still delivered.
+// Groups opened beyond this many save nothing: they share the state of the
+// deepest saved group, and their closing braces restore nothing until the
+// depth is back within the limit. Only whether each of them is a skipped
+// destination is tracked, so a destination deep down is still skipped and
+// no text is lost to the nesting.
 constexpr std::size_t kMaxGroupDepth = 4096;
 // Longer names and numbers are read to their end; only this much is kept.
 constexpr std::size_t kMaxWordChars = 31;
@@ -119,6 +122,7 @@ struct RtfState {
   ByteSource& input;
   StagingWriter& out;
   bool is_stopped = false;  // an error ended the parse
+  const char* stop_reason = "";  // why, for the note that the rest was not read
   // The palette indices nearest to black and white, looked up once.
   const std::uint8_t black;
   const std::uint8_t white;
@@ -132,6 +136,12 @@ struct RtfState {
   InputState input_state = InputState::normal;
   AttributeCell current{};  // given to every character appended
   std::vector<GroupEntry> groups;
+  // Groups open beyond kMaxGroupDepth, and the first of those levels (0:
+  // the deepest saved group) whose destination was skipped as it opened a
+  // deeper one; kNoLevel when none was.
+  static constexpr std::size_t kNoLevel = SIZE_MAX;
+  std::size_t unsaved_depth = 0;
+  std::size_t skipped_from = kNoLevel;
 
   // Parser state.
   bool is_skip_unknown = false;  // "\*" came: an unknown word next starts a skipped destination

@@ -74,6 +74,8 @@ ImportResult check_rtf(const fs::path& source, bool& is_rtf) {
 ImportResult ImportWordDocument(const fs::path& source, const fs::path& staging_folder, std::string_view file_name,
                                 const ImportOptions& options) {
   const std::string input = source.string();
+  if (const std::string why = not_a_regular_file(source); !why.empty())
+    return {ImportStatus::cannot_read, input + ": " + why, 0};
   if (options.registry != nullptr && options.converters != nullptr) {
     for (const std::string& converter : registered_converters(*options.registry)) {
       if (!names_a_file(converter)) continue;

@@ -338,6 +338,14 @@ SyncStatus PdbFolderHandheld::make_writes_durable() {
   return kSyncOk;
 }
 
+SyncStatus PdbFolderHandheld::include_in_next_flush(std::string_view name) {
+  last_error_.clear();
+  const auto path = database_path(name);
+  if (!path) return kHandheldNotFound;  // database_path() said why
+  unflushed_.push_back(*path);
+  return kSyncOk;
+}
+
 SyncStatus PdbFolderHandheld::end_session() {
   SyncStatus status = make_writes_durable();
   for (const auto& h : hidden_) {

@@ -114,6 +114,7 @@ class PdbFolderHandheld : public SyncManager {
   SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) override;
   // Flushes the new databases written since the last call, then the folder.
   SyncStatus make_writes_durable() override;
+  SyncStatus include_in_next_flush(std::string_view name) override;
 
   // last_error() when the last call failed, else "error N".
   std::string error_text(SyncStatus status) const override;

@@ -1,8 +1,13 @@
 // What every importer promises the send pass, whatever it reads: a source
-// it cannot read stages nothing, and the same text stages the same bytes.
+// it cannot read stages nothing, a source that is not a regular file is
+// refused before it is opened, a document is either whole or reported as
+// cut, and the same text stages the same bytes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
+
+#include "docmodel/builder.h"
 
 #include "conduit/document_types.h"
 #include "importers/html/html_importer.h"
@@ -26,6 +31,57 @@ TEST(EveryImporter, AnUnreadableSourceLeavesNoStagingFiles) {
     std::filesystem::create_directory(dir / folder);
     EXPECT_EQ(type.import(dir / folder, dir.path(), folder, {}).status, ImportStatus::cannot_read);
     EXPECT_EQ(testing::file_names(dir.path()), (std::vector<std::string>{folder}));
+  }
+}
+
+TEST(EveryImporter, RefusesDevicesAndFifosWithoutOpeningThem) {
+  testing::TempDir dir;
+  for (const DocumentType& type : document_types()) {
+    if (type.import == nullptr) continue;
+    SCOPED_TRACE(type.extension);
+    // A FIFO with no writer would block the open; /dev/zero would never end.
+    const std::string fifo = "fifo" + std::string(type.extension);
+    ASSERT_EQ(::mkfifo((dir / fifo).c_str(), 0600), 0);
+    const ImportResult from_fifo = type.import(dir / fifo, dir.path(), fifo, {});
+    EXPECT_EQ(from_fifo.status, ImportStatus::cannot_read);
+    EXPECT_EQ(from_fifo.reason, (dir / fifo).string() + ": is a FIFO, not a regular file");
+    const std::string zero = "zero" + std::string(type.extension);
+    std::filesystem::create_symlink("/dev/zero", dir / zero);
+    const ImportResult from_device = type.import(dir / zero, dir.path(), zero, {});
+    EXPECT_EQ(from_device.status, ImportStatus::cannot_read);
+    EXPECT_NE(from_device.reason.find("is a character device"), std::string::npos) << from_device.reason;
+  }
+}
+
+// A sync stages one paragraph past what a database holds: a document of
+// exactly that many arrives whole, one more is reported as cut.
+TEST(EveryImporter, ADocumentAtTheParagraphLimitIsWholeAndOneMoreIsCut) {
+  struct Case {
+    std::string extension, head, paragraph, tail;
+  } cases[] = {
+      {".txt", "", "x\n", ""},
+      {".htm", "<html><body>", "x<br>", ""},
+      {".rtf", "{\\rtf1 ", "x\\par ", "}"},
+  };
+  testing::TempDir dir;
+  for (const Case& c : cases) {
+    for (const std::size_t count : {kMaxParagraphs, kMaxParagraphs + 1}) {
+      SCOPED_TRACE(c.extension + " " + std::to_string(count));
+      std::string text = c.head;
+      for (std::size_t i = 0; i < count; ++i) text += c.paragraph;
+      text += c.tail;
+      const std::string name = "doc" + c.extension;
+      testing::write_file(dir / name, text);
+      PackedDocument document;
+      DocumentPacker packer(document);
+      ImportOptions options(kMaxParagraphs + 1);
+      options.sink = &packer;
+      const ImportResult imported = find_document_type(c.extension)->import(dir / name, dir.path(), name, options);
+      ASSERT_TRUE(imported) << imported.reason;
+      EXPECT_TRUE(imported.incomplete.empty()) << imported.incomplete;
+      EXPECT_EQ(document.was_cut, count > kMaxParagraphs);
+      EXPECT_EQ(document.paragraphs, kMaxParagraphs);
+    }
   }
 }
 

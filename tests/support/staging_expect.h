@@ -133,6 +133,16 @@ inline StagingBytes import_through(Conversion convert, const std::string& input,
   return staged;
 }
 
+// What the conversion of `input` says it could not convert; empty when the
+// whole input arrived.
+inline std::string incomplete_note(Conversion convert, const std::string& input) {
+  StagingWriter writer;
+  writer.open_in_memory("doc");
+  ByteSource source({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
+  writer.finish(convert(source, writer));
+  return writer.incomplete();
+}
+
 inline ::testing::AssertionResult StagesExactlyThrough(Conversion convert, const std::string& name,
                                                        const std::string& input,
                                                        const std::vector<Expected>& paragraphs,

@@ -89,7 +89,11 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFile) {
   testing::write_file(dir / "picture.gif", "GIF89a");
   testing::write_file(dir / "broken.pdb", "not a database at all");
   std::filesystem::create_directory(dir / "folder.txt");
+  std::filesystem::create_symlink("/dev/zero", dir / "zero.txt");
+  ASSERT_EQ(::mkfifo((dir / "fifo.txt").c_str(), 0600), 0);
   const std::pair<std::string, std::string> cases[] = {
+      {"convert " + at("zero.txt") + " -o " + at("x.pdb"), "zero.txt: is a character device, not a regular file"},
+      {"convert " + at("fifo.txt") + " -o " + at("x.pdb"), "fifo.txt: is a FIFO, not a regular file"},
       {"convert " + at("absent.txt") + " -o " + at("x.pdb"), "absent.txt: no such file"},
       {"convert " + at("notes.doc") + " -o " + at("x.pdb"), "notes.doc: no text converter takes it, and it is not RTF"},
       {"convert " + at("page.htm") + " -o " + at("x.pdb"), "page.htm: no text could be read from it"},
@@ -209,6 +213,48 @@ TEST_F(CliSync, RtfTravelsBothWays) {
   const std::string text(again.begin(), again.end());
   EXPECT_NE(text.find("{\\fonttbl{\\f0\\fnil Arial;}}"), std::string::npos) << text;
   EXPECT_NE(text.find("\\fs28 \\b Hello"), std::string::npos) << text;
+}
+
+// Nesting far past the RTF reader's depth limit loses no text; an RTF file
+// whose parse ends before its text does is kept back with the reason, and
+// never deleted.
+TEST_F(CliSync, DeepRtfNestingArrivesWholeAndACutRtfStays) {
+  testing::write_file(dir / "send" / "deep.rtf", "{\\rtf1 visible start. " + std::string(4100, '{') +
+                                                     "SECRET-TAIL text" + std::string(4100, '}') + " end\\par}");
+  testing::write_file(dir / "send" / "stray.rtf", "{\\rtf1 a}} more text\\par}");
+  const auto sent = run_sync("no");
+  ASSERT_EQ(sent.status, 0) << sent.out;
+  EXPECT_NE(sent.out.find("sent     deep.rtf"), std::string::npos) << sent.out;
+  EXPECT_NE(sent.out.find("kept     stray.rtf: the RTF is read only up to a closing brace with no group open"),
+            std::string::npos) << sent.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "send" / "stray.rtf"));
+  ASSERT_EQ(vellora("export " + at("handheld/deep.rtf.pdb") + " --to txt -o " + at("deep.txt")).status, 0);
+  const auto text = testing::read_file(dir / "deep.txt");
+  EXPECT_EQ(std::string(text.begin(), text.end()), "visible start. SECRET-TAIL text end\n");
+
+  const auto converted = vellora("convert " + at("send/stray.rtf") + " -o " + at("stray.pdb"));
+  EXPECT_EQ(converted.status, 0) << converted.out;
+  EXPECT_NE(converted.out.find("(incomplete: the RTF is read only up to"), std::string::npos) << converted.out;
+}
+
+// Every file the send pass does not send gets a line saying why.
+TEST_F(CliSync, EveryFilePassedOverIsReported) {
+  for (const char* name : {"trail.txt ", "...", "picture.gif", "empty.txt"})
+    testing::write_file(dir / "send" / name, std::string(name) == "empty.txt" ? "" : "x\n");
+  ASSERT_EQ(::mkfifo((dir / "send" / "fifo.txt").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/etc/hostname", dir / "send" / "link.txt");
+  const auto run = run_sync("no");
+  ASSERT_EQ(run.status, 0) << run.out;
+  for (const char* line : {"kept     trail.txt : its name ends in a space or a dot, so it is not taken for a .txt file; "
+                           "rename it to trail.txt to send it",
+                           "kept     ...: not a document type the handheld takes",
+                           "kept     picture.gif: not a document type the handheld takes",
+                           "kept     empty.txt: is empty",
+                           "kept     fifo.txt: is a FIFO; only regular files are sent",
+                           "kept     link.txt: is a symbolic link; only regular files are sent",
+                           "session done: 0 sent, 6 kept back"})
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+  EXPECT_EQ(testing::file_names(dir / "send").size(), 6u);
 }
 
 // The registry file names the converter; the sync says which converter

@@ -120,6 +120,23 @@ TEST(HtmlImport, TheTagStackStopsRecordingAt65536Entries) {
   EXPECT_TRUE(StagesExactly(bold_tags(65536), {para("xy", kAlignLeft, text_cell(1, kRedIndex))}));
 }
 
+TEST(HtmlImport, AClosingTagOnAFullStackClosesItsOwnTagNotAnOlderOne) {
+  // The inner b is only counted: its closing tag leaves the outer b open.
+  const std::string html = "<html><b>" + repeated("<i>", 65535) + "<b>x</b>y";
+  EXPECT_TRUE(StagesExactly(html, {para("xy", kAlignLeft, kBold)}));
+  EXPECT_EQ(incomplete_note(&stage_html, html + repeated("</i>", 70000)), "");
+}
+
+TEST(HtmlImport, ATitleBeyond254CharactersIsReportedAsCut) {
+  const auto page = [](const std::string& title) { return "<html><title>" + title + "</title><body>x"; };
+  const std::string longest(254, 't');
+  EXPECT_TRUE(StagesExactly(page(longest + "u"), {para(longest, kAlignCentred), rule(3), para("x")}));
+  EXPECT_EQ(incomplete_note(&stage_html, page(longest)), "");
+  EXPECT_EQ(incomplete_note(&stage_html, page(longest + "   \r\n")), "");  // only blanks dropped
+  EXPECT_EQ(incomplete_note(&stage_html, page(longest + "u")),
+            "its title is longer than 254 characters, and only the first 254 are converted");
+}
+
 TEST(HtmlImport, ClosingTagsStayCheapOnADeepStack) {
   // 30,000 bold tags under 35,000 paragraphs, each closed from below.
   const std::string html = "<html>" + repeated("<b>", 30000) + repeated("<p>", 35000) + repeated("</b>", 30000);

@@ -13,21 +13,33 @@ namespace vellora::html_import {
 namespace {
 
 struct PlainTagStack {
-  std::vector<std::pair<std::size_t, StyleState>> entries;
+  struct Entry {
+    std::size_t tag;
+    StyleState style;
+    bool is_recorded;  // false: opened on a full stack, only counted
+  };
+  std::vector<Entry> entries;
+  std::size_t recorded = 0;
 
   void push(std::size_t tag, const StyleState& style) {
-    if (entries.size() < kMaxTagStackEntries) entries.emplace_back(tag, style);
+    const bool has_room = recorded < kMaxTagStackEntries;
+    entries.push_back({tag, style, has_room});
+    recorded += has_room;
   }
   bool pop(std::size_t tag, StyleState& saved) {
     for (std::size_t i = entries.size(); i-- > 0;) {
-      if (entries[i].first != tag) continue;
-      saved = entries[i].second;
-      for (std::size_t newer = i + 1; newer < entries.size(); ++newer) {
-        entries[newer].second.current = saved.current;
-        entries[newer].second.is_visible = saved.is_visible;
+      if (entries[i].tag != tag) continue;
+      const bool was_recorded = entries[i].is_recorded;
+      if (was_recorded) {
+        saved = entries[i].style;
+        for (std::size_t newer = i + 1; newer < entries.size(); ++newer) {
+          entries[newer].style.current = saved.current;
+          entries[newer].style.is_visible = saved.is_visible;
+        }
+        --recorded;
       }
       entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
-      return true;
+      return was_recorded;
     }
     return false;
   }
@@ -62,7 +74,7 @@ void run_against_plain_stack(std::uint32_t seed, std::size_t operations, std::si
         ASSERT_TRUE(got == want) << "operation " << op;
       }
     }
-    ASSERT_EQ(stack.size(), plain.entries.size()) << "operation " << op;
+    ASSERT_EQ(stack.size(), plain.recorded) << "operation " << op;
   }
 }
 
@@ -72,11 +84,22 @@ TEST(HtmlTagStack, ClosesAsTheClosingRuleSays) {
   run_against_plain_stack(3, 50000, kTagCount, 45);
 }
 
-TEST(HtmlTagStack, RecordsAtMost65536Entries) {
+// Past the limit a tag is only counted: its closing tag restores nothing,
+// and the closing tags of older entries still find them.
+TEST(HtmlTagStack, RecordsAtMost65536EntriesAndCountsTheRest) {
   run_against_plain_stack(4, 200000, 2, 90);  // reaches the limit and keeps pushing
+  run_against_plain_stack(5, 400000, 4, 60);  // hovers at the limit, out of order
   TagStack stack;
-  for (std::size_t i = 0; i < kMaxTagStackEntries + 10; ++i) stack.push(0, StyleState{});
+  StyleState outer;
+  outer.list_counter = 7;
+  stack.push(1, outer);
+  for (std::size_t i = 1; i < kMaxTagStackEntries + 10; ++i) stack.push(0, StyleState{});
   EXPECT_EQ(stack.size(), kMaxTagStackEntries);
+  StyleState saved;
+  for (int i = 0; i < 10; ++i) EXPECT_FALSE(stack.pop(0, saved));
+  EXPECT_TRUE(stack.pop(0, saved));
+  EXPECT_TRUE(stack.pop(1, saved));
+  EXPECT_EQ(saved.list_counter, 7);
 }
 
 }  // namespace

@@ -132,15 +132,46 @@ TEST(RtfImport, MalformedInputKeepsWhatWasRead) {
   });
 }
 
-TEST(RtfImport, GroupNestingIsLimited) {
+// Past the depth limit groups share the deepest saved state and restore
+// nothing, except whether they are skipped: every character still arrives,
+// and a destination deep down is still skipped.
+TEST(RtfImport, GroupsPastTheDepthLimitLoseNoText) {
   constexpr std::size_t kDepth = rtf_import::kMaxGroupDepth;
   static_assert(kDepth == 4096);
+  const auto open = [](std::size_t n) { return repeated("{", n); };
+  const auto close = [](std::size_t n) { return repeated("}", n); };
   expect_cases({
-      {"4096 open groups are fine", repeated("{", kDepth) + "x" + repeated("}", kDepth), {para("x")}},
-      {"the 4097th ends the parse", "{\\rtf1 a" + repeated("{", kDepth) + "b\\par}", {para("a")}},
-      {"100,000 nested groups", "{\\rtf1 a" + repeated("{", 100000) + "b" + repeated("}", 100000) + "c\\par}",
-       {para("a")}},
+      {"4096 open groups are fine", open(kDepth) + "x" + close(kDepth), {para("x")}},
+      {"the 4097th goes on reading", "{\\rtf1 a" + open(kDepth) + "b\\par}", {para("ab")}},
+      {"text inside and after deep nesting", "{\\rtf1 visible start. " + open(4100) + "SECRET-TAIL text" + close(4100) +
+                                                 " end\\par}",
+       {para("visible start. SECRET-TAIL text end")}},
+      {"100,000 nested groups", "{\\rtf1 a" + open(100000) + "b" + close(100000) + "c\\par}", {para("abc")}},
+      {"a destination deep down is skipped to its end",
+       "{\\rtf1 a" + open(5000) + "{\\*\\foo hidden}b" + close(5000) + "c\\par}", {para("abc")}},
+      {"a destination deep down holding deeper groups",
+       "{\\rtf1 a" + open(4200) + "{\\*\\foo {{x}} y}b" + close(4200) + "c\\par}", {para("abc")}},
+      {"a skipped destination around deep groups stays skipped",
+       "{\\rtf1 a{\\*\\foo " + open(5000) + "hidden" + close(5000) + " still hidden}b\\par}", {para("ab")}},
+      {"formatting deep down lasts until the depth is back within the limit",
+       "{\\rtf1 " + open(kDepth + 2) + "{\\b x}y" + close(kDepth + 1) + "z" + close(1) + "w\\par}",
+       {runs({{"xy", kBold}, {"zw", kPlain}})}},
   });
+  EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a" + open(100000) + "b\\par}"), "");
+}
+
+// The errors that end the parse: the text before is kept as the format
+// says, and if text was still to come the conversion says it is
+// incomplete.
+TEST(RtfImport, AnErrorBeforeTheEndIsReportedWhenTextIsLost) {
+  EXPECT_TRUE(StagesExactly("{\\rtf1 a}b}c\\par", {para("ab")}));
+  EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a}b}c\\par"),
+            "the RTF is read only up to a closing brace with no group open; the rest is not converted");
+  EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\'g1 more}"),
+            "the RTF is read only up to a hex escape with a byte that is not a hex digit; the rest is not converted");
+  EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a}}\r\n} "), "");  // nothing but braces and blanks follow
+  EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\"), "");      // ends inside a word: nothing follows
+  EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\par}"), "");
 }
 
 TEST(RtfImport, LongNamesAndNumbersAreReadToTheirEnd) {
