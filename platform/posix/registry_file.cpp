@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -111,6 +112,15 @@ std::string_view hive_prefix(RegistryHive hive) {
   return hive == RegistryHive::current_user ? "hkcu" : "hklm";
 }
 
+// Formatted rather than concatenated: GCC 12's link-time optimiser takes
+// std::string's operator+ here for an overflow.
+std::string unknown_escape(char escaped) {
+  char why[96];
+  const int length = std::snprintf(why, sizeof why, "unknown escape \\%c in a quoted string (only \\\\ and \\\" are allowed)",
+                                   escaped);
+  return std::string(why, static_cast<std::size_t>(std::clamp(length, 0, static_cast<int>(sizeof why) - 1)));
+}
+
 // A string in double quotes at the start of `text`, which is advanced past
 // it. Returns an error message, empty on success.
 std::string take_quoted(std::string_view& text, std::string& out) {
@@ -124,9 +134,7 @@ std::string take_quoted(std::string_view& text, std::string& out) {
     if (c == '\\') {
       if (i + 1 == text.size()) break;
       const char escaped = text[++i];
-      if (escaped != '\\' && escaped != '"')
-        return std::string("unknown escape \\") + escaped +
-               " in a quoted string (only \\\\ and \\\" are allowed)";
+      if (escaped != '\\' && escaped != '"') return unknown_escape(escaped);
       out += escaped;
       continue;
     }
