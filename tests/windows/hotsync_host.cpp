@@ -2,13 +2,26 @@
 // by path with LoadLibraryA and drives it as the manager does, through
 // GetProcAddress of the six exports: name, version, the info query for the
 // display name (type 0, input record (1, 80)), then OpenConduit with a
-// non-null progress argument. Prints one line per result; the exit status
-// is OpenConduit's result (or 100 + step when a step cannot run).
+// non-null progress argument, once per session asked for, all in one load
+// of the library. Prints one line per result; the exit status is the last
+// OpenConduit's result (or 100 + step when a step cannot run).
+//
+// Usage: hotsync-host.exe DLL [--sessions N] [--answers yn...]
+//
+// The conduit's message boxes are answered by the host: its import of
+// MessageBoxA is pointed at a recorder that prints each box's caption,
+// style and text, and answers Yes/No boxes with the next letter of
+// --answers (y or n; No once they run out) and every other box with OK.
+// The boxes are the conduit's own calls, with the exact arguments it
+// passes; only the window is not drawn.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
+#include <string>
 
 namespace {
 
@@ -21,19 +34,70 @@ using CfgConduitCall = std::int32_t (*)(std::int32_t, void*, std::uint32_t*);
 
 constexpr const char* kExports[] = {"OpenConduit",      "GetConduitName", "GetConduitVersion",
                                     "ConfigureConduit", "GetConduitInfo", "CfgConduit"};
+constexpr UINT kYesNoButtons = 0x04;
+constexpr UINT kButtonMask = 0x0F;
 
 // The manager's progress callback is opaque to the conduit, which only
 // checks that one was given.
 void progress_stand_in() {}
 
+std::string answers;
+std::size_t next_answer = 0;
+
+int WINAPI answer_box(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+  const bool is_question = (style & kButtonMask) == kYesNoButtons;
+  int answer = IDOK;
+  if (is_question) answer = next_answer < answers.size() && answers[next_answer++] == 'y' ? IDYES : IDNO;
+  std::printf("box: owner %s, caption \"%s\", style 0x%02X, text \"%s\" -> %s\n", owner == nullptr ? "none" : "set",
+              caption == nullptr ? "(null)" : caption, style, text == nullptr ? "(null)" : text,
+              answer == IDYES ? "yes" : answer == IDNO ? "no" : "ok");
+  std::fflush(stdout);
+  return answer;
+}
+
+// Points the module's import of USER32!MessageBoxA at answer_box.
+bool answer_boxes_of(HMODULE module) {
+  auto* base = reinterpret_cast<std::uint8_t*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.VirtualAddress == 0) return false;
+  for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); library->Name != 0;
+       ++library) {
+    if (_stricmp(reinterpret_cast<const char*>(base + library->Name), "user32.dll") != 0) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const auto* by_name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), "MessageBoxA") != 0) continue;
+      DWORD old_protection = 0;
+      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old_protection)) return false;
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(&answer_box);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old_protection, &old_protection);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* path = argc > 1 ? argv[1] : "VelloraConduit.dll";
+  int sessions = 1;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--sessions") == 0) sessions = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--answers") == 0) answers = argv[i + 1];
+  }
   HMODULE conduit = LoadLibraryA(path);
   if (conduit == nullptr) {
     std::printf("load %s: error %lu\n", path, static_cast<unsigned long>(GetLastError()));
     return 101;
+  }
+  if (!answer_boxes_of(conduit)) {
+    std::printf("the conduit imports no MessageBoxA to answer\n");
+    return 103;
   }
   FARPROC found[std::size(kExports)] = {};
   for (std::size_t i = 0; i < std::size(kExports); ++i) {
@@ -59,10 +123,13 @@ int main(int argc, char** argv) {
   const std::int32_t info_result = get_info(0, input, display_name, &size);
   std::printf("GetConduitInfo(0): %ld \"%s\"\n", static_cast<long>(info_result), display_name);
 
-  std::uint8_t properties[64] = {};
-  const std::int32_t open_result =
-      open_conduit(reinterpret_cast<void*>(&progress_stand_in), properties);
-  std::printf("OpenConduit: %ld\n", static_cast<long>(open_result));
+  std::int32_t open_result = 0;
+  for (int session = 0; session < sessions; ++session) {
+    std::uint8_t properties[64] = {};
+    open_result = open_conduit(reinterpret_cast<void*>(&progress_stand_in), properties);
+    std::printf("OpenConduit: %ld\n", static_cast<long>(open_result));
+    std::fflush(stdout);
+  }
   FreeLibrary(conduit);
   return static_cast<int>(open_result);
 }
