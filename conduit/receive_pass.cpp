@@ -56,7 +56,7 @@ void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry,
                    std::string(type->extension) + " files cannot be written yet");
     return;
   }
-  const fs::path path = folder / *target;
+  const fs::path path = folder / host_path(*target);
   std::error_code error;
   const auto status = fs::symlink_status(path, error);
   const bool replaces = fs::exists(status) && !fs::is_directory(status);
@@ -65,7 +65,7 @@ void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry,
     return;
   }
 
-  const fs::path temporary = folder / (".vellora-receive-" + *target + ".tmp");
+  const fs::path temporary = folder / host_path(".vellora-receive-" + *target + ".tmp");
   fs::remove(temporary, error);
   // A file that replaces another is flushed before its rename, so a power
   // cut leaves the old or the new one; a new file is flushed with the rest.
@@ -82,7 +82,7 @@ void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry,
     // The rename's error is the reason; the clean-up must not replace it.
     std::error_code ignored;
     fs::remove(temporary, ignored);
-    conduit.report(SessionEventKind::skipped, name, "cannot replace " + path.string() + ": " + error.message());
+    conduit.report(SessionEventKind::skipped, name, "cannot replace " + host_text(path) + ": " + error.message());
     return;
   }
   if (replaces) {
@@ -92,7 +92,7 @@ void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry,
     unflushed.entries.push_back(&entry);
   }
   conduit.received_files.insert(*target);
-  conduit.report(SessionEventKind::received, name, path.string());
+  conduit.report(SessionEventKind::received, name, host_text(path));
 }
 
 }  // namespace
@@ -106,11 +106,12 @@ std::optional<std::string> receive_file_name(std::string_view document_name, std
 }
 
 void run_receive_pass(Conduit& conduit) {
-  const std::string& folder = conduit.settings.receive_folder;
-  if (const std::string why = folder_problem(folder, conduit.settings.receive_folder_problem); !why.empty()) {
+  const std::string& folder_text = conduit.settings.receive_folder;
+  if (const std::string why = folder_problem(folder_text, conduit.settings.receive_folder_problem); !why.empty()) {
     conduit.report(SessionEventKind::idle, "receive pass", why);
     return;
   }
+  const fs::path folder = host_path(folder_text);
   SyncManager& sync = conduit.platform.sync;
 
   std::vector<CatalogEntry> entries;
@@ -135,7 +136,7 @@ void run_receive_pass(Conduit& conduit) {
     const std::string why = std::generic_category().message(errno);
     for (CatalogEntry* entry : unflushed.entries) entry->set_mark(1);
     conduit.report(SessionEventKind::problem, "receive pass",
-                   folder + ": the received files could not be flushed to disk (" + why + "); they stay marked on the handheld");
+                   folder_text + ": the received files could not be flushed to disk (" + why + "); they stay marked on the handheld");
   } else if (unflushed.files.empty() && unflushed.has_renames) {
     flush_folder(folder);
   }

@@ -17,6 +17,7 @@
 #include "conduit/send_journal.h"
 #include "docmodel/builder.h"
 #include "docmodel/document_reader.h"
+#include "docmodel/files.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
 
@@ -64,7 +65,7 @@ bool list_files(const fs::path& folder, std::vector<FolderEntry>& out) {
     if (error) return false;
     const auto status = it->symlink_status(error);
     if (error || fs::is_directory(status)) continue;
-    std::string name = it->path().filename().string();
+    std::string name = host_text(it->path().filename());
     if (!fs::is_regular_file(status)) {
       out.push_back({std::move(name), 0, describe_type(status.type())});
       continue;
@@ -91,7 +92,7 @@ class SendWalk {
       : conduit_(conduit), sync_(conduit.platform.sync), codec_(conduit.platform.codec), folder_(std::move(folder)) {
     std::error_code error;
     const auto& receive = conduit.settings.receive_folder;
-    skip_received_ = !receive.empty() && fs::equivalent(folder_, receive, error);
+    skip_received_ = !receive.empty() && fs::equivalent(folder_, host_path(receive), error);
   }
 
   void handle(FolderEntry entry) {
@@ -103,7 +104,7 @@ class SendWalk {
     std::string lower = to_lower_ascii(entry.name);
     if (lower == kSerialSyncFile) {
       std::error_code error;
-      if (fs::remove(folder_ / entry.name, error))
+      if (fs::remove(file_path(entry.name), error))
         conduit_.report(SessionEventKind::removed, entry.name, "deleted unread");
       return;
     }
@@ -126,6 +127,8 @@ class SendWalk {
   }
 
  private:
+  fs::path file_path(const std::string& name) const { return folder_ / host_path(name); }
+
   // A handheld name as the user knows it, for messages.
   std::string shown(const std::string& name) const { return codec_.name_to_pc(name).value_or(name); }
   std::string quoted(const std::string& name) const {
@@ -161,11 +164,11 @@ class SendWalk {
   bool rename_html(FolderEntry& entry, std::string& lower) {
     lower.pop_back();
     std::error_code error;
-    if (fs::exists(fs::symlink_status(folder_ / lower, error))) {
+    if (fs::exists(fs::symlink_status(file_path(lower), error))) {
       keep(entry.name, "cannot be renamed to " + lower + ": a file of that name exists", false);
       return false;
     }
-    fs::rename(folder_ / entry.name, folder_ / lower, error);
+    fs::rename(file_path(entry.name), file_path(lower), error);
     if (error) {
       keep(entry.name, "cannot be renamed to " + lower + ": " + error.message(), false);
       return false;
@@ -229,7 +232,7 @@ class SendWalk {
     DocumentPacker packer(document, static_cast<std::size_t>(bytes));
     options.sink = &packer;
     options.codec = &codec_;
-    imported = type.import(folder_ / file, folder_, file_name, options);
+    imported = type.import(file_path(file), folder_, file_name, options);
     if (!imported)
       why = imported.reason;
     else if (!imported.incomplete.empty())
@@ -298,7 +301,7 @@ class SendWalk {
     } else {
       for (const std::string& file : unsettled_) {
         std::error_code error;
-        if (!fs::remove(folder_ / file, error) && error)
+        if (!fs::remove(file_path(file), error) && error)
           conduit_.report(SessionEventKind::problem, file, "sent, but the file could not be deleted: " + error.message());
       }
     }
@@ -342,7 +345,7 @@ class SendWalk {
       }
       for (const auto& [file, name] : confirmed) {
         std::error_code error;
-        if (!fs::remove(folder_ / file, error) && error) {
+        if (!fs::remove(file_path(file), error) && error) {
           conduit_.report(SessionEventKind::problem, file, "sent, but the file could not be deleted: " + error.message());
           continue;
         }
@@ -386,13 +389,13 @@ void run_send_pass(Conduit& conduit) {
     return;
   }
   std::vector<FolderEntry> entries;
-  if (!list_files(folder, entries)) {
+  if (!list_files(host_path(folder), entries)) {
     conduit.report(SessionEventKind::idle, "send pass", folder + ": cannot be read");
     return;
   }
   // Staging files a killed session left behind are never sent.
-  remove_staging_files(folder);
-  SendWalk walk(conduit, folder);
+  remove_staging_files(host_path(folder));
+  SendWalk walk(conduit, host_path(folder));
   std::set<std::string> settled;
   contain_failure(conduit, "send pass", [&] { settled = walk.finish_interrupted(entries); });
   for (auto& entry : entries) {

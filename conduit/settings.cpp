@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "docmodel/files.h"
+
 namespace vellora {
 
 namespace {
@@ -36,10 +38,11 @@ std::string folder_problem(const std::string& folder, const std::string& setting
   if (!setting_problem.empty()) return setting_problem;
   if (folder.empty()) return "no folder is set";
   std::error_code error;
-  const auto status = std::filesystem::status(folder, error);
+  const std::filesystem::path path = host_path(folder);
+  const auto status = std::filesystem::status(path, error);
   if (!std::filesystem::exists(status)) return folder + ": no such folder";
   if (!std::filesystem::is_directory(status)) return folder + ": not a folder";
-  std::filesystem::directory_iterator probe(folder, error);
+  std::filesystem::directory_iterator probe(path, error);
   if (error) return folder + ": cannot be read: " + error.message();
   return {};
 }

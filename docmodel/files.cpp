@@ -6,13 +6,42 @@
 #include <system_error>
 
 #ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
 #include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace vellora {
+
+#ifdef _WIN32
+// A character the ANSI code page lacks becomes its default character, as
+// the system's own narrow calls give it; such a name then opens nothing
+// and its file is reported, never mistaken for another.
+std::filesystem::path host_path(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int wide_size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), wide_size);
+  return std::filesystem::path(std::move(wide));
+}
+
+std::string host_text(const std::filesystem::path& path) {
+  const std::wstring& wide = path.native();
+  if (wide.empty()) return {};
+  const int size = static_cast<int>(wide.size());
+  const int narrow_size = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(narrow_size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, narrow.data(), narrow_size, nullptr, nullptr);
+  return narrow;
+}
+#else
+std::filesystem::path host_path(std::string_view text) { return std::filesystem::path(text); }
+std::string host_text(const std::filesystem::path& path) { return path.native(); }
+#endif
 
 UniqueFile open_file(const std::filesystem::path& path, const char* mode) {
 #ifdef _WIN32

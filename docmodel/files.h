@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace vellora {
@@ -16,6 +18,15 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Folder and file names travel through the core as text in the host's
+// narrow code page: the bytes themselves on POSIX, the ANSI code page on
+// Windows, where the names on the handheld and in the settings come from.
+// The standard library's own narrow conversions do not agree with each
+// other there (a path is built from Latin-1 but its string() is UTF-8), so
+// a name becomes a path, and a path a name, only through these two.
+std::filesystem::path host_path(std::string_view text);
+std::string host_text(const std::filesystem::path& path);
 
 // fopen with `mode` ("rb", "wb", ...). Null on failure, with errno set.
 UniqueFile open_file(const std::filesystem::path& path, const char* mode);

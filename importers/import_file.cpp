@@ -42,15 +42,15 @@ ImportResult import_file(const std::filesystem::path& source,
                          const std::filesystem::path& staging_folder, std::string_view file_name,
                          Conversion convert, SourceKind kind, const ImportOptions& options) {
   if (const std::string why = not_a_regular_file(source); !why.empty())
-    return {ImportStatus::cannot_read, source.string() + ": " + why, 0};
+    return {ImportStatus::cannot_read, host_text(source) + ": " + why, 0};
   const UniqueFile input = open_file(source, "rb");
-  if (!input) return {ImportStatus::cannot_read, source.string() + ": " + errno_text(errno), 0};
+  if (!input) return {ImportStatus::cannot_read, host_text(source) + ": " + errno_text(errno), 0};
   ByteSource bytes(input.get());
   // The source is read once whole to learn whether it is transcoded, before
   // anything is staged.
   const auto transcoder = options.codec != nullptr ? options.codec->source_transcoder(kind) : nullptr;
   if (transcoder && !bytes.transcode_with(*transcoder))
-    return {ImportStatus::cannot_read, source.string() + ": read failed: " + errno_text(bytes.read_error()), 0};
+    return {ImportStatus::cannot_read, host_text(source) + ": read failed: " + errno_text(bytes.read_error()), 0};
 
   StagingWriter writer;
   if (options.sink != nullptr) {
@@ -68,7 +68,7 @@ ImportResult import_file(const std::filesystem::path& source,
     const int error = bytes.read_error();
     writer.finish(background);
     discard();
-    return {ImportStatus::cannot_read, source.string() + ": read failed: " + errno_text(error), 0};
+    return {ImportStatus::cannot_read, host_text(source) + ": read failed: " + errno_text(error), 0};
   }
   if (auto finished = writer.finish(background); !finished) {
     discard();

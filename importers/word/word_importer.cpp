@@ -53,7 +53,7 @@ ImportResult collect_rtf(ConverterStream& stream, const fs::path& temp, const st
   }
   if (out && std::fclose(out.release()) != 0 && write_error == 0) write_error = errno ? errno : EIO;
   if (stream.failed()) return {ImportStatus::cannot_convert, source + ": the text converter " + converter + " failed", 0};
-  if (write_error != 0) return {ImportStatus::cannot_write, temp.string() + ": " + errno_text(write_error), 0};
+  if (write_error != 0) return {ImportStatus::cannot_write, host_text(temp) + ": " + errno_text(write_error), 0};
   return {};
 }
 
@@ -61,10 +61,10 @@ ImportResult collect_rtf(ConverterStream& stream, const fs::path& temp, const st
 ImportResult check_rtf(const fs::path& source, bool& is_rtf) {
   is_rtf = false;
   const UniqueFile input = open_file(source, "rb");
-  if (!input) return {ImportStatus::cannot_read, source.string() + ": " + errno_text(errno), 0};
+  if (!input) return {ImportStatus::cannot_read, host_text(source) + ": " + errno_text(errno), 0};
   std::array<char, kRtfSignature.size()> start{};
   const std::size_t got = std::fread(start.data(), 1, start.size(), input.get());
-  if (std::ferror(input.get())) return {ImportStatus::cannot_read, source.string() + ": read failed: " + errno_text(errno), 0};
+  if (std::ferror(input.get())) return {ImportStatus::cannot_read, host_text(source) + ": read failed: " + errno_text(errno), 0};
   is_rtf = got == start.size() && std::string_view(start.data(), start.size()) == kRtfSignature;
   return {};
 }
@@ -73,7 +73,7 @@ ImportResult check_rtf(const fs::path& source, bool& is_rtf) {
 
 ImportResult ImportWordDocument(const fs::path& source, const fs::path& staging_folder, std::string_view file_name,
                                 const ImportOptions& options) {
-  const std::string input = source.string();
+  const std::string input = host_text(source);
   if (const std::string why = not_a_regular_file(source); !why.empty())
     return {ImportStatus::cannot_read, input + ": " + why, 0};
   if (options.registry != nullptr && options.converters != nullptr) {
