@@ -251,7 +251,18 @@ StagingResult StagingReader::read_name() {
   return {};
 }
 
+// A reader whose open failed holds no file, so the staging files can be
+// removed while it lives (Windows refuses to remove an open file).
 StagingResult StagingReader::open(const fs::path& folder) {
+  StagingResult opened = open_files(folder);
+  if (!opened && data_ != nullptr) {
+    std::fclose(data_);
+    data_ = nullptr;
+  }
+  return opened;
+}
+
+StagingResult StagingReader::open_files(const fs::path& folder) {
   const fs::path sizes_path = folder / kStagingSizesFile;
   data_path_ = folder / kStagingDataFile;
 

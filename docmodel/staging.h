@@ -196,6 +196,7 @@ class StagingReader {
   StagingResult next(StagedParagraph& out);
 
  private:
+  StagingResult open_files(const std::filesystem::path& folder);
   StagingResult fail(StagingError error, const std::string& what) const;
   StagingResult read_lengths(std::span<const std::uint8_t> raw, const std::string& sizes_name);
   StagingResult check_data_size(std::uint64_t data_bytes);

@@ -1,7 +1,8 @@
 // Text converters inside the test process, for the Word importer's tests.
 // A test installs a "library" at a path with a script saying what its entry
-// points do; memory blocks and events are the Linux host's own, so the
-// handover between the threads is the real one. Entry points are plain
+// points do; memory blocks and events are the host's own (the Linux host's,
+// or the Windows host's in a Windows build), so the handover between the
+// threads is the real one. Entry points are plain
 // functions, one set per library slot, that find their script through the
 // one library object in use.
 #pragma once
@@ -15,9 +16,19 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include "platform/win32/windows_text_converters.h"
+#else
 #include "platform/posix/dl_text_converters.h"
+#endif
 
 namespace vellora::testing {
+
+#if defined(_WIN32)
+using HostTextConverters = win32::WindowsTextConverterLibrary;
+#else
+using HostTextConverters = posix::DlTextConverterLibrary;
+#endif
 
 struct ConverterScript {
   std::int16_t check_answer = 1;         // what IsFormatCorrect32 answers
@@ -28,7 +39,7 @@ struct ConverterScript {
   std::int32_t last_callback_answer = 0; // what the output callback last answered
 };
 
-class FakeConverters : public posix::DlTextConverterLibrary {
+class FakeConverters : public HostTextConverters {
  public:
   static constexpr int kSlots = 4;
   static constexpr std::size_t kBufferBytes = 8192;  // the shared buffer the importer hands over

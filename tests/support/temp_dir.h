@@ -2,13 +2,12 @@
 // removed with its contents afterwards, plus small file functions.
 #pragma once
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <span>
 #include <string>
 #include <system_error>
@@ -18,9 +17,18 @@ namespace vellora::testing {
 
 class TempDir {
  public:
+  // create_directory fails on a name that exists, so a folder another
+  // process made at the same moment is never shared; the Windows C library
+  // has no mkdtemp.
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vellora-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate = base / ("vellora-test-" + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
+    }
   }
   ~TempDir() {
     std::error_code ignored;

@@ -6,11 +6,15 @@
 // Sync Manager's own code, which the conduit's adapter translates.
 // VELLORA_HANDHELD_TIME, when set, is the handheld time (seconds since
 // 1904) given to every new date, so two sessions can be compared whole.
+// VELLORA_FAIL_CALL=NAME[:N] makes the export NAME fail from its Nth call
+// on (the first by default), as a handheld does when the cable is pulled,
+// so each call's failure can be tried through the whole library.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
 
 #include "platform/win32/packed_records.h"
 #include "tests/windows/pdb_folder_store.h"
@@ -21,6 +25,7 @@ using namespace vellora;
 
 constexpr SyncStatus kPalmNotFound = 0x4003;
 constexpr SyncStatus kNoHandheld = 1;
+constexpr SyncStatus kInjectedFailure = 0x4010;
 constexpr std::int64_t kEpochOffsetSeconds = 2082844800;  // 1904-01-01 to 1970-01-01
 
 std::uint32_t handheld_now() {
@@ -37,6 +42,20 @@ stand_in::PdbFolderStore* store() {
     the_store = std::make_unique<stand_in::PdbFolderStore>(folder, handheld_now);
   }
   return the_store.get();
+}
+
+// Whether this call of `name` is one VELLORA_FAIL_CALL makes fail.
+bool fails(const char* name) {
+  static const std::string failing = [] {
+    const char* setting = std::getenv("VELLORA_FAIL_CALL");
+    return std::string(setting == nullptr ? "" : setting);
+  }();
+  static unsigned long calls = 0;
+  if (failing.empty()) return false;
+  const std::size_t colon = failing.find(':');
+  if (failing.compare(0, colon, name) != 0) return false;
+  const unsigned long from = colon == std::string::npos ? 1 : std::strtoul(failing.c_str() + colon + 1, nullptr, 10);
+  return ++calls >= from;
 }
 
 SyncStatus as_palm_status(SyncStatus status) { return status == kSyncErrNotFound ? kPalmNotFound : status; }
@@ -69,6 +88,7 @@ std::uint8_t* record_data(const std::uint8_t* descriptor) {
 #define STAND_IN_EXPORT extern "C" __declspec(dllexport)
 
 STAND_IN_EXPORT std::int32_t SyncRegisterConduit(std::uint32_t* conduit_handle) {
+  if (fails("SyncRegisterConduit")) return kInjectedFailure;
   auto* s = store();
   if (s == nullptr) return kNoHandheld;
   ConduitHandle handle = 0;
@@ -78,18 +98,21 @@ STAND_IN_EXPORT std::int32_t SyncRegisterConduit(std::uint32_t* conduit_handle) 
 }
 
 STAND_IN_EXPORT std::int32_t SyncUnRegisterConduit(std::uint32_t conduit_handle) {
+  if (fails("SyncUnRegisterConduit")) return kInjectedFailure;
   auto* s = store();
   return s == nullptr ? kNoHandheld : s->SyncUnRegisterConduit(conduit_handle);
 }
 
 STAND_IN_EXPORT std::int32_t SyncOpenDB(const char* name, std::int32_t card, std::uint8_t* db_handle,
                                         std::uint8_t mode) {
+  if (fails("SyncOpenDB")) return kInjectedFailure;
   auto* s = store();
   if (s == nullptr) return kNoHandheld;
   return as_palm_status(s->SyncOpenDB(name, static_cast<std::uint8_t>(card), *db_handle, mode));
 }
 
 STAND_IN_EXPORT std::int32_t SyncCreateDB(std::uint8_t* create_db_record) {
+  if (fails("SyncCreateDB")) return kInjectedFailure;
   auto* s = store();
   if (s == nullptr) return kNoHandheld;
   CreateDbRecord record;
@@ -100,11 +123,13 @@ STAND_IN_EXPORT std::int32_t SyncCreateDB(std::uint8_t* create_db_record) {
 }
 
 STAND_IN_EXPORT std::int32_t SyncCloseDB(std::uint8_t db_handle) {
+  if (fails("SyncCloseDB")) return kInjectedFailure;
   auto* s = store();
   return s == nullptr ? kNoHandheld : s->SyncCloseDB(db_handle);
 }
 
 STAND_IN_EXPORT std::int32_t SyncDeleteDB(const char* name, std::int32_t card) {
+  if (fails("SyncDeleteDB")) return kInjectedFailure;
   auto* s = store();
   return s == nullptr ? kNoHandheld : as_palm_status(s->SyncDeleteDB(name, static_cast<std::uint8_t>(card)));
 }
@@ -126,14 +151,17 @@ static std::int32_t record_call(std::uint8_t* descriptor,
 }
 
 STAND_IN_EXPORT std::int32_t SyncWriteRec(std::uint8_t* record_descriptor) {
+  if (fails("SyncWriteRec")) return kInjectedFailure;
   return record_call(record_descriptor, &stand_in::PdbFolderStore::SyncWriteRec);
 }
 
 STAND_IN_EXPORT std::int32_t SyncReadRecordByIndex(std::uint8_t* record_descriptor) {
+  if (fails("SyncReadRecordByIndex")) return kInjectedFailure;
   return record_call(record_descriptor, &stand_in::PdbFolderStore::SyncReadRecordByIndex);
 }
 
 STAND_IN_EXPORT std::int32_t SyncFindDbByName(std::uint8_t* find_request, std::uint8_t* db_info) {
+  if (fails("SyncFindDbByName")) return kInjectedFailure;
   auto* s = store();
   if (s == nullptr) return kNoHandheld;
   FindDbRequest request;
@@ -147,6 +175,7 @@ STAND_IN_EXPORT std::int32_t SyncFindDbByName(std::uint8_t* find_request, std::u
 }
 
 STAND_IN_EXPORT std::int32_t SyncReadSingleCardInfo(std::uint8_t* card_info) {
+  if (fails("SyncReadSingleCardInfo")) return kInjectedFailure;
   auto* s = store();
   if (s == nullptr) return kNoHandheld;
   CardInfo info;
@@ -157,11 +186,13 @@ STAND_IN_EXPORT std::int32_t SyncReadSingleCardInfo(std::uint8_t* card_info) {
 }
 
 STAND_IN_EXPORT std::int32_t SyncGetDBRecordCount(std::uint8_t db_handle, std::uint16_t* count) {
+  if (fails("SyncGetDBRecordCount")) return kInjectedFailure;
   auto* s = store();
   return s == nullptr ? kNoHandheld : s->SyncGetDBRecordCount(db_handle, *count);
 }
 
 STAND_IN_EXPORT std::int32_t SyncReadOpenDbInfo(std::uint8_t* open_db_info_request, std::uint8_t* db_info) {
+  if (fails("SyncReadOpenDbInfo")) return kInjectedFailure;
   auto* s = store();
   if (s == nullptr) return kNoHandheld;
   DbInfo info;

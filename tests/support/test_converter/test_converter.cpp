@@ -30,6 +30,9 @@
 // ForeignToRtf32 results: 0 success, -1 the file cannot be read, -2 and -3
 // as asked, -4 not initialised, -5 bad first line, -6 the callback asked
 // to stop, -7 no usable buffer or callback. RtfToForeign32 returns -8.
+// Built for Windows, ForeignToRtf32 also returns -9 unless it runs on a
+// thread other than the one that asked IsFormatCorrect32, with OLE
+// initialised on it, as the conduit promises converters.
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -43,7 +46,12 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include "windows_converter.h"  // the Windows tests' converter DLL
+#else
 #include "vellora/converter.h"
+#define VELLORA_CONVERTER_ENTRY
+#endif
 
 #ifndef VELLORA_TEST_CONVERTER_NAME
 #error "VELLORA_TEST_CONVERTER_NAME must name the converter"
@@ -67,8 +75,12 @@ constexpr std::int16_t kBadDirective = -5;
 constexpr std::int16_t kCancelled = -6;
 constexpr std::int16_t kBadArguments = -7;
 constexpr std::int16_t kNotSupported = -8;
+constexpr std::int16_t kNotOnAConverterThread = -9;
 
 std::atomic<bool> is_initialised{false};
+#ifdef _WIN32
+std::atomic<DWORD> checking_thread{0};
+#endif
 
 struct Script {
   bool is_valid = true;
@@ -216,7 +228,7 @@ std::int16_t deliver(const Script& script, VelloraGlobal buffer, VelloraConverte
 
 extern "C" {
 
-int32_t InitConverter32(void* window, char* application) {
+int32_t VELLORA_CONVERTER_ENTRY InitConverter32(void* window, char* application) {
   (void)window;
   (void)application;
   is_initialised = true;
@@ -224,8 +236,11 @@ int32_t InitConverter32(void* window, char* application) {
 }
 
 #ifndef VELLORA_TEST_CONVERTER_WITHOUT_CHECK
-int16_t IsFormatCorrect32(VelloraGlobal file, VelloraGlobal class_name) {
+int16_t VELLORA_CONVERTER_ENTRY IsFormatCorrect32(VelloraGlobal file, VelloraGlobal class_name) {
   (void)class_name;
+#ifdef _WIN32
+  checking_thread = ::GetCurrentThreadId();
+#endif
   const auto input = read_input(file);
   if (!input) return 0;
   const Script script = read_script(*input);
@@ -234,11 +249,14 @@ int16_t IsFormatCorrect32(VelloraGlobal file, VelloraGlobal class_name) {
 }
 #endif
 
-int16_t ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
+int16_t VELLORA_CONVERTER_ENTRY ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
                        VelloraGlobal class_name, VelloraGlobal subset, VelloraConverterOutput output) {
   (void)storage;
   (void)class_name;
   (void)subset;
+#ifdef _WIN32
+  if (::GetCurrentThreadId() == checking_thread || !has_ole()) return kNotOnAConverterThread;
+#endif
   const auto input = read_input(file);
   if (!input) return kUnreadable;
   const Script script = read_script(*input);
@@ -248,7 +266,7 @@ int16_t ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
   return deliver(script, buffer, output);
 }
 
-int16_t RtfToForeign32(VelloraGlobal, void*, VelloraGlobal, VelloraGlobal, VelloraConverterOutput) {
+int16_t VELLORA_CONVERTER_ENTRY RtfToForeign32(VelloraGlobal, void*, VelloraGlobal, VelloraGlobal, VelloraConverterOutput) {
   return kNotSupported;
 }
 
