@@ -1,7 +1,7 @@
 # Front door: every target installs what it needs on Debian, then builds.
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-DEMO := build/demo
+DEMO := build-dist/demo
 PREFIX ?= /usr/local
 
 .PHONY: all build test demo bench fuzz check-release check-windows-core windows test-windows check-threads \
@@ -18,8 +18,13 @@ test: build
 	@scripts/install-deps test
 	@ctest --test-dir build --output-on-failure -j $(JOBS)
 
-demo: build
-	@scripts/demo build/tools/vellora $(DEMO)
+# Only what the demo runs: the optimised vellora, its office converter and
+# movable-memory library, with no tests and no sanitizers.
+demo:
+	@scripts/install-deps demo
+	@cmake --preset dist >/dev/null
+	@cmake --build build-dist -j $(JOBS) --target vellora office
+	@scripts/demo build-dist/tools/vellora $(DEMO)
 
 bench:
 	@scripts/install-deps bench
@@ -32,7 +37,7 @@ bench:
 # completion and the README, under $(PREFIX). `make uninstall` removes
 # exactly what the last install wrote.
 install:
-	@scripts/install-deps build
+	@scripts/install-deps install
 	@cmake --preset dist -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 	@cmake --build build-dist -j $(JOBS)
 	@cmake --install build-dist
@@ -68,7 +73,7 @@ check-windows-core:
 	@cmake --build --preset windows-core -j $(JOBS)
 
 # The conduit library for the Windows HotSync manager, cross-compiled:
-# build-windows/platform/win32/VelloraConduit.dll, its export and import
+# build-windows/hosts/windows/VelloraConduit.dll, its export and import
 # tables checked as it is linked.
 windows:
 	@scripts/install-deps windows
@@ -82,7 +87,7 @@ test-windows: build
 	@scripts/install-deps windows-test
 	@cmake --preset windows-test >/dev/null
 	@cmake --build --preset windows-test -j $(JOBS)
-	@tests/windows/run-wine-tests build-windows-test build/tools/vellora
+	@tests/hosts/windows/wine/run-wine-tests build-windows-test build/tools/vellora
 
 # The tests of the converter thread and its handover, and the replay of
 # the converter stream's fuzz corpus, under ThreadSanitizer.
@@ -91,7 +96,7 @@ check-threads:
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS)
 	@build-tsan/tests/importers/word/word_importer_tests --gtest_brief=1
-	@build-tsan/tests/platform/posix/text_converter_posix_tests --gtest_brief=1
+	@build-tsan/tests/hosts/linux/text_converter_posix_tests --gtest_brief=1
 	@build-tsan/fuzz/fuzz_converter_stream fuzz/corpus/fuzz_converter_stream
 
 # Runs every fuzz target for FUZZ_SECONDS each on a copy of its corpus.
@@ -103,4 +108,4 @@ fuzz:
 	@scripts/fuzz build-fuzz/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-release build-ci-release build-windows-core build-windows build-windows-test build-fuzz build-tsan
+	rm -rf build build-release build-ci-release build-dist build-windows-core build-windows build-windows-test build-fuzz build-tsan

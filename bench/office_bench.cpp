@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "platform/posix/dl_text_converters.h"
+#include "hosts/linux/dl_text_converters.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "bench/peer_tool.h"
 #include "bench/send_bench.h"
 #include "importers/text/text_importer.h"
-#include "platform/posix/utf8_codec.h"
+#include "hosts/linux/utf8_codec.h"
 
 namespace {
 

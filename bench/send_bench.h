@@ -15,7 +15,7 @@
 
 #include "conduit/document_types.h"
 #include "docmodel/builder.h"
-#include "platform/posix/pdb_folder_handheld.h"
+#include "hosts/linux/pdb_folder_handheld.h"
 #include "platform/text_codec.h"
 
 namespace vellora::bench {

@@ -12,8 +12,8 @@
 #include "conduit/entry_points.h"
 #include "docmodel/builder.h"
 #include "importers/text/text_importer.h"
-#include "platform/posix/dl_text_converters.h"
-#include "platform/posix/pdb_folder_handheld.h"
+#include "hosts/linux/dl_text_converters.h"
+#include "hosts/linux/pdb_folder_handheld.h"
 
 namespace {
 

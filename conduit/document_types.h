@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "docmodel/ascii.h"
+#include "base/ascii.h"
 #include "exporters/export_options.h"
 #include "exporters/export_result.h"
 #include "importers/import_file.h"

@@ -10,7 +10,7 @@
 
 #include "conduit/catalog.h"
 #include "conduit/document_types.h"
-#include "docmodel/files.h"
+#include "base/files.h"
 
 namespace vellora {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "docmodel/files.h"
+#include "base/files.h"
 
 namespace vellora {
 

@@ -17,7 +17,7 @@
 #include "conduit/send_journal.h"
 #include "docmodel/builder.h"
 #include "docmodel/document_reader.h"
-#include "docmodel/files.h"
+#include "base/files.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "docmodel/files.h"
+#include "base/files.h"
 
 namespace vellora {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "docmodel/byte_order.h"
+#include "base/byte_order.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/records.h"
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "docmodel/byte_order.h"
+#include "base/byte_order.h"
 
 namespace vellora {
 

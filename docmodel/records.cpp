@@ -4,7 +4,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "docmodel/byte_order.h"
+#include "base/byte_order.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/staging.h"
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "docmodel/byte_order.h"
-#include "docmodel/files.h"
+#include "base/byte_order.h"
+#include "base/files.h"
 
 namespace vellora {
 

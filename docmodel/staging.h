@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "docmodel/byte_vector.h"
+#include "base/byte_vector.h"
 
 namespace vellora {
 

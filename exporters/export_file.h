@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "docmodel/files.h"
+#include "base/files.h"
 #include "exporters/export_result.h"
 
 namespace vellora {

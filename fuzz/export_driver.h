@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "conduit/document_types.h"
-#include "docmodel/files.h"
+#include "base/files.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/memory_handheld.h"
 

@@ -9,8 +9,8 @@
 #include "conduit/catalog.h"
 #include "exporters/text_exporter.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/posix/pdb_file.h"
-#include "platform/posix/pdb_folder_handheld.h"
+#include "hosts/linux/pdb_file.h"
+#include "hosts/linux/pdb_folder_handheld.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vellora;

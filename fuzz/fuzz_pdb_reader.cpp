@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/pdb_file.h"
-#include "platform/posix/pdb_folder_handheld.h"
+#include "hosts/linux/pdb_file.h"
+#include "hosts/linux/pdb_folder_handheld.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "docmodel/records.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/posix/pdb_file.h"
+#include "hosts/linux/pdb_file.h"
 #include "tools/preview_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/registry_file.h"
+#include "hosts/linux/registry_file.h"
 
 namespace {
 

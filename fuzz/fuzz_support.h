@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "docmodel/builder.h"
-#include "docmodel/files.h"
+#include "base/files.h"
 #include "docmodel/records.h"
 #include "importers/import_file.h"
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/utf8_codec.h"
+#include "hosts/linux/utf8_codec.h"
 #include "tests/support/transcode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "docmodel/files.h"
+#include "base/files.h"
 
 namespace vellora {
 

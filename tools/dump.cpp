@@ -15,9 +15,9 @@
 #include "docmodel/palette.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
-#include "platform/posix/pdb_file.h"
-#include "platform/posix/terminal_text.h"
-#include "platform/posix/utf8_codec.h"
+#include "hosts/linux/pdb_file.h"
+#include "hosts/linux/terminal_text.h"
+#include "hosts/linux/utf8_codec.h"
 #include "tools/commands.h"
 #include "tools/encoding_option.h"
 

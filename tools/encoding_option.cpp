@@ -5,10 +5,10 @@
 #include <optional>
 
 #include "conduit/settings.h"
-#include "docmodel/ascii.h"
-#include "platform/posix/registry_file.h"
-#include "platform/posix/utf8_codec.h"
-#include "platform/posix/xdg_paths.h"
+#include "base/ascii.h"
+#include "hosts/linux/registry_file.h"
+#include "hosts/linux/utf8_codec.h"
+#include "hosts/linux/xdg_paths.h"
 
 namespace vellora::cli {
 

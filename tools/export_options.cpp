@@ -2,8 +2,8 @@
 #include "tools/export_options.h"
 
 #include "conduit/settings.h"
-#include "platform/posix/registry_file.h"
-#include "platform/posix/xdg_paths.h"
+#include "hosts/linux/registry_file.h"
+#include "hosts/linux/xdg_paths.h"
 #include "tools/encoding_option.h"
 #include "tools/registry_option.h"
 

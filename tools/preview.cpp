@@ -2,7 +2,7 @@
 // shows it.
 #include <cstdio>
 
-#include "platform/posix/terminal_text.h"
+#include "hosts/linux/terminal_text.h"
 #include "tools/commands.h"
 #include "tools/preview_image.h"
 

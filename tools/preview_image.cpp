@@ -13,12 +13,12 @@
 #include <system_error>
 
 #include "conduit/document_types.h"
-#include "docmodel/byte_order.h"
+#include "base/byte_order.h"
 #include "docmodel/document_reader.h"
-#include "docmodel/files.h"
+#include "base/files.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/records.h"
-#include "platform/posix/utf8_codec.h"
+#include "hosts/linux/utf8_codec.h"
 
 namespace vellora::cli {
 

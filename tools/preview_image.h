@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "docmodel/palette.h"
-#include "platform/posix/pdb_file.h"
+#include "hosts/linux/pdb_file.h"
 
 namespace vellora::cli {
 

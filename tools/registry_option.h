@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/registry_file.h"
+#include "hosts/linux/registry_file.h"
 
 namespace vellora::cli {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <utility>
 
-#include "docmodel/ascii.h"
-#include "docmodel/byte_order.h"
+#include "base/ascii.h"
+#include "base/byte_order.h"
 #include "docmodel/palette.h"
 #include "importers/html/html_state.h"
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "docmodel/ascii.h"
+#include "base/ascii.h"
 #include "importers/html/html_state.h"
 
 namespace vellora::html_import {

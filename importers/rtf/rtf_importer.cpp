@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "docmodel/byte_order.h"
+#include "base/byte_order.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/palette.h"
 #include "importers/rtf/rtf_state.h"

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "docmodel/files.h"
+#include "base/files.h"
 #include "importers/rtf/rtf_importer.h"
 #include "importers/word/converter_stream.h"
 

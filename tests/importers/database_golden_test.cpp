@@ -12,7 +12,7 @@
 
 #include "conduit/document_types.h"
 #include "docmodel/builder.h"
-#include "platform/posix/pdb_file.h"
+#include "hosts/linux/pdb_file.h"
 #include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include "platform/win32/windows_text_converters.h"
+#include "hosts/windows/windows_text_converters.h"
 #else
-#include "platform/posix/dl_text_converters.h"
+#include "hosts/linux/dl_text_converters.h"
 #endif
 
 namespace vellora::testing {

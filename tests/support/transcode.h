@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/utf8_codec.h"
+#include "hosts/linux/utf8_codec.h"
 
 namespace vellora::testing {
 

@@ -17,9 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "docmodel/builder.h"
-#include "docmodel/byte_order.h"
+#include "base/byte_order.h"
 #include "docmodel/records.h"
-#include "platform/posix/pdb_file.h"
+#include "hosts/linux/pdb_file.h"
 #include "tests/support/paragraphs.h"
 #include "tests/support/temp_dir.h"
 

@@ -11,7 +11,7 @@
 #include "docmodel/font_widths.h"
 #include "docmodel/palette.h"
 #include "docmodel/records.h"
-#include "platform/posix/pdb_file.h"
+#include "hosts/linux/pdb_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace vellora {

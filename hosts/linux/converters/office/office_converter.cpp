@@ -1,0 +1,397 @@
+// The office converter: the text converter bundled with vellora on Linux.
+// It recognises Word 97-2003 and Word 6/95 documents by their compound-file
+// signature and converts them to RTF by running LibreOffice headless on a
+// private copy, then streams the RTF to the conduit through the shared
+// buffer and the output callback, as any text converter does.
+//
+// Each conversion works in a temporary folder of its own (under $TMPDIR or
+// /tmp) holding the copy, a LibreOffice profile and the output, so a user's
+// running LibreOffice is not disturbed and concurrent conversions do not
+// meet; the folder is removed whatever the outcome.
+//
+// Environment:
+//   VELLORA_SOFFICE         the office program (a path, or a name looked up
+//                           on PATH) instead of `soffice` on PATH
+//   VELLORA_OFFICE_TIMEOUT  seconds one conversion may take (default 120);
+//                           then LibreOffice's whole process group is killed
+//
+// ForeignToRtf32 and RtfToForeign32 return 0 on success or one of:
+//   -1  the file name is missing or the file cannot be copied
+//   -2  no office program is found
+//   -3  the office program failed, timed out or produced no RTF
+//   -4  the output callback asked to stop
+//   -5  no buffer or no callback was given
+//   -6  the temporary folder cannot be made
+//   -7  RtfToForeign32: writing documents is not supported
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "hosts/linux/converters/office/office_results.h"
+#include "vellora/converter.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using namespace vellora::office;
+
+// OLE compound files: Word 97-2003 and Word 6/95 documents both start so.
+constexpr unsigned char kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0,
+                                                    0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::string_view kRtfStart = "{\\rtf";
+constexpr std::size_t kMaxPieceBytes = 8192;
+constexpr long kDefaultTimeoutSeconds = 120;
+// A day: anything longer is a typo, not a limit.
+constexpr long kMaxTimeoutSeconds = 24 * 60 * 60;
+constexpr auto kWaitStep = std::chrono::milliseconds(10);
+
+// The NUL-terminated string a block holds; nullopt for no block, an empty
+// string or one without its NUL inside the block.
+std::optional<std::string> block_string(VelloraGlobal block) {
+  const std::size_t size_bytes = vellora_global_size(block);
+  const auto* bytes = static_cast<const char*>(vellora_global_lock(block));
+  if (bytes == nullptr) return std::nullopt;
+  std::optional<std::string> text;
+  if (const void* nul = std::memchr(bytes, '\0', size_bytes); nul != nullptr && nul != bytes)
+    text.emplace(bytes, static_cast<const char*>(nul));
+  vellora_global_unlock(block);
+  return text;
+}
+
+bool is_executable_file(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// VELLORA_SOFFICE when set, else `soffice`; a name without '/' is looked
+// up in the absolute directories of PATH.
+std::optional<std::string> find_office_program() {
+  const char* chosen = std::getenv("VELLORA_SOFFICE");
+  const std::string name = chosen != nullptr && *chosen != '\0' ? chosen : "soffice";
+  if (name.find('/') != std::string::npos)
+    return is_executable_file(name) ? std::optional(name) : std::nullopt;
+  const char* search = std::getenv("PATH");
+  std::string_view folders = search != nullptr ? search : "/usr/local/bin:/usr/bin:/bin";
+  while (!folders.empty()) {
+    const std::size_t colon = folders.find(':');
+    const std::string_view folder = folders.substr(0, colon);
+    folders.remove_prefix(colon == std::string_view::npos ? folders.size() : colon + 1);
+    // A relative entry would make the program depend on the current folder.
+    if (folder.empty() || folder.front() != '/') continue;
+    std::string candidate = std::string(folder) + "/" + name;
+    if (is_executable_file(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+// The time limit from VELLORA_OFFICE_TIMEOUT: whole seconds, 1 to a day;
+// anything else gives the default.
+std::chrono::seconds time_limit() {
+  const char* text = std::getenv("VELLORA_OFFICE_TIMEOUT");
+  if (text == nullptr || *text < '0' || *text > '9') return std::chrono::seconds(kDefaultTimeoutSeconds);
+  char* end = nullptr;
+  errno = 0;
+  const long seconds = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || seconds < 1 || seconds > kMaxTimeoutSeconds)
+    return std::chrono::seconds(kDefaultTimeoutSeconds);
+  return std::chrono::seconds(seconds);
+}
+
+// True when `fd` yields exactly `size_bytes` more bytes into `out`.
+bool read_exactly(int fd, void* out, std::size_t size_bytes) {
+  auto* at = static_cast<char*>(out);
+  while (size_bytes > 0) {
+    const ssize_t got = ::read(fd, at, size_bytes);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    at += got;
+    size_bytes -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// Up to `size_bytes` from `fd`, fewer only at the end of the file; -1 on
+// a read error.
+ssize_t read_piece(int fd, char* out, std::size_t size_bytes) {
+  std::size_t filled = 0;
+  while (filled < size_bytes) {
+    const ssize_t got = ::read(fd, out + filled, size_bytes - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  return static_cast<ssize_t>(filled);
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A regular file that starts with the compound-file signature. The open
+// does not block, so a FIFO named as the document cannot hang the check.
+bool has_compound_file_signature(const std::string& path) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.get() < 0) return false;
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  unsigned char start[sizeof kCompoundFileSignature] = {};
+  return read_exactly(file.get(), start, sizeof start) &&
+         std::memcmp(start, kCompoundFileSignature, sizeof start) == 0;
+}
+
+// A private temporary folder, removed with everything in it.
+class Workspace {
+ public:
+  Workspace() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string base = tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
+    std::string pattern = base + "/vellora-office-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~Workspace() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  bool is_ready() const { return !path_.empty(); }
+  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+ private:
+  std::string path_;
+};
+
+// LibreOffice takes its profile folder as a file URL.
+std::string file_url(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  constexpr std::string_view kPlainMarks = "/-._~";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool is_plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                          (byte >= '0' && byte <= '9') || kPlainMarks.find(c) != std::string_view::npos;
+    if (is_plain) {
+      url += c;
+    } else {
+      url += '%';
+      url += kHex[byte >> 4];
+      url += kHex[byte & 0x0F];
+    }
+  }
+  return url;
+}
+
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    is_ready_ = ::posix_spawnattr_init(&attributes_) == 0 &&
+                ::posix_spawn_file_actions_init(&actions_) == 0;
+  }
+  ~SpawnAttributes() {
+    ::posix_spawn_file_actions_destroy(&actions_);
+    ::posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+
+  // A process group of its own so the time limit can kill LibreOffice and
+  // every helper it starts; no signal blocked or ignored that the converter
+  // thread happens to have; only the three standard descriptors, on
+  // /dev/null, so it can neither block on the terminal nor hold the host's
+  // files or locks open.
+  bool prepare() {
+    sigset_t none;
+    sigset_t to_default;
+    sigemptyset(&none);
+    sigemptyset(&to_default);
+    for (const int signal : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP})
+      sigaddset(&to_default, signal);
+    const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    return is_ready_ && ::posix_spawnattr_setflags(&attributes_, flags) == 0 &&
+           ::posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
+           ::posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
+           ::posix_spawnattr_setsigdefault(&attributes_, &to_default) == 0 &&
+           ::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0) == 0 &&
+           ::posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0) == 0 &&
+           ::posix_spawn_file_actions_adddup2(&actions_, 1, 2) == 0 &&
+           ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
+  }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+
+ private:
+  posix_spawnattr_t attributes_{};
+  posix_spawn_file_actions_t actions_{};
+  bool is_ready_ = false;
+};
+
+// Runs the program to the end or the time limit, whichever comes first;
+// true when it exited with status 0. Nothing it started outlives the call:
+// once the leader has exited (or the time is up) the rest of its process
+// group is killed before the leader is reaped, while its process ID still
+// names the group.
+bool run_to_completion(const std::string& program, const std::vector<std::string>& arguments,
+                       std::chrono::seconds limit) {
+  SpawnAttributes spawn;
+  if (!spawn.prepare()) return false;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, program.c_str(), spawn.actions(), spawn.attributes(), argv.data(), environ) != 0)
+    return false;
+
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bool has_exited = false;
+  for (;;) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+      if (info.si_pid == pid) {
+        has_exited = true;
+        break;
+      }
+    } else if (errno != EINTR) {
+      // ECHILD: the host ignores SIGCHLD and the child has been reaped for
+      // us; whether RTF was produced decides.
+      return errno == ECHILD;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(kWaitStep);
+  }
+  ::kill(-pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return has_exited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Streams the RTF file through the shared buffer: each piece fills at most
+// the buffer (and never more than 8 KiB), is unlocked before the callback
+// runs, and reports the share delivered so far.
+std::int16_t deliver_rtf(const std::string& rtf_path, VelloraGlobal buffer,
+                         VelloraConverterOutput output) {
+  const FileDescriptor rtf(::open(rtf_path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (rtf.get() < 0 || ::fstat(rtf.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kOfficeFailed;
+  char start[kRtfStart.size()] = {};
+  if (::pread(rtf.get(), start, sizeof start, 0) != static_cast<ssize_t>(sizeof start) ||
+      std::string_view(start, sizeof start) != kRtfStart)
+    return kOfficeFailed;
+  const std::int64_t total_bytes = st.st_size;
+  const std::size_t piece_max_bytes = std::min(kMaxPieceBytes, vellora_global_size(buffer));
+  if (piece_max_bytes == 0) return kBadArguments;
+
+  std::int64_t delivered_bytes = 0;
+  for (;;) {
+    auto* bytes = static_cast<char*>(vellora_global_lock(buffer));
+    if (bytes == nullptr) return kBadArguments;
+    const ssize_t got = read_piece(rtf.get(), bytes, piece_max_bytes);
+    vellora_global_unlock(buffer);
+    if (got < 0) return kOfficeFailed;
+    if (got == 0) break;
+    delivered_bytes += got;
+    // The file may have grown since it was measured: never past 100.
+    const std::int64_t percent = std::min<std::int64_t>(100, delivered_bytes * 100 / total_bytes);
+    if (output(static_cast<std::int32_t>(got), static_cast<std::int32_t>(percent)) != 0) return kCancelled;
+  }
+  return kOk;
+}
+
+std::int16_t convert_to_rtf(VelloraGlobal file, VelloraGlobal buffer, VelloraConverterOutput output) {
+  if (buffer == nullptr || output == nullptr) return kBadArguments;
+  const auto source = block_string(file);
+  if (!source) return kInputUnreadable;
+  const auto program = find_office_program();
+  if (!program) return kNoOffice;
+
+  const Workspace workspace;
+  if (!workspace.is_ready()) return kNoWorkspace;
+  // A plain name: LibreOffice names its output after the input, and the
+  // user's file name may hold anything.
+  const std::string input = workspace / "input.doc";
+  std::error_code error;
+  if (!fs::copy_file(*source, input, error)) return kInputUnreadable;
+
+  const std::string out_folder = workspace / "out";
+  const std::vector<std::string> arguments = {
+      "-env:UserInstallation=" + file_url(workspace / "profile"),
+      "--headless",
+      "--convert-to",
+      "rtf",
+      "--outdir",
+      out_folder,
+      input,
+  };
+  if (!run_to_completion(*program, arguments, time_limit())) return kOfficeFailed;
+  return deliver_rtf(out_folder + "/input.rtf", buffer, output);
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t InitConverter32(void* window, char* application) {
+  (void)window;
+  (void)application;
+  return 0;
+}
+
+int16_t IsFormatCorrect32(VelloraGlobal file, VelloraGlobal class_name) {
+  (void)class_name;
+  try {
+    const auto path = block_string(file);
+    return path && has_compound_file_signature(*path) && find_office_program() ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int16_t ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
+                       VelloraGlobal class_name, VelloraGlobal subset, VelloraConverterOutput output) {
+  (void)storage;
+  (void)class_name;
+  (void)subset;
+  try {
+    return convert_to_rtf(file, buffer, output);
+  } catch (...) {
+    // Out of memory in a string or path: the conversion simply fails.
+    return kOfficeFailed;
+  }
+}
+
+int16_t RtfToForeign32(VelloraGlobal, void*, VelloraGlobal, VelloraGlobal, VelloraConverterOutput) {
+  return kNotSupported;
+}
+
+}  // extern "C"
