@@ -17,10 +17,10 @@ namespace vellora {
 namespace {
 
 constexpr std::array<DocumentType, 4> kDocumentTypes = {{
-    {1, ".txt", &ImportText, &ExportText},
-    {2, ".htm", &ImportHtml, &ExportHtml},
-    {3, ".doc", &ImportWordDocument, &ExportRtf},  // a .doc target holds RTF
-    {4, ".rtf", &ImportRtf, &ExportRtf},
+    {1, ".txt", &ImportText, &ExportText, true},
+    {2, ".htm", &ImportHtml, &ExportHtml, true},
+    {3, ".doc", &ImportWordDocument, &ExportRtf, false},  // a .doc target holds RTF
+    {4, ".rtf", &ImportRtf, &ExportRtf, true},
 }};
 
 }  // namespace

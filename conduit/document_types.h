@@ -33,6 +33,9 @@ struct DocumentType {
   std::string_view extension;  // lower case, with the dot
   Importer import;             // null while that importer is not built yet
   Exporter export_to;          // null while that exporter is not built yet
+  // False where export_to writes another type's format, so that asking
+  // for this type by name would give a file that is not of it.
+  bool is_exported_in_own_format;
 };
 
 std::span<const DocumentType> document_types();

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
-#include "base/byte_order.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/records.h"
 
@@ -39,24 +39,16 @@ struct ParagraphView {
   explicit ParagraphView(const StagedParagraph& p) : ParagraphView(p.alignment, p.text, p.cells) {}
 
   std::size_t size() const { return n; }
-  const std::uint8_t* cell(std::size_t i) const { return cells + i * kCellBytes; }
-  std::int32_t cell_kind(std::size_t i) const { return static_cast<std::int32_t>(get_le32(cell(i))); }
-  std::int32_t cell_font(std::size_t i) const { return static_cast<std::int32_t>(get_le32(cell(i) + 6)); }
+  const std::uint8_t* cell(std::size_t i) const { return cell_at(cells, i); }
+  std::int32_t cell_kind(std::size_t i) const { return read_cell_kind(cell(i)); }
+  std::int32_t cell_font(std::size_t i) const { return read_cell_font(cell(i)); }
   // Every character carries the same cell, as in most paragraphs.
-  bool is_uniform() const { return n < 2 || std::memcmp(cells, cells + kCellBytes, (n - 1) * kCellBytes) == 0; }
+  bool is_uniform() const { return are_cells_uniform(cells, n); }
+  // One character that stands for an empty line or a rule.
+  bool is_special() const { return n == 1 && cell_kind(0) != kCharacterCell; }
 };
 
 inline bool is_break_char(std::uint8_t c) { return c == ' ' || c == '-'; }
-
-inline bool same_cell(const std::uint8_t* a, const std::uint8_t* b) {
-  std::uint64_t head_a, head_b;
-  std::uint16_t tail_a, tail_b;
-  std::memcpy(&head_a, a, 8);
-  std::memcpy(&head_b, b, 8);
-  std::memcpy(&tail_a, a + 8, 2);
-  std::memcpy(&tail_b, b + 8, 2);
-  return head_a == head_b && tail_a == tail_b;
-}
 
 // Scratch space reused across paragraphs so packing allocates nothing in
 // the steady state.
@@ -77,20 +69,17 @@ struct Layout {
   bool measure(const ParagraphView& p) {
     const std::size_t n = p.size();
     is_uniform = p.is_uniform();
-    const auto is_text_cell = [&](std::size_t i) {
-      return p.cell_kind(i) == kCharacterCell && p.cell_font(i) >= 0 && p.cell_font(i) < kFontCount;
-    };
     if (is_uniform) {
-      if (!is_text_cell(0)) return false;
+      if (!is_text_cell(p.cell(0))) return false;
       const auto& widths = font_widths(p.cell_font(0));
       for (std::size_t i = 0; i < n; ++i) width[i] = widths[p.text[i]];
       std::fill_n(joins.begin(), n, true);
     } else {
       const std::array<std::uint8_t, 256>* widths = nullptr;
       for (std::size_t i = 0; i < n; ++i) {
-        joins[i] = i > 0 && same_cell(p.cell(i - 1), p.cell(i));
+        joins[i] = i > 0 && is_same_cell(p.cell(i - 1), p.cell(i));
         if (!joins[i]) {
-          if (!is_text_cell(i)) return false;
+          if (!is_text_cell(p.cell(i))) return false;
           widths = &font_widths(p.cell_font(i));
         }
         width[i] = (*widths)[p.text[i]];
@@ -256,14 +245,11 @@ std::string PackedDocument::name_text() const {
 
 namespace {
 
-bool is_special(const ParagraphView& paragraph) {
-  return paragraph.size() == 1 && paragraph.cell_kind(0) != kCharacterCell;
-}
-
-// Packs a paragraph whose text cells `layout` measured last, or an empty
-// line or a rule.
-std::uint32_t pack_measured(Layout& layout, const ParagraphView& paragraph, ByteVector& out) {
-  if (is_special(paragraph)) {
+// Appends the record of a paragraph whose text cells `layout` measured
+// last, or of an empty line or a rule, and returns its display lines. The
+// two ways in below decide whether the cells need checking first.
+std::uint32_t append_measured_record(Layout& layout, const ParagraphView& paragraph, ByteVector& out) {
+  if (paragraph.is_special()) {
     const std::size_t at = out.size();
     out.resize(at + kShortRecordBytes);
     if (paragraph.cell_kind(0) == kEmptyParagraphCell) {
@@ -325,17 +311,28 @@ std::uint32_t pack_measured(Layout& layout, const ParagraphView& paragraph, Byte
   return static_cast<std::uint32_t>(layout.lines.size());
 }
 
-// Packs a paragraph whose cells were checked already.
-std::uint32_t pack_with(Layout& layout, const ParagraphView& paragraph, ByteVector& out) {
-  if (!is_special(paragraph)) layout.measure(paragraph);
-  return pack_measured(layout, paragraph, out);
+// Checks the cells as the staging reader does and packs the paragraph when
+// they pass; appends nothing otherwise. The length is the caller's to check.
+std::optional<std::uint32_t> pack_if_valid(Layout& layout, const ParagraphView& paragraph, ByteVector& out) {
+  const bool is_line_or_rule = paragraph.size() == 1 && (paragraph.cell_kind(0) == kEmptyParagraphCell ||
+                                                         paragraph.cell_kind(0) == kRuleCell);
+  // measure() checks the text cells as it goes, so valid text is read once.
+  if (!is_line_or_rule && !layout.measure(paragraph)) return std::nullopt;
+  return append_measured_record(layout, paragraph, out);
+}
+
+// Packs a paragraph whose cells were checked already, by the staging reader
+// or by whoever built it.
+std::uint32_t pack_trusted(Layout& layout, const ParagraphView& paragraph, ByteVector& out) {
+  if (!paragraph.is_special()) layout.measure(paragraph);
+  return append_measured_record(layout, paragraph, out);
 }
 
 }  // namespace
 
 std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out) {
   Layout layout;
-  return pack_with(layout, ParagraphView(paragraph), out);
+  return pack_trusted(layout, ParagraphView(paragraph), out);
 }
 
 // ---------------------------------------------------------------- packer
@@ -381,23 +378,21 @@ void DocumentPacker::take_paragraph(std::int32_t alignment, std::span<const std:
   if (text.empty() || text.size() > kMaxParagraphChars || cells.size() != text.size() * kCellBytes)
     return fail({StagingError::bad_length, where_ + ": paragraph " + std::to_string(out_.paragraphs + 1) +
                                                " has length " + std::to_string(text.size()) + " (must be 1 to 1024)"});
-  const ParagraphView paragraph(alignment, text, cells);
-  const bool is_line_or_rule = text.size() == 1 && (paragraph.cell_kind(0) == kEmptyParagraphCell ||
-                                                     paragraph.cell_kind(0) == kRuleCell);
-  const bool is_valid = is_line_or_rule || layout_->measure(paragraph);
-  // The checks of measure() stop at the first bad cell; the reader's own
-  // check then says which and why, as it would for a staging file.
-  if (!is_valid) return fail(check_staged_cells(cells, out_.paragraphs + 1, where_));
+  const auto offset = static_cast<std::uint32_t>(out_.bytes.size());
+  const std::optional<std::uint32_t> lines = pack_if_valid(*layout_, ParagraphView(alignment, text, cells), out_.bytes);
+  // The checks of pack_if_valid() stop at the first bad cell; the reader's
+  // own check then says which and why, as it would for a staging file.
+  if (!lines) return fail(check_staged_cells(cells, out_.paragraphs + 1, where_));
   ++out_.paragraphs;
-  out_.offsets.push_back(static_cast<std::uint32_t>(out_.bytes.size()));
-  out_.line_total += pack_measured(*layout_, paragraph, out_.bytes);
+  out_.offsets.push_back(offset);
+  out_.line_total += *lines;
 }
 
-void DocumentPacker::add(std::int32_t alignment, std::span<const std::uint8_t> text,
-                         std::span<const std::uint8_t> cells) {
+void DocumentPacker::take_trusted_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                                            std::span<const std::uint8_t> cells) {
   ++out_.paragraphs;
   out_.offsets.push_back(static_cast<std::uint32_t>(out_.bytes.size()));
-  out_.line_total += pack_with(*layout_, ParagraphView(alignment, text, cells), out_.bytes);
+  out_.line_total += pack_trusted(*layout_, ParagraphView(alignment, text, cells), out_.bytes);
 }
 
 void DocumentPacker::take_background(std::uint8_t background) {
@@ -416,7 +411,7 @@ StagingResult pack_from(StagingReader& reader, PackedDocument& out) {
   StagedParagraph paragraph;
   for (std::size_t i = 0; i < reader.paragraph_count(); ++i) {
     if (auto read = reader.next(paragraph); !read) return read;
-    packer.add(paragraph.alignment, paragraph.text, paragraph.cells);
+    packer.take_trusted_paragraph(paragraph.alignment, paragraph.text, paragraph.cells);
   }
   packer.take_background(reader.background());
   out.was_cut = reader.was_cut();

@@ -35,7 +35,8 @@ struct PackedDocument {
 };
 
 // Appends the record of one validated paragraph to `out` and returns the
-// number of display lines it adds to `lineTotal`.
+// number of display lines it adds to `lineTotal`. It trusts the cells, as
+// DocumentPacker::take_trusted_paragraph does.
 std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out);
 
 // Lays out and packs paragraphs as an importer stages them, checking them
@@ -50,11 +51,15 @@ class DocumentPacker final : public StagingSink {
   DocumentPacker& operator=(const DocumentPacker&) = delete;
 
   void take_name(const std::array<char, kNameRecordBytes>& record) override;
+  // The two ways to pack a paragraph. This one checks its length and cells
+  // as the staging reader does; a bad paragraph ends packing.
   void take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
                       std::span<const std::uint8_t> cells) override;
+  // This one trusts them: for paragraphs checked already, as the staging
+  // reader's are.
+  void take_trusted_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                              std::span<const std::uint8_t> cells);
   void take_background(std::uint8_t background) override;
-  // Packs a paragraph that was checked already.
-  void add(std::int32_t alignment, std::span<const std::uint8_t> text, std::span<const std::uint8_t> cells);
   const StagingResult& result() const { return result_; }
 
  private:

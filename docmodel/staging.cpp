@@ -22,28 +22,6 @@ std::string errno_text(int error) { return std::generic_category().message(error
 
 }  // namespace
 
-CellBytes encode_cell(const AttributeCell& cell) {
-  CellBytes bytes{};
-  put_le32(bytes.data(), static_cast<std::uint32_t>(cell.kind));
-  bytes[4] = cell.colour;
-  bytes[5] = cell.highlight;
-  put_le32(bytes.data() + 6, static_cast<std::uint32_t>(cell.font));
-  return bytes;
-}
-
-AttributeCell decode_cell(const std::uint8_t* bytes) {
-  return AttributeCell{static_cast<std::int32_t>(get_le32(bytes)), bytes[4], bytes[5],
-                       static_cast<std::int32_t>(get_le32(bytes + 6))};
-}
-
-std::int32_t StagedParagraph::cell_kind(std::size_t i) const {
-  return static_cast<std::int32_t>(get_le32(cell(i)));
-}
-
-std::int32_t StagedParagraph::cell_font(std::size_t i) const {
-  return static_cast<std::int32_t>(get_le32(cell(i) + 6));
-}
-
 std::string with_thousands(std::size_t count) {
   std::string digits = std::to_string(count);
   for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
@@ -66,25 +44,25 @@ std::string handheld_name(std::string_view file_name) {
 StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_t number, std::string_view where) {
   const std::size_t n = cells.size() / kCellBytes;
   if (n == 0) return {};
-  const auto kind_at = [&](std::size_t i) { return static_cast<std::int32_t>(get_le32(cells.data() + i * kCellBytes)); };
-  const std::int32_t first_kind = kind_at(0);
+  const std::int32_t first_kind = read_cell_kind(cells.data());
   if (n == 1 && (first_kind == kEmptyParagraphCell || first_kind == kRuleCell)) return {};
   // Most paragraphs carry one cell throughout; the first failing cell of
   // such a paragraph is its first.
-  const bool is_uniform = std::memcmp(cells.data(), cells.data() + kCellBytes, (n - 1) * kCellBytes) == 0;
+  const bool is_uniform = are_cells_uniform(cells.data(), n);
   for (std::size_t i = 0; i < (is_uniform ? 1 : n); ++i) {
     const auto fail = [&](StagingError error, const std::string& why) {
       return StagingResult{error, std::string(where) + ": paragraph " + std::to_string(number) + ", character " +
                                       std::to_string(i + 1) + ": " + why};
     };
-    const std::int32_t kind = kind_at(i);
+    const std::uint8_t* cell = cell_at(cells.data(), i);
+    const std::int32_t kind = read_cell_kind(cell);
     if (kind != kCharacterCell)
       return fail(StagingError::bad_kind, "cell kind " + std::to_string(kind) +
                                               (kind == kEmptyParagraphCell || kind == kRuleCell
                                                    ? " is only allowed alone in a paragraph"
                                                    : " is unknown"));
-    const auto font = static_cast<std::int32_t>(get_le32(cells.data() + i * kCellBytes + 6));
-    if (font < 0 || font > 2) return fail(StagingError::bad_font, "font " + std::to_string(font) + " is not 0, 1 or 2");
+    const std::int32_t font = read_cell_font(cell);
+    if (!is_text_font(font)) return fail(StagingError::bad_font, "font " + std::to_string(font) + " is not 0, 1 or 2");
   }
   return {};
 }
@@ -93,7 +71,7 @@ StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_
 
 struct StagingWriter::Output {
   fs::path path;
-  UniqueFile file;  // null in memory mode: everything stays in `buffer`
+  UniqueFile file;  // null for the memory target (or a failed open): everything stays in `buffer`
   std::vector<std::uint8_t> buffer;
   int error = 0;  // first errno seen; sticky
 
@@ -128,9 +106,21 @@ struct StagingWriter::Output {
 StagingWriter::StagingWriter() = default;
 StagingWriter::~StagingWriter() = default;
 
+void StagingWriter::start(StagingTarget target, StagingSink* sink) {
+  target_ = target;
+  sink_ = sink;
+  paragraphs_ = 0;
+  if (target == StagingTarget::sink) {
+    data_.reset();
+    sizes_.reset();
+  } else {
+    data_ = std::make_unique<Output>();
+    sizes_ = std::make_unique<Output>();
+  }
+}
+
 StagingResult StagingWriter::open(const fs::path& folder, std::string_view file_name) {
-  data_ = std::make_unique<Output>();
-  sizes_ = std::make_unique<Output>();
+  start(StagingTarget::files, nullptr);
   for (Output* output : {data_.get(), sizes_.get()}) {
     const fs::path path = folder / (output == data_.get() ? kStagingDataFile : kStagingSizesFile);
     if (!output->open(path))
@@ -141,37 +131,34 @@ StagingResult StagingWriter::open(const fs::path& folder, std::string_view file_
 }
 
 void StagingWriter::open_in_memory(std::string_view file_name) {
-  data_ = std::make_unique<Output>();
-  sizes_ = std::make_unique<Output>();
+  start(StagingTarget::memory, nullptr);
   write_name_record(file_name);
 }
 
 void StagingWriter::open_into(StagingSink& sink, std::string_view file_name) {
-  data_.reset();
-  sizes_.reset();
-  sink_ = &sink;
+  start(StagingTarget::sink, &sink);
   write_name_record(file_name);
 }
 
 void StagingWriter::write_name_record(std::string_view file_name) {
-  paragraphs_ = 0;
   std::array<char, kNameRecordBytes> name_record{};
   const std::string name = handheld_name(file_name);
   std::memcpy(name_record.data(), name.data(), name.size());
-  if (sink_ != nullptr)
+  if (target_ == StagingTarget::sink)
     sink_->take_name(name_record);
   else
     data_->append(reinterpret_cast<const std::uint8_t*>(name_record.data()), name_record.size());
 }
 
 StagingBytes StagingWriter::take_bytes() {
+  if (target_ != StagingTarget::memory) return {};
   return {std::move(data_->buffer), std::move(sizes_->buffer)};
 }
 
 void StagingWriter::write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
                                     std::span<const std::uint8_t> cells) {
   ++paragraphs_;
-  if (sink_ != nullptr) {
+  if (target_ == StagingTarget::sink) {
     sink_->take_paragraph(alignment, text, cells.first(text.size() * kCellBytes));
     return;
   }
@@ -185,7 +172,7 @@ void StagingWriter::write_paragraph(std::int32_t alignment, std::span<const std:
 }
 
 StagingResult StagingWriter::finish(std::uint8_t background) {
-  if (sink_ != nullptr) {
+  if (target_ == StagingTarget::sink) {
     sink_->take_background(background);
     return {};
   }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/byte_vector.h"
+#include "docmodel/cell.h"
 
 namespace vellora {
 
@@ -30,31 +31,12 @@ constexpr std::size_t kNameRecordBytes = 32;
 constexpr std::size_t kMaxHandheldNameChars = 31;
 constexpr std::size_t kMaxParagraphChars = 1024;
 constexpr std::size_t kMaxParagraphs = 32765;  // a database holds at most 32766 records
-constexpr std::size_t kCellBytes = 10;
-
-// Attribute cell `kind`.
-constexpr std::int32_t kCharacterCell = 0;
-constexpr std::int32_t kEmptyParagraphCell = 1;
-constexpr std::int32_t kRuleCell = 2;
 
 // Paragraph alignment codes.
 constexpr std::int32_t kAlignLeft = 0;
 constexpr std::int32_t kAlignRight = 1;
 constexpr std::int32_t kAlignJustified = 2;
 constexpr std::int32_t kAlignCentred = 3;
-
-// One character's attributes. In a rule cell `font` is the thickness unit.
-struct AttributeCell {
-  std::int32_t kind = kCharacterCell;
-  std::uint8_t colour = 0;
-  std::uint8_t highlight = 0;
-  std::int32_t font = 0;
-  friend bool operator==(const AttributeCell&, const AttributeCell&) = default;
-};
-
-using CellBytes = std::array<std::uint8_t, kCellBytes>;
-CellBytes encode_cell(const AttributeCell& cell);
-AttributeCell decode_cell(const std::uint8_t* bytes);
 
 // "32,765": a count as people read it in messages.
 std::string with_thousands(std::size_t count);
@@ -72,9 +54,9 @@ struct StagedParagraph {
   ByteVector cells;
 
   std::size_t size() const { return text.size(); }
-  const std::uint8_t* cell(std::size_t i) const { return cells.data() + i * kCellBytes; }
-  std::int32_t cell_kind(std::size_t i) const;
-  std::int32_t cell_font(std::size_t i) const;
+  const std::uint8_t* cell(std::size_t i) const { return cell_at(cells.data(), i); }
+  std::int32_t cell_kind(std::size_t i) const { return read_cell_kind(cell(i)); }
+  std::int32_t cell_font(std::size_t i) const { return read_cell_font(cell(i)); }
 };
 
 enum class StagingError {
@@ -121,6 +103,14 @@ class StagingSink {
 // M: why".
 StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_t number, std::string_view where);
 
+// Where a StagingWriter puts what it is given; each open call chooses one.
+enum class StagingTarget {
+  none,    // not opened yet
+  files,   // the two staging files in a folder
+  memory,  // the same bytes, kept for take_bytes()
+  sink,    // handed to a StagingSink as they come
+};
+
 // Writes the staging files. Output is buffered; failures are sticky and
 // reported by finish().
 class StagingWriter {
@@ -137,6 +127,7 @@ class StagingWriter {
   void open_in_memory(std::string_view file_name);
   // Hands everything to `sink` instead, which must outlive the writer.
   void open_into(StagingSink& sink, std::string_view file_name);
+  StagingTarget target() const { return target_; }
   // `cells` holds 10 bytes per text byte; text.size() is 1 to 1024.
   void write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
                        std::span<const std::uint8_t> cells);
@@ -160,10 +151,13 @@ class StagingWriter {
 
  private:
   struct Output;
+  void start(StagingTarget target, StagingSink* sink);
   void write_name_record(std::string_view file_name);
+  StagingTarget target_ = StagingTarget::none;
+  // Both set for the files and memory targets, neither for a sink.
   std::unique_ptr<Output> data_;
   std::unique_ptr<Output> sizes_;
-  StagingSink* sink_ = nullptr;
+  StagingSink* sink_ = nullptr;  // set for the sink target only
   std::size_t paragraphs_ = 0;
   std::size_t paragraph_limit_ = SIZE_MAX;
   std::string incomplete_;

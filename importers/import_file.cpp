@@ -60,7 +60,7 @@ ImportResult import_file(const std::filesystem::path& source,
     return {ImportStatus::cannot_write, opened.reason, 0};
   }
   const auto discard = [&] {
-    if (options.sink == nullptr) remove_staging_files(staging_folder);
+    if (writer.target() == StagingTarget::files) remove_staging_files(staging_folder);
   };
   writer.set_paragraph_limit(options.max_paragraphs);
   const std::uint8_t background = convert(bytes, writer);

@@ -13,6 +13,7 @@
 #include "hosts/linux/terminal_text.h"
 #include "hosts/linux/xdg_paths.h"
 #include "tools/commands.h"
+#include "tools/document_type_choices.h"
 #include "tools/encoding_option.h"
 #include "tools/export_options.h"
 #include "tools/scratch_folder.h"
@@ -23,9 +24,11 @@ namespace fs = std::filesystem;
 
 int export_command(const fs::path& database, const std::string& to, const fs::path& output,
                    const ExportCommandOptions& command_options) {
-  const DocumentType* type = find_document_type("." + to_lower_ascii(to));
-  if (type == nullptr || to == "doc") return fail(to, "not an export type (txt, htm or rtf)");
-  if (type->export_to == nullptr) return fail(database.string(), "export to ." + to + " is not supported yet; txt, htm and rtf are");
+  const DocumentType* type = export_type_named(to);
+  if (type == nullptr) return fail(to, "not an export type (" + names_in_words(export_type_names(), "or") + ")");
+  if (type->export_to == nullptr)
+    return fail(database.string(), "export to ." + to + " is not supported yet; " +
+                                       names_in_words(built_export_type_names(), "and") + " are");
   ExportOptions options;
   if (std::string why_not; !resolve_export_options(command_options, posix::default_registry_file(), options, why_not))
     return fail(why_not);
@@ -81,7 +84,8 @@ int mark_command(const fs::path& handheld_folder, const std::string& typed_name,
   if (name.empty() || name.size() > kCatalogNameBytes - 1) return fail(typed_name, "a document name has 1 to 37 characters");
   const std::string extension = as.empty() ? to_lower_ascii(fs::path(name).extension().string()) : "." + to_lower_ascii(as);
   const DocumentType* type = find_document_type(extension);
-  if (type == nullptr) return fail(typed_name, "say which type to receive it as: --as txt, htm, doc or rtf");
+  if (type == nullptr)
+    return fail(typed_name, "say which type to receive it as: --as " + names_in_words(document_type_names(), "or"));
 
   posix::PdbFolderHandheld handheld(handheld_folder);
   ConduitHandle session = 0;

@@ -259,7 +259,7 @@ class PngFile {
     png_write_info(png_, info_);
     return true;
   }
-  bool write_row(std::vector<std::uint8_t>& row) {
+  bool write_row(const std::vector<std::uint8_t>& row) {
     if (setjmp(png_jmpbuf(png_))) return false;
     png_write_row(png_, row.data());
     return true;
@@ -323,6 +323,74 @@ long PreviewRenderer::render(const posix::PdbReader& db, long max_screens, bool 
   return walk.finish();
 }
 
+namespace {
+
+// The height goes into the file's header, so the screens are counted in a
+// pass that draws nothing; only one screen is ever held.
+long count_screens(PreviewRenderer& renderer, const posix::PdbReader& db, long max_screens, std::string& why_not) {
+  const auto ignore = [](const Screen&) {};
+  return renderer.render(db, max_screens, false, ignore, why_not);
+}
+
+// Screen row `y` as a picture row, each pixel repeated `scale` times.
+void scale_screen_row(const Screen& screen, int y, int scale, std::vector<std::uint8_t>& row) {
+  for (int x = 0; x < kScreenPx; ++x) {
+    const Rgb& p = screen.at(x, y);
+    for (int k = 0; k < scale; ++k) {
+      std::uint8_t* at = &row[static_cast<std::size_t>((x * scale + k) * 3)];
+      at[0] = p.red;
+      at[1] = p.green;
+      at[2] = p.blue;
+    }
+  }
+}
+
+// The picture row of the line between two screens.
+std::vector<std::uint8_t> separator_row(std::size_t row_bytes) {
+  std::vector<std::uint8_t> separator(row_bytes);
+  for (std::size_t i = 0; i < separator.size(); i += 3) {
+    separator[i] = kSeparator.red;
+    separator[i + 1] = kSeparator.green;
+    separator[i + 2] = kSeparator.blue;
+  }
+  return separator;
+}
+
+// Writes one screen, `scale` picture rows for each of its rows. The last
+// picture row of a screen that has another below is the line between them,
+// so each screen starts 160 scaled rows below the one before.
+bool write_scaled_screen(PngFile& png, const Screen& screen, int scale, bool has_screen_below,
+                         const std::vector<std::uint8_t>& separator, std::vector<std::uint8_t>& row) {
+  for (int y = 0; y < kScreenPx; ++y) {
+    scale_screen_row(screen, y, scale, row);
+    for (int k = 0; k < scale; ++k) {
+      const bool is_separator = has_screen_below && y == kScreenPx - 1 && k == scale - 1;
+      if (!png.write_row(is_separator ? separator : row)) return false;
+    }
+  }
+  return true;
+}
+
+// Where the picture is written before it is complete: beside the output,
+// so that the rename stays on one file system.
+fs::path temporary_picture_path(const fs::path& output) {
+  return output.parent_path() / (".vellora-preview-" + output.filename().string() + ".tmp");
+}
+
+// Renames the complete picture to its final name; the temporary file is
+// removed when that fails.
+bool rename_into_place(const fs::path& temporary, const fs::path& output, std::string& why_not) {
+  std::error_code error;
+  fs::rename(temporary, output, error);
+  if (!error) return true;
+  why_not = output.string() + ": " + error.message();
+  std::error_code ignored;
+  fs::remove(temporary, ignored);
+  return false;
+}
+
+}  // namespace
+
 long write_preview(const fs::path& database, const fs::path& output, long max_screens, int scale,
                    std::string& why_not) {
   posix::PdbReader db;
@@ -333,10 +401,7 @@ long write_preview(const fs::path& database, const fs::path& output, long max_sc
   if (!is_previewable(db, why_not)) return -1;
   PreviewRenderer renderer;
   if (!renderer.load_fonts(why_not)) return -1;
-  // The height goes into the file's header, so the screens are counted
-  // first; only one screen is ever held.
-  const auto ignore = [](const Screen&) {};
-  const long screens = renderer.render(db, max_screens, false, ignore, why_not);
+  const long screens = count_screens(renderer, db, max_screens, why_not);
   if (screens < 0) return -1;
   if (screens == 0) {
     why_not = database.string() + ": nothing to draw";
@@ -349,7 +414,7 @@ long write_preview(const fs::path& database, const fs::path& output, long max_sc
     return -1;
   }
 
-  const fs::path temporary = output.parent_path() / (".vellora-preview-" + output.filename().string() + ".tmp");
+  const fs::path temporary = temporary_picture_path(output);
   UniqueFile file = open_file(temporary, "wb");
   if (!file) {
     why_not = temporary.string() + ": " + std::generic_category().message(errno);
@@ -360,36 +425,13 @@ long write_preview(const fs::path& database, const fs::path& output, long max_sc
     PngFile png;
     ok = png.open(file.get(), width, static_cast<std::uint32_t>(height));
     std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
+    const std::vector<std::uint8_t> separator = separator_row(row.size());
     long drawn = 0;
+    // After a row fails to be written the walk still runs to its end;
+    // only the writing stops.
     const auto write_screen = [&](const Screen& screen) {
       ++drawn;
-      for (int y = 0; y < kScreenPx && ok; ++y) {
-        for (int x = 0; x < kScreenPx; ++x) {
-          const Rgb& p = screen.at(x, y);
-          for (int k = 0; k < scale; ++k) {
-            std::uint8_t* at = &row[static_cast<std::size_t>((x * scale + k) * 3)];
-            at[0] = p.red;
-            at[1] = p.green;
-            at[2] = p.blue;
-          }
-        }
-        for (int k = 0; k < scale && ok; ++k) {
-          // The last picture row of every screen but the last is the line
-          // between screens, so each screen starts 160 scaled rows below
-          // the one before.
-          if (y == kScreenPx - 1 && k == scale - 1 && drawn < screens) {
-            std::vector<std::uint8_t> separator(row.size());
-            for (std::size_t i = 0; i < separator.size(); i += 3) {
-              separator[i] = kSeparator.red;
-              separator[i + 1] = kSeparator.green;
-              separator[i + 2] = kSeparator.blue;
-            }
-            ok = png.write_row(separator);
-          } else {
-            ok = png.write_row(row);
-          }
-        }
-      }
+      if (ok) ok = write_scaled_screen(png, screen, scale, drawn < screens, separator, row);
     };
     const bool is_drawn = ok && renderer.render(db, screens, true, write_screen, why_not) >= 0;
     if (ok && !is_drawn) ok = false;
@@ -409,13 +451,7 @@ long write_preview(const fs::path& database, const fs::path& output, long max_sc
     fs::remove(temporary, ignored);
     return -1;
   }
-  std::error_code error;
-  fs::rename(temporary, output, error);
-  if (error) {
-    fs::remove(temporary, error);
-    why_not = output.string() + ": " + error.message();
-    return -1;
-  }
+  if (!rename_into_place(temporary, output, why_not)) return -1;
   return screens;
 }
 

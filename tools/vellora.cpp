@@ -2,9 +2,13 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/commands.h"
+#include "tools/document_type_choices.h"
 #include "tools/encoding_option.h"
 
 int main(int argc, char** argv) {
+  using vellora::cli::document_type_names;
+  using vellora::cli::export_type_names;
+  using vellora::cli::names_in_words;
   CLI::App app{"vellora: documents between this PC and a handheld.\n"
                "Runs sync sessions against a handheld folder of .pdb databases, converts\n"
                "documents to and from handheld databases and shows what they hold."};
@@ -65,7 +69,7 @@ int main(int argc, char** argv) {
 
   auto* exporter = app.add_subcommand("export", "Write a handheld document database as a PC file");
   exporter->add_option("DB", file, "Document database file (.pdb)")->required();
-  exporter->add_option("--to", to, "File type to write: txt, htm or rtf")->required();
+  exporter->add_option("--to", to, "File type to write: " + names_in_words(export_type_names(), "or"))->required();
   exporter->add_option("-o,--output", output, "File to write")->required();
   vellora::cli::ExportCommandOptions export_options;
   exporter->add_option("--font-name", export_options.font_name,
@@ -79,7 +83,8 @@ int main(int argc, char** argv) {
   auto* mark = app.add_subcommand("mark", "Mark a handheld document for the PC, as the user does on the handheld");
   mark->add_option("NAME", file, "Document name on the handheld, e.g. notes.txt")->required();
   mark->add_option("--handheld", folder, "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
-  mark->add_option("--as", as, "Type to receive it as: txt, htm, doc or rtf (default: from the name)");
+  mark->add_option("--as", as, "Type to receive it as: " + names_in_words(document_type_names(), "or") +
+                                   " (default: from the name)");
   mark->add_option("--encoding", encoding, "How the name is typed: utf-8 or cp1252 (default: TextEncoding from the settings, else the locale)")->check(encodings);
 
   try {

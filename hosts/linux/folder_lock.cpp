@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,10 +27,7 @@ struct Candidate {
 
 FolderLocks::~FolderLocks() { release(); }
 
-void FolderLocks::release() {
-  for (const int fd : descriptors_) ::close(fd);
-  descriptors_.clear();
-}
+void FolderLocks::release() { descriptors_.clear(); }
 
 std::string FolderLocks::lock(const std::vector<std::filesystem::path>& folders, std::chrono::milliseconds wait,
                               void (*on_wait)(const std::filesystem::path& folder)) {
@@ -51,14 +47,15 @@ std::string FolderLocks::lock(const std::vector<std::filesystem::path>& folders,
   const auto deadline = std::chrono::steady_clock::now() + wait;
   bool has_waited = false;
   for (const Candidate& folder : candidates) {
-    const int fd = ::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.is_open()) {
       const std::string reason = folder.path.string() + ": cannot open the folder to lock it: " + std::strerror(errno);
       release();
       return reason;
     }
-    descriptors_.push_back(fd);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int held = fd.get();
+    descriptors_.push_back(std::move(fd));
+    while (::flock(held, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       if (error == EINTR) continue;
       if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {

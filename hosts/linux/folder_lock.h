@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "hosts/linux/posix_io.h"
+
 namespace vellora::posix {
 
 class FolderLocks {
@@ -33,7 +35,7 @@ class FolderLocks {
   void release();
 
  private:
-  std::vector<int> descriptors_;
+  std::vector<UniqueFd> descriptors_;
 };
 
 }  // namespace vellora::posix

@@ -2,11 +2,12 @@
 #include "hosts/linux/log_file.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+
+#include "hosts/linux/posix_io.h"
 
 namespace vellora::posix {
 
@@ -35,23 +36,13 @@ void LogFile::add_entry(std::string_view text, std::int32_t activity) {
       return;
     }
   }
-  const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd < 0) {
+  UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+  if (!fd.is_open()) {
     last_error_ = path_.string() + ": cannot open: " + std::strerror(errno);
     return;
   }
-  std::size_t done = 0;
-  int error = 0;
-  while (done < line.size()) {
-    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0 && error == 0) error = errno;
+  int error = write_fully(fd.get(), line) ? 0 : errno;
+  if (!fd.close() && error == 0) error = errno;
   if (error != 0) last_error_ = path_.string() + ": cannot write: " + std::strerror(error);
 }
 

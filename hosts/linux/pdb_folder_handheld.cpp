@@ -13,17 +13,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <sstream>
 #include <limits>
 #include <vector>
 
+#include "hosts/linux/hex_digits.h"
 #include "hosts/linux/pdb_file.h"
+#include "hosts/linux/terminal_text.h"
 
 namespace vellora::posix {
 
@@ -70,6 +68,26 @@ struct PdbFolderHandheld::OpenDatabase {
   std::size_t record_count() const {
     return reader.is_open() ? reader.record_count() : db.record_count();
   }
+  // Record `index` (< record_count()) as its file's record list has it; a
+  // record held in memory has no offset in a file and gives 0.
+  PdbRecordEntry entry(std::size_t index) const {
+    if (reader.is_open()) return reader.entry(index);
+    const PdbRecordView record = db.record(index);
+    return PdbRecordEntry{.offset = 0,
+                          .size_bytes = static_cast<std::uint32_t>(record.data.size()),
+                          .attributes = record.attributes,
+                          .category = record.category,
+                          .unique_id = record.unique_id};
+  }
+  // Copies the first out.size() bytes of record `index`, which holds at
+  // least that many. A file is read afresh on every call, and may have been
+  // cut short since it was opened: the reader then fails rather than copy
+  // short data.
+  PdbResult copy_record(std::size_t index, std::span<std::uint8_t> out) const {
+    if (reader.is_open()) return reader.read_record(index, out);
+    std::memcpy(out.data(), db.record(index).data.data(), out.size());
+    return {};
+  }
 };
 
 namespace {
@@ -78,6 +96,8 @@ constexpr ConduitHandle kSessionHandle = 1;
 // How many "name~N.pdb" alternatives are tried when a file name is taken.
 constexpr int kMaxFileNameSuffix = 999;
 constexpr std::uint32_t kFirstUniqueId = 1;
+// Handles are one byte and 0 is none.
+constexpr std::size_t kMaxOpenDatabases = std::numeric_limits<DbHandle>::max();
 
 bool is_valid_name(std::string_view name) {
   return !name.empty() && name.size() <= kPdbMaxNameBytes &&
@@ -86,20 +106,7 @@ bool is_valid_name(std::string_view name) {
 
 // A name for messages: quoted, with control bytes as \xHH so the message
 // stays on one line.
-std::string quoted_name(std::string_view name) {
-  std::string out = "\"";
-  for (const char ch : name) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7F) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
+std::string quoted_name(std::string_view name) { return "\"" + terminal_safe(name) + "\""; }
 
 DbInfo info_from(const PdbHeader& header, std::size_t record_count) {
   return DbInfo{.flags = header.attributes,
@@ -121,90 +128,6 @@ std::uint32_t pdb_now() {
 
 std::uint32_t next_unique_id(std::uint32_t id) { return id >= kPdbMaxUniqueId ? 1 : id + 1; }
 
-struct ConfResult {
-  std::uint64_t memory_bytes = kDefaultHandheldMemoryBytes;
-  std::string error;  // empty when the file was understood
-};
-
-std::string_view trimmed(std::string_view text) {
-  const auto is_space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// The whole of handheld.conf, read only when it is a regular file of
-// sensible size: a FIFO or a device at that name must not hang a session
-// that holds the folder's lock. Opened without blocking and checked on the
-// descriptor itself, so nothing can swap the file in between.
-bool read_small_file(const std::filesystem::path& path, std::string& text, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    error = path.string() + ": cannot open: " + std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0;
-  if (!ok) {
-    error = path.string() + ": " + std::strerror(errno);
-  } else if (!S_ISREG(st.st_mode)) {
-    error = path.string() + ": not a regular file";
-    ok = false;
-  } else if (st.st_size > static_cast<off_t>(kMaxHandheldConfBytes)) {
-    error = path.string() + ": " + std::to_string(st.st_size) + " bytes; a settings file this large is not one";
-    ok = false;
-  }
-  char buffer[4096];
-  for (ssize_t got; ok && (got = ::read(fd, buffer, sizeof buffer)) != 0;) {
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      error = path.string() + ": cannot read: " + std::strerror(errno);
-      ok = false;
-    } else if (text.size() + static_cast<std::size_t>(got) > kMaxHandheldConfBytes) {
-      error = path.string() + ": grew past " + std::to_string(kMaxHandheldConfBytes) + " bytes while being read";
-      ok = false;
-    } else {
-      text.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  ::close(fd);
-  return ok;
-}
-
-// "key = value" lines; '#' starts a comment; keys other than "memory" are
-// ignored so the file can grow. A missing file means the defaults.
-ConfResult read_handheld_conf(const std::filesystem::path& path) {
-  ConfResult result;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return result;
-  std::string text;
-  if (!read_small_file(path, text, result.error)) return result;
-  std::istringstream in(text);
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    std::string_view text = line;
-    text = trimmed(text.substr(0, text.find('#')));
-    if (text.empty()) continue;
-    const auto equals = text.find('=');
-    const std::string where = path.string() + ": line " + std::to_string(number) + ": ";
-    if (equals == std::string_view::npos) {
-      result.error = where + "expected \"key = value\"";
-      return result;
-    }
-    const auto key = trimmed(text.substr(0, equals));
-    const auto value = trimmed(text.substr(equals + 1));
-    if (key != "memory") continue;
-    std::uint64_t bytes = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), bytes);
-    if (value.empty() || error != std::errc{} || end != value.data() + value.size()) {
-      result.error = where + "memory value \"" + std::string(value) + "\" is not a number of bytes";
-      return result;
-    }
-    result.memory_bytes = bytes;
-  }
-  return result;
-}
-
 std::uint32_t clamp_to_u32(std::uint64_t value) {
   return static_cast<std::uint32_t>(
       std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
@@ -213,7 +136,6 @@ std::uint32_t clamp_to_u32(std::uint64_t value) {
 }  // namespace
 
 std::string database_file_name(std::string_view database_name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (std::size_t i = 0; i < database_name.size(); ++i) {
     const auto c = static_cast<unsigned char>(database_name[i]);
@@ -221,17 +143,12 @@ std::string database_file_name(std::string_view database_name) {
         c < 0x20 || c > 0x7E || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.');
     if (is_escaped) {
       out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
+      append_hex_byte(out, c);
     } else {
       out += static_cast<char>(c);
     }
   }
   return out + ".pdb";
-}
-
-std::string handheld_conf_error(const std::filesystem::path& folder) {
-  return read_handheld_conf(folder / kHandheldConfName).error;
 }
 
 std::string PdbFolderHandheld::error_text(SyncStatus status) const {
@@ -248,8 +165,25 @@ SyncStatus PdbFolderHandheld::fail(SyncStatus code, std::string message) {
   return code;
 }
 
+SyncStatus PdbFolderHandheld::fail_not_open(DbHandle handle) {
+  return fail(kHandheldBadHandle,
+              folder_.string() + ": handle " + std::to_string(handle) + " is not open");
+}
+
+SyncStatus PdbFolderHandheld::fail_no_card(std::uint8_t card) {
+  return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(card));
+}
+
+SyncStatus PdbFolderHandheld::fail_bad_name(std::string_view name) {
+  return fail(kHandheldBadName, folder_.string() + ": bad database name " + quoted_name(name));
+}
+
+SyncStatus PdbFolderHandheld::fail_no_database(std::string_view name) {
+  return fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
+}
+
 DbHandle PdbFolderHandheld::free_handle() {
-  // Callers have checked that fewer than 255 handles are in use.
+  // Callers have checked that fewer than kMaxOpenDatabases handles are in use.
   while (next_handle_ == 0 || open_.count(next_handle_) != 0) ++next_handle_;
   return next_handle_++;
 }
@@ -294,7 +228,7 @@ std::optional<std::filesystem::path> PdbFolderHandheld::database_path(std::strin
   if (check_folder() != kSyncOk) return std::nullopt;
   const auto live = live_files(name);
   if (live.empty()) {
-    (void)fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
+    (void)fail_no_database(name);
     return std::nullopt;
   }
   return folder_ / live.front().file_name;
@@ -303,19 +237,19 @@ std::optional<std::filesystem::path> PdbFolderHandheld::database_path(std::strin
 SyncStatus PdbFolderHandheld::SyncRegisterConduit(ConduitHandle& handle) {
   last_error_.clear();
   const auto lock_path = folder_ / kHandheldLockName;
-  if (lock_fd_ >= 0) return fail(kHandheldLocked, lock_path.string() + ": already registered");
+  if (lock_fd_.is_open()) return fail(kHandheldLocked, lock_path.string() + ": already registered");
   if (auto status = check_folder(); status != kSyncOk) return status;
-  const int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0)
+  UniqueFd fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!fd.is_open())
     return fail(kHandheldIoError, lock_path.string() + ": cannot open: " + std::strerror(errno));
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    ::close(fd);
+    fd.reset();
     if (error == EWOULDBLOCK)
       return fail(kHandheldLocked, lock_path.string() + ": another session holds the folder");
     return fail(kHandheldIoError, lock_path.string() + ": cannot lock: " + std::strerror(error));
   }
-  lock_fd_ = fd;
+  lock_fd_ = std::move(fd);
   remove_stale_pdb_temp_files(folder_);
   handle = kSessionHandle;
   return kSyncOk;
@@ -323,7 +257,7 @@ SyncStatus PdbFolderHandheld::SyncRegisterConduit(ConduitHandle& handle) {
 
 SyncStatus PdbFolderHandheld::SyncUnRegisterConduit(ConduitHandle handle) {
   last_error_.clear();
-  if (lock_fd_ < 0 || handle != kSessionHandle)
+  if (!lock_fd_.is_open() || handle != kSessionHandle)
     return fail(kHandheldNotRegistered, folder_.string() + ": conduit handle " +
                                             std::to_string(handle) + " is not registered");
   return end_session();
@@ -358,23 +292,18 @@ SyncStatus PdbFolderHandheld::end_session() {
       index_.note_removed(h.path.filename().string());
   }
   hidden_.clear();
-  if (lock_fd_ >= 0) {
-    ::close(lock_fd_);  // releases the flock
-    lock_fd_ = -1;
-  }
+  lock_fd_.reset();  // releases the flock
   return status;
 }
 
 SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle,
                                          std::uint8_t mode) {
   last_error_.clear();
-  if (card != 0)
-    return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(card));
+  if (card != 0) return fail_no_card(card);
   if ((mode & (kOpenRead | kOpenWrite)) == 0)
     return fail(kHandheldBadMode, folder_.string() + ": open mode " + std::to_string(mode) +
                                       " asks for neither reading nor writing");
-  if (!is_valid_name(name))
-    return fail(kHandheldBadName, folder_.string() + ": bad database name " + quoted_name(name));
+  if (!is_valid_name(name)) return fail_bad_name(name);
   if (auto status = check_folder(); status != kSyncOk) return status;
   if (find_open(name) != nullptr)
     return fail(kHandheldAlreadyOpen,
@@ -391,9 +320,9 @@ SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t car
     if (::lstat(own_file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
       if (const auto read = read_pdb_header_file(own_file, header, count); !read)
         return fail(kHandheldDamaged, read.reason);
-    return fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
+    return fail_no_database(name);
   }
-  if (open_.size() >= 255)
+  if (open_.size() >= kMaxOpenDatabases)
     return fail(kHandheldTooManyOpen, folder_.string() + ": too many open databases");
 
   auto db = std::make_unique<OpenDatabase>();
@@ -410,10 +339,8 @@ SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t car
 SyncStatus PdbFolderHandheld::SyncCreateDB(CreateDbRecord& record) {
   last_error_.clear();
   const std::string name(record.name.data(), strnlen(record.name.data(), record.name.size()));
-  if (name.size() == record.name.size() || !is_valid_name(name))
-    return fail(kHandheldBadName, folder_.string() + ": bad database name " + quoted_name(name));
-  if (record.card != 0)
-    return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(record.card));
+  if (name.size() == record.name.size() || !is_valid_name(name)) return fail_bad_name(name);
+  if (record.card != 0) return fail_no_card(record.card);
   if ((record.flags & kPdbAttrResource) != 0)
     return fail(kHandheldUnsupported,
                 folder_.string() + ": cannot create resource database " + quoted_name(name));
@@ -424,7 +351,7 @@ SyncStatus PdbFolderHandheld::SyncCreateDB(CreateDbRecord& record) {
   if (const auto live = live_files(name); !live.empty())
     return fail(kHandheldExists, (folder_ / live.front().file_name).string() + ": database " +
                                      quoted_name(name) + " already exists");
-  if (open_.size() >= 255)
+  if (open_.size() >= kMaxOpenDatabases)
     return fail(kHandheldTooManyOpen, folder_.string() + ": too many open databases");
 
   auto db = std::make_unique<OpenDatabase>();
@@ -449,9 +376,7 @@ SyncStatus PdbFolderHandheld::SyncCreateDB(CreateDbRecord& record) {
 SyncStatus PdbFolderHandheld::SyncCloseDB(DbHandle handle) {
   last_error_.clear();
   const auto it = open_.find(handle);
-  if (it == open_.end())
-    return fail(kHandheldBadHandle,
-                folder_.string() + ": handle " + std::to_string(handle) + " is not open");
+  if (it == open_.end()) return fail_not_open(handle);
   // The handle is released whatever happens: on a failed write the file on
   // disk is still the one that was there before.
   const std::unique_ptr<OpenDatabase> db = std::move(it->second);
@@ -515,17 +440,14 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
 
 SyncStatus PdbFolderHandheld::SyncDeleteDB(std::string_view name, std::uint8_t card) {
   last_error_.clear();
-  if (card != 0)
-    return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(card));
-  if (!is_valid_name(name))
-    return fail(kHandheldBadName, folder_.string() + ": bad database name " + quoted_name(name));
+  if (card != 0) return fail_no_card(card);
+  if (!is_valid_name(name)) return fail_bad_name(name);
   if (auto status = check_folder(); status != kSyncOk) return status;
   if (find_open(name) != nullptr)
     return fail(kHandheldAlreadyOpen, folder_.string() + ": database " + quoted_name(name) +
                                           " is open and cannot be deleted");
   const auto live = live_files(name);
-  if (live.empty())
-    return fail(kHandheldNotFound, folder_.string() + ": no database named " + quoted_name(name));
+  if (live.empty()) return fail_no_database(name);
   // Copies carrying the same name all go, or the next lookup would find one.
   for (const auto& db : live)
     hidden_.push_back(HiddenFile{.path = folder_ / db.file_name,
@@ -538,9 +460,7 @@ SyncStatus PdbFolderHandheld::SyncDeleteDB(std::string_view name, std::uint8_t c
 SyncStatus PdbFolderHandheld::SyncWriteRec(RecordDescriptor& record) {
   last_error_.clear();
   OpenDatabase* open = find_open(record.handle);
-  if (open == nullptr)
-    return fail(kHandheldBadHandle,
-                folder_.string() + ": handle " + std::to_string(record.handle) + " is not open");
+  if (open == nullptr) return fail_not_open(record.handle);
   // Built only for a message: this call runs once per record.
   const auto where = [&] { return folder_.string() + ": database " + quoted_name(open->header().name); };
   if (!open->is_writable) return fail(kHandheldBadMode, where() + " is open read-only");
@@ -593,34 +513,20 @@ SyncStatus PdbFolderHandheld::SyncWriteRec(RecordDescriptor& record) {
 SyncStatus PdbFolderHandheld::SyncReadRecordByIndex(RecordDescriptor& record) {
   last_error_.clear();
   const OpenDatabase* open = find_open(record.handle);
-  if (open == nullptr)
-    return fail(kHandheldBadHandle,
-                folder_.string() + ": handle " + std::to_string(record.handle) + " is not open");
+  if (open == nullptr) return fail_not_open(record.handle);
   if (record.index >= open->record_count())
     return fail(kHandheldNoRecord, folder_.string() + ": database " +
                                        quoted_name(open->header().name) + " has no record " +
                                        std::to_string(record.index));
-  if (open->reader.is_open()) {
-    const PdbRecordEntry& entry = open->reader.entry(record.index);
-    const std::size_t n = std::min<std::size_t>(entry.size_bytes, record.buffer_size);
-    // The file is read afresh on every call, and may have been cut short
-    // since it was opened: the reader fails rather than copy short data.
-    if (n > 0 && record.data != nullptr)
-      if (auto read = open->reader.read_record(record.index, std::span(record.data, n)); !read)
-        return fail(kHandheldIoError, read.reason);
-    record.size = entry.size_bytes;
-    record.attributes = entry.attributes;
-    record.category = entry.category;
-    record.record_id = entry.unique_id;
-    return kSyncOk;
-  }
-  const auto stored = open->db.record(record.index);
-  const std::size_t n = std::min<std::size_t>(stored.data.size(), record.buffer_size);
-  if (n > 0 && record.data != nullptr) std::memcpy(record.data, stored.data.data(), n);
-  record.size = static_cast<std::uint32_t>(stored.data.size());
-  record.attributes = stored.attributes;
-  record.category = stored.category;
-  record.record_id = stored.unique_id;
+  const PdbRecordEntry entry = open->entry(record.index);
+  const std::size_t n = std::min<std::size_t>(entry.size_bytes, record.buffer_size);
+  if (n > 0 && record.data != nullptr)
+    if (auto copied = open->copy_record(record.index, std::span(record.data, n)); !copied)
+      return fail(kHandheldIoError, copied.reason);
+  record.size = entry.size_bytes;
+  record.attributes = entry.attributes;
+  record.category = entry.category;
+  record.record_id = entry.unique_id;
   return kSyncOk;
 }
 
@@ -632,17 +538,14 @@ SyncStatus PdbFolderHandheld::SyncFindDbByName(const FindDbRequest& request, DbI
     return kSyncOk;
   }
   const auto live = live_files(request.name);
-  if (live.empty())
-    return fail(kHandheldNotFound,
-                folder_.string() + ": no database named " + quoted_name(request.name));
+  if (live.empty()) return fail_no_database(request.name);
   found = info_from(live.front().header, live.front().record_count);
   return kSyncOk;
 }
 
 SyncStatus PdbFolderHandheld::SyncReadSingleCardInfo(CardInfo& info) {
   last_error_.clear();
-  if (info.card != 0)
-    return fail(kHandheldNoCard, folder_.string() + ": no card " + std::to_string(info.card));
+  if (info.card != 0) return fail_no_card(info.card);
   if (auto status = check_folder(); status != kSyncOk) return status;
   const auto conf = read_handheld_conf(folder_ / kHandheldConfName);
   if (!conf.error.empty()) return fail(kHandheldBadConf, conf.error);
@@ -660,9 +563,7 @@ SyncStatus PdbFolderHandheld::SyncReadSingleCardInfo(CardInfo& info) {
 SyncStatus PdbFolderHandheld::SyncGetDBRecordCount(DbHandle handle, std::uint16_t& count) {
   last_error_.clear();
   const OpenDatabase* open = find_open(handle);
-  if (open == nullptr)
-    return fail(kHandheldBadHandle,
-                folder_.string() + ": handle " + std::to_string(handle) + " is not open");
+  if (open == nullptr) return fail_not_open(handle);
   count = static_cast<std::uint16_t>(open->record_count());
   return kSyncOk;
 }
@@ -670,9 +571,7 @@ SyncStatus PdbFolderHandheld::SyncGetDBRecordCount(DbHandle handle, std::uint16_
 SyncStatus PdbFolderHandheld::SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) {
   last_error_.clear();
   const OpenDatabase* open = find_open(handle);
-  if (open == nullptr)
-    return fail(kHandheldBadHandle,
-                folder_.string() + ": handle " + std::to_string(handle) + " is not open");
+  if (open == nullptr) return fail_not_open(handle);
   info = info_from(open->header(), open->record_count());
   return kSyncOk;
 }

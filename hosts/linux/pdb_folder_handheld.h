@@ -32,7 +32,9 @@
 #include <string_view>
 #include <vector>
 
+#include "hosts/linux/handheld_conf.h"
 #include "hosts/linux/pdb_folder_index.h"
+#include "hosts/linux/posix_io.h"
 #include "platform/sync_manager.h"
 
 namespace vellora::posix {
@@ -56,20 +58,12 @@ constexpr SyncStatus kHandheldBadConf = 16;        // handheld.conf cannot be un
 constexpr SyncStatus kHandheldUnsupported = 17;    // resource databases
 constexpr SyncStatus kHandheldDamaged = 18;        // the name's own file is not a valid database
 
-// Total memory when handheld.conf is missing or names none.
-constexpr std::uint64_t kDefaultHandheldMemoryBytes = 8388608;
-constexpr std::string_view kHandheldConfName = "handheld.conf";
-constexpr std::size_t kMaxHandheldConfBytes = 64 * 1024;
 constexpr std::string_view kHandheldLockName = ".vellora.lock";
 
 // File name of a new database: the name with every byte outside printable
 // ASCII, every '/', '\\', '%' and a leading '.' written as %XX (upper-case
 // hex), plus ".pdb". "report.htm" -> "report.htm.pdb".
 std::string database_file_name(std::string_view database_name);
-
-// Why `folder`'s handheld.conf cannot be used ("path: line N: why"), or
-// empty when it is fine or absent.
-std::string handheld_conf_error(const std::filesystem::path& folder);
 
 class PdbFolderHandheld : public SyncManager {
  public:
@@ -131,6 +125,10 @@ class PdbFolderHandheld : public SyncManager {
   };
 
   SyncStatus fail(SyncStatus code, std::string message);
+  SyncStatus fail_not_open(DbHandle handle);
+  SyncStatus fail_no_card(std::uint8_t card);
+  SyncStatus fail_bad_name(std::string_view name);
+  SyncStatus fail_no_database(std::string_view name);
   SyncStatus check_folder();
   OpenDatabase* find_open(DbHandle handle);
   OpenDatabase* find_open(std::string_view name);
@@ -148,7 +146,7 @@ class PdbFolderHandheld : public SyncManager {
   DbHandle next_handle_ = 1;
   std::vector<HiddenFile> hidden_;
   std::vector<std::filesystem::path> unflushed_;  // new databases not yet durable
-  int lock_fd_ = -1;  // held while registered
+  UniqueFd lock_fd_;  // held while registered
   PdbFolderIndex index_;
 };
 

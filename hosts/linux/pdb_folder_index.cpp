@@ -138,29 +138,24 @@ void PdbFolderIndex::start_watch() {
   // Tried once per folder: on a network file system statfs is a round trip.
   has_tried_watch_ = true;
   if (!has_complete_events(folder_)) return;
-  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd < 0) return;  // e.g. the per-user limit on watches is reached
-  if (::inotify_add_watch(fd, folder_.c_str(), kWatchedEvents) < 0) {
-    ::close(fd);
-    return;
-  }
-  watch_fd_ = fd;
+  UniqueFd fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!fd.is_open()) return;  // e.g. the per-user limit on watches is reached
+  if (::inotify_add_watch(fd.get(), folder_.c_str(), kWatchedEvents) < 0) return;
+  watch_fd_ = std::move(fd);
 }
 
 void PdbFolderIndex::stop_watch() {
-  if (watch_fd_ >= 0) ::close(watch_fd_);
-  watch_fd_ = -1;
+  watch_fd_.reset();
 }
 
 bool PdbFolderIndex::apply_watch_events() {
   // Aligned for inotify_event; large enough for one event with a maximum
   // length name.
-  alignas(inotify_event) char buffer[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
+  alignas(inotify_event) std::uint8_t buffer[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
   std::vector<std::string> changed;
   bool is_lost = false;
   for (;;) {
-    const ssize_t got = ::read(watch_fd_, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
+    const long got = read_once(watch_fd_.get(), buffer);
     if (got < 0 && errno == EAGAIN) break;
     if (got <= 0) {
       is_lost = true;
@@ -169,7 +164,7 @@ bool PdbFolderIndex::apply_watch_events() {
     for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
       inotify_event event;
       std::memcpy(&event, buffer + at, sizeof event);
-      const char* name = buffer + at + sizeof(inotify_event);
+      const auto* name = reinterpret_cast<const char*>(buffer + at + sizeof(inotify_event));
       at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
       if (at > got) {  // never from a sane kernel; do not read past the data
         is_lost = true;

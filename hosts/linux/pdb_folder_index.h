@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "hosts/linux/pdb_file.h"
+#include "hosts/linux/posix_io.h"
 
 namespace vellora::posix {
 
@@ -85,7 +86,7 @@ class PdbFolderIndex {
   void note_removed(const std::string& file_name);
 
   std::size_t file_count() const { return files_.size(); }
-  bool is_watching() const { return watch_fd_ >= 0; }
+  bool is_watching() const { return watch_fd_.is_open(); }
   // How often the folder was listed and how many headers were read; tests
   // use them to check that the index really saves the work.
   std::uint64_t listings() const { return listings_; }
@@ -127,7 +128,7 @@ class PdbFolderIndex {
   std::filesystem::path folder_;
   FolderWatch watch_mode_ = FolderWatch::automatic;
   bool has_tried_watch_ = false;
-  int watch_fd_ = -1;                                // inotify descriptor while watching
+  UniqueFd watch_fd_;                                // inotify descriptor while watching
   std::map<std::string, Entry, std::less<>> files_;  // by file name
   std::multimap<std::string, std::string, std::less<>> by_name_;  // database -> file
   FolderStamp stamp_;

@@ -4,18 +4,15 @@
 // at itself instead of silently dropping a setting.
 #include "hosts/linux/registry_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <vector>
 
 #include "base/ascii.h"
+#include "hosts/linux/hex_digits.h"
+#include "hosts/linux/posix_io.h"
 
 namespace vellora::posix {
 
@@ -72,19 +69,12 @@ std::string_view trim_right(std::string_view text) {
 
 std::string_view trim(std::string_view text) { return trim_right(trim_left(text)); }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // 1 to `max_digits` hex digits and nothing else.
 std::optional<std::uint32_t> parse_hex(std::string_view digits, std::size_t max_digits) {
   if (digits.empty() || digits.size() > max_digits) return std::nullopt;
   std::uint32_t value = 0;
   for (const char c : digits) {
-    const int d = hex_digit(c);
+    const int d = hex_digit_value(c);
     if (d < 0) return std::nullopt;
     value = (value << 4) | static_cast<std::uint32_t>(d);
   }
@@ -349,43 +339,34 @@ RegistryFileResult RegistryFile::load(const std::filesystem::path& path) {
   const auto failure = [&](RegistryFileStatus status, const std::string& why) {
     return RegistryFileResult{.status = status, .line = 0, .reason = where + ": " + why};
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno == ENOENT) return failure(RegistryFileStatus::missing_file, "no such file");
-    return failure(RegistryFileStatus::unreadable,
-                   std::string("cannot open: ") + std::strerror(errno));
-  }
-  struct FdCloser {
-    int fd;
-    ~FdCloser() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0)
-    return failure(RegistryFileStatus::unreadable,
-                   std::string("cannot stat: ") + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) return failure(RegistryFileStatus::unreadable, "not a regular file");
-  if (static_cast<std::uint64_t>(st.st_size) > kMaxRegistryFileBytes)
-    return failure(RegistryFileStatus::too_large,
-                   std::to_string(st.st_size) + " bytes, more than the " +
-                       std::to_string(kMaxRegistryFileBytes) + " a registry file may have");
-  // Read to the end rather than trusting the size: the file may grow while
-  // it is read, and one byte past the limit is enough to refuse it.
+  using Failure = SmallFileResult::Failure;
   std::string text;
-  std::vector<char> chunk(64 * 1024);
-  for (;;) {
-    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0)
+  const SmallFileResult read = read_small_regular_file(path, kMaxRegistryFileBytes, text);
+  switch (read.failure) {
+    case Failure::none:
+      return parse(text, where);
+    case Failure::cannot_open:
+      if (read.error == ENOENT) return failure(RegistryFileStatus::missing_file, "no such file");
       return failure(RegistryFileStatus::unreadable,
-                     std::string("cannot read: ") + std::strerror(errno));
-    if (got == 0) break;
-    text.append(chunk.data(), static_cast<std::size_t>(got));
-    if (text.size() > kMaxRegistryFileBytes)
+                     std::string("cannot open: ") + std::strerror(read.error));
+    case Failure::cannot_stat:
+      return failure(RegistryFileStatus::unreadable,
+                     std::string("cannot stat: ") + std::strerror(read.error));
+    case Failure::not_regular:
+      return failure(RegistryFileStatus::unreadable, "not a regular file");
+    case Failure::too_large:
+      return failure(RegistryFileStatus::too_large,
+                     std::to_string(read.size_bytes) + " bytes, more than the " +
+                         std::to_string(kMaxRegistryFileBytes) + " a registry file may have");
+    case Failure::grew_too_large:
       return failure(RegistryFileStatus::too_large, "more than the " +
                                                         std::to_string(kMaxRegistryFileBytes) +
                                                         " bytes a registry file may have");
+    case Failure::cannot_read:
+      break;
   }
-  return parse(text, where);
+  return failure(RegistryFileStatus::unreadable,
+                 std::string("cannot read: ") + std::strerror(read.error));
 }
 
 const RegistryFile::Value* RegistryFile::find(RegistryHive hive, std::string_view key,

@@ -8,18 +8,18 @@
 #include <string>
 #include <string_view>
 
+#include "hosts/linux/hex_digits.h"
+
 namespace vellora::posix {
 
 inline std::string terminal_safe(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) {
       out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
+      append_hex_byte(out, byte);
     } else {
       out += c;
     }

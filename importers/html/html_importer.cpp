@@ -13,7 +13,6 @@
 #include <utility>
 
 #include "base/ascii.h"
-#include "base/byte_order.h"
 #include "docmodel/palette.h"
 #include "importers/html/html_state.h"
 
@@ -56,8 +55,6 @@ std::string_view read_title_text(ByteSource& input, std::array<char, kMaxTitleCh
   }
   return c_string(chars.data(), stored);
 }
-
-std::uint8_t* cell_at(std::uint8_t* cells, std::size_t index) { return cells + index * kCellBytes; }
 
 void write(HtmlState& state, const std::uint8_t* text, const std::uint8_t* cells, std::size_t length) {
   if (state.out.is_full()) return;
@@ -142,7 +139,7 @@ std::size_t put_list_prefix(HtmlState& state, std::size_t length) {
   std::memmove(cell_at(cells, prefix), cells, length * kCellBytes);
   std::memset(text, ' ', indent);
   std::memcpy(text + indent, marker.data(), marker_length);
-  for (std::size_t i = 0; i < prefix; ++i) std::memcpy(cell_at(cells, i), cell_at(cells, prefix), kCellBytes);
+  fill_cells(cells, prefix, cell_at(cells, prefix));
   return prefix;
 }
 
@@ -194,9 +191,7 @@ void take_text_run(HtmlState& state) {
   state.input.skip(count);
   if (is_dropped) return;
   std::memcpy(paragraph.text.data() + paragraph.length, bytes.data(), count);
-  const CellBytes cell = state.current_cell;
-  std::uint8_t* cells = cell_at(paragraph.cells.data(), paragraph.length);
-  for (std::size_t i = 0; i < count; ++i) std::memcpy(cell_at(cells, i), cell.data(), kCellBytes);
+  fill_cells(cell_at(paragraph.cells.data(), paragraph.length), count, state.current_cell.data());
   paragraph.length += count;
 }
 
@@ -353,15 +348,14 @@ void read_title(HtmlState& state) {
   ParagraphBuffer& paragraph = state.paragraph;
   const CellBytes cell = encode_cell(state.style.current);
   std::memcpy(paragraph.text.data(), title.data(), title.size());
-  for (std::size_t i = 0; i < title.size(); ++i)
-    std::memcpy(cell_at(paragraph.cells.data(), i), cell.data(), kCellBytes);
+  fill_cells(paragraph.cells.data(), title.size(), cell.data());
   paragraph.length = title.size();
 }
 
 void flush(HtmlState& state) {
   ParagraphBuffer& paragraph = state.paragraph;
   std::uint8_t* cells = paragraph.cells.data();
-  if (paragraph.length == 1 && static_cast<std::int32_t>(get_le32(cells)) == kRuleCell) {
+  if (paragraph.length == 1 && read_cell_kind(cells) == kRuleCell) {
     write(state, paragraph.text.data(), cells, 1);
     paragraph.is_after_empty = false;
     paragraph.length = 0;
@@ -370,7 +364,7 @@ void flush(HtmlState& state) {
   if (paragraph.length == 0) {
     // One empty paragraph stands for any number of empty flushes in a row.
     if (paragraph.is_after_empty) return;
-    put_le32(cells, static_cast<std::uint32_t>(kEmptyParagraphCell));
+    write_cell_kind(cells, kEmptyParagraphCell);
     write(state, paragraph.text.data(), cells, 1);
     paragraph.is_after_empty = true;
     return;

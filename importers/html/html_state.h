@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "docmodel/cell.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/staging.h"
 #include "importers/byte_source.h"
@@ -195,7 +196,7 @@ inline void move_characters(const std::uint8_t* text, const std::uint8_t* cells,
                             std::size_t count, std::uint8_t* to_text, std::uint8_t* to_cells, std::size_t to) {
   if (count == 0 || (to_text + to == text + from)) return;
   std::memmove(to_text + to, text + from, count);
-  std::memmove(to_cells + to * kCellBytes, cells + from * kCellBytes, count * kCellBytes);
+  std::memmove(cell_at(to_cells, to), cell_at(cells, from), count * kCellBytes);
 }
 
 // Reads a tag name after '<'. "<!" starts a declaration, which is skipped to

@@ -240,7 +240,7 @@ std::size_t decode_references(std::uint8_t* text, std::uint8_t* cells, std::size
     if (semicolon < length && space > semicolon) {
       const std::string_view reference(reinterpret_cast<const char*>(text + i + 1), semicolon - i - 1);
       text[kept] = reference_byte(reference);
-      copy_cell(cells + kept * kCellBytes, cells + semicolon * kCellBytes);
+      copy_cell(cell_at(cells, kept), cell_at(cells, semicolon));
       ++kept;
       stretch = semicolon + 1;
     }

@@ -34,10 +34,10 @@ void apply_colour_word(RtfState& state, ColourWord word, std::int32_t value) {
   const auto component = static_cast<std::uint8_t>(value);
   switch (word) {
     case ColourWord::cf:
-      state.current.colour = table_colour(state, value, state.black);
+      state.group.current.colour = table_colour(state, value, state.black);
       break;
     case ColourWord::highlight:
-      state.current.highlight = table_colour(state, value, kNoHighlight);
+      state.group.current.highlight = table_colour(state, value, kNoHighlight);
       break;
     case ColourWord::red:
       state.red = component;

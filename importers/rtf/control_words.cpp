@@ -1,6 +1,7 @@
 // The 89 control words and symbols the RTF importer recognises, and what
 // each does. Every other word is ignored, or starts a skipped destination
 // when "\*" came right before it.
+#include <algorithm>
 #include <array>
 
 #include "docmodel/font_widths.h"
@@ -13,23 +14,20 @@ namespace {
 enum class WordKind : std::uint8_t {
   character,    // delivers `index` as a character
   destination,  // the rest of the group is skipped
-  property,     // stores the value in the field `index`, outside skipped destinations
+  property,     // sets the field `index`, outside skipped destinations
   special,      // the action `index`
   colour,       // the colour word `index`, in any destination
   size,         // "\fs", in any destination
   row,          // "\trowd" (index 1) and "\row" (0), in any destination
+  // Recognised, its parameter read, and nothing kept: a property that does
+  // not reach the handheld. Unlike an unknown word it never starts a
+  // skipped destination after "\*".
+  ignored,
 };
 
-// The formatting-state fields that property words set. `plain` and `pard`
-// are resets rather than fields.
-enum class Field : std::uint8_t {
-  bold, underline, italic,
-  left_indent, right_indent, first_indent, alignment,
-  plain, pard,
-  columns, break_kind, page_number_x, page_number_y, page_number_format,
-  paper_width, paper_height, left_margin, right_margin, top_margin, bottom_margin,
-  first_page_number, facing_pages, landscape,
-};
+// The group-state fields that property words set. `plain` and `pard` are
+// resets rather than fields.
+enum class Field : std::uint8_t { bold, left_indent, alignment, plain, pard };
 
 enum class Special : std::uint8_t { binary, skip_unknown, hex };
 
@@ -67,147 +65,119 @@ constexpr ControlWord font_size(std::string_view name, std::int32_t default_half
 constexpr ControlWord table_row(std::string_view name, bool is_row_start) {
   return {name, 0, false, WordKind::row, static_cast<std::uint8_t>(is_row_start ? 1 : 0)};
 }
+constexpr ControlWord ignored(std::string_view name) { return {name, 0, false, WordKind::ignored, 0}; }
 
-// The rows in their fixed order, which is not alphabetical: lookups search
-// from the top and take the first row whose name matches. Names are unique,
-// so no row hides another. "private1" can never match, since a word's name
-// ends at its first digit; the row is kept so the table stays whole.
+// Sorted by name for the binary search. A word matches only the row of
+// exactly its name, never a prefix, and no name repeats, so the row found
+// is the only one that could match. "private1" can never match, since a
+// word's name ends at its first digit; the row is kept so the table stays
+// whole.
 constexpr std::array<ControlWord, 89> kControlWords = {{
-    property("b", Field::bold, 1),
-    property("u", Field::underline, 1),
-    property("i", Field::italic, 1),
-    property("li", Field::left_indent, 0),
-    property("ri", Field::right_indent, 0),
-    property("fi", Field::first_indent, 0),
-    property("plain", Field::plain, 0),
-    property("pard", Field::pard, 0),
-    property("cols", Field::columns, 1),
-    forced("sbknone", Field::break_kind, 0),
-    forced("sbkcol", Field::break_kind, 1),
-    forced("sbkeven", Field::break_kind, 2),
-    forced("sbkodd", Field::break_kind, 3),
-    forced("sbkpage", Field::break_kind, 4),
-    property("pgnx", Field::page_number_x, 0),
-    property("pgny", Field::page_number_y, 0),
-    forced("pgndec", Field::page_number_format, 0),
-    forced("pgnucrm", Field::page_number_format, 1),
-    forced("pgnlcrm", Field::page_number_format, 2),
-    forced("pgnucltr", Field::page_number_format, 3),
-    forced("pgnlcltr", Field::page_number_format, 4),
-    forced("qc", Field::alignment, kAlignCentred),
-    forced("ql", Field::alignment, kAlignLeft),
-    forced("qr", Field::alignment, kAlignRight),
-    forced("qj", Field::alignment, kAlignJustified),
-    property("paperw", Field::paper_width, 12240),
-    property("paperh", Field::paper_height, 15480),
-    property("margl", Field::left_margin, 1800),
-    property("margr", Field::right_margin, 1800),
-    property("margt", Field::top_margin, 1440),
-    property("margb", Field::bottom_margin, 1440),
-    forced("pgnstart", Field::first_page_number, 1),
-    forced("facingp", Field::facing_pages, 1),
-    forced("landscape", Field::landscape, 1),
-    character("par", '\n'),
     character("\n", '\n'),  // a backslash before a line end
     character("\r", '\n'),
-    character("tab", '\t'),
-    character("rquote", 0x92),
-    character("lquote", 0x91),
-    character("ldblquote", '"'),
-    character("rdblquote", '"'),
-    special("bin", Special::binary),
-    special("*", Special::skip_unknown),
     special("'", Special::hex),
+    special("*", Special::skip_unknown),
+    character("\\", '\\'),
     destination("author"),
+    property("b", Field::bold, 1),
+    special("bin", Special::binary),
+    colour("blue", ColourWord::blue),
     destination("buptim"),
+    colour("cf", ColourWord::cf),
     destination("colortbl"),
+    ignored("cols"),
     destination("comment"),
     destination("creatim"),
     destination("doccomm"),
+    ignored("facingp"),
+    ignored("fi"),
     destination("fonttbl"),
     destination("footer"),
     destination("footerf"),
     destination("footerl"),
     destination("footerr"),
     destination("footnote"),
+    font_size("fs", 20),
     destination("ftncn"),
     destination("ftnsep"),
     destination("ftnsepc"),
+    colour("green", ColourWord::green),
     destination("header"),
     destination("headerf"),
     destination("headerl"),
     destination("headerr"),
+    colour("highlight", ColourWord::highlight),
+    ignored("i"),
     destination("info"),
     destination("keywords"),
+    ignored("landscape"),
+    character("ldblquote", '"'),
+    property("li", Field::left_indent, 0),
+    character("lquote", 0x91),
+    ignored("margb"),
+    ignored("margl"),
+    ignored("margr"),
+    ignored("margt"),
     destination("operator"),
+    ignored("paperh"),
+    ignored("paperw"),
+    character("par", '\n'),
+    property("pard", Field::pard, 0),
+    ignored("pgndec"),
+    ignored("pgnlcltr"),
+    ignored("pgnlcrm"),
+    ignored("pgnstart"),
+    ignored("pgnucltr"),
+    ignored("pgnucrm"),
+    ignored("pgnx"),
+    ignored("pgny"),
     destination("pict"),
+    property("plain", Field::plain, 0),
     destination("printim"),
     destination("private1"),
+    forced("qc", Field::alignment, kAlignCentred),
+    forced("qj", Field::alignment, kAlignJustified),
+    forced("ql", Field::alignment, kAlignLeft),
+    forced("qr", Field::alignment, kAlignRight),
+    character("rdblquote", '"'),
+    colour("red", ColourWord::red),
     destination("revtim"),
+    ignored("ri"),
+    table_row("row", false),
+    character("rquote", 0x92),
     destination("rxe"),
+    ignored("sbkcol"),
+    ignored("sbkeven"),
+    ignored("sbknone"),
+    ignored("sbkodd"),
+    ignored("sbkpage"),
     destination("stylesheet"),
     destination("subject"),
+    character("tab", '\t'),
     destination("tc"),
     destination("title"),
+    table_row("trowd", true),
     destination("txe"),
+    ignored("u"),
     destination("xe"),
     character("{", '{'),
     character("}", '}'),
-    character("\\", '\\'),
-    colour("cf", ColourWord::cf),
-    font_size("fs", 20),
-    colour("red", ColourWord::red),
-    colour("green", ColourWord::green),
-    colour("blue", ColourWord::blue),
-    colour("highlight", ColourWord::highlight),
-    table_row("trowd", true),
-    table_row("row", false),
 }};
 
-// Every row is written out (an array with fewer initialisers would pad
-// itself with empty rows) and no name repeats.
-constexpr bool has_unique_names() {
-  for (std::size_t i = 0; i < kControlWords.size(); ++i) {
-    if (kControlWords[i].name.empty()) return false;
-    for (std::size_t j = i + 1; j < kControlWords.size(); ++j)
-      if (kControlWords[i].name == kControlWords[j].name) return false;
-  }
+// Names strictly increasing: sorted, and none repeats. The first being
+// named also shows every row is written out: an array with fewer
+// initialisers pads itself with empty rows, which would sort first.
+constexpr bool is_strictly_sorted() {
+  if (kControlWords.front().name.empty()) return false;
+  for (std::size_t i = 1; i < kControlWords.size(); ++i)
+    if (!(kControlWords[i - 1].name < kControlWords[i].name)) return false;
   return true;
 }
-static_assert(has_unique_names());
-
-// The rows of each name length, in table order. A row of another length
-// can never match, so scanning only these from the top finds the same
-// first match as scanning the whole table, at a tenth of the cost.
-constexpr std::size_t kLongestName = 10;
-struct RowsOfLength {
-  std::array<std::uint8_t, kControlWords.size()> rows{};
-  std::size_t count = 0;
-};
-constexpr auto kRowsByLength = [] {
-  std::array<RowsOfLength, kLongestName + 1> by_length{};
-  for (std::size_t i = 0; i < kControlWords.size(); ++i) {
-    RowsOfLength& same = by_length[kControlWords[i].name.size()];
-    same.rows[same.count++] = static_cast<std::uint8_t>(i);
-  }
-  return by_length;
-}();
-
-// Whether `row` is named `name`, which has the row's length. Compared in
-// line: most rows differ in their first letter, and a library call per
-// row would cost more than the comparison.
-bool has_name(const ControlWord& row, std::string_view name) {
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (row.name[i] != name[i]) return false;
-  return true;
-}
+static_assert(is_strictly_sorted());
 
 const ControlWord* find_control_word(std::string_view name) {
-  if (name.size() > kLongestName) return nullptr;
-  const RowsOfLength& same = kRowsByLength[name.size()];
-  for (std::size_t i = 0; i < same.count; ++i)
-    if (has_name(kControlWords[same.rows[i]], name)) return &kControlWords[same.rows[i]];
-  return nullptr;
+  const auto row = std::ranges::lower_bound(kControlWords, name, {}, &ControlWord::name);
+  return row != kControlWords.end() && row->name == name ? &*row : nullptr;
 }
 
 // Sizes above 22 points are the large font; bold is applied per character
@@ -215,44 +185,26 @@ const ControlWord* find_control_word(std::string_view name) {
 constexpr std::int32_t kLargestStandardPoints = 22;
 
 void set_font_size(RtfState& state, std::int32_t half_points) {
-  state.current.font = half_points / 2 > kLargestStandardPoints ? kLargeFont : kStandardFont;
+  state.group.current.font = half_points / 2 > kLargestStandardPoints ? kLargeFont : kStandardFont;
 }
 
 void set_property(RtfState& state, Field field, std::int32_t value) {
-  const auto low_byte = static_cast<std::uint8_t>(value);
   switch (field) {
-    case Field::bold: state.character.bold = low_byte; break;
-    case Field::underline: state.character.underline = low_byte; break;
-    case Field::italic: state.character.italic = low_byte; break;
-    case Field::left_indent: state.paragraph.left_indent_twips = value; break;
-    case Field::right_indent: state.paragraph.right_indent_twips = value; break;
-    case Field::first_indent: state.paragraph.first_indent_twips = value; break;
-    case Field::alignment: state.paragraph.alignment = value; break;
+    // Only the low byte counts: "\b256" is not bold.
+    case Field::bold: state.group.is_bold = static_cast<std::uint8_t>(value) != 0; break;
+    case Field::left_indent: state.group.paragraph.left_indent_twips = value; break;
+    case Field::alignment: state.group.paragraph.alignment = value; break;
     case Field::plain:
-      state.character = CharacterProperties{};
+      state.group.is_bold = false;
       clear_colour_components(state);
       // The highlight is left as it is.
-      state.current.colour = state.black;
-      state.current.font = kStandardFont;
-      state.current.kind = kCharacterCell;
+      state.group.current.colour = state.black;
+      state.group.current.font = kStandardFont;
+      state.group.current.kind = kCharacterCell;
       break;
     case Field::pard:
-      state.paragraph = ParagraphProperties{};
+      state.group.paragraph = ParagraphProperties{};
       break;
-    case Field::columns: state.section.columns = value; break;
-    case Field::break_kind: state.section.break_kind = low_byte; break;
-    case Field::page_number_x: state.section.page_number_x = value; break;
-    case Field::page_number_y: state.section.page_number_y = value; break;
-    case Field::page_number_format: state.section.page_number_format = low_byte; break;
-    case Field::paper_width: state.document.paper_width_twips = value; break;
-    case Field::paper_height: state.document.paper_height_twips = value; break;
-    case Field::left_margin: state.document.left_margin_twips = value; break;
-    case Field::right_margin: state.document.right_margin_twips = value; break;
-    case Field::top_margin: state.document.top_margin_twips = value; break;
-    case Field::bottom_margin: state.document.bottom_margin_twips = value; break;
-    case Field::first_page_number: state.document.first_page_number = value; break;
-    case Field::facing_pages: state.document.facing_pages = low_byte; break;
-    case Field::landscape: state.document.landscape = low_byte; break;
   }
 }
 
@@ -263,7 +215,7 @@ void run_special(RtfState& state, Special action, const std::optional<std::int32
       // leaves nothing to read raw.
       const std::int32_t count = parameter.value_or(0);
       if (count > 0) {
-        state.input_state = InputState::binary;
+        state.group.input_state = InputState::binary;
         state.binary_count = count;
       }
       break;
@@ -272,7 +224,7 @@ void run_special(RtfState& state, Special action, const std::optional<std::int32
       state.is_skip_unknown = true;
       break;
     case Special::hex:
-      state.input_state = InputState::hex;
+      state.group.input_state = InputState::hex;
       break;
   }
 }
@@ -282,19 +234,19 @@ void run_special(RtfState& state, Special action, const std::optional<std::int32
 void dispatch(RtfState& state, const ControlWordText& word) {
   const ControlWord* row = find_control_word(word.name());
   if (row == nullptr) {
-    if (state.is_skip_unknown) state.destination = Destination::skip;
+    if (state.is_skip_unknown) state.group.destination = Destination::skip;
     state.is_skip_unknown = false;
     return;
   }
   state.is_skip_unknown = false;
-  const bool is_skipping = state.destination == Destination::skip;
+  const bool is_skipping = state.group.destination == Destination::skip;
   const std::int32_t value = word.parameter.value_or(row->default_value);
   switch (row->kind) {
     case WordKind::character:
       deliver(state, row->index);
       break;
     case WordKind::destination:
-      state.destination = Destination::skip;
+      state.group.destination = Destination::skip;
       break;
     case WordKind::property:
       if (!is_skipping)
@@ -313,6 +265,8 @@ void dispatch(RtfState& state, const ControlWordText& word) {
       break;
     case WordKind::row:
       state.is_row_suppressed = row->index != 0;
+      break;
+    case WordKind::ignored:
       break;
   }
 }

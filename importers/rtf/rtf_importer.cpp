@@ -42,7 +42,7 @@ void flush(RtfState& state) {
     buffer.length = 1;
   } else {
     // 64 bits, so no indent, however far out, can overflow.
-    const std::int64_t beyond = std::int64_t{state.paragraph.left_indent_twips} - kIndentStartTwips;
+    const std::int64_t beyond = std::int64_t{state.group.paragraph.left_indent_twips} - kIndentStartTwips;
     if (beyond >= kTwipsPerSpace) {
       const auto room = static_cast<std::int64_t>(kMaxParagraphChars - buffer.length);
       const auto spaces = static_cast<std::size_t>(std::min(beyond / kTwipsPerSpace, room));
@@ -54,7 +54,7 @@ void flush(RtfState& state) {
     }
   }
   if (!state.out.is_full())
-    state.out.write_paragraph(state.paragraph.alignment, {buffer.text.data(), buffer.length},
+    state.out.write_paragraph(state.group.paragraph.alignment, {buffer.text.data(), buffer.length},
                               {buffer.cells.data(), buffer.length * kCellBytes});
   buffer.length = 0;
 }
@@ -69,9 +69,9 @@ void store(RtfState& state, std::uint8_t byte) {
 void refresh_cell(RtfState& state) {
   if (!state.is_cell_stale) return;
   // The font follows bold; the large font stays large.
-  AttributeCell& current = state.current;
-  if (current.font == kStandardFont && state.character.bold != 0) current.font = kBoldFont;
-  else if (current.font == kBoldFont && state.character.bold == 0) current.font = kStandardFont;
+  AttributeCell& current = state.group.current;
+  if (current.font == kStandardFont && state.group.is_bold) current.font = kBoldFont;
+  else if (current.font == kBoldFont && !state.group.is_bold) current.font = kStandardFont;
   if (current != state.encoded_current) {
     state.encoded_current = current;
     state.current_cell = encode_cell(current);
@@ -125,10 +125,10 @@ constexpr std::array<bool, 256> kIsSyntaxOrSpecial = [] {
 // byte, a character that has to start a new paragraph first, or the end
 // of the buffer.
 void take_text_run(RtfState& state) {
-  if (state.input_state != InputState::normal) return;
+  if (state.group.input_state != InputState::normal) return;
   const std::span<const std::uint8_t> bytes = state.input.buffered();
   ParagraphBuffer& buffer = state.buffer;
-  const bool is_dropped = state.destination == Destination::skip || state.is_row_suppressed;
+  const bool is_dropped = state.group.destination == Destination::skip || state.is_row_suppressed;
   if (!is_dropped && buffer.length >= kParagraphCutChars) return;
   const std::size_t room = is_dropped ? bytes.size() : kParagraphCutChars - buffer.length;
   const std::size_t limit = std::min(bytes.size(), room);
@@ -153,45 +153,37 @@ void stop(RtfState& state, const char* why) {
 }
 
 void open_group(RtfState& state) {
-  if (state.groups.size() >= kMaxGroupDepth) {
+  if (state.saved_groups.size() >= kMaxGroupDepth) {
     // The level being left is skipped: so is every deeper one until the
     // parse is back at it.
-    if (state.destination == Destination::skip && state.skipped_from == RtfState::kNoLevel)
+    if (state.group.destination == Destination::skip && state.skipped_from == RtfState::kNoLevel)
       state.skipped_from = state.unsaved_depth;
     ++state.unsaved_depth;
-    state.input_state = InputState::normal;
+    state.group.input_state = InputState::normal;
     return;
   }
-  state.groups.push_back(GroupEntry{state.character, state.paragraph, state.section, state.document,
-                                    state.destination, state.input_state, state.current});
-  state.input_state = InputState::normal;
+  state.saved_groups.push_back(state.group);
+  state.group.input_state = InputState::normal;
 }
 
 void close_group(RtfState& state) {
   if (state.unsaved_depth > 0) {
     // The group opened normal unless a shallower level was skipped already.
     if (state.skipped_from == RtfState::kNoLevel || state.skipped_from >= state.unsaved_depth) {
-      state.destination = Destination::normal;
+      state.group.destination = Destination::normal;
       state.skipped_from = RtfState::kNoLevel;
     }
     if (--state.unsaved_depth == 0) state.skipped_from = RtfState::kNoLevel;
-    state.input_state = InputState::normal;
+    state.group.input_state = InputState::normal;
     return;
   }
-  if (state.groups.empty()) {
+  if (state.saved_groups.empty()) {
     stop(state, "a closing brace with no group open");
     return;
   }
   state.is_cell_stale = true;
-  const GroupEntry& saved = state.groups.back();
-  state.character = saved.character;
-  state.paragraph = saved.paragraph;
-  state.section = saved.section;
-  state.document = saved.document;
-  state.destination = saved.destination;
-  state.input_state = saved.input_state;
-  state.current = saved.current;
-  state.groups.pop_back();
+  state.group = state.saved_groups.back();
+  state.saved_groups.pop_back();
 }
 
 // ---------------------------------------------------------------- control words
@@ -277,7 +269,7 @@ void read_hex_digit(RtfState& state, int c) {
   const std::uint8_t byte = state.hex_value;
   state.hex_value = 0;
   state.hex_digits = 0;
-  state.input_state = InputState::normal;
+  state.group.input_state = InputState::normal;
   deliver(state, byte);
 }
 
@@ -289,7 +281,7 @@ void parse(RtfState& state) {
     take_text_run(state);
     const int c = input.get();
     if (c == ByteSource::kEnd) return;  // open groups at the end change nothing
-    if (state.input_state == InputState::binary) {
+    if (state.group.input_state == InputState::binary) {
       deliver(state, static_cast<std::uint8_t>(c));
       continue;
     }
@@ -308,9 +300,9 @@ void parse(RtfState& state) {
         state.is_cell_stale = true;
         break;
       default:
-        if (state.input_state == InputState::hex)
+        if (state.group.input_state == InputState::hex)
           read_hex_digit(state, c);
-        else if (state.destination == Destination::normal)
+        else if (state.group.destination == Destination::normal)
           append(state, static_cast<std::uint8_t>(c));  // delivery, with no binary run to count
     }
   }
@@ -320,14 +312,15 @@ void parse(RtfState& state) {
 
 RtfState::RtfState(ByteSource& in, StagingWriter& writer)
     : input(in), out(writer), black(nearest_colour(0)), white(nearest_colour(0xFFFFFFFF)) {
-  current = AttributeCell{kCharacterCell, black, kNoHighlight, kStandardFont};
+  group.current = AttributeCell{kCharacterCell, black, kNoHighlight, kStandardFont};
   reset_colours(*this);
   shape.fill_colour = white;
 }
 
 void deliver(RtfState& state, std::uint8_t byte) {
-  if (state.input_state == InputState::binary && --state.binary_count <= 0) state.input_state = InputState::normal;
-  if (state.destination == Destination::skip) return;
+  InputState& input_state = state.group.input_state;
+  if (input_state == InputState::binary && --state.binary_count <= 0) input_state = InputState::normal;
+  if (state.group.destination == Destination::skip) return;
   append(state, byte);
 }
 

@@ -39,42 +39,17 @@ constexpr std::size_t kTabSpaces = 8;
 constexpr std::size_t kLastTabStart = kMaxParagraphChars - kTabSpaces;  // 1016
 constexpr std::size_t kColourTableEntries = 256;
 
-// ---------------------------------------------------------------- formatting state
+// ---------------------------------------------------------------- group state
 
-// Only bold, the left indent and the alignment reach the handheld; the
-// other fields are kept because RTF sets them, and saved and restored with
-// every group like the rest.
-struct CharacterProperties {
-  std::uint8_t bold = 0;
-  std::uint8_t underline = 0;
-  std::uint8_t italic = 0;
-};
+// Of RTF's formatting properties only bold, the left indent and the
+// alignment reach the handheld, so only they are kept. The words that set
+// the others are still recognised (control_words.cpp), and their values
+// read and dropped.
 
+// What "\pard" resets.
 struct ParagraphProperties {
   std::int32_t left_indent_twips = 0;
-  std::int32_t right_indent_twips = 0;
-  std::int32_t first_indent_twips = 0;
   std::int32_t alignment = kAlignLeft;
-};
-
-struct SectionProperties {
-  std::int32_t columns = 0;
-  std::uint8_t break_kind = 0;
-  std::int32_t page_number_x = 0;
-  std::int32_t page_number_y = 0;
-  std::uint8_t page_number_format = 0;
-};
-
-struct DocumentProperties {
-  std::int32_t paper_width_twips = 0;
-  std::int32_t paper_height_twips = 0;
-  std::int32_t left_margin_twips = 0;
-  std::int32_t top_margin_twips = 0;
-  std::int32_t right_margin_twips = 0;
-  std::int32_t bottom_margin_twips = 0;
-  std::int32_t first_page_number = 0;
-  std::uint8_t facing_pages = 0;
-  std::uint8_t landscape = 0;
 };
 
 // Whether text is kept: skipped destinations drop their text and ignore
@@ -84,15 +59,13 @@ enum class Destination : std::uint8_t { normal, skip };
 // the digits of a hex escape.
 enum class InputState : std::uint8_t { normal, binary, hex };
 
-// Everything a group restores when it closes.
-struct GroupEntry {
-  CharacterProperties character;
+// Everything a group saves as it opens and restores as it closes.
+struct GroupState {
+  bool is_bold = false;  // "\plain" clears it
   ParagraphProperties paragraph;
-  SectionProperties section;
-  DocumentProperties document;
   Destination destination = Destination::normal;
   InputState input_state = InputState::normal;
-  AttributeCell current{};
+  AttributeCell current{};  // given to every character appended
 };
 
 // The shape property whose value the next shape value gives.
@@ -127,15 +100,8 @@ struct RtfState {
   const std::uint8_t black;
   const std::uint8_t white;
 
-  // Formatting state, saved per group.
-  CharacterProperties character;
-  ParagraphProperties paragraph;
-  SectionProperties section;
-  DocumentProperties document;
-  Destination destination = Destination::normal;
-  InputState input_state = InputState::normal;
-  AttributeCell current{};  // given to every character appended
-  std::vector<GroupEntry> groups;
+  GroupState group;  // the innermost open group's
+  std::vector<GroupState> saved_groups;  // what each open group restores as it closes
   // Groups open beyond kMaxGroupDepth, and the first of those levels (0:
   // the deepest saved group) whose destination was skipped as it opened a
   // deeper one; kNoLevel when none was.
@@ -161,7 +127,7 @@ struct RtfState {
   ShapeState shape;
 
   ParagraphBuffer buffer;
-  // `current` as appended characters take it. Only control words and
+  // `group.current` as appended characters take it. Only control words and
   // closing braces change the formatting, so the cell is brought up to date
   // at the first character after one of them (`is_cell_stale`), not at
   // every character.

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "docmodel/cell.h"
 #include "docmodel/palette.h"
 #include "docmodel/staging.h"
 
@@ -21,9 +22,7 @@ struct DefaultCells {
   CellBytes empty{};
   DefaultCells() {
     const AttributeCell cell{kCharacterCell, nearest_colour(0), kNoHighlight, 0};
-    const CellBytes bytes = encode_cell(cell);
-    for (std::size_t i = 0; i < kMaxParagraphChars; ++i)
-      std::copy(bytes.begin(), bytes.end(), text.begin() + static_cast<std::ptrdiff_t>(i * kCellBytes));
+    fill_cells(text.data(), kMaxParagraphChars, encode_cell(cell).data());
     AttributeCell empty_cell = cell;
     empty_cell.kind = kEmptyParagraphCell;
     empty = encode_cell(empty_cell);

@@ -50,6 +50,65 @@ TEST(StagingWriter, WritesNameRecordParagraphsAndBackgroundInOrder) {
   EXPECT_EQ(two.back(), 7);
 }
 
+// Counts what reaches it.
+struct CountingSink final : StagingSink {
+  void take_name(const std::array<char, kNameRecordBytes>& record) override { names.emplace_back(record.data()); }
+  void take_paragraph(std::int32_t, std::span<const std::uint8_t> text, std::span<const std::uint8_t> cells) override {
+    ++paragraphs;
+    cell_bytes += cells.size();
+    text_bytes += text.size();
+  }
+  void take_background(std::uint8_t background) override { backgrounds.push_back(background); }
+  std::vector<std::string> names;
+  std::size_t paragraphs = 0, text_bytes = 0, cell_bytes = 0;
+  std::vector<std::uint8_t> backgrounds;
+};
+
+TEST(StagingWriter, EachOpenChoosesWhereEverythingGoes) {
+  StagingWriter writer;
+  EXPECT_EQ(writer.target(), StagingTarget::none);
+  CountingSink sink;
+  writer.open_into(sink, "first.txt");
+  EXPECT_EQ(writer.target(), StagingTarget::sink);
+  const auto p = paragraph("abc");
+  // A sink sees only the cells of the text, however many it was offered.
+  ByteVector spare_cells = p.cells;
+  spare_cells.insert(spare_cells.end(), kCellBytes, 0xEE);
+  writer.write_paragraph(p.alignment, p.text, spare_cells);
+  EXPECT_TRUE(writer.finish(5));
+  EXPECT_EQ(sink.names, std::vector<std::string>{"first.txt"});
+  EXPECT_EQ(sink.paragraphs, 1u);
+  EXPECT_EQ(sink.cell_bytes, 3 * kCellBytes);
+  EXPECT_EQ(sink.backgrounds, std::vector<std::uint8_t>{5});
+
+  // Opened again in memory, the same writer leaves the sink alone.
+  writer.open_in_memory("second.txt");
+  EXPECT_EQ(writer.target(), StagingTarget::memory);
+  EXPECT_EQ(writer.paragraphs(), 0u);
+  writer.write_paragraph(p.alignment, p.text, p.cells);
+  EXPECT_TRUE(writer.finish(6));
+  EXPECT_EQ(sink.paragraphs, 1u);
+  const StagingBytes bytes = writer.take_bytes();
+  EXPECT_EQ(bytes.sizes, (std::vector<std::uint8_t>{3, 0}));
+  ASSERT_EQ(bytes.data.size(), kNameRecordBytes + 4 + 3 + 3 * kCellBytes + 1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data.data())), "second.txt");
+  EXPECT_EQ(bytes.data.back(), 6);
+
+  TempDir dir;
+  ASSERT_TRUE(writer.open(dir.path(), "third.txt"));
+  EXPECT_EQ(writer.target(), StagingTarget::files);
+  writer.write_paragraph(p.alignment, p.text, p.cells);
+  EXPECT_TRUE(writer.finish(7));
+  EXPECT_EQ(sink.paragraphs, 1u);
+  EXPECT_EQ(read_file(dir / kStagingSizesFile), (std::vector<std::uint8_t>{3, 0}));
+  // The files hold what memory held, but for the name and background.
+  auto expected = bytes.data;
+  std::fill_n(expected.begin(), kNameRecordBytes, 0);
+  std::copy_n("third.txt", 9, expected.begin());
+  expected.back() = 7;
+  EXPECT_EQ(read_file(dir / kStagingDataFile), expected);
+}
+
 class StagingReaderTest : public ::testing::Test {
  protected:
   StagingResult open() { return reader.open(dir.path()); }

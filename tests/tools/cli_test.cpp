@@ -346,6 +346,25 @@ TEST_F(CliSync, AUtf8NoteTravelsBothWaysWithItsName) {
   EXPECT_EQ(std::string(back.begin(), back.end()), expected);
 }
 
+TEST_F(Cli, ExportAndMarkNameTheTypesTheyTake) {
+  testing::write_file(dir / "a.txt", "hello\n");
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb")).status, 0);
+  std::filesystem::create_directory(dir / "handheld");
+  EXPECT_EQ(vellora("export " + at("a.pdb") + " --to doc -o " + at("a.doc")).out,
+            "vellora: doc: not an export type (txt, htm or rtf)\n");
+  EXPECT_EQ(vellora("export " + at("a.pdb") + " --to DOC -o " + at("a.doc")).out,
+            "vellora: DOC: not an export type (txt, htm or rtf)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "a.doc"));
+  EXPECT_EQ(vellora("mark notes --as pdf --handheld " + at("handheld")).out,
+            "vellora: notes: say which type to receive it as: --as txt, htm, doc or rtf\n");
+  EXPECT_NE(vellora("export --help").out.find("File type to write: txt, htm or rtf"), std::string::npos);
+  EXPECT_NE(vellora("mark --help").out.find("Type to receive it as: txt, htm, doc or rtf (default: from the name)"),
+            std::string::npos);
+  const auto exported = vellora("export " + at("a.pdb") + " --to HTML -o " + at("a.htm"));
+  EXPECT_EQ(exported.status, 0) << exported.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "a.htm"));
+}
+
 TEST_F(Cli, TheManPageNamesEverySubcommandAndOptionOfTheHelp) {
   const auto page_bytes = testing::read_file(std::filesystem::path(VELLORA_SOURCE_DIR) / "docs/vellora.1");
   std::string page(page_bytes.begin(), page_bytes.end());

@@ -142,6 +142,32 @@ TEST_F(Preview, ScreensStackAndALongDocumentRunsPastSeveral) {
   EXPECT_EQ(picture.at(6, 320), highlight);  // the 29th line starts screen 3
 }
 
+TEST_F(Preview, EachPixelIsScaledAndOneGreyRowSeparatesScreens) {
+  // 20 lines: 14 on the first screen, 6 on the second.
+  write(std::vector<std::vector<std::uint8_t>>(20, text_record({{"line", kHighlight}})));
+  ASSERT_EQ(run(preview("--screens all --scale 2")), 0);
+  const Picture picture = read_png(dir / "out.png");
+  ASSERT_EQ(picture.width, 320u);
+  ASSERT_EQ(picture.height, 640u);
+  const Rgb highlight = palette_colour(kHighlight), background = palette_colour(kBackground);
+  // The highlight starts at handheld x 5: picture columns 10 and 11.
+  EXPECT_EQ(picture.at(9, 0), background);
+  EXPECT_EQ(picture.at(10, 0), highlight);
+  EXPECT_EQ(picture.at(11, 0), highlight);
+  EXPECT_EQ(picture.at(10, 1), highlight);
+  // Handheld row 159 is two picture rows: the first as drawn, the second
+  // the line between the screens, across the whole width.
+  EXPECT_EQ(picture.at(0, 318), background);
+  for (const std::uint32_t x : {0u, 10u, 160u, 319u}) EXPECT_EQ(picture.at(x, 319), (Rgb{128, 128, 128})) << x;
+  EXPECT_EQ(picture.at(10, 320), highlight);
+  // The last screen has no line below it.
+  EXPECT_EQ(picture.at(0, 639), background);
+  // Nothing but the picture is left beside it.
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 2u);
+}
+
 TEST_F(Preview, BadDatabasesGiveOneLineAndNoPicture) {
   const auto refused = [&](const std::string& why) {
     EXPECT_EQ(run(preview("")), 1) << why;

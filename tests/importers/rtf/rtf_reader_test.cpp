@@ -47,6 +47,9 @@ TEST(RtfImport, LeftIndentBecomesLeadingSpaces) {
        "{\\rtf1\\li2147483647 " + std::string(1000, 'x') + "\\par}",
        {para(std::string(24, ' ') + std::string(1000, 'x'))}},
       {"the lowest indent does not overflow", "{\\rtf1\\li-2147483648 x\\par}", {para("x")}},
+      {"a group's indent ends with it", "{\\rtf1{\\li720 a\\par}b\\par}", {para("  a"), para("b")}},
+      {"pard in a group resets the indent and alignment until it closes",
+       "{\\rtf1\\li720\\qc{\\pard a\\par}b\\par}", {para("a"), para("  b", kAlignCentred)}},
   });
 }
 
@@ -106,6 +109,30 @@ TEST(RtfImport, EveryDestinationWordSkipsItsGroup) {
   }
   // A word ends at its first digit, so this one is "private" with 1.
   EXPECT_TRUE(StagesExactly("{\\rtf1{\\private1 shown}x}", {para("shownx")}));
+}
+
+// Words for properties that do not reach the handheld are still known
+// words: "\*" before one does not skip its group, and none of them touches
+// the bold, indent or alignment that do reach it.
+TEST(RtfImport, PropertiesKeptOffTheHandheldAreStillKnownWords) {
+  for (const char* name : {"u", "i", "ri", "fi", "cols", "sbknone", "sbkcol", "sbkeven", "sbkodd", "sbkpage", "pgnx",
+                           "pgny", "pgndec", "pgnucrm", "pgnlcrm", "pgnucltr", "pgnlcltr", "paperw", "paperh",
+                           "margl", "margr", "margt", "margb", "pgnstart", "facingp", "landscape"}) {
+    SCOPED_TRACE(name);
+    const std::string word = "\\" + std::string(name);
+    EXPECT_TRUE(StagesExactly("{\\rtf1{\\*" + word + "7 kept}x}", {para("keptx")}));
+    EXPECT_TRUE(StagesExactly("{\\rtf1\\li720\\qc\\b a" + word + " b" + word + "0 c" + word + "-900 d\\par}",
+                              {para("  abcd", kAlignCentred, kBold)}));
+  }
+}
+
+// Names next to known ones, and before the first and after the last, are
+// unknown: after "\*" they skip their group.
+TEST(RtfImport, OnlyExactNamesAreKnown) {
+  for (const std::string& word : {"pa"s, "pards"s, "bi"s, "fsx"s, "rowd"s, "trow"s, "a"s, "z"s, "A"s, "\t"s, "~"s}) {
+    SCOPED_TRACE(word);
+    EXPECT_TRUE(StagesExactly("{\\rtf1{\\*\\" + word + " hidden}x}", {para("x")}));
+  }
 }
 
 TEST(RtfImport, BinaryRunsAreReadRaw) {

@@ -1,0 +1,328 @@
+// PDB decode and encode. Decoding first checks the layout (header, record
+// list, every offset against the file size) without touching record data,
+// then copies the data; lookups and the record-by-record reader use the
+// first step alone, so scanning a folder reads only a few hundred bytes per
+// file and reading a database holds one record at a time.
+#include "hosts/linux/pdb_format.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "base/byte_order.h"
+
+namespace vellora::posix {
+
+namespace {
+
+// Header field offsets.
+constexpr std::size_t kNameAt = 0;
+constexpr std::size_t kAttributesAt = 32;
+constexpr std::size_t kVersionAt = 34;
+constexpr std::size_t kCreatedAt = 36;
+constexpr std::size_t kModifiedAt = 40;
+constexpr std::size_t kBackedUpAt = 44;
+constexpr std::size_t kModificationNumberAt = 48;
+constexpr std::size_t kAppInfoAt = 52;
+constexpr std::size_t kSortInfoAt = 56;
+constexpr std::size_t kTypeAt = 60;
+constexpr std::size_t kCreatorAt = 64;
+constexpr std::size_t kSeedAt = 68;
+constexpr std::size_t kCountAt = 76;
+constexpr std::size_t kPadBytes = 2;  // the zero bytes after the record list
+// Where the second word of a record list entry lies within the entry.
+constexpr std::size_t kAttributeIdAt = 4;
+
+std::string num(std::uint64_t value) { return std::to_string(value); }
+
+// The second word of a record list entry: attribute byte << 24 | unique ID.
+// The attribute byte holds the flags in its high nibble, the category in
+// its low one.
+PdbRecordEntry decode_attribute_id(std::uint32_t attribute_id) {
+  const auto attribute_byte = static_cast<std::uint8_t>(attribute_id >> 24);
+  return PdbRecordEntry{.offset = 0,
+                        .size_bytes = 0,
+                        .attributes = static_cast<std::uint8_t>(attribute_byte & 0xF0),
+                        .category = static_cast<std::uint8_t>(attribute_byte & 0x0F),
+                        .unique_id = attribute_id & kPdbMaxUniqueId};
+}
+
+std::uint32_t encode_attribute_id(std::uint8_t attributes, std::uint8_t category,
+                                  std::uint32_t unique_id) {
+  const auto attribute_byte = static_cast<std::uint32_t>((attributes & 0xF0) | (category & 0x0F));
+  return (attribute_byte << 24) | (unique_id & kPdbMaxUniqueId);
+}
+
+// Checks an app-info or sort-info offset; 0 means the block is absent.
+PdbResult check_info_offset(std::uint32_t offset, std::size_t field_at, std::string_view what,
+                            std::uint64_t list_end, std::uint64_t file_bytes) {
+  if (offset == 0) return {};
+  if (offset > file_bytes)
+    return pdb_failure(PdbStatus::bad_offset, field_at,
+                       std::string(what) + " offset " + num(offset) + " beyond end of file (" +
+                           num(file_bytes) + " bytes)");
+  if (offset < list_end)
+    return pdb_failure(PdbStatus::bad_offset, field_at,
+                       std::string(what) + " offset " + num(offset) +
+                           " inside the header or record list (ends at " + num(list_end) + ")");
+  return {};
+}
+
+// An info block runs to the first record at or after it, the other info
+// block if that starts later, or the end of file, whichever comes first.
+PdbExtent info_extent(std::uint32_t begin, std::uint32_t other_begin,
+                      const std::vector<PdbRecordEntry>& records, std::uint64_t file_bytes) {
+  if (begin == 0) return {};
+  auto end = static_cast<std::uint32_t>(file_bytes);
+  const auto first_after =
+      std::lower_bound(records.begin(), records.end(), begin,
+                       [](const PdbRecordEntry& record, std::uint32_t at) { return record.offset < at; });
+  if (first_after != records.end()) end = std::min(end, first_after->offset);
+  if (other_begin > begin) end = std::min(end, other_begin);
+  return PdbExtent{.begin = begin, .end = end};
+}
+
+}  // namespace
+
+PdbResult pdb_failure(PdbStatus status, std::size_t offset, std::string reason) {
+  return PdbResult{.status = status, .offset = offset, .reason = std::move(reason)};
+}
+
+std::uint32_t pdb_time_from_unix(std::int64_t unix_seconds) {
+  const std::int64_t value = unix_seconds + kPdbEpochOffsetSeconds;
+  return static_cast<std::uint32_t>(
+      std::clamp<std::int64_t>(value, 0, std::numeric_limits<std::uint32_t>::max()));
+}
+
+std::int64_t unix_time_from_pdb(std::uint32_t pdb_seconds) {
+  return std::int64_t{pdb_seconds} - kPdbEpochOffsetSeconds;
+}
+
+PdbRecordView PdbDatabase::record(std::size_t index) const {
+  const std::uint32_t begin = index == 0 ? 0 : entries_[index - 1].end;
+  const Entry& entry = entries_[index];
+  const PdbRecordEntry fields = decode_attribute_id(entry.attribute_id);
+  return PdbRecordView{
+      .data = data_.view().subspan(begin, entry.end - begin),
+      .attributes = fields.attributes,
+      .category = fields.category,
+      .unique_id = fields.unique_id,
+  };
+}
+
+bool PdbDatabase::append_record(const PdbRecordView& record) {
+  // Room for the largest header and record list keeps any database built
+  // here inside the format's 32-bit offsets.
+  constexpr std::uint64_t kMaxDataBytes =
+      kPdbMaxFileBytes - kPdbHeaderBytes - kPdbMaxRecords * kPdbRecordEntryBytes - kPadBytes;
+  if (entries_.size() >= kPdbMaxRecords || record.data.size() > kPdbMaxRecordBytes ||
+      data_.size() + record.data.size() > kMaxDataBytes)
+    return false;
+  const auto* bytes = record.data.data();
+  if (!data_.empty() && bytes >= data_.data() && bytes < data_.data() + data_.size()) {
+    // The bytes view this buffer, which growing it would invalidate.
+    const std::vector<std::uint8_t> copy(record.data.begin(), record.data.end());
+    PdbRecordView own = record;
+    own.data = copy;
+    return append_record(own);
+  }
+  data_.append(record.data);
+  entries_.push_back(
+      Entry{.end = static_cast<std::uint32_t>(data_.size()),
+            .attribute_id = encode_attribute_id(record.attributes, record.category, record.unique_id)});
+  return true;
+}
+
+void PdbDatabase::reserve(std::size_t records, std::size_t data_bytes) {
+  entries_.reserve(records);
+  data_.reserve(data_bytes);
+}
+
+std::uint64_t pdb_prefix_bytes(std::span<const std::uint8_t, kPdbHeaderBytes> header) {
+  return kPdbHeaderBytes + std::uint64_t{get_be16(header.data() + kCountAt)} * kPdbRecordEntryBytes;
+}
+
+PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes,
+                           PdbLayout& out) {
+  if (file_bytes < kPdbHeaderBytes || prefix.size() < kPdbHeaderBytes)
+    return pdb_failure(PdbStatus::truncated, std::min<std::uint64_t>(file_bytes, prefix.size()),
+                       "header is " + num(std::min<std::uint64_t>(file_bytes, prefix.size())) +
+                           " bytes, needs " + num(kPdbHeaderBytes));
+  if (file_bytes > kPdbMaxFileBytes)
+    return pdb_failure(PdbStatus::too_large, 0,
+                       "file is " + num(file_bytes) + " bytes, more than a database can hold");
+
+  const auto* name_begin = prefix.data() + kNameAt;
+  const auto* name_end = std::find(name_begin, name_begin + kPdbNameFieldBytes, 0);
+  if (name_end == name_begin + kPdbNameFieldBytes)
+    return pdb_failure(PdbStatus::bad_name, kNameAt, "name field has no terminating zero");
+  if (name_end == name_begin) return pdb_failure(PdbStatus::bad_name, kNameAt, "name is empty");
+
+  auto& h = out.header;
+  h.name.assign(name_begin, name_end);
+  h.attributes = get_be16(prefix.data() + kAttributesAt);
+  if ((h.attributes & kPdbAttrResource) != 0)
+    return pdb_failure(PdbStatus::resource_database, kAttributesAt,
+                       "is a resource database, not a record database");
+  h.version = get_be16(prefix.data() + kVersionAt);
+  h.created = get_be32(prefix.data() + kCreatedAt);
+  h.modified = get_be32(prefix.data() + kModifiedAt);
+  h.backed_up = get_be32(prefix.data() + kBackedUpAt);
+  h.modification_number = get_be32(prefix.data() + kModificationNumberAt);
+  h.type = get_be32(prefix.data() + kTypeAt);
+  h.creator = get_be32(prefix.data() + kCreatorAt);
+  h.unique_id_seed = get_be32(prefix.data() + kSeedAt);
+  // The next-record-list field (byte 72) only has meaning in handheld
+  // memory; files carry 0 there and anything else is ignored.
+  const std::uint16_t record_count = get_be16(prefix.data() + kCountAt);
+
+  const std::uint64_t list_end = pdb_prefix_bytes(prefix.first<kPdbHeaderBytes>());
+  if (file_bytes < list_end || prefix.size() < list_end)
+    return pdb_failure(PdbStatus::truncated, kCountAt,
+                       "record list of " + num(record_count) + " entries needs " + num(list_end) +
+                           " bytes, file has " +
+                           num(std::min<std::uint64_t>(file_bytes, prefix.size())));
+
+  const std::uint32_t app_at = get_be32(prefix.data() + kAppInfoAt);
+  const std::uint32_t sort_at = get_be32(prefix.data() + kSortInfoAt);
+  if (auto r = check_info_offset(app_at, kAppInfoAt, "app-info", list_end, file_bytes); !r)
+    return r;
+  if (auto r = check_info_offset(sort_at, kSortInfoAt, "sort-info", list_end, file_bytes); !r)
+    return r;
+
+  auto& records = out.records;
+  records.assign(record_count, PdbRecordEntry{});
+  for (std::size_t i = 0; i < record_count; ++i) {
+    const std::size_t entry_at = kPdbHeaderBytes + i * kPdbRecordEntryBytes;
+    const std::uint32_t begin = get_be32(prefix.data() + entry_at);
+    if (begin > file_bytes)
+      return pdb_failure(PdbStatus::bad_offset, entry_at,
+                         "record " + num(i) + " offset " + num(begin) + " beyond end of file (" +
+                             num(file_bytes) + " bytes)");
+    if (begin < list_end)
+      return pdb_failure(PdbStatus::bad_offset, entry_at,
+                         "record " + num(i) + " offset " + num(begin) +
+                             " inside the header or record list (ends at " + num(list_end) + ")");
+    if (i > 0 && begin < records[i - 1].offset)
+      return pdb_failure(PdbStatus::offsets_decrease, entry_at,
+                         "record offsets decrease at record " + num(i));
+    records[i] = decode_attribute_id(get_be32(prefix.data() + entry_at + kAttributeIdAt));
+    records[i].offset = begin;
+  }
+
+  for (std::size_t i = 0; i < record_count; ++i) {
+    auto& record = records[i];
+    std::uint32_t end = i + 1 < record_count ? records[i + 1].offset
+                                             : static_cast<std::uint32_t>(file_bytes);
+    for (const std::uint32_t info_at : {app_at, sort_at})
+      if (info_at > record.offset && info_at < end) end = info_at;
+    if (end - record.offset > kPdbMaxRecordBytes)
+      return pdb_failure(PdbStatus::record_too_large, record.offset,
+                         "record " + num(i) + " is " + num(end - record.offset) +
+                             " bytes, more than " + num(kPdbMaxRecordBytes));
+    record.size_bytes = end - record.offset;
+  }
+  out.app_info = info_extent(app_at, sort_at, records, file_bytes);
+  out.sort_info = info_extent(sort_at, app_at, records, file_bytes);
+  return {};
+}
+
+PdbResult parse_pdb_header(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes,
+                           PdbHeader& header, std::uint16_t& record_count) {
+  PdbLayout layout;
+  auto result = parse_pdb_layout(prefix, file_bytes, layout);
+  if (!result) return result;
+  header = std::move(layout.header);
+  record_count = static_cast<std::uint16_t>(layout.records.size());
+  return result;
+}
+
+PdbResult parse_pdb(std::span<const std::uint8_t> bytes, PdbDatabase& out) {
+  PdbLayout layout;
+  auto result = parse_pdb_layout(bytes, bytes.size(), layout);
+  if (!result) return result;
+  out = PdbDatabase{};
+  out.header = std::move(layout.header);
+  const auto block = [&](PdbExtent e) {
+    return std::vector<std::uint8_t>(bytes.begin() + e.begin, bytes.begin() + e.end);
+  };
+  out.app_info = block(layout.app_info);
+  out.sort_info = block(layout.sort_info);
+  std::size_t data_bytes = 0;
+  for (const auto& record : layout.records) data_bytes += record.size_bytes;
+  out.reserve(layout.records.size(), data_bytes);
+  for (const auto& record : layout.records) {
+    // The layout check bounds every record and the count, so this holds.
+    (void)out.append_record(PdbRecordView{
+        .data = bytes.subspan(record.offset, record.size_bytes),
+        .attributes = record.attributes,
+        .category = record.category,
+        .unique_id = record.unique_id,
+    });
+  }
+  return result;
+}
+
+PdbResult check_pdb_encodable(const PdbDatabase& db) {
+  const auto& name = db.header.name;
+  if (name.empty() || name.size() > kPdbMaxNameBytes || name.find('\0') != std::string::npos)
+    return pdb_failure(PdbStatus::bad_name, kNameAt,
+                       "name must be 1 to " + num(kPdbMaxNameBytes) + " bytes without a zero byte");
+  if ((db.header.attributes & kPdbAttrResource) != 0)
+    return pdb_failure(PdbStatus::resource_database, kAttributesAt,
+                       "resource databases cannot be written");
+  const std::uint64_t total = kPdbHeaderBytes + db.record_count() * kPdbRecordEntryBytes +
+                              kPadBytes + db.app_info.size() + db.sort_info.size() +
+                              db.record_data().size();
+  if (total > kPdbMaxFileBytes)
+    return pdb_failure(PdbStatus::too_large, 0,
+                       "database of " + num(total) + " bytes does not fit the file format");
+  return {};
+}
+
+std::vector<std::uint8_t> serialize_pdb_prefix(const PdbDatabase& db) {
+  const std::size_t count = db.record_count();
+  const std::size_t list_end = kPdbHeaderBytes + count * kPdbRecordEntryBytes;
+  std::vector<std::uint8_t> out(list_end + kPadBytes, 0);
+  const auto& h = db.header;
+  std::copy(h.name.begin(), h.name.end(), out.begin() + kNameAt);
+  put_be16(out.data() + kAttributesAt, h.attributes);
+  put_be16(out.data() + kVersionAt, h.version);
+  put_be32(out.data() + kCreatedAt, h.created);
+  put_be32(out.data() + kModifiedAt, h.modified);
+  put_be32(out.data() + kBackedUpAt, h.backed_up);
+  put_be32(out.data() + kModificationNumberAt, h.modification_number);
+  auto next_at = static_cast<std::uint32_t>(out.size());
+  if (!db.app_info.empty()) {
+    put_be32(out.data() + kAppInfoAt, next_at);
+    next_at += static_cast<std::uint32_t>(db.app_info.size());
+  }
+  if (!db.sort_info.empty()) {
+    put_be32(out.data() + kSortInfoAt, next_at);
+    next_at += static_cast<std::uint32_t>(db.sort_info.size());
+  }
+  put_be32(out.data() + kTypeAt, h.type);
+  put_be32(out.data() + kCreatorAt, h.creator);
+  put_be32(out.data() + kSeedAt, h.unique_id_seed);
+  put_be16(out.data() + kCountAt, static_cast<std::uint16_t>(count));
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto record = db.record(i);
+    const std::size_t entry_at = kPdbHeaderBytes + i * kPdbRecordEntryBytes;
+    put_be32(out.data() + entry_at, next_at);
+    put_be32(out.data() + entry_at + kAttributeIdAt,
+             encode_attribute_id(record.attributes, record.category, record.unique_id));
+    next_at += static_cast<std::uint32_t>(record.data.size());
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> serialize_pdb(const PdbDatabase& db) {
+  if (!check_pdb_encodable(db)) return {};
+  auto out = serialize_pdb_prefix(db);
+  out.insert(out.end(), db.app_info.begin(), db.app_info.end());
+  out.insert(out.end(), db.sort_info.begin(), db.sort_info.end());
+  out.insert(out.end(), db.record_data().begin(), db.record_data().end());
+  return out;
+}
+
+}  // namespace vellora::posix

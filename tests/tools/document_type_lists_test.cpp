@@ -1,0 +1,116 @@
+// The type lists of the command line come from the type table; the bash
+// completion and the man page are written by hand, so they are read here
+// and held to the same table.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/ascii.h"
+#include "conduit/document_types.h"
+#include "tests/support/temp_dir.h"
+#include "tools/document_type_choices.h"
+
+namespace vellora {
+namespace {
+
+using cli::document_type_names;
+using cli::export_type_named;
+using cli::export_type_names;
+using cli::names_in_words;
+
+std::vector<std::string> split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + separator.size())
+    parts.push_back(text.substr(from, at - from));
+  parts.push_back(text.substr(from));
+  return parts;
+}
+
+std::string source_file(const std::string& name) {
+  const auto bytes = testing::read_file(std::filesystem::path(VELLORA_SOURCE_DIR) / name);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The text between the first `before` after `anchor` and the next `after`.
+std::string text_between(const std::string& text, const std::string& anchor, const std::string& before,
+                         const std::string& after) {
+  const std::size_t at = text.find(anchor);
+  if (at == std::string::npos) return "(no " + anchor + ")";
+  const std::size_t from = text.find(before, at + anchor.size());
+  if (from == std::string::npos) return "(nothing after " + anchor + ")";
+  const std::size_t start = from + before.size();
+  return text.substr(start, text.find(after, start) - start);
+}
+
+// Extensions a file list may use for the PC files convert and stage take:
+// each must be a type with an importer, and every such type must be there.
+void expect_every_importable_type(const std::vector<std::string>& extensions) {
+  for (const std::string& extension : extensions) {
+    const DocumentType* type = find_document_type(to_lower_ascii(extension));
+    EXPECT_TRUE(type != nullptr && type->import != nullptr) << extension;
+  }
+  for (const DocumentType& type : document_types()) {
+    if (type.import == nullptr) continue;
+    EXPECT_NE(std::find(extensions.begin(), extensions.end(), std::string(type.extension)), extensions.end())
+        << type.extension;
+  }
+}
+
+TEST(DocumentTypeNames, ListInWordsAsSentencesDo) {
+  EXPECT_EQ(names_in_words({}, "or"), "");
+  EXPECT_EQ(names_in_words({"txt"}, "or"), "txt");
+  EXPECT_EQ(names_in_words({"txt", "htm"}, "and"), "txt and htm");
+  EXPECT_EQ(names_in_words({"txt", "htm", "doc", "rtf"}, "or"), "txt, htm, doc or rtf");
+}
+
+TEST(DocumentTypeNames, EveryOfferedExportTypeHasItsOwnExporter) {
+  ASSERT_FALSE(export_type_names().empty());
+  for (const std::string& name : export_type_names()) {
+    const DocumentType* type = export_type_named(name);
+    ASSERT_NE(type, nullptr) << name;
+    EXPECT_EQ(type->extension, "." + name);
+    EXPECT_NE(type->export_to, nullptr) << name;
+  }
+  // The .doc exporter writes RTF: a file named .doc that is not one.
+  EXPECT_EQ(export_type_named("doc"), nullptr);
+  EXPECT_EQ(export_type_named("pdf"), nullptr);
+  EXPECT_EQ(export_type_named(""), nullptr);
+}
+
+TEST(DocumentTypeNames, ExportTypesAreNamedInAnyCaseAndHtmlAsHtm) {
+  EXPECT_EQ(export_type_named("TXT"), find_document_type(".txt"));
+  EXPECT_EQ(export_type_named("Rtf"), find_document_type(".rtf"));
+  EXPECT_EQ(export_type_named("html"), find_document_type(".htm"));
+}
+
+TEST(DocumentTypeNames, TheCompletionOffersTheTypesOfTheTable) {
+  const std::string script = source_file("tools/vellora-completion.bash");
+  EXPECT_EQ(split(text_between(script, "--to)", "compgen -W \"", "\""), " "), export_type_names());
+  EXPECT_EQ(split(text_between(script, "--as)", "compgen -W \"", "\""), " "), document_type_names());
+  // The file patterns of convert and stage, each in lower and upper case.
+  const auto patterns = split(text_between(script, "convert | stage)", "_filedir '@(", ")'"), "|");
+  std::vector<std::string> lower_case;
+  for (const std::string& pattern : patterns) {
+    if (pattern != to_lower_ascii(pattern)) continue;
+    lower_case.push_back("." + pattern);
+    std::string upper = pattern;
+    for (char& c : upper) c = static_cast<char>(c - 'a' + 'A');
+    EXPECT_NE(std::find(patterns.begin(), patterns.end(), upper), patterns.end()) << upper;
+  }
+  EXPECT_EQ(lower_case.size() * 2, patterns.size());
+  expect_every_importable_type(lower_case);
+}
+
+TEST(DocumentTypeNames, TheManPageListsTheTypesOfTheTable) {
+  const std::string page = source_file("docs/vellora.1");
+  EXPECT_EQ(split(text_between(page, ".B \\-\\-to\n", ".BR ", "\n"), " | "), export_type_names());
+  EXPECT_EQ(split(text_between(page, ".RB [ \\-\\-as\n", ".BR ", " ]\n"), " | "), document_type_names());
+  expect_every_importable_type(split(text_between(page, "Converts one document", "(", ")"), ", "));
+}
+
+}  // namespace
+}  // namespace vellora
