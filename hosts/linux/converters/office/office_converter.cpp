@@ -44,6 +44,8 @@
 #include <vector>
 
 #include "hosts/linux/converters/office/office_results.h"
+#include "hosts/linux/hex_digits.h"
+#include "hosts/linux/posix_io.h"
 #include "vellora/converter.h"
 
 extern char** environ;
@@ -53,6 +55,10 @@ namespace {
 namespace fs = std::filesystem;
 
 using namespace vellora::office;
+using vellora::posix::append_hex_byte;
+using vellora::posix::pread_fully;
+using vellora::posix::read_fully;
+using vellora::posix::UniqueFd;
 
 // OLE compound files: Word 97-2003 and Word 6/95 documents both start so.
 constexpr unsigned char kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0,
@@ -116,56 +122,15 @@ std::chrono::seconds time_limit() {
   return std::chrono::seconds(seconds);
 }
 
-// True when `fd` yields exactly `size_bytes` more bytes into `out`.
-bool read_exactly(int fd, void* out, std::size_t size_bytes) {
-  auto* at = static_cast<char*>(out);
-  while (size_bytes > 0) {
-    const ssize_t got = ::read(fd, at, size_bytes);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    at += got;
-    size_bytes -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-// Up to `size_bytes` from `fd`, fewer only at the end of the file; -1 on
-// a read error.
-ssize_t read_piece(int fd, char* out, std::size_t size_bytes) {
-  std::size_t filled = 0;
-  while (filled < size_bytes) {
-    const ssize_t got = ::read(fd, out + filled, size_bytes - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  return static_cast<ssize_t>(filled);
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // A regular file that starts with the compound-file signature. The open
 // does not block, so a FIFO named as the document cannot hang the check.
 bool has_compound_file_signature(const std::string& path) {
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.get() < 0) return false;
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file.is_open()) return false;
   struct stat st {};
   if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  unsigned char start[sizeof kCompoundFileSignature] = {};
-  return read_exactly(file.get(), start, sizeof start) &&
+  std::uint8_t start[sizeof kCompoundFileSignature] = {};
+  return read_fully(file.get(), start) == static_cast<long>(sizeof start) &&
          std::memcmp(start, kCompoundFileSignature, sizeof start) == 0;
 }
 
@@ -193,7 +158,6 @@ class Workspace {
 
 // LibreOffice takes its profile folder as a file URL.
 std::string file_url(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string url = "file://";
   constexpr std::string_view kPlainMarks = "/-._~";
   for (const char c : path) {
@@ -204,8 +168,7 @@ std::string file_url(std::string_view path) {
       url += c;
     } else {
       url += '%';
-      url += kHex[byte >> 4];
-      url += kHex[byte & 0x0F];
+      append_hex_byte(url, byte);
     }
   }
   return url;
@@ -301,12 +264,12 @@ bool run_to_completion(const std::string& program, const std::vector<std::string
 // runs, and reports the share delivered so far.
 std::int16_t deliver_rtf(const std::string& rtf_path, VelloraGlobal buffer,
                          VelloraConverterOutput output) {
-  const FileDescriptor rtf(::open(rtf_path.c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd rtf(::open(rtf_path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
-  if (rtf.get() < 0 || ::fstat(rtf.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kOfficeFailed;
-  char start[kRtfStart.size()] = {};
-  if (::pread(rtf.get(), start, sizeof start, 0) != static_cast<ssize_t>(sizeof start) ||
-      std::string_view(start, sizeof start) != kRtfStart)
+  if (!rtf.is_open() || ::fstat(rtf.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kOfficeFailed;
+  std::uint8_t start[kRtfStart.size()] = {};
+  if (pread_fully(rtf.get(), start, 0) != static_cast<long>(sizeof start) ||
+      std::string_view(reinterpret_cast<const char*>(start), sizeof start) != kRtfStart)
     return kOfficeFailed;
   const std::int64_t total_bytes = st.st_size;
   const std::size_t piece_max_bytes = std::min(kMaxPieceBytes, vellora_global_size(buffer));
@@ -314,9 +277,9 @@ std::int16_t deliver_rtf(const std::string& rtf_path, VelloraGlobal buffer,
 
   std::int64_t delivered_bytes = 0;
   for (;;) {
-    auto* bytes = static_cast<char*>(vellora_global_lock(buffer));
+    auto* bytes = static_cast<std::uint8_t*>(vellora_global_lock(buffer));
     if (bytes == nullptr) return kBadArguments;
-    const ssize_t got = read_piece(rtf.get(), bytes, piece_max_bytes);
+    const long got = read_fully(rtf.get(), {bytes, piece_max_bytes});
     vellora_global_unlock(buffer);
     if (got < 0) return kOfficeFailed;
     if (got == 0) break;
