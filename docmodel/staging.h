@@ -137,13 +137,6 @@ class StagingWriter {
   // cannot fill the disk with staging data.
   void set_paragraph_limit(std::size_t limit) { paragraph_limit_ = limit; }
   bool is_full() const { return paragraphs_ >= paragraph_limit_; }
-  // An importer that could not convert part of its source says what, in
-  // words that follow "FILE: ". A document that did not all arrive is never
-  // taken for the whole file.
-  void note_incomplete(std::string why) {
-    if (incomplete_.empty()) incomplete_ = std::move(why);
-  }
-  const std::string& incomplete() const { return incomplete_; }
   // Writes the background byte and closes both files.
   StagingResult finish(std::uint8_t background);
   // After finish() of an in-memory writer: both files' bytes.
@@ -160,7 +153,6 @@ class StagingWriter {
   StagingSink* sink_ = nullptr;  // set for the sink target only
   std::size_t paragraphs_ = 0;
   std::size_t paragraph_limit_ = SIZE_MAX;
-  std::string incomplete_;
 };
 
 // Reads and validates the staging files, one paragraph at a time, so memory

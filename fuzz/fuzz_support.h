@@ -82,7 +82,7 @@ inline void check_conversion(const std::uint8_t* data, std::size_t size, std::st
     StagingWriter writer;
     writer.open_into(packer, name);
     ByteSource input({data, size});
-    writer.finish(convert(input, writer));
+    writer.finish(convert(input, writer).background);
     if (!packer.result() || streamed.bytes != from_staging.bytes || streamed.offsets != from_staging.offsets) {
       std::fprintf(stderr, "streamed layout differs from the staging files' layout\n");
       std::abort();
@@ -94,8 +94,11 @@ inline void check_conversion(const std::uint8_t* data, std::size_t size, std::st
   writer.open_in_memory(name);
   writer.set_paragraph_limit(limit);
   ByteSource input({data, size});
-  writer.finish(convert(input, writer));
+  const Converted converted = convert(input, writer);
+  writer.finish(converted.background);
   if (writer.paragraphs() > limit) std::abort();
+  // A loss is found at a byte of the input.
+  if (!converted.is_complete() && converted.offset >= size) std::abort();
   check_staged(writer.take_bytes());
 }
 

@@ -13,7 +13,7 @@ constexpr std::size_t kReadChunkBytes = 1 << 16;
 }  // namespace
 
 ByteSource::ByteSource(std::span<const std::uint8_t> bytes)
-    : pos_(bytes.data()), end_(bytes.data() + bytes.size()) {}
+    : start_(bytes.data()), pos_(bytes.data()), end_(bytes.data() + bytes.size()) {}
 
 ByteSource::ByteSource(std::FILE* file) : file_(file), buffer_(kReadChunkBytes) {}
 
@@ -26,8 +26,7 @@ bool ByteSource::refill() {
     file_ = nullptr;  // the end stays the end
     return false;
   }
-  pos_ = buffer_.data();
-  end_ = pos_ + got;
+  start_buffer(got);
   return true;
 }
 
@@ -49,8 +48,7 @@ bool ByteSource::refill_transcoded() {
     carry_size_ = unfinished;
     if (at_end) file_ = nullptr;  // the end stays the end
     if (made > 0) {
-      pos_ = buffer_.data();
-      end_ = pos_ + made;
+      start_buffer(made);
       return true;
     }
     if (at_end) return false;

@@ -42,6 +42,9 @@ class ByteSource {
   }
   // Takes `count` bytes of what buffered() returned.
   void skip(std::size_t count) { pos_ += count; }
+  // How many bytes have been taken: the offset of the next one in the
+  // source, or in its transcoded text while transcoding.
+  std::uint64_t offset() const { return taken_before_ + static_cast<std::uint64_t>(pos_ - start_); }
 
   // Before the first read of a file: lets `transcoder` examine the whole
   // file, then reads it again from its start through the transcoder, if
@@ -59,8 +62,17 @@ class ByteSource {
   bool refill_transcoded();
   int refill_and_get() { return refill() ? *pos_++ : kEnd; }
 
+  // Moves to a refilled buffer of `size` bytes.
+  void start_buffer(std::size_t size) {
+    taken_before_ += static_cast<std::uint64_t>(end_ - start_);
+    start_ = pos_ = buffer_.data();
+    end_ = pos_ + size;
+  }
+
+  const std::uint8_t* start_ = nullptr;  // where the current buffer begins
   const std::uint8_t* pos_ = nullptr;
   const std::uint8_t* end_ = nullptr;
+  std::uint64_t taken_before_ = 0;  // bytes in the buffers before it
   std::FILE* file_ = nullptr;  // null for memory
   std::vector<std::uint8_t> buffer_;
   int read_error_ = 0;

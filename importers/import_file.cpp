@@ -63,19 +63,21 @@ ImportResult import_file(const std::filesystem::path& source,
     if (writer.target() == StagingTarget::files) remove_staging_files(staging_folder);
   };
   writer.set_paragraph_limit(options.max_paragraphs);
-  const std::uint8_t background = convert(bytes, writer);
+  const Converted converted = convert(bytes, writer);
   if (bytes.failed()) {
     const int error = bytes.read_error();
-    writer.finish(background);
+    writer.finish(converted.background);
     discard();
     return {ImportStatus::cannot_read, host_text(source) + ": read failed: " + errno_text(error), 0};
   }
-  if (auto finished = writer.finish(background); !finished) {
+  if (auto finished = writer.finish(converted.background); !finished) {
     discard();
     return {ImportStatus::cannot_write, finished.reason, 0};
   }
   ImportResult result{ImportStatus::ok, {}, writer.paragraphs()};
-  result.incomplete = writer.incomplete();
+  result.conversion = converted.status;
+  result.offset = converted.offset;
+  result.incomplete = incomplete_reason(converted, !bytes.is_transcoding());
   if (bytes.is_transcoding()) {
     result.was_transcoded = true;
     result.replaced = transcoder->replaced();
@@ -88,7 +90,7 @@ StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view 
   StagingWriter writer;
   writer.open_in_memory(file_name);
   ByteSource input(bytes);
-  writer.finish(convert(input, writer));
+  writer.finish(convert(input, writer).background);
   return writer.take_bytes();
 }
 

@@ -25,9 +25,10 @@
 namespace vellora {
 
 // Reads `input` to its end, or until `out.is_full()`, staging paragraphs
-// into `out`, and returns the document's background colour (a palette
-// index). Malformed input is converted as far as it can be read.
-using Conversion = std::uint8_t (*)(ByteSource& input, StagingWriter& out);
+// into `out`, and returns the document's background colour with what, if
+// anything, could not be converted and where. Malformed input is converted
+// as far as it can be read.
+using Conversion = Converted (*)(ByteSource& input, StagingWriter& out);
 
 // What a sync or a command gives every importer besides the file.
 struct ImportOptions {

@@ -4,9 +4,36 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vellora {
+
+// What a conversion found that cost it part of its source. It still
+// converts as far as the source can be read and keeps what it got; the
+// status says why the rest is missing, for the one-line message.
+enum class ConversionStatus : std::uint8_t {
+  complete,
+  stray_closing_brace,  // RTF: a '}' that closes no group, with text after it
+  bad_hex_escape,       // RTF: a hex escape holding a byte that is no hex digit
+  title_too_long,       // HTML: a title cut to kMaxTitleChars
+};
+
+// HTML titles longer than this are cut.
+inline constexpr std::size_t kMaxTitleChars = 254;
+
+// What a conversion returns besides the paragraphs it staged.
+struct Converted {
+  std::uint8_t background = 0;  // the document's background, a palette index
+  ConversionStatus status = ConversionStatus::complete;
+  std::uint64_t offset = 0;  // the byte of the input at which the loss was found
+  bool is_complete() const { return status == ConversionStatus::complete; }
+};
+
+// Why a conversion is incomplete, in words that follow "FILE: ", with the
+// offset unless `offset_is_the_files` is false (it then counts transcoded
+// bytes, which would mislead); empty for a complete one.
+std::string incomplete_reason(const Converted& converted, bool offset_is_the_files = true);
 
 // cannot_convert: a converter failed, or no converter takes the file.
 enum class ImportStatus { ok, cannot_read, cannot_write, cannot_convert };
@@ -16,8 +43,11 @@ struct ImportResult {
   std::string reason;          // one line naming the file
   std::size_t paragraphs = 0;  // paragraphs staged
   // Non-empty when part of the source could not be converted: why, in
-  // words that follow "FILE: ". The file must then not be taken as sent.
+  // words that follow "FILE: ", from the status and offset below. The file
+  // must then not be taken as sent.
   std::string incomplete{};
+  ConversionStatus conversion = ConversionStatus::complete;
+  std::uint64_t offset = 0;
   // The source was transcoded into the handheld's character set, and this
   // many of its characters, missing from that set, became '?'.
   bool was_transcoded = false;

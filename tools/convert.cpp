@@ -94,7 +94,8 @@ int stage_command(const fs::path& file, const fs::path& folder, const std::strin
   const ImportResult imported =
       type->import(file, folder, document_file_name(file, *importing.options.codec), importing.options);
   if (!imported) return fail(imported.reason);
-  std::printf("%s: %zu paragraphs staged in %s%s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
+  std::printf("%s: %zu paragraph%s staged in %s%s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
+              imported.paragraphs == 1 ? "" : "s",
               posix::terminal_safe(folder.string()).c_str(),
               imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
               transcoding_note(imported).c_str());
@@ -152,9 +153,9 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   }
   const TextCodec& codec = *importing.options.codec;
   const std::string database_name = codec.name_to_pc(built.database_name).value_or(built.database_name);
-  std::printf("%s -> %s: \"%s\", %zu paragraphs, %zu records%s%s%s\n", posix::terminal_safe(file.string()).c_str(),
+  std::printf("%s -> %s: \"%s\", %zu paragraph%s, %zu record%s%s%s%s\n", posix::terminal_safe(file.string()).c_str(),
               posix::terminal_safe(output.string()).c_str(), posix::terminal_safe(database_name).c_str(),
-              built.paragraphs, built.records,
+              built.paragraphs, built.paragraphs == 1 ? "" : "s", built.records, built.records == 1 ? "" : "s",
               built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "",
               imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
               transcoding_note(imported).c_str());

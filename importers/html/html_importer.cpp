@@ -341,10 +341,12 @@ bool skip_past_tag_open(ByteSource& input) {
 void read_title(HtmlState& state) {
   std::array<char, kMaxTitleChars> chars{};
   bool is_cut = false;
+  const std::uint64_t start = state.input.offset();
   const std::string_view title = read_title_text(state.input, chars, is_cut);
-  if (is_cut)
-    state.out.note_incomplete("its title is longer than " + std::to_string(kMaxTitleChars) +
-                              " characters, and only the first " + std::to_string(kMaxTitleChars) + " are converted");
+  if (is_cut && state.loss == ConversionStatus::complete) {
+    state.loss = ConversionStatus::title_too_long;
+    state.loss_offset = start;
+  }
   ParagraphBuffer& paragraph = state.paragraph;
   const CellBytes cell = encode_cell(state.style.current);
   std::memcpy(paragraph.text.data(), title.data(), title.size());
@@ -407,7 +409,7 @@ void record_keeping_block(HtmlState& state, std::size_t tag) { state.tags.push(t
 
 }  // namespace html_import
 
-std::uint8_t stage_html(ByteSource& input, StagingWriter& out) {
+Converted stage_html(ByteSource& input, StagingWriter& out) {
   using namespace html_import;
   // The buffers take some 45 KB: on the heap, not on a caller's stack.
   const auto state = std::make_unique<HtmlState>(input, out);
@@ -415,7 +417,7 @@ std::uint8_t stage_html(ByteSource& input, StagingWriter& out) {
   state->current_cell = encode_cell(state->encoded_current);
   if (find_html_tag(*state)) read_document(*state);
   if (state->paragraph.length != 0) flush(*state);
-  return state->style.background;
+  return {state->style.background, state->loss, state->loss_offset};
 }
 
 ImportResult ImportHtml(const std::filesystem::path& source,

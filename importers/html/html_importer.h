@@ -22,7 +22,8 @@ ImportResult ImportHtml(const std::filesystem::path& source,
                         const ImportOptions& options = {});
 
 // The conversion itself, over any byte source; returns the background
-// colour that the body tag set (white by default).
-std::uint8_t stage_html(ByteSource& input, StagingWriter& out);
+// colour that the body tag set (white by default), and where a title was
+// too long.
+Converted stage_html(ByteSource& input, StagingWriter& out);
 
 }  // namespace vellora

@@ -19,6 +19,7 @@
 #include "docmodel/font_widths.h"
 #include "docmodel/staging.h"
 #include "importers/byte_source.h"
+#include "importers/import_result.h"
 
 namespace vellora::html_import {
 
@@ -26,7 +27,6 @@ namespace vellora::html_import {
 
 constexpr std::size_t kMaxTagNameChars = 255;    // the rest of a longer name is read and dropped
 constexpr std::size_t kMaxAttributeChars = 254;  // likewise for attribute texts
-constexpr std::size_t kMaxTitleChars = 254;
 // Tags beyond this many open ones still take effect but save nothing: they
 // share the style of the newest recorded entry, and their closing tags
 // restore nothing, so hostile input cannot grow the stack without bound
@@ -162,6 +162,9 @@ struct HtmlState {
   ColourCache colours;
   std::array<std::uint8_t, kFlushChars> work_text{};
   std::array<std::uint8_t, kFlushChars * kCellBytes> work_cells{};
+  // The first loss, and the offset where it was found.
+  ConversionStatus loss = ConversionStatus::complete;
+  std::uint64_t loss_offset = 0;
 };
 
 // A tag name as the tag reader leaves it. Names compare as C strings do:

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "base/byte_order.h"
+#include "docmodel/cell.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/palette.h"
 #include "importers/rtf/rtf_state.h"
@@ -29,7 +29,7 @@ constexpr std::int64_t kTwipsPerSpace = 100;
 constexpr std::uint8_t kBulletStandIn = 0x17;  // stored as the handheld's bullet
 constexpr std::uint8_t kBullet = 0x95;
 
-std::uint8_t* cell_at(ParagraphBuffer& buffer, std::size_t index) { return buffer.cells.data() + index * kCellBytes; }
+std::uint8_t* cell_at(ParagraphBuffer& buffer, std::size_t index) { return vellora::cell_at(buffer.cells.data(), index); }
 
 // ---------------------------------------------------------------- paragraphs
 
@@ -38,7 +38,7 @@ void flush(RtfState& state) {
   if (buffer.length == 0) {
     // The text byte and the other fields of cell 0 keep what the buffer
     // holds; the builder looks only at the kind.
-    put_le32(cell_at(buffer, 0), static_cast<std::uint32_t>(kEmptyParagraphCell));
+    write_cell_kind(cell_at(buffer, 0), kEmptyParagraphCell);
     buffer.length = 1;
   } else {
     // 64 bits, so no indent, however far out, can overflow.
@@ -49,7 +49,7 @@ void flush(RtfState& state) {
       std::memmove(buffer.text.data() + spaces, buffer.text.data(), buffer.length);
       std::memmove(cell_at(buffer, spaces), cell_at(buffer, 0), buffer.length * kCellBytes);
       std::memset(buffer.text.data(), ' ', spaces);
-      for (std::size_t i = 0; i < spaces; ++i) std::memcpy(cell_at(buffer, i), cell_at(buffer, spaces), kCellBytes);
+      fill_cells(cell_at(buffer, 0), spaces, cell_at(buffer, spaces));
       buffer.length += spaces;
     }
   }
@@ -139,17 +139,17 @@ void take_text_run(RtfState& state) {
   if (is_dropped) return;
   refresh_cell(state);
   std::memcpy(buffer.text.data() + buffer.length, bytes.data(), count);
-  const CellBytes cell = state.current_cell;
-  std::uint8_t* cells = cell_at(buffer, buffer.length);
-  for (std::size_t i = 0; i < count; ++i) std::memcpy(cells + i * kCellBytes, cell.data(), kCellBytes);
+  fill_cells(cell_at(buffer, buffer.length), count, state.current_cell.data());
   buffer.length += count;
 }
 
 // ---------------------------------------------------------------- groups
 
-void stop(RtfState& state, const char* why) {
+// Ends the parse at the byte just taken.
+void stop(RtfState& state, ConversionStatus why) {
   state.is_stopped = true;
-  state.stop_reason = why;
+  state.stop_status = why;
+  state.stop_offset = state.input.offset() - 1;
 }
 
 void open_group(RtfState& state) {
@@ -178,7 +178,7 @@ void close_group(RtfState& state) {
     return;
   }
   if (state.saved_groups.empty()) {
-    stop(state, "a closing brace with no group open");
+    stop(state, ConversionStatus::stray_closing_brace);
     return;
   }
   state.is_cell_stale = true;
@@ -194,10 +194,7 @@ void read_control_word(RtfState& state) {
   ByteSource& input = state.input;
   ControlWordText word;
   const int first = input.get();
-  if (first == ByteSource::kEnd) {
-    stop(state, "it ends inside a control word");
-    return;
-  }
+  if (first == ByteSource::kEnd) return;  // the input ends: nothing is lost
   word.chars[0] = static_cast<char>(first);
   word.stored = 1;
   if (!is_letter(first)) {
@@ -228,10 +225,7 @@ void read_control_word(RtfState& state) {
     input.get();
     is_negative = true;
     delimiter = input.peek();
-    if (delimiter == ByteSource::kEnd) {
-      stop(state, "it ends inside a control word");
-      return;
-    }
+    if (delimiter == ByteSource::kEnd) return;
   }
   if (is_digit(delimiter)) {
     // Accumulated in 64 bits and saturated to the 32-bit range.
@@ -261,7 +255,7 @@ void read_hex_digit(RtfState& state, int c) {
   else if (c >= 'A' && c <= 'F')
     digit = c - 'A' + 10;
   else {
-    stop(state, "a hex escape with a byte that is not a hex digit");
+    stop(state, ConversionStatus::bad_hex_escape);
     return;
   }
   state.hex_value = static_cast<std::uint8_t>(state.hex_value * 16 + digit);
@@ -348,17 +342,20 @@ bool has_more_text(ByteSource& input) {
 
 }  // namespace rtf_import
 
-std::uint8_t stage_rtf(ByteSource& input, StagingWriter& out) {
+Converted stage_rtf(ByteSource& input, StagingWriter& out) {
   using namespace rtf_import;
   // The buffers take some 11 KB: on the heap, not on a caller's stack.
   const auto state = std::make_unique<RtfState>(input, out);
   parse(*state);
   if (state->buffer.length != 0) flush(*state);
+  Converted converted{shape_background(state->shape, state->white)};
   // An error ends the parse as the format says; if text was still to come,
   // the document is incomplete and says why.
-  if (state->is_stopped && !out.is_full() && has_more_text(input))
-    out.note_incomplete(std::string("the RTF is read only up to ") + state->stop_reason + "; the rest is not converted");
-  return shape_background(state->shape, state->white);
+  if (state->is_stopped && !out.is_full() && has_more_text(input)) {
+    converted.status = state->stop_status;
+    converted.offset = state->stop_offset;
+  }
+  return converted;
 }
 
 ImportResult ImportRtf(const std::filesystem::path& source,

@@ -25,7 +25,8 @@ ImportResult ImportRtf(const std::filesystem::path& source,
                        const ImportOptions& options = {});
 
 // The conversion itself, over any byte source; returns the document's
-// background colour: the fill colour of a background shape, else white.
-std::uint8_t stage_rtf(ByteSource& input, StagingWriter& out);
+// background colour (the fill colour of a background shape, else white),
+// and where an error ended the parse before text still to come.
+Converted stage_rtf(ByteSource& input, StagingWriter& out);
 
 }  // namespace vellora

@@ -17,6 +17,7 @@
 
 #include "docmodel/staging.h"
 #include "importers/byte_source.h"
+#include "importers/import_result.h"
 
 namespace vellora::rtf_import {
 
@@ -94,8 +95,11 @@ struct RtfState {
 
   ByteSource& input;
   StagingWriter& out;
-  bool is_stopped = false;  // an error ended the parse
-  const char* stop_reason = "";  // why, for the note that the rest was not read
+  // An error ended the parse: which, and the offset of the byte that
+  // caused it.
+  bool is_stopped = false;
+  ConversionStatus stop_status = ConversionStatus::complete;
+  std::uint64_t stop_offset = 0;
   // The palette indices nearest to black and white, looked up once.
   const std::uint8_t black;
   const std::uint8_t white;

@@ -84,7 +84,7 @@ const std::uint8_t* next_control(const std::uint8_t* from, const std::uint8_t* t
 
 }  // namespace
 
-std::uint8_t stage_text(ByteSource& input, StagingWriter& out) {
+Converted stage_text(ByteSource& input, StagingWriter& out) {
   static const DefaultCells cells;
   TextState state(out, cells);
   for (auto chunk = input.take_buffered(); !chunk.empty() && !out.is_full(); chunk = input.take_buffered()) {
@@ -103,7 +103,7 @@ std::uint8_t stage_text(ByteSource& input, StagingWriter& out) {
     }
   }
   if (state.length != 0 && !out.is_full()) state.end_paragraph();
-  return nearest_colour(0xFFFFFFFF);
+  return {nearest_colour(0xFFFFFFFF)};
 }
 
 ImportResult ImportText(const std::filesystem::path& source,

@@ -19,7 +19,8 @@ ImportResult ImportText(const std::filesystem::path& source,
                         const std::filesystem::path& staging_folder, std::string_view file_name,
                         const ImportOptions& options = {});
 
-// The conversion itself, over any byte source; the background is white.
-std::uint8_t stage_text(ByteSource& input, StagingWriter& out);
+// The conversion itself, over any byte source; the background is white,
+// and a text file is always converted whole.
+Converted stage_text(ByteSource& input, StagingWriter& out);
 
 }  // namespace vellora

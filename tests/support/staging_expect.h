@@ -139,8 +139,9 @@ inline std::string incomplete_note(Conversion convert, const std::string& input)
   StagingWriter writer;
   writer.open_in_memory("doc");
   ByteSource source({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
-  writer.finish(convert(source, writer));
-  return writer.incomplete();
+  const Converted converted = convert(source, writer);
+  writer.finish(converted.background);
+  return incomplete_reason(converted);
 }
 
 inline ::testing::AssertionResult StagesExactlyThrough(Conversion convert, const std::string& name,

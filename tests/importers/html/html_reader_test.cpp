@@ -134,7 +134,7 @@ TEST(HtmlImport, ATitleBeyond254CharactersIsReportedAsCut) {
   EXPECT_EQ(incomplete_note(&stage_html, page(longest)), "");
   EXPECT_EQ(incomplete_note(&stage_html, page(longest + "   \r\n")), "");  // only blanks dropped
   EXPECT_EQ(incomplete_note(&stage_html, page(longest + "u")),
-            "its title is longer than 254 characters, and only the first 254 are converted");
+            "its title, at offset 13, is longer than 254 characters, and only the first 254 are converted");
 }
 
 TEST(HtmlImport, ClosingTagsStayCheapOnADeepStack) {

@@ -209,6 +209,21 @@ TEST(RtfDocuments, TheFileIsReadAsBytes) {
   EXPECT_TRUE(BytesEqual(staged.sizes, want.sizes));
 }
 
+// The offset of an error counts every byte the file reader took, across
+// its buffers, and the text before the error is staged.
+TEST(RtfDocuments, AnErrorFarIntoTheFileIsReportedAtItsOffset) {
+  TempDir dir;
+  const std::string before = "{\\rtf1 " + std::string(200000, 'a') + "}";
+  write_file(dir / "doc.rtf", before + "}more\\par}");
+  const ImportResult result = ImportRtf(dir / "doc.rtf", dir.path(), "doc.rtf");
+  ASSERT_TRUE(result) << result.reason;
+  EXPECT_EQ(result.conversion, ConversionStatus::stray_closing_brace);
+  EXPECT_EQ(result.offset, before.size());
+  EXPECT_NE(result.incomplete.find("at offset " + std::to_string(before.size()) + ";"), std::string::npos)
+      << result.incomplete;
+  EXPECT_EQ(result.paragraphs, (200000 + rtf_import::kParagraphCutChars - 1) / rtf_import::kParagraphCutChars);
+}
+
 TEST(RtfDocuments, StagingStopsAtTheParagraphLimit) {
   TempDir dir;
   write_file(dir / "doc.rtf", "{\\rtf1 a\\par b\\par\\par c\\par d}");

@@ -193,9 +193,10 @@ TEST(RtfImport, GroupsPastTheDepthLimitLoseNoText) {
 TEST(RtfImport, AnErrorBeforeTheEndIsReportedWhenTextIsLost) {
   EXPECT_TRUE(StagesExactly("{\\rtf1 a}b}c\\par", {para("ab")}));
   EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a}b}c\\par"),
-            "the RTF is read only up to a closing brace with no group open; the rest is not converted");
+            "the RTF is read only up to a closing brace with no group open at offset 10; the rest is not converted");
   EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\'g1 more}"),
-            "the RTF is read only up to a hex escape with a byte that is not a hex digit; the rest is not converted");
+            "the RTF is read only up to a hex escape with a byte that is not a hex digit at offset 10; the rest is "
+            "not converted");
   EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a}}\r\n} "), "");  // nothing but braces and blanks follow
   EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\"), "");      // ends inside a word: nothing follows
   EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\par}"), "");
