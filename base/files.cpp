@@ -43,6 +43,24 @@ std::filesystem::path host_path(std::string_view text) { return std::filesystem:
 std::string host_text(const std::filesystem::path& path) { return path.native(); }
 #endif
 
+std::string_view special_file_kind(std::filesystem::file_type type) {
+  using std::filesystem::file_type;
+  switch (type) {
+    case file_type::symlink:
+      return "a symbolic link";
+    case file_type::fifo:
+      return "a FIFO";
+    case file_type::character:
+      return "a character device";
+    case file_type::block:
+      return "a block device";
+    case file_type::socket:
+      return "a socket";
+    default:
+      return {};
+  }
+}
+
 UniqueFile open_file(const std::filesystem::path& path, const char* mode) {
 #ifdef _WIN32
   std::wstring wide_mode;

@@ -28,6 +28,11 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 std::filesystem::path host_path(std::string_view text);
 std::string host_text(const std::filesystem::path& path);
 
+// What a folder entry that is not a regular file is, for messages: "a
+// FIFO", "a symbolic link", ...; empty for a regular file, a folder or a
+// type without a name.
+std::string_view special_file_kind(std::filesystem::file_type type);
+
 // fopen with `mode` ("rb", "wb", ...). Null on failure, with errno set.
 UniqueFile open_file(const std::filesystem::path& path, const char* mode);
 

@@ -36,20 +36,8 @@ struct FolderEntry {
 };
 
 std::string_view describe_type(std::filesystem::file_type type) {
-  switch (type) {
-    case fs::file_type::symlink:
-      return "a symbolic link";
-    case fs::file_type::fifo:
-      return "a FIFO";
-    case fs::file_type::character:
-      return "a character device";
-    case fs::file_type::block:
-      return "a block device";
-    case fs::file_type::socket:
-      return "a socket";
-    default:
-      return "not a regular file";
-  }
+  const std::string_view kind = special_file_kind(type);
+  return kind.empty() ? "not a regular file" : kind;
 }
 
 // The folder's entries but sub-folders, in name order. Links and other

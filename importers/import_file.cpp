@@ -25,15 +25,9 @@ std::string not_a_regular_file(const std::filesystem::path& source) {
       return "no such file";
     case fs::file_type::directory:
       return "is a folder, not a file";
-    case fs::file_type::character:
-      return "is a character device, not a regular file";
-    case fs::file_type::block:
-      return "is a block device, not a regular file";
-    case fs::file_type::fifo:
-      return "is a FIFO, not a regular file";
-    case fs::file_type::socket:
-      return "is a socket, not a regular file";
     default:
+      if (const std::string_view kind = special_file_kind(status.type()); !kind.empty())
+        return "is " + std::string(kind) + ", not a regular file";
       return error ? error.message() : "is not a regular file";
   }
 }
