@@ -29,8 +29,9 @@ demo:
 bench:
 	@scripts/install-deps bench
 	@cmake --preset release >/dev/null
-	@cmake --build build-release -j $(JOBS) --target vellora_bench
+	@cmake --build build-release -j $(JOBS) --target vellora_bench vellora office
 	@build-release/bench/vellora_bench
+	@bench/whole-process build-release/tools/vellora build-release/bench/vellora_bench
 
 # The optimised build as installed: vellora, its office converter and
 # movable-memory library (found relative to the binary), the man page, bash

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <ostream>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "bench/peer_tool.h"
+#include "bench/send_bench.h"
 
 namespace {
 
@@ -215,9 +218,28 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   std::map<std::string, Run> runs_;
 };
 
+// `--write-inputs=FOLDER`: writes the generated documents there and exits,
+// for the whole-process benchmarks.
+bool write_inputs(int argc, char** argv, int& status) {
+  constexpr std::string_view kOption = "--write-inputs=";
+  if (argc != 2 || std::string_view(argv[1]).substr(0, kOption.size()) != kOption) return false;
+  const std::filesystem::path folder(std::string(argv[1] + kOption.size()));
+  status = 0;
+  for (const vellora::bench::GeneratedInput& input : vellora::bench::generated_inputs()) {
+    std::ofstream out(folder / input.name, std::ios::binary);
+    out << input.generate();
+    if (!out.flush()) {
+      std::fprintf(stderr, "vellora_bench: cannot write %s\n", (folder / input.name).c_str());
+      status = 1;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int status = 0; write_inputs(argc, argv, status)) return status;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   // Registered last, so their child processes run after every peak measured by forking.

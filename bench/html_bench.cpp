@@ -132,6 +132,9 @@ class PageWriter {
   std::size_t blocks_ = 0;
 };
 
+std::string generated_page() { return PageWriter().page(vellora::bench::kGeneratedBytes); }
+[[maybe_unused]] const bool kInputAdded = vellora::bench::add_generated_input("book.htm", generated_page);
+
 vellora::bench::SendWorkspace& workspace() {
   static vellora::bench::SendWorkspace w = [] {
     PageWriter writer;

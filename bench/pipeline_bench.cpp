@@ -22,9 +22,12 @@ using vellora::bench::Utf8Decoration;
 
 const vellora::posix::Utf8Codec kUtf8Codec;
 
+std::string generated_book() { return generate_text(vellora::bench::kGeneratedBytes); }
+[[maybe_unused]] const bool kInputAdded = vellora::bench::add_generated_input("book.txt", generated_book);
+
 vellora::bench::SendWorkspace& workspace() {
   static vellora::bench::SendWorkspace w = [] {
-    const std::string text = generate_text(vellora::bench::kGeneratedBytes);
+    const std::string text = generated_book();
     const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     return vellora::bench::SendWorkspace("book.txt", text, lines + 1);
   }();

@@ -125,6 +125,9 @@ class DocumentWriter {
   std::size_t paragraphs_ = 0;
 };
 
+std::string generated_document() { return DocumentWriter().document(vellora::bench::kGeneratedBytes); }
+[[maybe_unused]] const bool kInputAdded = vellora::bench::add_generated_input("book.rtf", generated_document);
+
 vellora::bench::SendWorkspace& workspace() {
   static vellora::bench::SendWorkspace w = [] {
     DocumentWriter writer;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "conduit/document_types.h"
 #include "docmodel/builder.h"
@@ -23,6 +24,21 @@ namespace vellora::bench {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kGeneratedBytes = 10 * 1000 * 1000;
+
+// The generated documents by file name, so that the whole-process
+// benchmarks run the command on the very bytes timed here in process.
+struct GeneratedInput {
+  std::string name;
+  std::string (*generate)();
+};
+inline std::vector<GeneratedInput>& generated_inputs() {
+  static std::vector<GeneratedInput> inputs;
+  return inputs;
+}
+inline bool add_generated_input(std::string name, std::string (*generate)()) {
+  generated_inputs().push_back({std::move(name), generate});
+  return true;
+}
 
 // A send folder holding one generated document, removed again at exit.
 struct SendWorkspace {

@@ -99,6 +99,18 @@ struct Layout {
       const std::size_t limit = std::min(n, start + kMaxLineChars);
       std::size_t pos = start;
       int sum = 0;
+      // Eight characters at a time while all eight surely fit: one multiply
+      // sums their widths, and as every width is at most kWidestGlyphPx the
+      // byte sums cannot carry. The loop after it then decides exactly.
+      static_assert(8 * kWidestGlyphPx < 256);
+      while (pos + 8 <= limit) {
+        std::uint64_t eight;
+        std::memcpy(&eight, width.data() + pos, sizeof eight);
+        const int eight_px = static_cast<int>((eight * 0x0101010101010101ULL) >> 56);
+        if (sum + eight_px >= kDisplayWidthPx) break;
+        sum += eight_px;
+        pos += 8;
+      }
       while (pos < limit && sum + width[pos] < kDisplayWidthPx) sum += width[pos++];
       if (pos == n) {
         lines.push_back({start, n - start, sum});

@@ -65,6 +65,14 @@ constexpr std::array<std::array<std::uint8_t, 256>, kFontCount> kWidths = {{
     }},
 }};
 
+constexpr bool has_no_glyph_wider_than(int widest) {
+  for (const auto& font : kWidths)
+    for (const std::uint8_t glyph_px : font)
+      if (glyph_px > widest) return false;
+  return true;
+}
+static_assert(has_no_glyph_wider_than(kWidestGlyphPx));
+
 static_assert(kWidths[0][' '] == 2 && kWidths[1]['-'] == 5 && kWidths[2]['W'] == 11);
 static_assert(kWidths[0][0x7F] == 0 && kWidths[1][0x81] == 0 && kWidths[2][0x7F] == 0);
 

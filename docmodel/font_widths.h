@@ -13,6 +13,8 @@ constexpr int kBoldFont = 1;
 constexpr int kLargeFont = 2;
 constexpr int kFontCount = 3;
 constexpr int kDisplayWidthPx = 150;
+// No glyph of any font is wider; the line breaker relies on it.
+constexpr int kWidestGlyphPx = 17;
 constexpr int kLineHeightPx = 11;
 constexpr int kLargeLineHeightPx = 14;
 

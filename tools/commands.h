@@ -16,9 +16,12 @@ namespace vellora::cli {
 int stage_command(const std::filesystem::path& file, const std::filesystem::path& folder,
                   const std::string& registry, const std::string& encoding);
 // `preview`, when not empty, is a PNG file for the database's first screens.
+// With `flush` the database is on the disk before it takes the output's
+// name; without, a crash may lose the new file, but the rename still leaves
+// the old one or the new one whole, never part of either.
 int convert_command(const std::filesystem::path& file, const std::filesystem::path& output,
                     const std::string& registry, const std::string& encoding,
-                    const std::filesystem::path& preview = {});
+                    const std::filesystem::path& preview = {}, bool flush = false);
 int dump_command(const std::filesystem::path& file, bool as_json, const std::string& encoding);
 // `screens` is a number from 1 or "all".
 int preview_command(const std::filesystem::path& database, const std::filesystem::path& output,

@@ -103,7 +103,7 @@ int stage_command(const fs::path& file, const fs::path& folder, const std::strin
 }
 
 int convert_command(const fs::path& file, const fs::path& output, const std::string& registry_file,
-                    const std::string& encoding, const fs::path& preview) {
+                    const std::string& encoding, const fs::path& preview, bool flush) {
   std::string why_not;
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
@@ -115,9 +115,11 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   if (!fs::is_directory(output_folder)) return fail(output.string(), "its folder does not exist");
   if (fs::is_directory(output)) return fail(output.string(), "is a folder; name the database file to write");
 
-  // The scratch folder holds only what a text converter writes.
-  ScratchFolder staging(fs::temp_directory_path());
-  if (!staging) return fail(fs::temp_directory_path().string(), "cannot make a staging folder: " + staging.error());
+  // One private folder beside the output holds what a text converter
+  // writes and the database before its rename, which then stays on one
+  // file system.
+  ScratchFolder scratch(output_folder);
+  if (!scratch) return fail(output_folder.string(), "cannot make a working folder: " + scratch.error());
   std::error_code error;
   const auto source_bytes = fs::file_size(file, error);
   PackedDocument document;
@@ -125,7 +127,7 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   importing.options.sink = &packer;
   importing.options.max_paragraphs = kMaxParagraphs + 1;  // one more shows that it was cut
   const ImportResult imported =
-      type->import(file, staging.path(), document_file_name(file, *importing.options.codec), importing.options);
+      type->import(file, scratch.path(), document_file_name(file, *importing.options.codec), importing.options);
   if (!imported) return fail(imported.reason);
   if (const StagingResult& packed = packer.result(); !packed) return fail(file.string(), packed.reason);
   // As in a sync: a document without a paragraph is not worth a database.
@@ -135,21 +137,20 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
                                    (is_html ? " (an HTML page is read from its <html> tag on)" : ""));
   }
 
-  // The database is written by the same handheld code a sync uses, in a
-  // private folder beside the output so the final rename stays on one
-  // file system.
-  ScratchFolder store(output_folder);
-  if (!store) return fail(output_folder.string(), "cannot make a working folder: " + store.error());
+  // The database is written by the same handheld code a sync uses. The
+  // folder holds one database, so the index needs no watch on it.
   BuildResult built;
   {
-    posix::PdbFolderHandheld handheld(store.path());
+    posix::PdbFolderHandheld handheld(scratch.path(), posix::FolderWatch::stat_only);
     built = write_document(document, handheld);
-    if (built && handheld.make_writes_durable() != kSyncOk) return fail(handheld.last_error());
+    if (built && flush && handheld.make_writes_durable() != kSyncOk) return fail(handheld.last_error());
     if (!built) return fail(file.string(), handheld.last_error().empty() ? built.reason : handheld.last_error());
     const auto written = handheld.database_path(built.database_name);
     if (!written) return fail(file.string(), "the database was not written");
+    if (!flush) handheld.skip_pending_flush();
     fs::rename(*written, output, error);
     if (error) return fail(output.string(), error.message());
+    if (flush) posix::sync_folder(output_folder);
   }
   const TextCodec& codec = *importing.options.codec;
   const std::string database_name = codec.name_to_pc(built.database_name).value_or(built.database_name);

@@ -30,7 +30,7 @@ _vellora() {
   case "$command" in
     sync) options="--registry --handheld --answer --log --wait --encoding" ;;
     stage) options="-C --directory --registry --encoding" ;;
-    convert) options="-o --output --registry --encoding --preview" ;;
+    convert) options="-o --output --registry --encoding --preview --flush" ;;
     dump) options="--json --encoding" ;;
     preview) options="-o --output --screens --scale" ;;
     export) options="--to -o --output --font-name --font-size --registry --encoding" ;;

@@ -47,6 +47,8 @@ int main(int argc, char** argv) {
   convert->add_option("--encoding", encoding, vellora::cli::kEncodingHelp)->check(encodings);
   std::string preview_file;
   convert->add_option("--preview", preview_file, "Also draw the database's first 3 screens into this PNG file, as vellora preview does");
+  bool flush = false;
+  convert->add_flag("--flush", flush, "Wait until the database is on the disk before giving it the output's name, for scripts that delete the source next");
 
   auto* dump = app.add_subcommand("dump", "Show a handheld database: header and every record decoded");
   dump->add_option("DB", file, "Database file (.pdb)")->required();
@@ -96,7 +98,7 @@ int main(int argc, char** argv) {
   if (*exporter) return vellora::cli::export_command(file, to, output, export_options);
   if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as, encoding);
   if (*stage) return vellora::cli::stage_command(file, folder, registry, encoding);
-  if (*convert) return vellora::cli::convert_command(file, output, registry, encoding, preview_file);
+  if (*convert) return vellora::cli::convert_command(file, output, registry, encoding, preview_file, flush);
   if (*preview) return vellora::cli::preview_command(file, output, screens, scale);
   return vellora::cli::dump_command(file, as_json, encoding);
 }

@@ -108,6 +108,10 @@ class PdbFolderHandheld : public SyncManager {
   SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) override;
   // Flushes the new databases written since the last call, then the folder.
   SyncStatus make_writes_durable() override;
+  // Forgets the flush still owed to the new databases written so far: for
+  // a caller that moves them out of the folder and decides for itself
+  // whether they must reach the disk.
+  void skip_pending_flush() { unflushed_.clear(); }
   SyncStatus include_in_next_flush(std::string_view name) override;
 
   // last_error() when the last call failed, else "error N".

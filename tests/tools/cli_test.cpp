@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -213,6 +214,32 @@ TEST_F(CliSync, RtfTravelsBothWays) {
   const std::string text(again.begin(), again.end());
   EXPECT_NE(text.find("{\\fonttbl{\\f0\\fnil Arial;}}"), std::string::npos) << text;
   EXPECT_NE(text.find("\\fs28 \\b Hello"), std::string::npos) << text;
+}
+
+// With or without --flush, convert writes the same bytes, replaces an
+// older output in one rename and leaves nothing else behind, not even in
+// the temporary folder.
+TEST_F(Cli, ConvertReplacesTheOutputWithTheSameBytesWhetherFlushedOrNot) {
+  std::filesystem::create_directories(dir / "tmp");
+  testing::write_file(dir / "notes.htm", "<html><body><h1>Notes</h1><p>Some <b>bold</b> text</p>");
+  testing::write_file(dir / "out.pdb", "an older file");
+  const std::string environment = "TMPDIR=" + (dir / "tmp").string();
+  const auto plain = vellora("convert " + at("notes.htm") + " -o " + at("out.pdb"), environment);
+  ASSERT_EQ(plain.status, 0) << plain.out;
+  const auto unflushed = testing::read_file(dir / "out.pdb");
+  const auto flushed = vellora("convert --flush " + at("notes.htm") + " -o " + at("flushed.pdb"), environment);
+  ASSERT_EQ(flushed.status, 0) << flushed.out;
+  // Only the header's three dates (bytes 36 to 47) may differ: the runs
+  // can fall in different seconds.
+  const auto with_flush = testing::read_file(dir / "flushed.pdb");
+  ASSERT_EQ(unflushed.size(), with_flush.size());
+  EXPECT_TRUE(std::equal(unflushed.begin(), unflushed.begin() + 36, with_flush.begin()));
+  EXPECT_TRUE(std::equal(unflushed.begin() + 48, unflushed.end(), with_flush.begin() + 48));
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+    left.push_back(std::filesystem::relative(entry.path(), dir.path()).string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"flushed.pdb", "notes.htm", "out.pdb", "tmp"}));
 }
 
 // Nesting far past the RTF reader's depth limit loses no text; an RTF file
