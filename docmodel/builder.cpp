@@ -53,41 +53,58 @@ inline bool is_break_char(std::uint8_t c) { return c == ' ' || c == '-'; }
 // Scratch space reused across paragraphs so packing allocates nothing in
 // the steady state.
 struct Layout {
-  std::array<std::uint8_t, kMaxParagraphChars> width{};
-  // joins[i]: character i carries the same cell as character i - 1, so a
-  // run may go on through it.
-  std::array<bool, kMaxParagraphChars> joins{};
+  // reach[i]: the width of characters 0 to i - 1, so any stretch's width is
+  // one subtraction. At most 1024 x kWidestGlyphPx, well inside 16 bits.
+  std::array<std::uint16_t, kMaxParagraphChars + 1> reach{};
+  // Where each run of equal cells starts, ascending, then the paragraph's
+  // length: a run may go on through every character up to the next start.
+  std::array<std::uint16_t, kMaxParagraphChars + 1> run_start{};
+  std::size_t run_count = 0;
   std::vector<LineSpan> lines;
   std::vector<RunEntry> runs;          // every run of the paragraph, line by line
   std::vector<std::size_t> first_run;  // index in `runs` of each line's first run
 
   bool is_uniform = false;  // of the paragraph measured last
 
-  // Widths and joins of a text paragraph. False when a cell is not a
-  // character cell of font 0, 1 or 2; only a cell that differs from the one
-  // before it needs that check.
+  // Widths and runs of a text paragraph. False when a cell is not a
+  // character cell of font 0, 1 or 2; only the first cell of each run needs
+  // that check.
   bool measure(const ParagraphView& p) {
+    static_assert(kMaxParagraphChars * kWidestGlyphPx <= UINT16_MAX);
     const std::size_t n = p.size();
     is_uniform = p.is_uniform();
-    if (is_uniform) {
-      if (!is_text_cell(p.cell(0))) return false;
-      const auto& widths = font_widths(p.cell_font(0));
-      for (std::size_t i = 0; i < n; ++i) width[i] = widths[p.text[i]];
-      std::fill_n(joins.begin(), n, true);
-    } else {
-      const std::array<std::uint8_t, 256>* widths = nullptr;
-      for (std::size_t i = 0; i < n; ++i) {
-        joins[i] = i > 0 && is_same_cell(p.cell(i - 1), p.cell(i));
-        if (!joins[i]) {
-          if (!is_text_cell(p.cell(i))) return false;
-          widths = &font_widths(p.cell_font(i));
-        }
-        width[i] = (*widths)[p.text[i]];
+    run_count = 0;
+    for (std::size_t from = 0; from < n;) {
+      const std::uint8_t* cell = p.cell(from);
+      if (!is_text_cell(cell)) return false;
+      const std::size_t to = is_uniform ? n : from + 1 + count_equal_cells(p.cell(from + 1), n - from - 1, cell);
+      run_start[run_count++] = static_cast<std::uint16_t>(from);
+      const auto& widths = font_widths(read_cell_font(cell));
+      const std::uint8_t* text = p.text;
+      unsigned total = reach[from];
+      std::size_t i = from;
+      // Four characters a step: the running sum is the only dependency.
+      for (; i + 4 <= to; i += 4) {
+        const unsigned first = total + widths[text[i]];
+        const unsigned second = first + widths[text[i + 1]];
+        const unsigned third = second + widths[text[i + 2]];
+        total = third + widths[text[i + 3]];
+        reach[i + 1] = static_cast<std::uint16_t>(first);
+        reach[i + 2] = static_cast<std::uint16_t>(second);
+        reach[i + 3] = static_cast<std::uint16_t>(third);
+        reach[i + 4] = static_cast<std::uint16_t>(total);
       }
+      for (; i < to; ++i) {
+        total += widths[text[i]];
+        reach[i + 1] = static_cast<std::uint16_t>(total);
+      }
+      from = to;
     }
-    joins[0] = false;
+    run_start[run_count] = static_cast<std::uint16_t>(n);
     return true;
   }
+
+  int width_of(std::size_t from, std::size_t to) const { return reach[to] - reach[from]; }
 
   // A line takes characters while it stays under the display width and
   // 128 characters; it then ends after its last space or hyphen when it
@@ -97,40 +114,28 @@ struct Layout {
     const std::size_t n = p.size();
     for (std::size_t start = 0; start < n;) {
       const std::size_t limit = std::min(n, start + kMaxLineChars);
-      std::size_t pos = start;
-      int sum = 0;
-      // Eight characters at a time while all eight surely fit: one multiply
-      // sums their widths, and as every width is at most kWidestGlyphPx the
-      // byte sums cannot carry. The loop after it then decides exactly.
-      static_assert(8 * kWidestGlyphPx < 256);
-      while (pos + 8 <= limit) {
-        std::uint64_t eight;
-        std::memcpy(&eight, width.data() + pos, sizeof eight);
-        const int eight_px = static_cast<int>((eight * 0x0101010101010101ULL) >> 56);
-        if (sum + eight_px >= kDisplayWidthPx) break;
-        sum += eight_px;
-        pos += 8;
-      }
-      while (pos < limit && sum + width[pos] < kDisplayWidthPx) sum += width[pos++];
+      // The first character that would make the line reach the display
+      // width, found in the running widths, which never decrease.
+      const auto first_too_wide = std::lower_bound(reach.begin() + static_cast<std::ptrdiff_t>(start) + 1,
+                                                   reach.begin() + static_cast<std::ptrdiff_t>(limit) + 1,
+                                                   reach[start] + kDisplayWidthPx);
+      const std::size_t pos = static_cast<std::size_t>(first_too_wide - reach.begin()) - 1;
       if (pos == n) {
-        lines.push_back({start, n - start, sum});
+        lines.push_back({start, n - start, width_of(start, n)});
         break;
       }
       std::size_t end = pos;
       while (end > start && !is_break_char(p.text[end - 1])) --end;
-      if (end == start) {
-        end = pos;
-      } else {
-        for (std::size_t i = end; i < pos; ++i) sum -= width[i];
-      }
-      lines.push_back({start, end - start, sum});
+      if (end == start) end = pos;
+      lines.push_back({start, end - start, width_of(start, end)});
       start = end;
     }
+    run_cursor = 0;
   }
 
   RunEntry run_of(const ParagraphView& p, std::size_t at, std::uint16_t kind) const {
     const AttributeCell cell = decode_cell(p.cell(at));
-    return RunEntry{kind, 1, width[at],
+    return RunEntry{kind, 1, static_cast<std::uint8_t>(width_of(at, at + 1)),
                     static_cast<std::uint8_t>(line_height_px(cell.font == kLargeFont)),
                     static_cast<std::uint8_t>(cell.font), cell.colour, cell.highlight};
   }
@@ -180,19 +185,25 @@ struct Layout {
         continue;
       }
       RunEntry run = run_of(p, k, kTextRun);
-      std::size_t to = k + 1;
-      int width_px = width[k];
+      std::size_t to = std::min<std::size_t>(end, next_run_start(k));
       if (justified) {
-        for (; to < end && joins[to] && p.text[to] != ' '; ++to) width_px += width[to];
-      } else {
-        for (; to < end && joins[to]; ++to) width_px += width[to];
+        const void* space = std::memchr(p.text + k + 1, ' ', to - k - 1);
+        if (space != nullptr) to = static_cast<std::size_t>(static_cast<const std::uint8_t*>(space) - p.text);
       }
       run.chars = static_cast<std::uint8_t>(to - k);
-      run.width = static_cast<std::uint8_t>(width_px);
+      run.width = static_cast<std::uint8_t>(width_of(k, to));
       runs.push_back(run);
       k = to;
     }
   }
+
+  // The start of the first run after character `at`. Lines are cut in
+  // order, so the search goes on from where the last one ended.
+  std::size_t next_run_start(std::size_t at) {
+    while (run_start[run_cursor] <= at) ++run_cursor;
+    return run_start[run_cursor];
+  }
+  std::size_t run_cursor = 0;
 };
 
 }  // namespace packing

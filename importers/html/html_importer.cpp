@@ -15,6 +15,7 @@
 #include "base/ascii.h"
 #include "docmodel/palette.h"
 #include "importers/html/html_state.h"
+#include "importers/plain_run.h"
 
 namespace vellora {
 namespace html_import {
@@ -185,7 +186,7 @@ void take_text_run(HtmlState& state) {
   if (!is_dropped && paragraph.length >= kParagraphCutChars) return;
   const std::size_t room = is_dropped ? bytes.size() : kParagraphCutChars - paragraph.length;
   const std::size_t limit = std::min(bytes.size(), room);
-  std::size_t count = 0;
+  std::size_t count = plain_block_bytes(bytes.first(limit), '<', '>', '>');
   while (count < limit && !kIsMarkupOrBlank[bytes[count]]) ++count;
   if (count == 0) return;
   state.input.skip(count);

@@ -67,11 +67,10 @@ constexpr ControlWord table_row(std::string_view name, bool is_row_start) {
 }
 constexpr ControlWord ignored(std::string_view name) { return {name, 0, false, WordKind::ignored, 0}; }
 
-// Sorted by name for the binary search. A word matches only the row of
-// exactly its name, never a prefix, and no name repeats, so the row found
-// is the only one that could match. "private1" can never match, since a
-// word's name ends at its first digit; the row is kept so the table stays
-// whole.
+// Sorted by name, for the reader. A word matches only the row of exactly
+// its name, never a prefix, and no name repeats, so the row found is the
+// only one that could match. "private1" can never match, since a word's
+// name ends at its first digit; the row is kept so the table stays whole.
 constexpr std::array<ControlWord, 89> kControlWords = {{
     character("\n", '\n'),  // a backslash before a line end
     character("\r", '\n'),
@@ -175,9 +174,52 @@ constexpr bool is_strictly_sorted() {
 }
 static_assert(is_strictly_sorted());
 
+// Words are looked up in a hash table of the rows, built at compile time:
+// every word of a document is looked up, and most are not in the table.
+constexpr std::size_t kWordSlotCount = 256;
+
+constexpr std::size_t word_slot(std::string_view name) {
+  std::uint32_t hash = static_cast<std::uint32_t>(name.size());
+  for (const char c : name) hash = hash * 33 + static_cast<unsigned char>(c);
+  return (hash ^ (hash >> 8)) % kWordSlotCount;
+}
+
+// Each slot holds a row's index plus one, or 0 when empty; a row whose
+// slot is taken goes to the next free one.
+struct WordSlots {
+  std::array<std::uint8_t, kWordSlotCount> row_plus_one{};
+  std::size_t longest_probe = 0;
+};
+
+constexpr WordSlots make_word_slots() {
+  WordSlots slots;
+  for (std::size_t row = 0; row < kControlWords.size(); ++row) {
+    const std::size_t home = word_slot(kControlWords[row].name);
+    std::size_t probe = 0;
+    while (slots.row_plus_one[(home + probe) % kWordSlotCount] != 0) ++probe;
+    slots.row_plus_one[(home + probe) % kWordSlotCount] = static_cast<std::uint8_t>(row + 1);
+    slots.longest_probe = std::max(slots.longest_probe, probe);
+  }
+  return slots;
+}
+constexpr WordSlots kWordSlots = make_word_slots();
+// Well spread: a known word is found at its slot or the one after.
+static_assert(kWordSlots.longest_probe <= 1);
+
+// Names are a few letters: a plain loop beats a library call.
+bool is_same_name(std::string_view a, std::string_view b) {
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 const ControlWord* find_control_word(std::string_view name) {
-  const auto row = std::ranges::lower_bound(kControlWords, name, {}, &ControlWord::name);
-  return row != kControlWords.end() && row->name == name ? &*row : nullptr;
+  for (std::size_t slot = word_slot(name);; slot = (slot + 1) % kWordSlotCount) {
+    const std::uint8_t row_plus_one = kWordSlots.row_plus_one[slot];
+    if (row_plus_one == 0) return nullptr;
+    const ControlWord& row = kControlWords[row_plus_one - 1];
+    if (row.name.size() == name.size() && is_same_name(row.name, name)) return &row;
+  }
 }
 
 // Sizes above 22 points are the large font; bold is applied per character

@@ -14,6 +14,7 @@
 #include "docmodel/cell.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/palette.h"
+#include "importers/plain_run.h"
 #include "importers/rtf/rtf_state.h"
 
 namespace vellora {
@@ -120,27 +121,33 @@ constexpr std::array<bool, 256> kIsSyntaxOrSpecial = [] {
 
 // Takes the plain text at the front of the input buffer: dropped whole in
 // a skipped destination or a table row, otherwise appended as far as the
-// paragraph cut lets it. What it leaves, if anything, needs the
-// byte-at-a-time path: a hex escape or binary run, a syntax or special
-// byte, a character that has to start a new paragraph first, or the end
-// of the buffer.
+// paragraph cut lets it. Line ends inside it are stepped over, as parse()
+// would. What it leaves, if anything, needs the byte-at-a-time path: a hex
+// escape or binary run, a syntax or special byte, a character that has to
+// start a new paragraph first, or the end of the buffer.
 void take_text_run(RtfState& state) {
   if (state.group.input_state != InputState::normal) return;
-  const std::span<const std::uint8_t> bytes = state.input.buffered();
   ParagraphBuffer& buffer = state.buffer;
   const bool is_dropped = state.group.destination == Destination::skip || state.is_row_suppressed;
-  if (!is_dropped && buffer.length >= kParagraphCutChars) return;
-  const std::size_t room = is_dropped ? bytes.size() : kParagraphCutChars - buffer.length;
-  const std::size_t limit = std::min(bytes.size(), room);
-  std::size_t count = 0;
-  while (count < limit && !kIsSyntaxOrSpecial[bytes[count]]) ++count;
-  if (count == 0) return;
-  state.input.skip(count);
-  if (is_dropped) return;
-  refresh_cell(state);
-  std::memcpy(buffer.text.data() + buffer.length, bytes.data(), count);
-  fill_cells(cell_at(buffer, buffer.length), count, state.current_cell.data());
-  buffer.length += count;
+  for (;;) {
+    if (!is_dropped && buffer.length >= kParagraphCutChars) return;
+    const std::span<const std::uint8_t> bytes = state.input.buffered();
+    const std::size_t room = is_dropped ? bytes.size() : kParagraphCutChars - buffer.length;
+    const std::size_t limit = std::min(bytes.size(), room);
+    std::size_t count = plain_block_bytes(bytes.first(limit), '{', '}', '\\');
+    while (count < limit && !kIsSyntaxOrSpecial[bytes[count]]) ++count;
+    if (count != 0) {
+      state.input.skip(count);
+      if (!is_dropped) {
+        refresh_cell(state);
+        std::memcpy(buffer.text.data() + buffer.length, bytes.data(), count);
+        fill_cells(cell_at(buffer, buffer.length), count, state.current_cell.data());
+        buffer.length += count;
+      }
+    }
+    if (count == bytes.size() || (bytes[count] != '\n' && bytes[count] != '\r')) return;
+    state.input.skip(1);
+  }
 }
 
 // ---------------------------------------------------------------- groups
