@@ -69,16 +69,23 @@ inline void write_cell_kind(std::uint8_t* cell, std::int32_t kind) {
 inline const std::uint8_t* cell_at(const std::uint8_t* cells, std::size_t index) { return cells + index * kCellBytes; }
 inline std::uint8_t* cell_at(std::uint8_t* cells, std::size_t index) { return cells + index * kCellBytes; }
 
+// Four copies of one cell: 40 bytes, which the compiler stores and
+// compares as a few wide words, so runs of equal cells are written and
+// found four cells at a time.
+using FourCells = std::array<std::uint8_t, 4 * kCellBytes>;
+inline FourCells four_cells(const std::uint8_t* cell) {
+  FourCells four;
+  for (std::size_t k = 0; k < 4; ++k) std::memcpy(four.data() + k * kCellBytes, cell, kCellBytes);
+  return four;
+}
+
 // Gives `count` cells from `cells` on the bytes of `cell`, which must lie
 // outside them.
 inline void fill_cells(std::uint8_t* cells, std::size_t count, const std::uint8_t* cell) {
   std::uint8_t* to = cells;
   std::uint8_t* const end = cells + count * kCellBytes;
   if (count >= 4) {
-    // Four cells are 40 bytes, which the compiler stores as a few wide
-    // words: a run of text gets its cells four at a time.
-    std::array<std::uint8_t, 4 * kCellBytes> four;
-    for (std::size_t k = 0; k < 4; ++k) std::memcpy(four.data() + k * kCellBytes, cell, kCellBytes);
+    const FourCells four = four_cells(cell);
     for (; end - to >= static_cast<std::ptrdiff_t>(four.size()); to += four.size())
       std::memcpy(to, four.data(), four.size());
   }
@@ -108,14 +115,11 @@ inline bool is_same_cell(const std::uint8_t* a, const std::uint8_t* b) {
 }
 
 // How many of the `count` cells from `cells` on are equal to `cell`, up to
-// the first that is not. Four at a time against a 40-byte pattern, which
-// the compiler compares as a few wide words: runs of equal cells are what
-// the layout looks for in every paragraph.
+// the first that is not: the runs the layout looks for in every paragraph.
 inline std::size_t count_equal_cells(const std::uint8_t* cells, std::size_t count, const std::uint8_t* cell) {
   std::size_t i = 0;
   if (count >= 4) {
-    std::array<std::uint8_t, 4 * kCellBytes> four;
-    for (std::size_t k = 0; k < 4; ++k) std::memcpy(four.data() + k * kCellBytes, cell, kCellBytes);
+    const FourCells four = four_cells(cell);
     while (i + 4 <= count && std::memcmp(cell_at(cells, i), four.data(), four.size()) == 0) i += 4;
   }
   while (i < count && is_same_cell(cell_at(cells, i), cell)) ++i;

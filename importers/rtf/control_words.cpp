@@ -208,6 +208,7 @@ static_assert(kWordSlots.longest_probe <= 1);
 
 // Names are a few letters: a plain loop beats a library call.
 bool is_same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i] != b[i]) return false;
   return true;
@@ -218,7 +219,7 @@ const ControlWord* find_control_word(std::string_view name) {
     const std::uint8_t row_plus_one = kWordSlots.row_plus_one[slot];
     if (row_plus_one == 0) return nullptr;
     const ControlWord& row = kControlWords[row_plus_one - 1];
-    if (row.name.size() == name.size() && is_same_name(row.name, name)) return &row;
+    if (is_same_name(row.name, name)) return &row;
   }
 }
 
