@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 
 #include "conduit/document_types.h"
 #include "docmodel/builder.h"
+#include "docmodel/pipelined_sink.h"
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "platform/text_codec.h"
 
@@ -70,10 +72,14 @@ inline BuildResult send_once(const SendWorkspace& w, Importer import, const Text
   fs::create_directories(w.handheld);
   PackedDocument document;
   DocumentPacker packer(document, w.input_bytes);
+  PipelinedSink pipeline(packer);
+  const auto types = document_types();
+  const auto type = std::ranges::find(types, import, &DocumentType::import);
   ImportOptions options(kMaxParagraphs + 1);
-  options.sink = &packer;
+  options.sink = type != types.end() && type->is_laid_out_while_read ? static_cast<StagingSink*>(&pipeline) : &packer;
   options.codec = codec;
   const ImportResult result = import(w.source, w.send, w.name, options);
+  pipeline.finish();
   if (imported != nullptr) *imported = result;
   if (!result || !packer.result()) return {};
   posix::PdbFolderHandheld handheld(w.handheld);

@@ -17,10 +17,10 @@ namespace vellora {
 namespace {
 
 constexpr std::array<DocumentType, 4> kDocumentTypes = {{
-    {1, ".txt", &ImportText, &ExportText, true},
-    {2, ".htm", &ImportHtml, &ExportHtml, true},
-    {3, ".doc", &ImportWordDocument, &ExportRtf, false},  // a .doc target holds RTF
-    {4, ".rtf", &ImportRtf, &ExportRtf, true},
+    {1, ".txt", &ImportText, &ExportText, true, false},
+    {2, ".htm", &ImportHtml, &ExportHtml, true, true},
+    {3, ".doc", &ImportWordDocument, &ExportRtf, false, true},  // a .doc target holds RTF
+    {4, ".rtf", &ImportRtf, &ExportRtf, true, true},
 }};
 
 }  // namespace

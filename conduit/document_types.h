@@ -36,6 +36,10 @@ struct DocumentType {
   // False where export_to writes another type's format, so that asking
   // for this type by name would give a file that is not of it.
   bool is_exported_in_own_format;
+  // True where reading a file costs about as much as laying it out, so that
+  // a large one is worth laying out on a second thread while it is read.
+  // Plain text is read faster than its paragraphs could be handed over.
+  bool is_laid_out_while_read;
 };
 
 std::span<const DocumentType> document_types();

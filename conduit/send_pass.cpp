@@ -17,6 +17,7 @@
 #include "conduit/send_journal.h"
 #include "docmodel/builder.h"
 #include "docmodel/document_reader.h"
+#include "docmodel/pipelined_sink.h"
 #include "base/files.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
@@ -218,9 +219,11 @@ class SendWalk {
     // The importer's paragraphs are laid out as they come, in the staging
     // form, so no staging files pass through the folder.
     DocumentPacker packer(document, static_cast<std::size_t>(bytes));
-    options.sink = &packer;
+    PipelinedSink pipeline(packer);
+    options.sink = type.is_laid_out_while_read ? static_cast<StagingSink*>(&pipeline) : &packer;
     options.codec = &codec_;
     imported = type.import(file_path(file), folder_, file_name, options);
+    pipeline.finish();
     if (!imported)
       why = imported.reason;
     else if (!imported.incomplete.empty())

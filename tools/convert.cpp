@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "docmodel/builder.h"
+#include "docmodel/pipelined_sink.h"
 #include "conduit/document_types.h"
 #include "hosts/linux/dl_text_converters.h"
 #include "hosts/linux/pdb_folder_handheld.h"
@@ -124,10 +125,12 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   const auto source_bytes = fs::file_size(file, error);
   PackedDocument document;
   DocumentPacker packer(document, error ? 0 : static_cast<std::size_t>(source_bytes));
-  importing.options.sink = &packer;
+  PipelinedSink pipeline(packer);
+  importing.options.sink = type->is_laid_out_while_read ? static_cast<StagingSink*>(&pipeline) : &packer;
   importing.options.max_paragraphs = kMaxParagraphs + 1;  // one more shows that it was cut
   const ImportResult imported =
       type->import(file, scratch.path(), document_file_name(file, *importing.options.codec), importing.options);
+  pipeline.finish();
   if (!imported) return fail(imported.reason);
   if (const StagingResult& packed = packer.result(); !packed) return fail(file.string(), packed.reason);
   // As in a sync: a document without a paragraph is not worth a database.

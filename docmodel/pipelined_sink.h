@@ -1,0 +1,55 @@
+// A staging sink in front of another one that hands what an importer stages
+// to that sink on a second thread, so that reading a large source and
+// laying it out overlap. The inner sink sees exactly the calls, in exactly
+// the order, that it would see directly; only its thread differs.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "docmodel/staging.h"
+
+namespace vellora {
+
+class PipelinedSink final : public StagingSink {
+ public:
+  // `inner` must outlive this sink. Until finish() returns, only this sink's
+  // worker touches it.
+  explicit PipelinedSink(StagingSink& inner);
+  // Finishes, dropping a failure of the inner sink: call finish() to see it.
+  ~PipelinedSink() override;
+  PipelinedSink(const PipelinedSink&) = delete;
+  PipelinedSink& operator=(const PipelinedSink&) = delete;
+
+  void take_name(const std::array<char, kNameRecordBytes>& record) override;
+  void take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                      std::span<const std::uint8_t> cells) override;
+  void take_background(std::uint8_t background) override;
+
+  // Waits until the inner sink has taken every call, and rethrows what it
+  // threw. A document that never fills a batch is handed over here, on the
+  // calling thread, without starting a thread at all.
+  void finish();
+
+ private:
+  void hand_over();
+  void work();
+
+  StagingSink& inner_;
+  std::vector<std::uint8_t> filling_;  // the producer's batch of encoded calls
+  std::vector<std::uint8_t> pending_;  // a full batch waiting for the worker
+  bool has_pending_ = false;
+  bool is_done_ = false;
+  std::exception_ptr failure_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::thread worker_;
+};
+
+}  // namespace vellora
