@@ -57,20 +57,37 @@ bool ByteSource::refill_transcoded() {
 
 bool ByteSource::transcode_with(SourceTranscoder& transcoder) {
   if (file_ == nullptr) return true;
+  std::size_t got = 0;
+  bool is_whole_file_read = true;
   for (;;) {
-    const std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
     transcoder.examine({buffer_.data(), got});
     if (got < buffer_.size()) break;
+    is_whole_file_read = false;
   }
   if (std::ferror(file_)) {
     read_error_ = errno != 0 ? errno : EIO;
     return false;
   }
+  if (transcoder.will_transcode()) transcoder_ = &transcoder;
+  // A file that fit in one read is still in the buffer, as most files of a
+  // sync are: it is read from there instead of from the disk again.
+  if (is_whole_file_read) {
+    file_ = nullptr;  // the end stays the end
+    if (transcoder_ == nullptr) {
+      start_buffer(got);
+      return true;
+    }
+    // Transcoded as if it were left over from a read that reached the end.
+    std::size_t unfinished = 0;
+    const std::size_t made = transcoder.transcode(buffer_.data(), got, true, unfinished);
+    start_buffer(made);
+    return true;
+  }
   if (std::fseek(file_, 0, SEEK_SET) != 0) {
     read_error_ = errno != 0 ? errno : EIO;
     return false;
   }
-  if (transcoder.will_transcode()) transcoder_ = &transcoder;
   return true;
 }
 

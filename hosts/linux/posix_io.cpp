@@ -142,9 +142,11 @@ AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::
     ::unlink(temp.c_str());
     return AtomicWriteResult{.failure = failure, .error = error};
   };
+  // A replaced file keeps its permissions; a new one cannot take any.
   struct stat existing {};
-  const mode_t permissions =
-      ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+  const mode_t permissions = mode == RenameMode::replace && ::stat(path.c_str(), &existing) == 0
+                                 ? (existing.st_mode & 07777)
+                                 : 0644;
   if (::fchmod(fd.get(), permissions) != 0) return fail(Failure::cannot_set_permissions, errno);
   for (const auto part : parts)
     if (!write_fully(fd.get(), part)) return fail(Failure::cannot_write, errno);

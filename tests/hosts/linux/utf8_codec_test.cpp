@@ -108,9 +108,11 @@ TEST(Utf8Codec, AFileStagesAsItsTranscodedBytesWhereverTheReadsCutIt) {
   const Utf8Codec codec;
   ImportOptions options;
   options.codec = &codec;
-  for (std::size_t shift = 0; shift < 4; ++shift) {
-    SCOPED_TRACE(shift);
-    const std::string filler(kReadChunkBytes - 2 - shift, 'x');
+  // Short fillers keep the file within one read, which is not read twice.
+  for (const std::size_t filler_bytes : {std::size_t{0}, std::size_t{100}, kReadChunkBytes - 2, kReadChunkBytes - 3,
+                                         kReadChunkBytes - 4, kReadChunkBytes - 5}) {
+    SCOPED_TRACE(filler_bytes);
+    const std::string filler(filler_bytes, 'x');
     testing::write_file(dir / "utf8.txt", filler + "😀€\n" + kAccented);
     testing::write_file(dir / "handheld.txt", filler + "?\x80\n" + kAccentedHandheld);
     fs::create_directories(dir / "a");
