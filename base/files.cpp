@@ -7,10 +7,13 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -70,6 +73,137 @@ UniqueFile open_file(const std::filesystem::path& path, const char* mode) {
   return UniqueFile(std::fopen(path.c_str(), mode));
 #endif
 }
+
+#ifdef _WIN32
+namespace {
+
+std::int64_t file_time_ns(const FILETIME& time) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) * 100;
+}
+
+bool stamp_handle(HANDLE handle, FileStamp& out) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(handle, &info)) {
+    errno = EIO;
+    return false;
+  }
+  out.device = info.dwVolumeSerialNumber;
+  out.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  out.size_bytes = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  out.modified_ns = file_time_ns(info.ftLastWriteTime);
+  out.changed_ns = 0;
+  out.is_regular = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+                   ::GetFileType(handle) == FILE_TYPE_DISK;
+  return true;
+}
+
+}  // namespace
+
+bool stamp_entry(const std::filesystem::path& path, FileStamp& out) {
+  // Opened for its attributes alone, on the link itself rather than its
+  // target, and shared so that nobody else's open is disturbed.
+  const HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+    return false;
+  }
+  const bool ok = stamp_handle(handle, out);
+  ::CloseHandle(handle);
+  return ok;
+}
+
+bool stamp_open_file(std::FILE* file, FileStamp& out) {
+  return stamp_handle(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file))), out);
+}
+
+UniqueFile open_regular_file(const std::filesystem::path& path, FileStamp& stamp) {
+  UniqueFile file = open_file(path, "rb");
+  if (!file) return file;
+  if (!stamp_open_file(file.get(), stamp)) return {};
+  if (!stamp.is_regular) {
+    file.reset();
+    errno = EINVAL;
+  }
+  return file;
+}
+
+UniqueFile create_new_file(const std::filesystem::path& path) {
+  const int fd = ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return {};
+  std::FILE* file = ::_fdopen(fd, "wb");
+  if (file == nullptr) ::_close(fd);
+  return UniqueFile(file);
+}
+#else
+namespace {
+
+std::int64_t time_ns(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+FileStamp stamp_from(const struct stat& st) {
+  FileStamp stamp;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size_bytes = static_cast<std::uint64_t>(st.st_size);
+  stamp.modified_ns = time_ns(st.st_mtim);
+  stamp.changed_ns = time_ns(st.st_ctim);
+  stamp.is_regular = S_ISREG(st.st_mode);
+  return stamp;
+}
+
+UniqueFile file_from_fd(int fd, const char* mode) {
+  std::FILE* file = ::fdopen(fd, mode);
+  if (file == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return UniqueFile(file);
+}
+
+}  // namespace
+
+bool stamp_entry(const std::filesystem::path& path, FileStamp& out) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  out = stamp_from(st);
+  return true;
+}
+
+bool stamp_open_file(std::FILE* file, FileStamp& out) {
+  struct stat st {};
+  if (::fstat(::fileno(file), &st) != 0) return false;
+  out = stamp_from(st);
+  return true;
+}
+
+UniqueFile open_regular_file(const std::filesystem::path& path, FileStamp& stamp) {
+  // O_NONBLOCK lets a FIFO open without a writer, to be refused below; a
+  // regular file reads the same with it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct stat st {};
+  const bool is_stated = ::fstat(fd, &st) == 0;
+  if (!is_stated || !S_ISREG(st.st_mode)) {
+    const int error = is_stated ? EINVAL : errno;
+    ::close(fd);
+    errno = error;
+    return {};
+  }
+  stamp = stamp_from(st);
+  return file_from_fd(fd, "rb");
+}
+
+UniqueFile create_new_file(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return {};
+  return file_from_fd(fd, "wb");
+}
+#endif
 
 bool close_written_file(UniqueFile& file) {
   bool ok = std::fflush(file.get()) == 0;

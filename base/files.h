@@ -5,6 +5,7 @@
 // durably through here too.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -35,6 +36,37 @@ std::string_view special_file_kind(std::filesystem::file_type type);
 
 // fopen with `mode` ("rb", "wb", ...). Null on failure, with errno set.
 UniqueFile open_file(const std::filesystem::path& path, const char* mode);
+
+// Which file an entry is, and which version of its content: a file that is
+// replaced, written, cut short or grown gets another stamp. A sync keeps
+// the stamp of what it read and deletes the file only if it still has it.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size_bytes = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;  // 0 where the host keeps no change time
+  bool is_regular = false;
+  bool operator==(const FileStamp&) const = default;
+  bool is_same_file(const FileStamp& other) const { return device == other.device && inode == other.inode; }
+};
+
+// The stamp of the entry at `path` itself, never of a link's target. False
+// with errno set when it cannot be had.
+bool stamp_entry(const std::filesystem::path& path, FileStamp& out);
+// The stamp of an open file. False with errno set when it cannot be had.
+bool stamp_open_file(std::FILE* file, FileStamp& out);
+
+// Opens the regular file `path` for reading without following a link at
+// its last component and without waiting for a FIFO's writer, and fills
+// `stamp` from the open file. Null with errno set otherwise: ELOOP for a
+// link, EINVAL for anything else that is not a regular file.
+UniqueFile open_regular_file(const std::filesystem::path& path, FileStamp& stamp);
+
+// Creates `path` for writing. Fails with EEXIST when anything is there, a
+// link or a FIFO included, so nothing outside is written through a name
+// someone else placed.
+UniqueFile create_new_file(const std::filesystem::path& path);
 
 // Closes a file opened for writing once everything written is on the disk,
 // so a rename that follows can never expose an empty or partial file after

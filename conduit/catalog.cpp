@@ -11,8 +11,12 @@ namespace vellora {
 
 namespace {
 
-std::string error_text(const char* what, SyncStatus status) {
-  return std::string(what) + " failed on the handheld (error " + std::to_string(status) + ")";
+// A failed call, in the handheld's own words; the database is closed after
+// the words are taken, since closing replaces the handheld's last error.
+CatalogResult fail_and_close(SyncManager& sync, DbHandle handle, const std::string& what, SyncStatus status) {
+  CatalogResult result{CatalogStatus::failed, what + " failed on the handheld: " + sync.error_text(status)};
+  sync.SyncCloseDB(handle);
+  return result;
 }
 
 }  // namespace
@@ -35,10 +39,8 @@ CatalogResult read_catalog(SyncManager& sync, std::vector<CatalogEntry>& out) {
     return {CatalogStatus::failed, "damaged or unreadable, so it was left as it is: " + sync.error_text(status)};
   }
   DbInfo info;
-  if (SyncStatus status = sync.SyncReadOpenDbInfo(handle, info); status != kSyncOk) {
-    sync.SyncCloseDB(handle);
-    return {CatalogStatus::failed, error_text("reading its information", status)};
-  }
+  if (SyncStatus status = sync.SyncReadOpenDbInfo(handle, info); status != kSyncOk)
+    return fail_and_close(sync, handle, "reading its information", status);
   if (info.type != kCatalogType || info.creator != kCatalogCreator) {
     sync.SyncCloseDB(handle);
     return {CatalogStatus::foreign, "a database of another application (type " + four_cc_text(info.type) +
@@ -46,10 +48,8 @@ CatalogResult read_catalog(SyncManager& sync, std::vector<CatalogEntry>& out) {
                                         ") has the catalog's name; it was left untouched"};
   }
   std::uint16_t count = 0;
-  if (SyncStatus status = sync.SyncGetDBRecordCount(handle, count); status != kSyncOk) {
-    sync.SyncCloseDB(handle);
-    return {CatalogStatus::failed, error_text("counting the records", status)};
-  }
+  if (SyncStatus status = sync.SyncGetDBRecordCount(handle, count); status != kSyncOk)
+    return fail_and_close(sync, handle, "counting the records", status);
   out.resize(count);
   for (std::uint16_t i = 0; i < count; ++i) {
     RecordDescriptor record;
@@ -58,9 +58,8 @@ CatalogResult read_catalog(SyncManager& sync, std::vector<CatalogEntry>& out) {
     record.buffer_size = static_cast<std::uint16_t>(kCatalogRecordBytes);
     record.data = out[i].bytes.data();
     if (SyncStatus status = sync.SyncReadRecordByIndex(record); status != kSyncOk) {
-      sync.SyncCloseDB(handle);
       out.clear();
-      return {CatalogStatus::failed, error_text(("reading record " + std::to_string(i)).c_str(), status)};
+      return fail_and_close(sync, handle, "reading record " + std::to_string(i), status);
     }
     // Every catalog record is 40 bytes: another size means the catalog was
     // cut short or is not what it seems, and rebuilding it would lose marks.
@@ -91,7 +90,8 @@ CatalogResult rebuild_catalog(SyncManager& sync, const std::vector<CatalogEntry>
   create.version = kCatalogVersion;
   SyncStatus status = sync.SyncCreateDB(create);
   if (status != kSyncOk) status = sync.SyncCreateDB(create);
-  if (status != kSyncOk) return {CatalogStatus::failed, error_text("creating the new catalog", status)};
+  if (status != kSyncOk)
+    return {CatalogStatus::failed, "creating the new catalog failed on the handheld: " + sync.error_text(status)};
 
   for (std::size_t i = 0; i < entries.size(); ++i) {
     auto bytes = entries[i].bytes;
@@ -106,13 +106,10 @@ CatalogResult rebuild_catalog(SyncManager& sync, const std::vector<CatalogEntry>
       record.record_id = 0;
       status = sync.SyncWriteRec(record);
     }
-    if (status != kSyncOk) {
-      sync.SyncCloseDB(create.handle);
-      return {CatalogStatus::failed, error_text(("writing record " + std::to_string(i)).c_str(), status)};
-    }
+    if (status != kSyncOk) return fail_and_close(sync, create.handle, "writing record " + std::to_string(i), status);
   }
   if (status = sync.SyncCloseDB(create.handle); status != kSyncOk)
-    return {CatalogStatus::failed, error_text("closing the new catalog", status)};
+    return {CatalogStatus::failed, "closing the new catalog failed on the handheld: " + sync.error_text(status)};
   return {};
 }
 

@@ -60,7 +60,10 @@ std::optional<std::string> unescaped(std::string_view text) {
 
 void SendJournal::add(std::string_view file, std::string_view database) {
   if (!file_) {
-    file_ = open_file(path_, "wb");
+    // Created, never opened: a link or a FIFO placed at the name since the
+    // last journal was removed is not followed, and this journal is then
+    // not written.
+    file_ = create_new_file(path_);
     if (!file_) return;
     std::fprintf(file_.get(), "%.*s\n", static_cast<int>(kFirstLine.size()), kFirstLine.data());
   }
@@ -89,13 +92,12 @@ std::vector<JournalEntry> SendJournal::read(const fs::path& folder, bool& found)
   std::vector<JournalEntry> entries;
   const fs::path path = folder / kSendJournalName;
   std::error_code error;
-  const auto status = fs::symlink_status(path, error);
-  found = fs::exists(status);
+  found = fs::exists(fs::symlink_status(path, error));
   // Only a regular file of a sane size is read; anything else is removed
   // with the rest of the journal and never followed.
-  if (!fs::is_regular_file(status) || fs::file_size(path, error) > kMostJournalBytes || error) return entries;
-  const UniqueFile file = open_file(path, "rb");
-  if (!file) return entries;
+  FileStamp stamp;
+  const UniqueFile file = found ? open_regular_file(path, stamp) : UniqueFile();
+  if (!file || stamp.size_bytes > kMostJournalBytes) return entries;
   std::string text;
   char chunk[4096];
   for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) text.append(chunk, got);

@@ -7,6 +7,7 @@
 #include "conduit/send_pass.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -31,6 +32,7 @@ namespace {
 struct FolderEntry {
   std::string name;  // as it is on disk
   std::uintmax_t bytes = 0;
+  FileStamp stamp;  // of a regular file, as listed
   // Why the entry is not a file the pass may read, or empty for a regular
   // file.
   std::string_view not_regular;
@@ -56,12 +58,16 @@ bool list_files(const fs::path& folder, std::vector<FolderEntry>& out) {
     if (error || fs::is_directory(status)) continue;
     std::string name = host_text(it->path().filename());
     if (!fs::is_regular_file(status)) {
-      out.push_back({std::move(name), 0, describe_type(status.type())});
+      out.push_back({std::move(name), 0, {}, describe_type(status.type())});
       continue;
     }
-    const auto bytes = it->file_size(error);
-    if (error) continue;
-    out.push_back({std::move(name), bytes, {}});
+    FileStamp stamp;
+    if (!stamp_entry(it->path(), stamp)) continue;
+    if (!stamp.is_regular) {
+      out.push_back({std::move(name), 0, {}, "not a regular file"});
+      continue;
+    }
+    out.push_back({std::move(name), stamp.size_bytes, stamp, {}});
   }
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
   return true;
@@ -69,11 +75,21 @@ bool list_files(const fs::path& folder, std::vector<FolderEntry>& out) {
 
 enum class Verdict { send, replace, keep };
 
-std::string joined(const std::vector<std::string>& names) {
+// A file read and sent, with the stamp it had when it was read.
+struct SentFile {
+  std::string name;
+  FileStamp stamp;
+};
+
+std::string joined(const std::vector<SentFile>& files) {
   std::string out;
-  for (const auto& name : names) out += (out.empty() ? "" : ", ") + name;
+  for (const auto& file : files) out += (out.empty() ? "" : ", ") + file.name;
   return out;
 }
+
+constexpr std::string_view kChangedWhileSent = "changed while it was being sent; it stays and is sent again at the next sync";
+
+
 
 class SendWalk {
  public:
@@ -112,7 +128,7 @@ class SendWalk {
     const std::string name = handheld_name(handheld_lower);
     const Verdict verdict = check_handheld(entry, name);
     if (verdict == Verdict::keep) return;
-    send(entry.name, handheld_lower, name, *type, entry.bytes, verdict == Verdict::replace);
+    send(entry, handheld_lower, name, *type, verdict == Verdict::replace);
   }
 
  private:
@@ -204,10 +220,11 @@ class SendWalk {
     return Verdict::replace;
   }
 
-  // Imports and lays out `file` as a sync sends it; false, with `why`, when
-  // it cannot become a whole database.
-  bool convert(const std::string& file, const std::string& file_name, const DocumentType& type,
-               std::uintmax_t bytes, PackedDocument& document, ImportResult& imported, std::string& why) {
+  // Imports and lays out the listed file as a sync sends it; false, with
+  // `why`, when it cannot become a whole database.
+  bool convert(const FolderEntry& entry, const std::string& file_name, const DocumentType& type,
+               PackedDocument& document, ImportResult& imported, std::string& why) {
+    const std::string& file = entry.name;
     // Staging stops one paragraph past what a database holds: enough to
     // know the file is too long, without reading all of a huge file.
     ImportOptions options(kMaxParagraphs + 1);
@@ -218,10 +235,11 @@ class SendWalk {
     };
     // The importer's paragraphs are laid out as they come, in the staging
     // form, so no staging files pass through the folder.
-    DocumentPacker packer(document, static_cast<std::size_t>(bytes));
+    DocumentPacker packer(document, static_cast<std::size_t>(entry.bytes));
     PipelinedSink pipeline(packer);
     options.sink = type.is_laid_out_while_read ? static_cast<StagingSink*>(&pipeline) : &packer;
     options.codec = &codec_;
+    options.listed_source = &entry.stamp;
     imported = type.import(file_path(file), folder_, file_name, options);
     pipeline.finish();
     if (!imported)
@@ -237,11 +255,12 @@ class SendWalk {
     return why.empty();
   }
 
-  void send(const std::string& file, const std::string& file_name, const std::string& name,
-            const DocumentType& type, std::uintmax_t bytes, bool replace) {
+  void send(const FolderEntry& entry, const std::string& file_name, const std::string& name,
+            const DocumentType& type, bool replace) {
+    const std::string& file = entry.name;
     PackedDocument document;
     ImportResult imported;
-    if (std::string why; !convert(file, file_name, type, bytes, document, imported, why)) return keep(file, why, true);
+    if (std::string why; !convert(entry, file_name, type, document, imported, why)) return keep(file, why, true);
 
     // Named before its database exists, so that a session killed from here
     // on leaves a journal that lets the next one finish.
@@ -252,18 +271,28 @@ class SendWalk {
     created_.insert(name);
     conduit_.report(SessionEventKind::sent, file, "handheld " + quoted(name) + transcoding_note(imported));
     if (unsettled_.empty()) first_unsettled_ = std::chrono::steady_clock::now();
-    unsettled_.push_back(file);
+    unsettled_.push_back({file, imported.source_stamp});
     if (unsettled_.size() >= kMostUnsettledFiles || std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
       settle();
   }
 
-  // Whether database `name` on the handheld holds exactly what `file`
-  // converts to now.
-  bool holds(const std::string& name, const std::string& file, const std::string& file_name,
-             const DocumentType& type, std::uintmax_t bytes) {
+  // Whether database `name` on the handheld is one of ours and holds
+  // exactly what the listed file converts to now; `stamp` is then the
+  // file's as it was read.
+  bool holds(const std::string& name, const FolderEntry& entry, const std::string& file_name,
+             const DocumentType& type, FileStamp& stamp) {
+    FindDbRequest request;
+    request.name = name;
+    DbInfo found;
+    // A database of another application is never taken for a document the
+    // walk would have sent.
+    if (sync_.SyncFindDbByName(request, found) != kSyncOk || found.type != kDocumentType ||
+        found.creator != kDocumentCreator)
+      return false;
     PackedDocument document;
     ImportResult imported;
-    if (std::string why; !convert(file, file_name, type, bytes, document, imported, why)) return false;
+    if (std::string why; !convert(entry, file_name, type, document, imported, why)) return false;
+    stamp = imported.source_stamp;
     DocumentReader reader(sync_);
     if (!reader.open(name) || reader.record_count() != document.record_count()) return false;
     std::vector<std::uint8_t> record;
@@ -273,6 +302,31 @@ class SendWalk {
       if (!std::equal(record.begin(), record.end(), expected.begin(), expected.end())) return false;
     }
     return true;
+  }
+
+ private:
+  enum class Removal { removed, changed, failed };
+
+  // Deletes a sent file, but only while it is still what was read: one
+  // written, cut, grown or replaced since stays for the next sync. A file
+  // already gone counts as removed.
+  Removal remove_sent(const SentFile& sent) {
+    const fs::path path = file_path(sent.name);
+    FileStamp now;
+    if (!stamp_entry(path, now)) {
+      if (errno == ENOENT) return Removal::removed;
+      conduit_.report(SessionEventKind::problem, sent.name,
+                      "sent, but the file could not be checked before its deletion: " +
+                          std::generic_category().message(errno));
+      return Removal::failed;
+    }
+    if (!(now == sent.stamp)) return Removal::changed;
+    std::error_code error;
+    if (!fs::remove(path, error) && error) {
+      conduit_.report(SessionEventKind::problem, sent.name, "sent, but the file could not be deleted: " + error.message());
+      return Removal::failed;
+    }
+    return Removal::removed;
   }
 
  public:
@@ -290,10 +344,8 @@ class SendWalk {
                       "the new documents could not be made durable on the handheld (" + sync_.error_text(status) +
                           "); their files stay in the send folder: " + joined(unsettled_));
     } else {
-      for (const std::string& file : unsettled_) {
-        std::error_code error;
-        if (!fs::remove(file_path(file), error) && error)
-          conduit_.report(SessionEventKind::problem, file, "sent, but the file could not be deleted: " + error.message());
+      for (const SentFile& sent : unsettled_) {
+        if (remove_sent(sent) == Removal::changed) keep(sent.name, std::string(kChangedWhileSent), true);
       }
     }
     unsettled_.clear();
@@ -310,22 +362,27 @@ class SendWalk {
     bool found = false;
     const std::vector<JournalEntry> journal = SendJournal::read(folder_, found);
     if (!found) return settled;
-    std::vector<std::pair<std::string, std::string>> confirmed;  // file, database
+    std::vector<std::pair<SentFile, std::string>> confirmed;  // file, database
+    std::set<std::string> checked;  // a file named twice is converted once
     for (const JournalEntry& noted : journal) {
+      if (!checked.insert(noted.file).second) continue;
+      // A file received this session is the receive pass's, not a send.
+      if (skip_received_ && conduit_.received_files.count(noted.file) != 0) continue;
       const auto entry = std::find_if(entries.begin(), entries.end(), [&](const FolderEntry& e) {
         return e.name == noted.file && e.not_regular.empty() && e.bytes > 0;
       });
-      if (entry == entries.end() || settled.count(entry->name) != 0) continue;
+      if (entry == entries.end()) continue;
       const std::string lower = to_lower_ascii(entry->name);
       const auto dot = lower.rfind('.');
       const DocumentType* type = dot == std::string::npos ? nullptr : find_document_type(lower.substr(dot));
       if (type == nullptr || type->import == nullptr) continue;
       const std::string handheld_lower = codec_.name_to_handheld(lower);
       const std::string name = handheld_name(handheld_lower);
-      if (name != noted.database || !holds(name, entry->name, handheld_lower, *type, entry->bytes)) continue;
+      FileStamp stamp;
+      if (name != noted.database || !holds(name, *entry, handheld_lower, *type, stamp)) continue;
       if (sync_.include_in_next_flush(name) != kSyncOk) continue;
       settled.insert(entry->name);
-      confirmed.emplace_back(entry->name, name);
+      confirmed.push_back({SentFile{entry->name, stamp}, name});
     }
     if (!settled.empty()) {
       if (const SyncStatus status = sync_.make_writes_durable(); status != kSyncOk) {
@@ -334,14 +391,15 @@ class SendWalk {
                             sync_.error_text(status) + "); their files stay in the send folder");
         return {};
       }
-      for (const auto& [file, name] : confirmed) {
-        std::error_code error;
-        if (!fs::remove(file_path(file), error) && error) {
-          conduit_.report(SessionEventKind::problem, file, "sent, but the file could not be deleted: " + error.message());
-          continue;
+      for (const auto& [sent, name] : confirmed) {
+        const Removal removal = remove_sent(sent);
+        if (removal == Removal::changed) {
+          // Left out of this walk too, as the line says.
+          keep(sent.name, std::string(kChangedWhileSent), true);
+        } else if (removal == Removal::removed) {
+          conduit_.report(SessionEventKind::removed, sent.name,
+                          "sent by an interrupted sync; " + quoted(name) + " on the handheld holds it whole");
         }
-        conduit_.report(SessionEventKind::removed, file,
-                        "sent by an interrupted sync; " + quoted(name) + " on the handheld holds it whole");
       }
     }
     SendJournal::remove(folder_);
@@ -354,7 +412,7 @@ class SendWalk {
   // its progress.
   static constexpr std::size_t kMostUnsettledFiles = 256;
   static constexpr std::chrono::seconds kLongestUnsettled{2};
-  std::vector<std::string> unsettled_;
+  std::vector<SentFile> unsettled_;
   std::chrono::steady_clock::time_point first_unsettled_;
 
   Conduit& conduit_;

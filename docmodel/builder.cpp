@@ -250,8 +250,10 @@ std::size_t name_length(const char* field, std::size_t field_chars) {
   return static_cast<std::size_t>(std::find(field, field + field_chars, '\0') - field);
 }
 
-std::string reason_for(const char* call, const std::string& name, SyncStatus status) {
-  return name + ": " + call + " failed on the handheld (error " + std::to_string(status) + ")";
+// Why a call failed, in the handheld's own words. The caller's line names
+// the file, so this does not.
+std::string reason_for(const char* call, const SyncManager& sync, SyncStatus status) {
+  return std::string(call) + " failed on the handheld: " + sync.error_text(status);
 }
 
 }  // namespace
@@ -477,15 +479,16 @@ BuildResult write_document(const PackedDocument& document, SyncManager& sync) {
   if (SyncStatus status = sync.SyncCreateDB(create); status != kSyncOk) {
     result.error = BuildError::create_failed;
     result.sync_status = status;
-    result.reason = reason_for("creating the database", result.database_name, status);
+    result.reason = reason_for("creating the database", sync, status);
     return result;
   }
   const auto discard = [&](BuildError error, const char* call, SyncStatus status, bool close) {
+    // Taken first: the clean-up calls replace the handheld's last error.
+    result.reason = reason_for(call, sync, status);
     if (close) sync.SyncCloseDB(create.handle);
     sync.SyncDeleteDB(result.database_name, 0);
     result.error = error;
     result.sync_status = status;
-    result.reason = reason_for(call, result.database_name, status);
     return result;
   };
   for (std::size_t i = 0; i < document.record_count(); ++i) {

@@ -100,14 +100,16 @@ DocumentReader::~DocumentReader() {
 
 DocumentResult DocumentReader::fail(DocumentStatus status, const std::string& what, SyncStatus error) {
   std::string reason = name_ + ": " + what;
-  if (error != kSyncOk) reason += " (error " + std::to_string(error) + ")";
+  if (error != kSyncOk) reason += ": " + sync_.error_text(error);
   return {status, std::move(reason)};
 }
 
 DocumentResult DocumentReader::open(std::string_view name) {
   name_ = std::string(name);
-  if (SyncStatus status = sync_.SyncOpenDB(name, 0, handle_, kOpenReadExclusive); status != kSyncOk)
+  if (SyncStatus status = sync_.SyncOpenDB(name, 0, handle_, kOpenReadExclusive); status != kSyncOk) {
+    if (status == kSyncErrNotFound) return fail(DocumentStatus::not_found, "no such database on the handheld", kSyncOk);
     return fail(DocumentStatus::not_found, "cannot open the database", status);
+  }
   is_open_ = true;
   const auto close_and_fail = [&](DocumentStatus status, const std::string& what, SyncStatus error) {
     sync_.SyncCloseDB(handle_);

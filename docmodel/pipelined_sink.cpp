@@ -9,10 +9,7 @@ namespace {
 
 // A batch holds the calls back to back: a kind byte, then for a name its
 // record, for a paragraph its alignment, two sizes and the bytes of both
-// spans, for a background its byte. A megabyte means so few hand-overs that
-// the threads seldom wait for each other, and the three batches that exist
-// at once are a small part of what a large conversion holds.
-constexpr std::size_t kBatchBytes = std::size_t{1024} << 10;
+// spans, for a background its byte.
 
 enum Call : std::uint8_t { kName, kParagraph, kBackground };
 
@@ -66,7 +63,8 @@ void replay(const std::vector<std::uint8_t>& batch, StagingSink& sink) {
 
 }  // namespace
 
-PipelinedSink::PipelinedSink(StagingSink& inner) : inner_(inner) {}
+PipelinedSink::PipelinedSink(StagingSink& inner, std::size_t batch_bytes)
+    : inner_(inner), batch_bytes_(batch_bytes) {}
 
 PipelinedSink::~PipelinedSink() {
   try {
@@ -88,7 +86,7 @@ void PipelinedSink::take_paragraph(std::int32_t alignment, std::span<const std::
   put(filling_, cells.size());
   put_bytes(filling_, text);
   put_bytes(filling_, cells);
-  if (filling_.size() >= kBatchBytes) hand_over();
+  if (filling_.size() >= batch_bytes_) hand_over();
 }
 
 void PipelinedSink::take_background(std::uint8_t background) {

@@ -17,11 +17,17 @@
 
 namespace vellora {
 
+// How many bytes of staged calls go to the worker at once. A megabyte means
+// so few hand-overs that the threads seldom wait for each other, and the
+// three batches that exist at once are a small part of what a large
+// conversion holds.
+inline constexpr std::size_t kPipelineBatchBytes = std::size_t{1024} << 10;
+
 class PipelinedSink final : public StagingSink {
  public:
   // `inner` must outlive this sink. Until finish() returns, only this sink's
-  // worker touches it.
-  explicit PipelinedSink(StagingSink& inner);
+  // worker touches it. A smaller batch lets a small document cross threads.
+  explicit PipelinedSink(StagingSink& inner, std::size_t batch_bytes = kPipelineBatchBytes);
   // Finishes, dropping a failure of the inner sink: call finish() to see it.
   ~PipelinedSink() override;
   PipelinedSink(const PipelinedSink&) = delete;
@@ -42,6 +48,7 @@ class PipelinedSink final : public StagingSink {
   void work();
 
   StagingSink& inner_;
+  std::size_t batch_bytes_;
   std::vector<std::uint8_t> filling_;  // the producer's batch of encoded calls
   std::vector<std::uint8_t> pending_;  // a full batch waiting for the worker
   bool has_pending_ = false;

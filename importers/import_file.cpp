@@ -32,13 +32,50 @@ std::string not_a_regular_file(const std::filesystem::path& source) {
   }
 }
 
+namespace {
+
+// Opens the source. A sync's source must still be the regular file the walk
+// listed; a command's may be reached through a link.
+UniqueFile open_source(const std::filesystem::path& source, const ImportOptions& options, FileStamp& stamp,
+                       ImportResult& failure) {
+  const std::string name = host_text(source);
+  if (options.listed_source == nullptr) {
+    if (const std::string why = not_a_regular_file(source); !why.empty()) {
+      failure = {ImportStatus::cannot_read, name + ": " + why, 0};
+      return {};
+    }
+    UniqueFile input = open_file(source, "rb");
+    if (!input || !stamp_open_file(input.get(), stamp)) {
+      failure = {ImportStatus::cannot_read, name + ": " + errno_text(errno), 0};
+      return {};
+    }
+    return input;
+  }
+  UniqueFile input = open_regular_file(source, stamp);
+  if (!input) {
+    const int error = errno;
+    if (error == ELOOP || error == EINVAL)
+      failure = {ImportStatus::changed, name + ": was replaced by something that is not a regular file while the sync ran", 0};
+    else
+      failure = {ImportStatus::cannot_read, name + ": " + errno_text(error), 0};
+    return {};
+  }
+  if (!stamp.is_same_file(*options.listed_source)) {
+    failure = {ImportStatus::changed, name + ": was replaced by another file while the sync ran", 0};
+    return {};
+  }
+  return input;
+}
+
+}  // namespace
+
 ImportResult import_file(const std::filesystem::path& source,
                          const std::filesystem::path& staging_folder, std::string_view file_name,
                          Conversion convert, SourceKind kind, const ImportOptions& options) {
-  if (const std::string why = not_a_regular_file(source); !why.empty())
-    return {ImportStatus::cannot_read, host_text(source) + ": " + why, 0};
-  const UniqueFile input = open_file(source, "rb");
-  if (!input) return {ImportStatus::cannot_read, host_text(source) + ": " + errno_text(errno), 0};
+  FileStamp opened;
+  ImportResult failure;
+  const UniqueFile input = open_source(source, options, opened, failure);
+  if (!input) return failure;
   ByteSource bytes(input.get());
   // The source is read once whole to learn whether it is transcoded, before
   // anything is staged.
@@ -49,9 +86,9 @@ ImportResult import_file(const std::filesystem::path& source,
   StagingWriter writer;
   if (options.sink != nullptr) {
     writer.open_into(*options.sink, file_name);
-  } else if (auto opened = writer.open(staging_folder, file_name); !opened) {
+  } else if (auto opened_staging = writer.open(staging_folder, file_name); !opened_staging) {
     remove_staging_files(staging_folder);
-    return {ImportStatus::cannot_write, opened.reason, 0};
+    return {ImportStatus::cannot_write, opened_staging.reason, 0};
   }
   const auto discard = [&] {
     if (writer.target() == StagingTarget::files) remove_staging_files(staging_folder);
@@ -63,6 +100,14 @@ ImportResult import_file(const std::filesystem::path& source,
     writer.finish(converted.background);
     discard();
     return {ImportStatus::cannot_read, host_text(source) + ": read failed: " + errno_text(error), 0};
+  }
+  // Written, cut short or grown while it was read: what was read is no
+  // version of the file.
+  FileStamp read;
+  if (!stamp_open_file(input.get(), read) || !(read == opened)) {
+    writer.finish(converted.background);
+    discard();
+    return {ImportStatus::changed, host_text(source) + ": changed while it was being read", 0};
   }
   if (auto finished = writer.finish(converted.background); !finished) {
     discard();
@@ -76,6 +121,7 @@ ImportResult import_file(const std::filesystem::path& source,
     result.was_transcoded = true;
     result.replaced = transcoder->replaced();
   }
+  result.source_stamp = read;
   return result;
 }
 

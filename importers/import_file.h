@@ -51,6 +51,10 @@ struct ImportOptions {
   StagingSink* sink = nullptr;
   // How the PC's text becomes the handheld's; null passes it unchanged.
   const TextCodec* codec = nullptr;
+  // In a sync: the send folder's entry as the walk listed it. The source is
+  // then opened only as that same regular file, never through a link that
+  // has taken its place.
+  const FileStamp* listed_source = nullptr;
 };
 
 // Why `source` cannot be imported as a file ("is a FIFO, not a regular

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/files.h"
+
 namespace vellora {
 
 // What a conversion found that cost it part of its source. It still
@@ -36,7 +38,9 @@ struct Converted {
 std::string incomplete_reason(const Converted& converted, bool offset_is_the_files = true);
 
 // cannot_convert: a converter failed, or no converter takes the file.
-enum class ImportStatus { ok, cannot_read, cannot_write, cannot_convert };
+// changed: the source was written, cut or replaced while it was read, so
+// what was read is no version of it.
+enum class ImportStatus { ok, cannot_read, cannot_write, cannot_convert, changed };
 
 struct ImportResult {
   ImportStatus status = ImportStatus::ok;
@@ -52,6 +56,9 @@ struct ImportResult {
   // many of its characters, missing from that set, became '?'.
   bool was_transcoded = false;
   std::size_t replaced = 0;
+  // The source as it was when the import had read it: a sync deletes it
+  // only while it still has this stamp.
+  FileStamp source_stamp{};
   explicit operator bool() const { return status == ImportStatus::ok; }
 };
 

@@ -281,6 +281,7 @@ SyncStatus PdbFolderHandheld::include_in_next_flush(std::string_view name) {
 }
 
 SyncStatus PdbFolderHandheld::end_session() {
+  abandoned_.clear();
   SyncStatus status = make_writes_durable();
   for (const auto& h : hidden_) {
     struct stat st {};
@@ -299,6 +300,7 @@ SyncStatus PdbFolderHandheld::end_session() {
 SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle,
                                          std::uint8_t mode) {
   last_error_.clear();
+  abandoned_.clear();
   if (card != 0) return fail_no_card(card);
   if ((mode & (kOpenRead | kOpenWrite)) == 0)
     return fail(kHandheldBadMode, folder_.string() + ": open mode " + std::to_string(mode) +
@@ -338,6 +340,7 @@ SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t car
 
 SyncStatus PdbFolderHandheld::SyncCreateDB(CreateDbRecord& record) {
   last_error_.clear();
+  abandoned_.clear();
   const std::string name(record.name.data(), strnlen(record.name.data(), record.name.size()));
   if (name.size() == record.name.size() || !is_valid_name(name)) return fail_bad_name(name);
   if (record.card != 0) return fail_no_card(record.card);
@@ -412,8 +415,14 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
     if (replaced == hidden_.end() || it->path.filename() == own_name) replaced = it;
   }
   if (replaced != hidden_.end()) {
-    if (auto result = write_pdb_file(replaced->path, db.db); !result)
+    if (auto result = write_pdb_file(replaced->path, db.db); !result) {
+      // The old database is whole and may be the only copy of its document:
+      // it comes back, and the caller's deletion of the failed new one
+      // leaves it be.
+      hidden_.erase(replaced);
+      abandoned_ = name;
       return fail(kHandheldIoError, result.reason);
+    }
     note_written(replaced->path.filename().string(), db.db);
     hidden_.erase(replaced);
     return kSyncOk;
@@ -442,6 +451,12 @@ SyncStatus PdbFolderHandheld::SyncDeleteDB(std::string_view name, std::uint8_t c
   last_error_.clear();
   if (card != 0) return fail_no_card(card);
   if (!is_valid_name(name)) return fail_bad_name(name);
+  // The new database whose close failed never reached the folder: deleting
+  // it deletes nothing.
+  if (!abandoned_.empty() && abandoned_ == name) {
+    abandoned_.clear();
+    return kSyncOk;
+  }
   if (auto status = check_folder(); status != kSyncOk) return status;
   if (find_open(name) != nullptr)
     return fail(kHandheldAlreadyOpen, folder_.string() + ": database " + quoted_name(name) +

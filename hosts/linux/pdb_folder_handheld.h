@@ -14,7 +14,8 @@
 // flushed before its rename, so the old one survives a power cut. SyncDeleteDB only hides a database
 // until the session ends or a new database of the same name is closed,
 // which then replaces the old file in one rename: a process killed at any
-// moment leaves the old or the new database on disk, never neither.
+// moment leaves the old or the new database on disk, never neither. If
+// that close fails, the old database stays.
 //
 // Every call returns kSyncOk or one of the codes below and leaves a
 // one-line description in last_error(). Not thread-safe: one object per
@@ -149,6 +150,10 @@ class PdbFolderHandheld : public SyncManager {
   std::map<DbHandle, std::unique_ptr<OpenDatabase>> open_;
   DbHandle next_handle_ = 1;
   std::vector<HiddenFile> hidden_;
+  // A created database whose close failed after this session deleted the
+  // database of its name: the old one is live again, and the next
+  // SyncDeleteDB of the name, the caller's clean-up, passes it over.
+  std::string abandoned_;
   std::vector<std::filesystem::path> unflushed_;  // new databases not yet durable
   UniqueFd lock_fd_;  // held while registered
   PdbFolderIndex index_;

@@ -79,6 +79,12 @@ ImportResult ImportWordDocument(const fs::path& source, const fs::path& staging_
   if (options.registry != nullptr && options.converters != nullptr) {
     for (const std::string& converter : registered_converters(*options.registry)) {
       if (!names_a_file(converter)) continue;
+      // The converter reads the source by its path: a sync's source must be
+      // the listed file before, and unchanged after.
+      FileStamp before;
+      if (options.listed_source != nullptr &&
+          (!stamp_entry(source, before) || !before.is_regular || !before.is_same_file(*options.listed_source)))
+        return {ImportStatus::changed, input + ": was replaced by another file while the sync ran", 0};
       const fs::path temp = staging_folder / kWordTempFile;
       ImportResult collected;
       {
@@ -94,8 +100,14 @@ ImportResult ImportWordDocument(const fs::path& source, const fs::path& staging_
         fs::remove(temp, ignored);
         return collected;
       }
-      ImportResult imported = ImportRtf(temp, staging_folder, file_name, options);
+      ImportOptions rtf_options = options;
+      rtf_options.listed_source = nullptr;  // the converter's RTF is no listed file
+      ImportResult imported = ImportRtf(temp, staging_folder, file_name, rtf_options);
       fs::remove(temp, ignored);
+      if (!imported || options.listed_source == nullptr) return imported;
+      if (FileStamp after; !stamp_entry(source, after) || !(after == before))
+        return {ImportStatus::changed, input + ": changed while it was being read", 0};
+      imported.source_stamp = before;
       return imported;
     }
   }

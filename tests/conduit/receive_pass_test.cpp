@@ -68,7 +68,11 @@ TEST_F(ReceivePass, ExportsMarkedDocumentsAndClearsEveryMark) {
   EXPECT_EQ(text_of("notes.txt"), "hello\nworld\n");
   EXPECT_EQ(testing::file_names(receive_dir()), (std::vector<std::string>{"notes.txt"}));
   EXPECT_EQ(marks(), (std::vector<bool>(6, false)));
-  EXPECT_TRUE(has_event(SessionEventKind::skipped, "x.txt"));  // no RTF exporter yet
+  EXPECT_TRUE(has_event(SessionEventKind::skipped, "x.txt"));
+  for (const auto& e : events)
+    if (e.subject == "x.txt") {
+      EXPECT_EQ(e.detail, "x.txt: no such database on the handheld");
+    }
   EXPECT_TRUE(has_event(SessionEventKind::skipped, "odd.txt"));
   EXPECT_FALSE(fs::exists(root / "evil.txt"));
 }

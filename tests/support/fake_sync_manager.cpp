@@ -30,6 +30,7 @@ std::vector<std::string> FakeSyncManager::call_names() const {
 
 bool FakeSyncManager::begin_call(std::string_view line) {
   calls.emplace_back(line);
+  if (on_call) on_call(calls.back());
   return static_cast<int>(calls.size()) != fail_call_number;
 }
 

@@ -69,6 +69,9 @@ class FakeSyncManager : public SyncManager {
   // `before_durable` first, so a test can look at the PC side then.
   SyncStatus make_writes_durable() override;
   std::function<void()> before_durable;
+  // Runs at the start of every call with its line: a test changes the PC
+  // side at a chosen moment of a pass.
+  std::function<void(const std::string& call)> on_call;
 
  private:
   bool begin_call(std::string_view line);  // logs; false when this call must fail

@@ -5,6 +5,7 @@
 // so each document is on the handheld exactly once and no file stays.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +123,48 @@ TEST(SendDurability, AKillAfterTheFlushIsFinishedByTheNextSyncWithoutAQuestion) 
 
 TEST(SendDurability, AKillIsFinishedAlsoWhenThePolicyOverwrites) {
   kill_a_sync_then_sync_again<KilledBeforeTheFlush>(0);
+}
+
+// A replacement that cannot be written, here for a limit on file sizes as a
+// full disk would, leaves the old database in place, and says why in the
+// system's words.
+TEST(SendDurability, AFailedReplacementKeepsTheOldDatabase) {
+  testing::TempDir root;
+  fs::create_directories(root.path() / "send");
+  fs::create_directories(root.path() / "handheld");
+  const fs::path old_database = root.path() / "handheld" / "big.txt.pdb";
+  {
+    testing::write_file(root.path() / "send" / "big.txt", "the old text\n");
+    sync<PdbFolderHandheld>(root.path(), 0);
+    ASSERT_TRUE(fs::exists(old_database));
+  }
+  const auto old_bytes = testing::read_file(old_database);
+  std::string big;
+  for (int i = 0; big.size() < 200'000; ++i) big += "line " + std::to_string(i) + " of the new text\n";
+  testing::write_file(root.path() / "send" / "big.txt", big);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64 << 10, 64 << 10};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const Outcome outcome = sync<PdbFolderHandheld>(root.path(), 0);
+    for (const auto& event : outcome.events)
+      if (event.kind == SessionEventKind::kept && event.subject == "big.txt")
+        ::_exit(event.detail.starts_with("closing the database failed on the handheld: ") &&
+                        event.detail.ends_with("File too large")
+                    ? 0
+                    : 2);
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the file was not kept; 2: the reason is not the system's";
+  EXPECT_TRUE(fs::exists(root.path() / "send" / "big.txt"));
+  EXPECT_EQ(testing::read_file(old_database), old_bytes);
+  EXPECT_EQ(testing::file_names(root.path() / "handheld"), (std::vector<std::string>{".vellora.lock", "big.txt.pdb"}));
 }
 
 }  // namespace
