@@ -116,6 +116,44 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFile) {
   EXPECT_EQ(vellora("--help").status, 0);
 }
 
+// A command whose output is its own input, by any name or link, would
+// destroy the input: it is refused with one line and nothing changes.
+TEST_F(Cli, AnOutputThatIsTheInputIsRefusedAndNothingChanges) {
+  testing::write_file(dir / "a.txt", "the only copy\n");
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb")).status, 0);
+  std::filesystem::create_hard_link(dir / "a.txt", dir / "twin.txt");
+  std::filesystem::create_symlink(dir / "a.txt", dir / "link.txt");
+  std::filesystem::create_directory(dir / "stage");
+  std::filesystem::create_hard_link(dir / "a.txt", dir / "stage" / kStagingDataFile);
+  const auto text_before = testing::read_file(dir / "a.txt");
+  const auto database_before = testing::read_file(dir / "a.pdb");
+  const std::string cases[] = {
+      "convert " + at("a.txt") + " -o " + at("a.txt"),
+      "convert " + at("a.txt") + " -o " + at("twin.txt"),
+      "convert " + at("link.txt") + " -o " + at("a.txt"),
+      "convert " + at("a.txt") + " -o " + at("b.pdb") + " --preview " + at("a.txt"),
+      "export " + at("a.pdb") + " --to txt -o " + at("a.pdb"),
+      "preview " + at("a.pdb") + " -o " + at("a.pdb"),
+      "stage " + at("a.txt") + " -C " + at("stage"),
+  };
+  for (const auto& args : cases) {
+    const auto run = vellora(args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_EQ(line_count(run.out), 1u) << run.out;
+    EXPECT_EQ(run.out.rfind("vellora: ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find(" are the same file"), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(testing::read_file(dir / "a.txt"), text_before);
+  EXPECT_EQ(testing::read_file(dir / "a.pdb"), database_before);
+  EXPECT_EQ(testing::file_names(dir.path()),
+            (std::vector<std::string>{"a.pdb", "a.txt", "link.txt", "stage", "twin.txt"}));
+  EXPECT_EQ(testing::file_names(dir / "stage"), std::vector<std::string>{kStagingDataFile});
+
+  // A new output, or another file, is written as before.
+  EXPECT_EQ(vellora("export " + at("a.pdb") + " --to txt -o " + at("back.txt")).status, 0);
+  EXPECT_EQ(vellora("convert " + at("back.txt") + " -o " + at("a.pdb")).status, 0);
+}
+
 }  // namespace
 }  // namespace vellora
 
