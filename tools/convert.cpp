@@ -137,7 +137,8 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
 
   // One private folder beside the output holds what a text converter
   // writes and the database before its rename, which then stays on one
-  // file system.
+  // file system. Those of killed runs go first.
+  remove_stale_scratch_folders(output_folder);
   ScratchFolder scratch(output_folder);
   if (!scratch) return fail(output_folder.string(), "cannot make a working folder: " + scratch.error());
   std::error_code error;

@@ -46,6 +46,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   // The exporter reads through the handheld interface, so the file is
   // served by a handheld folder of its own; the output is written beside
   // its final name and renamed into place only when complete.
+  remove_stale_scratch_folders(fs::temp_directory_path());
   ScratchFolder store(fs::temp_directory_path());
   if (!store) return fail(fs::temp_directory_path().string(), "cannot make a working folder: " + store.error());
   // A hard link serves the file without copying it, however large; the
@@ -62,6 +63,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
     fs::copy_file(database, served, error);
   }
   if (error) return fail(database.string(), error.message());
+  remove_stale_scratch_folders(output_folder);
   ScratchFolder staging(output_folder);
   if (!staging) return fail(output_folder.string(), "cannot make a working folder: " + staging.error());
   const fs::path temporary = staging.path() / "export";

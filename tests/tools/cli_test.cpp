@@ -1,5 +1,7 @@
 // The vellora command as a user runs it: exit status, one-line errors, and
 // the files it leaves.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "docmodel/staging.h"
+#include "hosts/linux/work_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vellora {
@@ -278,6 +281,42 @@ TEST_F(Cli, ConvertReplacesTheOutputWithTheSameBytesWhetherFlushedOrNot) {
     left.push_back(std::filesystem::relative(entry.path(), dir.path()).string());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"flushed.pdb", "notes.htm", "out.pdb", "tmp"}));
+}
+
+// A convert killed mid-way leaves its scratch folder; the next convert
+// into that folder removes it, and leaves alone one still in use.
+TEST_F(Cli, ConvertRemovesTheScratchFoldersOfKilledRunsOnly) {
+  testing::write_file(dir / "notes.txt", "notes\n");
+  testing::write_file(dir / "outside.txt", "outside\n");
+  const pid_t killed = ::fork();
+  ASSERT_GE(killed, 0);
+  if (killed == 0) {
+    // What a convert holds when it is killed: its folder, and a link to a
+    // file outside that must survive the clean-up.
+    const posix::WorkFolder scratch(dir.path(), ".vellora-");
+    testing::write_file(scratch.path() / ".vellora-tmp-AbCdEf", "half a database");
+    std::filesystem::create_symlink(dir / "outside.txt", scratch.path() / "link");
+    ::_exit(scratch ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // One of a convert still at work, and one from before scratch folders
+  // had locks.
+  std::filesystem::create_directory(dir / ".vellora-Busy01");
+  testing::write_file(dir / ".vellora-Busy01" / ".lock", "");
+  const int held = ::open((dir / ".vellora-Busy01" / ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  std::filesystem::create_directory(dir / ".vellora-Old001");
+  testing::write_file(dir / ".vellora-Old001" / "$$!!doc_file_temp!!$$.tmp", "{\\rtf1 x}");
+  ASSERT_EQ(testing::file_names(dir.path()).size(), 5u);
+
+  const auto run = vellora("convert " + at("notes.txt") + " -o " + at("notes.pdb"));
+  ::close(held);
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(testing::file_names(dir.path()),
+            (std::vector<std::string>{".vellora-Busy01", "notes.pdb", "notes.txt", "outside.txt"}));
+  EXPECT_EQ(testing::read_file(dir / "outside.txt").size(), 8u);
 }
 
 // Nesting far past the RTF reader's depth limit loses no text; an RTF file
