@@ -386,6 +386,7 @@ void run_send_pass(Conduit& conduit) {
   }
   // Staging files a killed session left behind are never sent.
   remove_staging_files(host_path(folder));
+  remove_stale_word_work(host_path(folder));
   SendWalk walk(conduit, host_path(folder));
   std::set<std::string> settled;
   contain_failure(conduit, "send pass", [&] { settled = walk.finish_interrupted(entries); });

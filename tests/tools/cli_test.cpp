@@ -390,6 +390,19 @@ TEST_F(CliSync, DocFilesGoThroughTheRegisteredConverter) {
   EXPECT_NE(converted.out.find("\"letter.doc\", 1 paragraph, 2 records"), std::string::npos) << converted.out;
 }
 
+// A sync killed while a converter ran leaves its private folder in the
+// send folder, and older versions an empty temporary file; the next sync
+// removes both, and never a user's file of that name elsewhere.
+TEST_F(CliSync, WhatAKilledWordConversionLeftIsRemoved) {
+  std::filesystem::create_directory(dir / "send" / ".vellora-word-AbCdEf");
+  testing::write_file(dir / "send" / ".vellora-word-AbCdEf" / "$$!!doc_file_temp!!$$.tmp", "{\\rtf1 half");
+  testing::write_file(dir / "send" / "$$!!doc_file_temp!!$$.tmp", "");
+  testing::write_file(dir / "send" / "a.txt", "a\n");
+  const auto run = run_sync("no");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "send")) << run.out;
+}
+
 TEST_F(CliSync, NamesReachTheTerminalEscaped) {
   testing::write_file(dir / "send" / "red\x1b[31m.txt", "x\n");
   testing::write_file(dir / "send" / "two\nlines.txt", "y\n");
