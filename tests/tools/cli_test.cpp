@@ -530,7 +530,7 @@ TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
   testing::write_file(catalog, bytes);
 
   const auto run = run_sync("no");
-  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.status, 3) << run.out;  // the session ran, with a problem
   EXPECT_NE(run.out.find("problem  Vellora file DB: damaged, so it was left as it is: record 0 is 30 bytes"),
             std::string::npos) << run.out;
   EXPECT_TRUE(std::filesystem::is_empty(dir / "receive"));
@@ -551,6 +551,34 @@ TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
       << again.out;
   EXPECT_EQ(vellora("mark note.txt --handheld " + at("handheld")).status, 1);
   EXPECT_EQ(testing::read_file(catalog), bytes);
+}
+
+// A file sent whose deletion fails is a problem, not a file sent: its line
+// goes to stderr, the summary counts it apart, and the status says so.
+TEST_F(CliSync, ASentFileThatCannotBeDeletedIsAProblem) {
+  testing::write_file(dir / "send" / "stuck.txt", "stays\n");
+  testing::write_file(dir / "send" / "fine.txt", "goes\n");
+  // An immutable file cannot be unlinked, even by root.
+  const std::string stuck = at("send/stuck.txt");
+  if (std::system(("chattr +i " + stuck + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "chattr +i is not possible here, so no file can be made undeletable";
+  const std::string command = std::string(VELLORA_CLI) + " sync --registry " + at("registry.reg") + " --handheld " +
+                              at("handheld") + " --log " + at("hotsync.log") + " < /dev/null > " + at("out") +
+                              " 2> " + at("err");
+  const int status = std::system(command.c_str());
+  (void)std::system(("chattr -i " + stuck).c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  const auto out_bytes = testing::read_file(dir / "out");
+  const auto err_bytes = testing::read_file(dir / "err");
+  const std::string out(out_bytes.begin(), out_bytes.end()), err(err_bytes.begin(), err_bytes.end());
+  EXPECT_NE(out.find("sent     fine.txt -> handheld \"fine.txt\"\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("sent     stuck.txt -> handheld \"stuck.txt\"\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("session done: 1 sent, 0 kept back, 0 received, 0 not received, 1 problem\n"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("problem"), out.find("problem\n")) << out;  // only the summary's word
+  EXPECT_EQ(err, "problem  stuck.txt: sent, but the file could not be deleted: Operation not permitted\n");
+  EXPECT_EQ(testing::file_names(dir / "send"), std::vector<std::string>{"stuck.txt"});
 }
 
 TEST_F(CliSync, AHandheldConfThatIsNoFileIsAnErrorNotAHang) {
