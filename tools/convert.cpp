@@ -18,6 +18,7 @@
 #include "hosts/linux/xdg_paths.h"
 #include "tools/commands.h"
 #include "tools/encoding_option.h"
+#include "tools/output_file.h"
 #include "tools/registry_option.h"
 #include "tools/scratch_folder.h"
 
@@ -171,7 +172,7 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
     const auto written = handheld.database_path(built.database_name);
     if (!written) return fail(file.string(), "the database was not written");
     if (!flush) handheld.skip_pending_flush();
-    fs::rename(*written, output, error);
+    rename_over_output(*written, output, error);
     if (error) return fail(output.string(), error.message());
     if (flush) posix::sync_folder(output_folder);
   }

@@ -16,6 +16,7 @@
 #include "tools/document_type_choices.h"
 #include "tools/encoding_option.h"
 #include "tools/export_options.h"
+#include "tools/output_file.h"
 #include "tools/scratch_folder.h"
 
 namespace vellora::cli {
@@ -70,7 +71,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   posix::PdbFolderHandheld handheld(store.path());
   const ExportResult exported = type->export_to(handheld, header.name, temporary, options);
   if (!exported) return fail(database.string(), exported.reason);
-  fs::rename(temporary, output, error);
+  rename_over_output(temporary, output, error);
   if (error) return fail(output.string(), error.message());
   std::printf("%s -> %s\n", posix::terminal_safe(database.string()).c_str(), posix::terminal_safe(output.string()).c_str());
   return 0;

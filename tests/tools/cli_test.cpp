@@ -27,11 +27,13 @@ struct CliRun {
   std::string out;  // stdout and stderr together
 };
 
-// `environment` ("LC_ALL=C ...") is set for the command alone.
-CliRun vellora(const std::string& args, const std::string& environment = "") {
+// `environment` ("LC_ALL=C ...") is set for the command alone, and so is
+// `umask` ("077") when given.
+CliRun vellora(const std::string& args, const std::string& environment = "", const std::string& umask = "") {
   CliRun run;
-  const std::string command =
-      (environment.empty() ? "" : "env " + environment + " ") + std::string(VELLORA_CLI) + " " + args + " 2>&1";
+  const std::string command = (umask.empty() ? "" : "umask " + umask + "; ") +
+                              (environment.empty() ? "" : "env " + environment + " ") + std::string(VELLORA_CLI) +
+                              " " + args + " 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
   char buffer[4096];
   for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, got);
@@ -319,6 +321,34 @@ TEST_F(Cli, ConvertRemovesTheScratchFoldersOfKilledRunsOnly) {
   EXPECT_EQ(testing::read_file(dir / "outside.txt").size(), 8u);
 }
 
+unsigned mode_of(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000u;
+}
+
+// What a command writes new is as open as the umask lets it be; a file it
+// replaces keeps its mode, however open the umask.
+TEST_F(Cli, NewOutputsFollowTheUmaskAndReplacedOnesKeepTheirMode) {
+  testing::write_file(dir / "a.txt", "hello\n");
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb") + " --preview " + at("a.png"), "", "077").status, 0);
+  ASSERT_EQ(vellora("export " + at("a.pdb") + " --to htm -o " + at("a.htm"), "", "077").status, 0);
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("b.pdb"), "", "027").status, 0);
+  EXPECT_EQ(mode_of(dir / "a.pdb"), 0600u);
+  EXPECT_EQ(mode_of(dir / "a.png"), 0600u);
+  EXPECT_EQ(mode_of(dir / "a.htm"), 0600u);
+  EXPECT_EQ(mode_of(dir / "b.pdb"), 0640u);
+
+  std::filesystem::permissions(dir / "b.pdb", std::filesystem::perms(0640));
+  for (const char* name : {"a.pdb", "a.png", "a.htm"}) std::filesystem::permissions(dir / name, std::filesystem::perms(0600));
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb") + " --preview " + at("a.png"), "", "022").status, 0);
+  ASSERT_EQ(vellora("export " + at("a.pdb") + " --to htm -o " + at("a.htm"), "", "022").status, 0);
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("b.pdb"), "", "077").status, 0);
+  EXPECT_EQ(mode_of(dir / "a.pdb"), 0600u);
+  EXPECT_EQ(mode_of(dir / "a.png"), 0600u);
+  EXPECT_EQ(mode_of(dir / "a.htm"), 0600u);
+  EXPECT_EQ(mode_of(dir / "b.pdb"), 0640u);
+}
+
 // Nesting far past the RTF reader's depth limit loses no text; an RTF file
 // whose parse ends before its text does is kept back with the reason, and
 // never deleted.
@@ -579,6 +609,32 @@ TEST_F(CliSync, ASentFileThatCannotBeDeletedIsAProblem) {
   EXPECT_EQ(out.find("problem"), out.find("problem\n")) << out;  // only the summary's word
   EXPECT_EQ(err, "problem  stuck.txt: sent, but the file could not be deleted: Operation not permitted\n");
   EXPECT_EQ(testing::file_names(dir / "send"), std::vector<std::string>{"stuck.txt"});
+}
+
+// A sync under umask 077 writes databases and received files for the user
+// alone; a received file that replaces one keeps that one's mode.
+TEST_F(CliSync, DatabasesAndReceivedFilesFollowTheUmask) {
+  testing::write_file(dir / "registry.reg",
+                      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
+                      "\"FolderForSFiles\"=\"" + (dir / "send").string() + "\"\n"
+                      "\"FolderForRFiles\"=\"" + (dir / "receive").string() + "\"\n"
+                      "\"FromPalmToPC\"=dword:00000000\n");
+  testing::write_file(dir / "note.txt", "on the handheld\n");
+  testing::write_file(dir / "memo.txt", "on the handheld too\n");
+  for (const char* name : {"note", "memo"}) {
+    ASSERT_EQ(vellora("convert " + at(std::string(name) + ".txt") + " -o " + at("handheld/" + std::string(name) + ".pdb")).status, 0);
+    ASSERT_EQ(vellora("mark " + std::string(name) + ".txt --handheld " + at("handheld")).status, 0);
+  }
+  testing::write_file(dir / "receive" / "memo.txt", "an older memo\n");
+  std::filesystem::permissions(dir / "receive" / "memo.txt", std::filesystem::perms(0640));
+  testing::write_file(dir / "send" / "new.txt", "to the handheld\n");
+  const auto run = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
+                               at("hotsync.log") + " < /dev/null", "", "077");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(mode_of(dir / "handheld" / "new.txt.pdb"), 0600u);
+  EXPECT_EQ(mode_of(dir / "receive" / "note.txt"), 0600u);
+  EXPECT_EQ(mode_of(dir / "receive" / "memo.txt"), 0640u);
+  EXPECT_EQ(testing::read_file(dir / "receive" / "memo.txt").size(), 20u);
 }
 
 TEST_F(CliSync, AHandheldConfThatIsNoFileIsAnErrorNotAHang) {
