@@ -13,6 +13,8 @@
 #include "exporters/export_options.h"
 #include "exporters/export_result.h"
 #include "importers/import_file.h"
+// For remove_stale_word_work, which a send pass runs on its folder first.
+#include "importers/word/word_importer.h"
 #include "platform/sync_manager.h"
 
 namespace vellora {

@@ -77,7 +77,15 @@ void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry,
     conduit.report(SessionEventKind::skipped, name, exported.reason);
     return;
   }
-  fs::rename(temporary, path, error);
+  // A file replaced keeps its permissions, as one rewritten in place would.
+  error.clear();
+  if (replaces) {
+    std::error_code no_status;
+    const fs::file_status old = fs::status(path, no_status);
+    if (!no_status && fs::is_regular_file(old))
+      fs::permissions(temporary, old.permissions(), fs::perm_options::replace, error);
+  }
+  if (!error) fs::rename(temporary, path, error);
   if (error) {
     // The rename's error is the reason; the clean-up must not replace it.
     std::error_code ignored;

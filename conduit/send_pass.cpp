@@ -437,13 +437,15 @@ void run_send_pass(Conduit& conduit) {
     conduit.report(SessionEventKind::idle, "send pass", why);
     return;
   }
+  // What a killed session left behind is removed before the listing, so
+  // it is neither sent nor reported.
+  remove_staging_files(host_path(folder));
+  remove_stale_word_work(host_path(folder));
   std::vector<FolderEntry> entries;
   if (!list_files(host_path(folder), entries)) {
     conduit.report(SessionEventKind::idle, "send pass", folder + ": cannot be read");
     return;
   }
-  // Staging files a killed session left behind are never sent.
-  remove_staging_files(host_path(folder));
   SendWalk walk(conduit, host_path(folder));
   std::set<std::string> settled;
   contain_failure(conduit, "send pass", [&] { settled = walk.finish_interrupted(entries); });

@@ -1,5 +1,6 @@
 // The subcommands of the `vellora` tool. Each returns the process exit
-// status: 0 on success, 1 with a one-line message on stderr otherwise.
+// status: 0 on success, 1 with a one-line message on stderr otherwise (and
+// sync 3 for a session with problems).
 #pragma once
 
 #include <cstdint>
@@ -46,8 +47,21 @@ struct SyncOptions {
   double wait_seconds = 10;  // for another session to release a shared folder
   std::string encoding;      // empty: TextEncoding from the registry file, else the locale
 };
+// The exit status of a session that ran but reported problems (a file
+// sent but not deleted, a damaged catalog, ...), each on stderr; 1 stays
+// the status of a session that could not run.
+inline constexpr int kExitSessionProblems = 3;
 int sync_command(const SyncOptions& options);
 std::string default_handheld_folder();
+
+// Whether `input` and `output` are one file (the same device and inode,
+// whatever the names or links that lead there). A command that wrote the
+// output would then replace or truncate its own input, so it refuses with
+// fail_same_file instead. An output that does not exist yet is never the
+// input.
+bool is_same_file(const std::filesystem::path& input, const std::filesystem::path& output);
+// "vellora: IN and OUT are the same file; ..." on stderr; returns 1.
+int fail_same_file(const std::filesystem::path& input, const std::filesystem::path& output);
 
 // Prints "vellora: <what>: <reason>" to stderr and returns 1.
 int fail(const std::string& what, const std::string& reason);

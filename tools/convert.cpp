@@ -1,5 +1,7 @@
 // `vellora stage` and `vellora convert`: one document through the importer
 // and, for convert, the builder, without a sync session.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 
 #include "docmodel/builder.h"
 #include "docmodel/pipelined_sink.h"
+#include "docmodel/staging.h"
 #include "conduit/document_types.h"
 #include "hosts/linux/dl_text_converters.h"
 #include "hosts/linux/pdb_folder_handheld.h"
@@ -15,6 +18,7 @@
 #include "hosts/linux/xdg_paths.h"
 #include "tools/commands.h"
 #include "tools/encoding_option.h"
+#include "tools/output_file.h"
 #include "tools/registry_option.h"
 #include "tools/scratch_folder.h"
 
@@ -27,6 +31,16 @@ int fail(const std::string& what, const std::string& reason) { return fail(what 
 int fail(const std::string& reason_naming_the_file) {
   std::fprintf(stderr, "vellora: %s\n", posix::terminal_safe(reason_naming_the_file).c_str());
   return 1;
+}
+
+bool is_same_file(const fs::path& input, const fs::path& output) {
+  struct stat in {}, out {};
+  return ::stat(input.c_str(), &in) == 0 && ::stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+         in.st_ino == out.st_ino;
+}
+
+int fail_same_file(const fs::path& input, const fs::path& output) {
+  return fail(input.string() + " and " + output.string() + " are the same file; name another file to write");
 }
 
 namespace {
@@ -90,6 +104,10 @@ int stage_command(const fs::path& file, const fs::path& folder, const std::strin
   const DocumentType* type = importer_for(file, why_not);
   if (type == nullptr) return fail(file.string(), why_not);
   if (!fs::is_directory(folder)) return fail(folder.string(), "no such folder");
+  // The staging files are written in place, so one of them must not be
+  // the document being read.
+  for (const char* staging_file : {kStagingSizesFile, kStagingDataFile})
+    if (is_same_file(file, folder / staging_file)) return fail_same_file(file, folder / staging_file);
   Importing importing;
   if (!importing.load(registry_file, encoding, why_not)) return fail(why_not);
   const ImportResult imported =
@@ -109,6 +127,8 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
   if (type == nullptr) return fail(file.string(), why_not);
+  if (is_same_file(file, output)) return fail_same_file(file, output);
+  if (!preview.empty() && is_same_file(file, preview)) return fail_same_file(file, preview);
   Importing importing;
   if (!importing.load(registry_file, encoding, why_not)) return fail(why_not);
   fs::path output_folder = output.parent_path();
@@ -118,7 +138,8 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
 
   // One private folder beside the output holds what a text converter
   // writes and the database before its rename, which then stays on one
-  // file system.
+  // file system. Those of killed runs go first.
+  remove_stale_scratch_folders(output_folder);
   ScratchFolder scratch(output_folder);
   if (!scratch) return fail(output_folder.string(), "cannot make a working folder: " + scratch.error());
   std::error_code error;
@@ -151,7 +172,7 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
     const auto written = handheld.database_path(built.database_name);
     if (!written) return fail(file.string(), "the database was not written");
     if (!flush) handheld.skip_pending_flush();
-    fs::rename(*written, output, error);
+    rename_over_output(*written, output, error);
     if (error) return fail(output.string(), error.message());
     if (flush) posix::sync_folder(output_folder);
   }

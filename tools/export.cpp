@@ -16,6 +16,7 @@
 #include "tools/document_type_choices.h"
 #include "tools/encoding_option.h"
 #include "tools/export_options.h"
+#include "tools/output_file.h"
 #include "tools/scratch_folder.h"
 
 namespace vellora::cli {
@@ -29,6 +30,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   if (type->export_to == nullptr)
     return fail(database.string(), "export to ." + to + " is not supported yet; " +
                                        names_in_words(built_export_type_names(), "and") + " are");
+  if (is_same_file(database, output)) return fail_same_file(database, output);
   ExportOptions options;
   if (std::string why_not; !resolve_export_options(command_options, posix::default_registry_file(), options, why_not))
     return fail(why_not);
@@ -45,6 +47,7 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   // The exporter reads through the handheld interface, so the file is
   // served by a handheld folder of its own; the output is written beside
   // its final name and renamed into place only when complete.
+  remove_stale_scratch_folders(fs::temp_directory_path());
   ScratchFolder store(fs::temp_directory_path());
   if (!store) return fail(fs::temp_directory_path().string(), "cannot make a working folder: " + store.error());
   // A hard link serves the file without copying it, however large; the
@@ -61,13 +64,14 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
     fs::copy_file(database, served, error);
   }
   if (error) return fail(database.string(), error.message());
+  remove_stale_scratch_folders(output_folder);
   ScratchFolder staging(output_folder);
   if (!staging) return fail(output_folder.string(), "cannot make a working folder: " + staging.error());
   const fs::path temporary = staging.path() / "export";
   posix::PdbFolderHandheld handheld(store.path());
   const ExportResult exported = type->export_to(handheld, header.name, temporary, options);
   if (!exported) return fail(database.string(), exported.reason);
-  fs::rename(temporary, output, error);
+  rename_over_output(temporary, output, error);
   if (error) return fail(output.string(), error.message());
   std::printf("%s -> %s\n", posix::terminal_safe(database.string()).c_str(), posix::terminal_safe(output.string()).c_str());
   return 0;

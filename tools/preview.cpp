@@ -26,6 +26,7 @@ bool parse_screens(const std::string& text, long& screens) {
 int preview_command(const fs::path& database, const fs::path& output, const std::string& screens_text, int scale) {
   long screens = 0;
   if (!parse_screens(screens_text, screens)) return fail("--screens " + screens_text, "say a number of screens from 1, or all");
+  if (is_same_file(database, output)) return fail_same_file(database, output);
   fs::path output_folder = output.parent_path();
   if (output_folder.empty()) output_folder = ".";
   if (!fs::is_directory(output_folder)) return fail(output.string(), "its folder does not exist");

@@ -19,6 +19,7 @@
 #include "docmodel/font_widths.h"
 #include "docmodel/records.h"
 #include "hosts/linux/utf8_codec.h"
+#include "tools/output_file.h"
 
 namespace vellora::cli {
 
@@ -381,7 +382,7 @@ fs::path temporary_picture_path(const fs::path& output) {
 // removed when that fails.
 bool rename_into_place(const fs::path& temporary, const fs::path& output, std::string& why_not) {
   std::error_code error;
-  fs::rename(temporary, output, error);
+  rename_over_output(temporary, output, error);
   if (!error) return true;
   why_not = output.string() + ": " + error.message();
   std::error_code ignored;

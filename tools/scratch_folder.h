@@ -1,35 +1,37 @@
-// A private folder, removed with everything in it when done.
+// The private folders `convert` and `export` work in: `.vellora-` and six
+// characters, made beside the file they write (so the final rename stays on
+// one file system) or in the temporary folder, and held by a lock for as
+// long as the command runs, so that the next command can tell the folder
+// of one that was killed from one still at work, and remove it.
 #pragma once
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
+
+#include "hosts/linux/work_folder.h"
 
 namespace vellora::cli {
 
+inline constexpr std::string_view kScratchFolderPrefix = ".vellora-";
+
 class ScratchFolder {
  public:
-  explicit ScratchFolder(const std::filesystem::path& parent) {
-    std::string pattern = (parent / ".vellora-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    else error_ = errno;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  explicit operator bool() const { return !path_.empty(); }
-  const std::filesystem::path& path() const { return path_; }
-  std::string error() const { return std::generic_category().message(error_); }
+  explicit ScratchFolder(const std::filesystem::path& parent) : folder_(parent, kScratchFolderPrefix) {}
+  explicit operator bool() const { return static_cast<bool>(folder_); }
+  const std::filesystem::path& path() const { return folder_.path(); }
+  std::string error() const { return std::generic_category().message(folder_.error()); }
 
  private:
-  std::filesystem::path path_;
-  int error_ = 0;
+  posix::WorkFolder folder_;  // removed with everything in it when done
 };
+
+// Removes the scratch folders that killed commands left in `parent`. Those
+// of commands from before the folders had locks are known by holding
+// nothing but files.
+inline void remove_stale_scratch_folders(const std::filesystem::path& parent) {
+  posix::remove_stale_work_folders(parent, kScratchFolderPrefix, posix::LocklessFolders::holding_only_files);
+}
 
 }  // namespace vellora::cli

@@ -1,10 +1,13 @@
 // `vellora sync`: one conduit session on this machine, with the handheld
 // played by a folder of .pdb files, settings from a registry file, questions
-// on the terminal and the HotSync log in a file.
+// on the terminal and the HotSync log in a file. Exit status: 0, 1 when the
+// session could not run, 3 when it ran but reported problems.
 #include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
+#include <set>
+#include <string>
 #include <system_error>
 
 #include "conduit/entry_points.h"
@@ -34,25 +37,38 @@ std::string default_handheld_folder() {
 namespace {
 
 struct Tally {
-  int sent = 0, kept = 0, received = 0, skipped = 0;
+  int sent = 0, kept = 0, received = 0, skipped = 0, problems = 0;
+  std::set<std::string> sent_files;
 };
 
+// Problems are errors: they go to stderr, and a file sent whose problem
+// followed (it could not be deleted) counts as a problem, not as sent.
 void print_event(const SessionEvent& event, Tally& tally) {
   const char* word = "";
   switch (event.kind) {
     case SessionEventKind::converting: word = "convert"; break;
-    case SessionEventKind::sent: word = "sent"; ++tally.sent; break;
+    case SessionEventKind::sent:
+      word = "sent";
+      ++tally.sent;
+      tally.sent_files.insert(event.subject);
+      break;
     case SessionEventKind::kept: word = "kept"; ++tally.kept; break;
     case SessionEventKind::received: word = "received"; ++tally.received; break;
     case SessionEventKind::skipped: word = "skipped"; ++tally.skipped; break;
     case SessionEventKind::removed: word = "deleted"; break;
-    case SessionEventKind::problem: word = "problem"; break;
+    case SessionEventKind::problem:
+      word = "problem";
+      ++tally.problems;
+      if (tally.sent_files.erase(event.subject) != 0) --tally.sent;
+      break;
     case SessionEventKind::idle: word = "idle"; break;
   }
   const char* joint = event.kind == SessionEventKind::sent || event.kind == SessionEventKind::received ? " -> " : ": ";
-  std::printf("%-8s %s%s%s\n", word, posix::terminal_safe(event.subject).c_str(), event.detail.empty() ? "" : joint,
-              posix::terminal_safe(event.detail).c_str());
-  std::fflush(stdout);
+  std::FILE* out = event.kind == SessionEventKind::problem ? stderr : stdout;
+  std::fflush(stdout);  // the lines stay in order where both streams meet
+  std::fprintf(out, "%-8s %s%s%s\n", word, posix::terminal_safe(event.subject).c_str(), event.detail.empty() ? "" : joint,
+               posix::terminal_safe(event.detail).c_str());
+  std::fflush(out);
 }
 
 }  // namespace
@@ -123,9 +139,11 @@ int sync_command(const SyncOptions& options) {
                                             (handheld.last_error().empty() ? "error " + std::to_string(result) : handheld.last_error()));
   if (!log.last_error().empty())
     std::fprintf(stderr, "vellora: warning: %s\n", posix::terminal_safe(log.last_error()).c_str());
-  std::printf("session done: %d sent, %d kept back, %d received, %d not received\n", tally.sent, tally.kept,
-              tally.received, tally.skipped);
-  return 0;
+  const std::string problems =
+      tally.problems == 0 ? "" : ", " + std::to_string(tally.problems) + (tally.problems == 1 ? " problem" : " problems");
+  std::printf("session done: %d sent, %d kept back, %d received, %d not received%s\n", tally.sent, tally.kept,
+              tally.received, tally.skipped, problems.c_str());
+  return tally.problems == 0 ? 0 : kExitSessionProblems;
 }
 
 }  // namespace vellora::cli

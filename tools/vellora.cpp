@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
   vellora::cli::SyncOptions sync_options;
 
   auto* sync = app.add_subcommand("sync", "Run one sync session: receive marked documents, then send the send folder");
+  sync->footer("Exit status: 0 when the session ran without problems; 1 when it could not run; "
+               "3 when it ran but reported problems (each on standard error).");
   sync->add_option("--registry", sync_options.registry, "Settings file (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
   sync->add_option("--handheld", sync_options.handheld, "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
   sync->add_option("--answer", sync_options.answer, "Answer to overwrite questions when not on a terminal (default: no)")

@@ -89,7 +89,8 @@ enum class PdbDurability {
 // Writes the database to a temporary file in the path's folder, fsyncs it
 // and renames it to `path` (then fsyncs the folder). On any failure the
 // temporary file is removed and whatever was at `path` is untouched. A
-// replaced file keeps its permission bits; a new one gets 0644.
+// replaced file keeps its permission bits; a new one gets 0666 less the
+// umask.
 PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db,
                          PdbWriteMode mode = PdbWriteMode::replace,
                          PdbDurability durability = PdbDurability::now);

@@ -4,10 +4,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <system_error>
@@ -38,6 +42,27 @@ long transfer_fully(std::size_t size_bytes, Transfer transfer_from) {
     done += static_cast<std::size_t>(n);
   }
   return static_cast<long>(done);
+}
+
+// Creates the file named by `name`, whose last six characters are
+// replaced, as mkostemp does but with `permissions` less the umask rather
+// than 0600: the kernel applies the umask at creation, where reading it
+// from a thread would race with other threads. Fails with errno set.
+UniqueFd create_unique_file(std::string& name, mode_t permissions) {
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::atomic<std::uint64_t> calls{0};
+  constexpr std::size_t kUniqueChars = 6;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::uint64_t random = 0;
+    if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
+      random = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+               (static_cast<std::uint64_t>(::getpid()) << 32) ^ (++calls * 0x9E3779B97F4A7C15u);
+    for (std::size_t i = name.size() - kUniqueChars; i < name.size(); ++i, random /= sizeof kChars - 1)
+      name[i] = kChars[random % (sizeof kChars - 1)];
+    UniqueFd fd(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions));
+    if (fd.is_open() || errno != EEXIST) return fd;
+  }
+  return UniqueFd();  // errno is EEXIST
 }
 
 // Moves the finished temporary file to `path` without replacing anything:
@@ -134,7 +159,7 @@ AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::
   const std::filesystem::path folder =
       path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   std::string temp = (folder / (std::string(temp_prefix) + "XXXXXX")).string();
-  const UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  const UniqueFd fd = create_unique_file(temp, kNewFilePermissions);
   if (!fd.is_open()) return AtomicWriteResult{.failure = Failure::cannot_create_temp, .error = errno};
   (void)::flock(fd.get(), LOCK_EX);
 
@@ -142,12 +167,12 @@ AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::
     ::unlink(temp.c_str());
     return AtomicWriteResult{.failure = failure, .error = error};
   };
-  // A replaced file keeps its permissions; a new one cannot take any.
+  // A replaced file keeps its permissions; a new one has what the umask
+  // left of kNewFilePermissions since its creation.
   struct stat existing {};
-  const mode_t permissions = mode == RenameMode::replace && ::stat(path.c_str(), &existing) == 0
-                                 ? (existing.st_mode & 07777)
-                                 : 0644;
-  if (::fchmod(fd.get(), permissions) != 0) return fail(Failure::cannot_set_permissions, errno);
+  if (mode == RenameMode::replace && ::stat(path.c_str(), &existing) == 0 &&
+      ::fchmod(fd.get(), existing.st_mode & 07777) != 0)
+    return fail(Failure::cannot_set_permissions, errno);
   for (const auto part : parts)
     if (!write_fully(fd.get(), part)) return fail(Failure::cannot_write, errno);
   if (is_flushed_now && ::fsync(fd.get()) != 0) return fail(Failure::cannot_flush, errno);

@@ -102,14 +102,20 @@ struct AtomicWriteResult {
   explicit operator bool() const { return failure == Failure::none; }
 };
 
+// The permission bits a new file is created with, less the umask, as
+// every program creates its files: 0644 under the usual umask 022, 0600
+// under 077.
+inline constexpr unsigned kNewFilePermissions = 0666;
+
 // Writes `parts` in turn to a temporary file named `temp_prefix` plus six
 // characters in the path's folder, and renames it to `path`. With
 // `is_flushed_now` the file is fsync'ed before the rename and the folder
 // after it; otherwise flushing is the caller's. On any failure the
 // temporary file is removed and whatever was at `path` is untouched. A
-// replaced file keeps its permission bits; a new one gets 0644. The
-// temporary file is flock'ed while it is written, which tells
-// remove_stale_temp_files that its writer is alive.
+// replaced file keeps its permission bits; a new one gets
+// kNewFilePermissions less the umask. The temporary file is flock'ed while
+// it is written, which tells remove_stale_temp_files that its writer is
+// alive.
 AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::string_view temp_prefix,
                                         std::span<const std::span<const std::uint8_t>> parts,
                                         RenameMode mode, bool is_flushed_now);

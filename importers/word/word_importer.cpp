@@ -3,11 +3,13 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "base/files.h"
+#include "base/private_folder.h"
 #include "importers/rtf/rtf_importer.h"
 #include "importers/word/converter_stream.h"
 
@@ -45,7 +47,7 @@ bool names_a_file(const std::string& path) {
 // whatever happens to the file, so that the converter thread can finish.
 ImportResult collect_rtf(ConverterStream& stream, const fs::path& temp, const std::string& source,
                          const std::string& converter) {
-  UniqueFile out = open_file(temp, "wb");
+  UniqueFile out = create_new_file(temp);
   int write_error = out ? 0 : errno;
   std::vector<std::uint8_t> piece(kPieceBytes);
   for (std::size_t got; (got = stream.read(piece.data(), piece.size())) != 0;) {
@@ -69,7 +71,35 @@ ImportResult check_rtf(const fs::path& source, bool& is_rtf) {
   return {};
 }
 
+// The private folder the converter's RTF is collected in, removed with
+// that file when the conversion is done.
+class WorkFolder {
+ public:
+  explicit WorkFolder(const fs::path& staging_folder)
+      : path_(make_private_folder(staging_folder, kWordWorkFolderPrefix, error_)) {}
+  ~WorkFolder() {
+    if (path_.empty()) return;
+    std::error_code ignored;
+    fs::remove(temp_file(), ignored);
+    fs::remove(path_, ignored);
+  }
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+  explicit operator bool() const { return !path_.empty(); }
+  fs::path temp_file() const { return path_ / kWordTempFile; }
+  const std::error_code& error() const { return error_; }
+
+ private:
+  std::error_code error_;
+  fs::path path_;
+};
+
 }  // namespace
+
+void remove_stale_word_work(const fs::path& staging_folder) {
+  remove_private_folders(staging_folder, kWordWorkFolderPrefix);
+  remove_if_empty_file(staging_folder / kWordTempFile);
+}
 
 ImportResult ImportWordDocument(const fs::path& source, const fs::path& staging_folder, std::string_view file_name,
                                 const ImportOptions& options) {
@@ -85,25 +115,24 @@ ImportResult ImportWordDocument(const fs::path& source, const fs::path& staging_
       if (options.listed_source != nullptr &&
           (!stamp_entry(source, before) || !before.is_regular || !before.is_same_file(*options.listed_source)))
         return {ImportStatus::changed, input + ": was replaced by another file while the sync ran", 0};
-      const fs::path temp = staging_folder / kWordTempFile;
+      std::optional<WorkFolder> work;
       ImportResult collected;
       {
         ConverterStream stream(*options.converters, converter);
         if (!stream.is_format_correct(input)) continue;
         if (options.on_converter) options.on_converter(converter);
+        work.emplace(staging_folder);
+        if (!*work)
+          return {ImportStatus::cannot_write,
+                  host_text(staging_folder) + ": cannot make a folder for the converted text: " + work->error().message(), 0};
         if (!stream.open(input))
           return {ImportStatus::cannot_convert, input + ": the text converter " + converter + " could not be started", 0};
-        collected = collect_rtf(stream, temp, input, converter);
+        collected = collect_rtf(stream, work->temp_file(), input, converter);
       }  // the converter thread has ended and the library is released
-      std::error_code ignored;
-      if (!collected) {
-        fs::remove(temp, ignored);
-        return collected;
-      }
+      if (!collected) return collected;
       ImportOptions rtf_options = options;
       rtf_options.listed_source = nullptr;  // the converter's RTF is no listed file
-      ImportResult imported = ImportRtf(temp, staging_folder, file_name, rtf_options);
-      fs::remove(temp, ignored);
+      ImportResult imported = ImportRtf(work->temp_file(), staging_folder, file_name, rtf_options);
       if (!imported || options.listed_source == nullptr) return imported;
       if (FileStamp after; !stamp_entry(source, after) || !(after == before))
         return {ImportStatus::changed, input + ": changed while it was being read", 0};

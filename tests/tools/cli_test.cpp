@@ -1,5 +1,7 @@
 // The vellora command as a user runs it: exit status, one-line errors, and
 // the files it leaves.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "docmodel/staging.h"
+#include "hosts/linux/work_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vellora {
@@ -24,11 +27,13 @@ struct CliRun {
   std::string out;  // stdout and stderr together
 };
 
-// `environment` ("LC_ALL=C ...") is set for the command alone.
-CliRun vellora(const std::string& args, const std::string& environment = "") {
+// `environment` ("LC_ALL=C ...") is set for the command alone, and so is
+// `umask` ("077") when given.
+CliRun vellora(const std::string& args, const std::string& environment = "", const std::string& umask = "") {
   CliRun run;
-  const std::string command =
-      (environment.empty() ? "" : "env " + environment + " ") + std::string(VELLORA_CLI) + " " + args + " 2>&1";
+  const std::string command = (umask.empty() ? "" : "umask " + umask + "; ") +
+                              (environment.empty() ? "" : "env " + environment + " ") + std::string(VELLORA_CLI) +
+                              " " + args + " 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
   char buffer[4096];
   for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, got);
@@ -114,6 +119,44 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFile) {
   EXPECT_FALSE(std::filesystem::exists(dir / "x.pdb"));
   EXPECT_EQ(vellora("convert").status, 1);
   EXPECT_EQ(vellora("--help").status, 0);
+}
+
+// A command whose output is its own input, by any name or link, would
+// destroy the input: it is refused with one line and nothing changes.
+TEST_F(Cli, AnOutputThatIsTheInputIsRefusedAndNothingChanges) {
+  testing::write_file(dir / "a.txt", "the only copy\n");
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb")).status, 0);
+  std::filesystem::create_hard_link(dir / "a.txt", dir / "twin.txt");
+  std::filesystem::create_symlink(dir / "a.txt", dir / "link.txt");
+  std::filesystem::create_directory(dir / "stage");
+  std::filesystem::create_hard_link(dir / "a.txt", dir / "stage" / kStagingDataFile);
+  const auto text_before = testing::read_file(dir / "a.txt");
+  const auto database_before = testing::read_file(dir / "a.pdb");
+  const std::string cases[] = {
+      "convert " + at("a.txt") + " -o " + at("a.txt"),
+      "convert " + at("a.txt") + " -o " + at("twin.txt"),
+      "convert " + at("link.txt") + " -o " + at("a.txt"),
+      "convert " + at("a.txt") + " -o " + at("b.pdb") + " --preview " + at("a.txt"),
+      "export " + at("a.pdb") + " --to txt -o " + at("a.pdb"),
+      "preview " + at("a.pdb") + " -o " + at("a.pdb"),
+      "stage " + at("a.txt") + " -C " + at("stage"),
+  };
+  for (const auto& args : cases) {
+    const auto run = vellora(args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_EQ(line_count(run.out), 1u) << run.out;
+    EXPECT_EQ(run.out.rfind("vellora: ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find(" are the same file"), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(testing::read_file(dir / "a.txt"), text_before);
+  EXPECT_EQ(testing::read_file(dir / "a.pdb"), database_before);
+  EXPECT_EQ(testing::file_names(dir.path()),
+            (std::vector<std::string>{"a.pdb", "a.txt", "link.txt", "stage", "twin.txt"}));
+  EXPECT_EQ(testing::file_names(dir / "stage"), std::vector<std::string>{kStagingDataFile});
+
+  // A new output, or another file, is written as before.
+  EXPECT_EQ(vellora("export " + at("a.pdb") + " --to txt -o " + at("back.txt")).status, 0);
+  EXPECT_EQ(vellora("convert " + at("back.txt") + " -o " + at("a.pdb")).status, 0);
 }
 
 }  // namespace
@@ -242,6 +285,70 @@ TEST_F(Cli, ConvertReplacesTheOutputWithTheSameBytesWhetherFlushedOrNot) {
   EXPECT_EQ(left, (std::vector<std::string>{"flushed.pdb", "notes.htm", "out.pdb", "tmp"}));
 }
 
+// A convert killed mid-way leaves its scratch folder; the next convert
+// into that folder removes it, and leaves alone one still in use.
+TEST_F(Cli, ConvertRemovesTheScratchFoldersOfKilledRunsOnly) {
+  testing::write_file(dir / "notes.txt", "notes\n");
+  testing::write_file(dir / "outside.txt", "outside\n");
+  const pid_t killed = ::fork();
+  ASSERT_GE(killed, 0);
+  if (killed == 0) {
+    // What a convert holds when it is killed: its folder, and a link to a
+    // file outside that must survive the clean-up.
+    const posix::WorkFolder scratch(dir.path(), ".vellora-");
+    testing::write_file(scratch.path() / ".vellora-tmp-AbCdEf", "half a database");
+    std::filesystem::create_symlink(dir / "outside.txt", scratch.path() / "link");
+    ::_exit(scratch ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // One of a convert still at work, and one from before scratch folders
+  // had locks.
+  std::filesystem::create_directory(dir / ".vellora-Busy01");
+  testing::write_file(dir / ".vellora-Busy01" / ".lock", "");
+  const int held = ::open((dir / ".vellora-Busy01" / ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  std::filesystem::create_directory(dir / ".vellora-Old001");
+  testing::write_file(dir / ".vellora-Old001" / "$$!!doc_file_temp!!$$.tmp", "{\\rtf1 x}");
+  ASSERT_EQ(testing::file_names(dir.path()).size(), 5u);
+
+  const auto run = vellora("convert " + at("notes.txt") + " -o " + at("notes.pdb"));
+  ::close(held);
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(testing::file_names(dir.path()),
+            (std::vector<std::string>{".vellora-Busy01", "notes.pdb", "notes.txt", "outside.txt"}));
+  EXPECT_EQ(testing::read_file(dir / "outside.txt").size(), 8u);
+}
+
+unsigned mode_of(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000u;
+}
+
+// What a command writes new is as open as the umask lets it be; a file it
+// replaces keeps its mode, however open the umask.
+TEST_F(Cli, NewOutputsFollowTheUmaskAndReplacedOnesKeepTheirMode) {
+  testing::write_file(dir / "a.txt", "hello\n");
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb") + " --preview " + at("a.png"), "", "077").status, 0);
+  ASSERT_EQ(vellora("export " + at("a.pdb") + " --to htm -o " + at("a.htm"), "", "077").status, 0);
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("b.pdb"), "", "027").status, 0);
+  EXPECT_EQ(mode_of(dir / "a.pdb"), 0600u);
+  EXPECT_EQ(mode_of(dir / "a.png"), 0600u);
+  EXPECT_EQ(mode_of(dir / "a.htm"), 0600u);
+  EXPECT_EQ(mode_of(dir / "b.pdb"), 0640u);
+
+  std::filesystem::permissions(dir / "b.pdb", std::filesystem::perms(0640));
+  for (const char* name : {"a.pdb", "a.png", "a.htm"}) std::filesystem::permissions(dir / name, std::filesystem::perms(0600));
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb") + " --preview " + at("a.png"), "", "022").status, 0);
+  ASSERT_EQ(vellora("export " + at("a.pdb") + " --to htm -o " + at("a.htm"), "", "022").status, 0);
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("b.pdb"), "", "077").status, 0);
+  EXPECT_EQ(mode_of(dir / "a.pdb"), 0600u);
+  EXPECT_EQ(mode_of(dir / "a.png"), 0600u);
+  EXPECT_EQ(mode_of(dir / "a.htm"), 0600u);
+  EXPECT_EQ(mode_of(dir / "b.pdb"), 0640u);
+}
+
 // Nesting far past the RTF reader's depth limit loses no text; an RTF file
 // whose parse ends before its text does is kept back with the reason, and
 // never deleted.
@@ -311,6 +418,19 @@ TEST_F(CliSync, DocFilesGoThroughTheRegisteredConverter) {
   ASSERT_EQ(converted.status, 0) << converted.out;
   EXPECT_EQ(converted.out.rfind("converting with the text converter " + converter + "\n", 0), 0u) << converted.out;
   EXPECT_NE(converted.out.find("\"letter.doc\", 1 paragraph, 2 records"), std::string::npos) << converted.out;
+}
+
+// A sync killed while a converter ran leaves its private folder in the
+// send folder, and older versions an empty temporary file; the next sync
+// removes both, and never a user's file of that name elsewhere.
+TEST_F(CliSync, WhatAKilledWordConversionLeftIsRemoved) {
+  std::filesystem::create_directory(dir / "send" / ".vellora-word-AbCdEf");
+  testing::write_file(dir / "send" / ".vellora-word-AbCdEf" / "$$!!doc_file_temp!!$$.tmp", "{\\rtf1 half");
+  testing::write_file(dir / "send" / "$$!!doc_file_temp!!$$.tmp", "");
+  testing::write_file(dir / "send" / "a.txt", "a\n");
+  const auto run = run_sync("no");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "send")) << run.out;
 }
 
 TEST_F(CliSync, NamesReachTheTerminalEscaped) {
@@ -440,7 +560,7 @@ TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
   testing::write_file(catalog, bytes);
 
   const auto run = run_sync("no");
-  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.status, 3) << run.out;  // the session ran, with a problem
   EXPECT_NE(run.out.find("problem  Vellora file DB: damaged, so it was left as it is: record 0 is 30 bytes"),
             std::string::npos) << run.out;
   EXPECT_TRUE(std::filesystem::is_empty(dir / "receive"));
@@ -461,6 +581,60 @@ TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
       << again.out;
   EXPECT_EQ(vellora("mark note.txt --handheld " + at("handheld")).status, 1);
   EXPECT_EQ(testing::read_file(catalog), bytes);
+}
+
+// A file sent whose deletion fails is a problem, not a file sent: its line
+// goes to stderr, the summary counts it apart, and the status says so.
+TEST_F(CliSync, ASentFileThatCannotBeDeletedIsAProblem) {
+  testing::write_file(dir / "send" / "stuck.txt", "stays\n");
+  testing::write_file(dir / "send" / "fine.txt", "goes\n");
+  // An immutable file cannot be unlinked, even by root.
+  const std::string stuck = at("send/stuck.txt");
+  if (std::system(("chattr +i " + stuck + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "chattr +i is not possible here, so no file can be made undeletable";
+  const std::string command = std::string(VELLORA_CLI) + " sync --registry " + at("registry.reg") + " --handheld " +
+                              at("handheld") + " --log " + at("hotsync.log") + " < /dev/null > " + at("out") +
+                              " 2> " + at("err");
+  const int status = std::system(command.c_str());
+  (void)std::system(("chattr -i " + stuck).c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  const auto out_bytes = testing::read_file(dir / "out");
+  const auto err_bytes = testing::read_file(dir / "err");
+  const std::string out(out_bytes.begin(), out_bytes.end()), err(err_bytes.begin(), err_bytes.end());
+  EXPECT_NE(out.find("sent     fine.txt -> handheld \"fine.txt\"\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("sent     stuck.txt -> handheld \"stuck.txt\"\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("session done: 1 sent, 0 kept back, 0 received, 0 not received, 1 problem\n"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("problem"), out.find("problem\n")) << out;  // only the summary's word
+  EXPECT_EQ(err, "problem  stuck.txt: sent, but the file could not be deleted: Operation not permitted\n");
+  EXPECT_EQ(testing::file_names(dir / "send"), std::vector<std::string>{"stuck.txt"});
+}
+
+// A sync under umask 077 writes databases and received files for the user
+// alone; a received file that replaces one keeps that one's mode.
+TEST_F(CliSync, DatabasesAndReceivedFilesFollowTheUmask) {
+  testing::write_file(dir / "registry.reg",
+                      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
+                      "\"FolderForSFiles\"=\"" + (dir / "send").string() + "\"\n"
+                      "\"FolderForRFiles\"=\"" + (dir / "receive").string() + "\"\n"
+                      "\"FromPalmToPC\"=dword:00000000\n");
+  testing::write_file(dir / "note.txt", "on the handheld\n");
+  testing::write_file(dir / "memo.txt", "on the handheld too\n");
+  for (const char* name : {"note", "memo"}) {
+    ASSERT_EQ(vellora("convert " + at(std::string(name) + ".txt") + " -o " + at("handheld/" + std::string(name) + ".pdb")).status, 0);
+    ASSERT_EQ(vellora("mark " + std::string(name) + ".txt --handheld " + at("handheld")).status, 0);
+  }
+  testing::write_file(dir / "receive" / "memo.txt", "an older memo\n");
+  std::filesystem::permissions(dir / "receive" / "memo.txt", std::filesystem::perms(0640));
+  testing::write_file(dir / "send" / "new.txt", "to the handheld\n");
+  const auto run = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
+                               at("hotsync.log") + " < /dev/null", "", "077");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(mode_of(dir / "handheld" / "new.txt.pdb"), 0600u);
+  EXPECT_EQ(mode_of(dir / "receive" / "note.txt"), 0600u);
+  EXPECT_EQ(mode_of(dir / "receive" / "memo.txt"), 0640u);
+  EXPECT_EQ(testing::read_file(dir / "receive" / "memo.txt").size(), 20u);
 }
 
 TEST_F(CliSync, AHandheldConfThatIsNoFileIsAnErrorNotAHang) {

@@ -263,6 +263,29 @@ TEST(PdbFile, WriterReplacesOrRefusesAndLeavesNoTemporaryFile) {
   EXPECT_EQ(::vellora::testing::file_names(folder.path()), std::vector<std::string>{"db.pdb"});
 }
 
+// New databases get what the umask leaves of 0666, as any program's new
+// files; a replaced database keeps its mode whatever the umask.
+TEST(PdbFile, ANewDatabaseFollowsTheUmaskAndAReplacedOneKeepsItsMode) {
+  TempDir folder;
+  const mode_t saved = ::umask(022);
+  const auto mode_of = [](const std::filesystem::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000u;
+  };
+  for (const auto& [mask, mode] : {std::pair{0077u, 0600u}, {0022u, 0644u}, {0002u, 0664u}, {0027u, 0640u}}) {
+    SCOPED_TRACE(mask);
+    ::umask(mask);
+    const auto path = folder / ("new-" + std::to_string(mask) + ".pdb");
+    ASSERT_TRUE(write_pdb_file(path, sample_database(), PdbWriteMode::create_new, PdbDurability::deferred));
+    EXPECT_EQ(mode_of(path), mode);
+  }
+  ::umask(077);
+  ::chmod((folder / "new-18.pdb").c_str(), 0640);  // made under 022
+  ASSERT_TRUE(write_pdb_file(folder / "new-18.pdb", sample_database()));
+  EXPECT_EQ(mode_of(folder / "new-18.pdb"), 0640u);
+  ::umask(saved);
+}
+
 TEST(PdbFile, StaleTemporaryFilesGoButLiveOnesStay) {
   TempDir folder;
   const std::string stale = std::string(kPdbTempPrefix) + "stale1";

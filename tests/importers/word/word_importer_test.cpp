@@ -6,6 +6,10 @@
 
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "importers/rtf/rtf_importer.h"
 #include "importers/word/converter_stream.h"
 #include "tests/support/bytes.h"
@@ -201,6 +205,79 @@ TEST_F(WordImport, ConversionsRunOneAtATime) {
   ASSERT_TRUE(second) << second.reason;
   EXPECT_TRUE(testing::BytesEqual(staged().data, direct(long_rtf).data));
   EXPECT_TRUE(testing::BytesEqual(testing::read_file(other / kStagingDataFile), direct(long_rtf, "second.doc").data));
+}
+
+#ifndef _WIN32
+// The converter's RTF goes into a file made new in a private folder, so a
+// link, a FIFO or the user's own file under the temporary file's name in
+// the staging folder is neither written, read, waited on nor deleted.
+TEST_F(WordImport, WhatSitsUnderTheTemporaryNameIsLeftAlone) {
+  const std::string temp_name(kWordTempFile);
+  testing::TempDir outside;
+  testing::write_file(outside / "target.txt", "not to be overwritten");
+  const auto link = [&](Workspace& t) { fs::create_symlink(outside / "target.txt", t.dir / temp_name); };
+  const auto fifo = [&](Workspace& t) { ASSERT_EQ(::mkfifo((t.dir / temp_name).c_str(), 0600), 0); };
+  const auto own = [&](Workspace& t) { testing::write_file(t.dir / temp_name, "the user's notes"); };
+  const struct {
+    const char* what;
+    std::function<void(Workspace&)> plant;
+    fs::file_type type;
+  } cases[] = {
+      {"a link to a file outside", link, fs::file_type::symlink},
+      {"a FIFO", fifo, fs::file_type::fifo},
+      {"a file of the user's", own, fs::file_type::regular},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Workspace t;
+    t.install("six.so", kWord6ConverterKey, {1, kRtf, {8192}, -1, true, 0});
+    c.plant(t);
+    const ImportResult result = t.import();
+    ASSERT_TRUE(result) << result.reason;
+    EXPECT_TRUE(testing::BytesEqual(t.staged().data, t.direct(kRtf).data));
+    EXPECT_EQ(fs::symlink_status(t.dir / temp_name).type(), c.type);
+    EXPECT_EQ(t.files(), (std::vector<std::string>{temp_name, kStagingDataFile, kStagingSizesFile,
+                                                   "report.doc", "six.so"}));
+  }
+  const auto target = testing::read_file(outside / "target.txt");
+  EXPECT_EQ(std::string(target.begin(), target.end()), "not to be overwritten");
+  Workspace t;
+  own(t);
+  ASSERT_TRUE(t.import().status == ImportStatus::cannot_convert);  // no converter: the file is not RTF
+  EXPECT_EQ(testing::read_file(t.dir / temp_name).size(), 16u);
+}
+#endif
+
+// What a conversion that was killed left goes at the next send pass: its
+// private folder, and the empty temporary file older versions left; a
+// user's file of that name, a folder that holds a folder, or a name that
+// is not the pattern, stay.
+TEST_F(WordImport, StaleWorkIsRemovedAndNothingOfTheUsers) {
+  const std::string temp_name(kWordTempFile);
+  const std::string folder(kWordWorkFolderPrefix);
+  for (const std::string& name : {folder + "AbC123", folder + "dEf456", folder + "Keep01", folder + "TooLong7"}) {
+    fs::create_directory(dir / name);
+    testing::write_file(dir / name / temp_name, "{\\rtf1 half");
+  }
+  fs::create_directory(dir / (folder + "dEf456") / "nested");
+  fs::create_directory(dir / (folder + "Keep01") / "nested");
+  testing::write_file(dir / temp_name, "");
+  remove_stale_word_work(dir.path());
+  EXPECT_EQ(files(), (std::vector<std::string>{folder + "Keep01", folder + "TooLong7", folder + "dEf456",
+                                               "report.doc"}));
+
+  testing::TempDir other;
+  testing::write_file(other / temp_name, "mine");
+  remove_stale_word_work(other.path());
+  EXPECT_EQ(testing::read_file(other / temp_name).size(), 4u);
+#ifndef _WIN32
+  // A link is never taken for an empty file, whatever it points to.
+  fs::remove(other / temp_name);
+  testing::write_file(other / "empty", "");
+  fs::create_symlink(other / "empty", other / temp_name);
+  remove_stale_word_work(other.path());
+  EXPECT_EQ(testing::file_names(other.path()), (std::vector<std::string>{temp_name, "empty"}));
+#endif
 }
 
 }  // namespace

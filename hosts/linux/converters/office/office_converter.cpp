@@ -7,7 +7,10 @@
 // Each conversion works in a temporary folder of its own (under $TMPDIR or
 // /tmp) holding the copy, a LibreOffice profile and the output, so a user's
 // running LibreOffice is not disturbed and concurrent conversions do not
-// meet; the folder is removed whatever the outcome.
+// meet; the folder is removed whatever the outcome. The folder's lock is
+// held by the converter and by LibreOffice while they run, so the folders
+// of a host killed mid-conversion are told apart from those in use and
+// removed when the next conversion starts.
 //
 // Environment:
 //   VELLORA_SOFFICE         the office program (a path, or a name looked up
@@ -46,6 +49,7 @@
 #include "hosts/linux/converters/office/office_results.h"
 #include "hosts/linux/hex_digits.h"
 #include "hosts/linux/posix_io.h"
+#include "hosts/linux/work_folder.h"
 #include "vellora/converter.h"
 
 extern char** environ;
@@ -59,6 +63,7 @@ using vellora::posix::append_hex_byte;
 using vellora::posix::pread_fully;
 using vellora::posix::read_fully;
 using vellora::posix::UniqueFd;
+using vellora::posix::WorkFolder;
 
 // OLE compound files: Word 97-2003 and Word 6/95 documents both start so.
 constexpr unsigned char kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0,
@@ -69,6 +74,10 @@ constexpr long kDefaultTimeoutSeconds = 120;
 // A day: anything longer is a typo, not a limit.
 constexpr long kMaxTimeoutSeconds = 24 * 60 * 60;
 constexpr auto kWaitStep = std::chrono::milliseconds(10);
+// The work folders in the temporary folder: this prefix and six characters.
+constexpr std::string_view kWorkspacePrefix = "vellora-office-";
+// The office program gets the workspace's lock as this descriptor.
+constexpr int kInheritedLockFd = 3;
 
 // The NUL-terminated string a block holds; nullopt for no block, an empty
 // string or one without its NUL inside the block.
@@ -134,26 +143,30 @@ bool has_compound_file_signature(const std::string& path) {
          std::memcmp(start, kCompoundFileSignature, sizeof start) == 0;
 }
 
-// A private temporary folder, removed with everything in it.
+std::string temporary_folder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
+}
+
+// The workspaces that killed hosts left: those nobody holds, and those of
+// versions without locks once a day old, longer than any conversion may
+// take.
+void remove_leftover_workspaces() {
+  vellora::posix::remove_stale_work_folders(temporary_folder(), kWorkspacePrefix,
+                                            vellora::posix::LocklessFolders::a_day_old);
+}
+
+// A private temporary folder, held while in use and then removed with
+// everything in it.
 class Workspace {
  public:
-  Workspace() {
-    const char* tmpdir = std::getenv("TMPDIR");
-    const std::string base = tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
-    std::string pattern = base + "/vellora-office-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~Workspace() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  Workspace(const Workspace&) = delete;
-  Workspace& operator=(const Workspace&) = delete;
-  bool is_ready() const { return !path_.empty(); }
-  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+  Workspace() : folder_(temporary_folder(), kWorkspacePrefix) {}
+  bool is_ready() const { return static_cast<bool>(folder_); }
+  std::string operator/(std::string_view name) const { return folder_.path().string() + "/" + std::string(name); }
+  int lock_descriptor() const { return folder_.lock_descriptor(); }
 
  private:
-  std::string path_;
+  WorkFolder folder_;
 };
 
 // LibreOffice takes its profile folder as a file URL.
@@ -191,8 +204,9 @@ class SpawnAttributes {
   // every helper it starts; no signal blocked or ignored that the converter
   // thread happens to have; only the three standard descriptors, on
   // /dev/null, so it can neither block on the terminal nor hold the host's
-  // files or locks open.
-  bool prepare() {
+  // files or locks open, and the workspace's lock as descriptor 3, so that
+  // a LibreOffice that outlives a killed host keeps its folder held.
+  bool prepare(int workspace_lock) {
     sigset_t none;
     sigset_t to_default;
     sigemptyset(&none);
@@ -200,14 +214,17 @@ class SpawnAttributes {
     for (const int signal : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP})
       sigaddset(&to_default, signal);
     const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    // The lock moves first, in case the host runs without a standard
+    // descriptor and the lock took its number.
     return is_ready_ && ::posix_spawnattr_setflags(&attributes_, flags) == 0 &&
            ::posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
            ::posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
            ::posix_spawnattr_setsigdefault(&attributes_, &to_default) == 0 &&
+           ::posix_spawn_file_actions_adddup2(&actions_, workspace_lock, kInheritedLockFd) == 0 &&
            ::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0) == 0 &&
            ::posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0) == 0 &&
            ::posix_spawn_file_actions_adddup2(&actions_, 1, 2) == 0 &&
-           ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
+           ::posix_spawn_file_actions_addclosefrom_np(&actions_, kInheritedLockFd + 1) == 0;
   }
   const posix_spawnattr_t* attributes() const { return &attributes_; }
   const posix_spawn_file_actions_t* actions() const { return &actions_; }
@@ -224,9 +241,9 @@ class SpawnAttributes {
 // group is killed before the leader is reaped, while its process ID still
 // names the group.
 bool run_to_completion(const std::string& program, const std::vector<std::string>& arguments,
-                       std::chrono::seconds limit) {
+                       std::chrono::seconds limit, int workspace_lock) {
   SpawnAttributes spawn;
-  if (!spawn.prepare()) return false;
+  if (!spawn.prepare(workspace_lock)) return false;
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -298,6 +315,7 @@ std::int16_t convert_to_rtf(VelloraGlobal file, VelloraGlobal buffer, VelloraCon
   const auto program = find_office_program();
   if (!program) return kNoOffice;
 
+  remove_leftover_workspaces();
   const Workspace workspace;
   if (!workspace.is_ready()) return kNoWorkspace;
   // A plain name: LibreOffice names its output after the input, and the
@@ -316,7 +334,7 @@ std::int16_t convert_to_rtf(VelloraGlobal file, VelloraGlobal buffer, VelloraCon
       out_folder,
       input,
   };
-  if (!run_to_completion(*program, arguments, time_limit())) return kOfficeFailed;
+  if (!run_to_completion(*program, arguments, time_limit(), workspace.lock_descriptor())) return kOfficeFailed;
   return deliver_rtf(out_folder + "/input.rtf", buffer, output);
 }
 

@@ -4,7 +4,9 @@
 // and refusals leave nothing behind; real LibreOffice runs on .doc files
 // made from the system's licence texts check the words that come out.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,6 +29,7 @@
 #include <vector>
 
 #include "hosts/linux/dl_text_converters.h"
+#include "hosts/linux/posix_io.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_converter/converter_run.h"
 #include "hosts/linux/converters/office/office_results.h"
@@ -93,6 +97,7 @@ stderr=$(readlink /proc/$$/fd/2)
   printf 'stdio %s %s %s\n' "$stdin" "$stdout" "$stderr"
   printf 'pid %s group %s\n' "$$" "$(cut -d' ' -f5 /proc/$$/stat)"
   if [ -e /proc/$$/fd/@FD@ ]; then echo 'inherited a descriptor'; fi
+  printf 'lock %s\n' "$(readlink /proc/$$/fd/3)"
 } > '@LOG@'
 prev=
 for a in "$@"; do
@@ -270,6 +275,8 @@ TEST_F(OfficeConverter, RunsTheProgramPrivatelyAndStreamsItsRtf) {
   ids >> word >> pid >> word >> group;
   EXPECT_EQ(pid, group) << "not in a process group of its own";
   EXPECT_EQ(log.find("inherited"), std::string::npos) << log;
+  // The workspace's lock, which keeps the folder held while the program runs.
+  EXPECT_NE(log.find("lock " + root + "/.lock\n"), std::string::npos) << log;
 }
 
 TEST_F(OfficeConverter, ConversionsSideBySideKeepTheirOwnFiles) {
@@ -342,6 +349,64 @@ TEST_F(OfficeConverter, MissingBufferOrCallbackAndRtfToForeign) {
   library_.release(buffer);
   library_.release(name);
   EXPECT_TRUE(file_names(temp_.path()).empty());
+}
+
+// A host killed during a conversion leaves its workspace, holding a copy
+// of the document; the next conversion removes it, and every other
+// leftover that nobody holds, but no workspace in use and nothing else.
+TEST_F(OfficeConverter, WorkspacesOfKilledHostsAreRemovedAtTheNextConversion) {
+  const std::string doc = compound_file("letter.doc", 100);
+  // Made before TMPDIR changed, so outside the temporary folder.
+  const fs::path outside = files_.path();
+  write_file(outside / "precious.txt", std::string("keep me"));
+  // The program lets the workspace's lock go, then kills the host under it.
+  const std::string killer = copying_stand_in("exec 3>&-\nkill -9 $PPID");
+  const pid_t host = ::fork();
+  ASSERT_GE(host, 0);
+  if (host == 0) {
+    ::setenv("VELLORA_SOFFICE", killer.c_str(), 1);
+    (void)converter_.convert(doc);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(host, &status, 0), host);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the host was not killed";
+  const std::vector<std::string> killed = file_names(temp_.path());
+  ASSERT_EQ(killed.size(), 1u);
+  ASSERT_TRUE(fs::exists(temp_ / killed.front() / "input.doc"));
+  fs::create_symlink(outside / "precious.txt", temp_ / killed.front() / "link");
+
+  // A conversion at work: its lock is held here.
+  const auto folder = [&](const std::string& name, bool has_lock) {
+    fs::create_directories(temp_ / name / "profile" / "user");
+    write_file(temp_ / name / "input.doc", kSignature);
+    if (has_lock) write_file(temp_ / name / ".lock", std::string());
+    return temp_ / name;
+  };
+  folder("vellora-office-Busy01", true);
+  const UniqueFd held(::open((temp_ / "vellora-office-Busy01" / ".lock").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+  // Lockless workspaces of older versions: one of two days ago, one new.
+  folder("vellora-office-Old001", false);
+  const timespec two_days_ago[2] = {{std::time(nullptr) - 2 * 86400, 0}, {std::time(nullptr) - 2 * 86400, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (temp_ / "vellora-office-Old001").c_str(), two_days_ago, AT_SYMLINK_NOFOLLOW), 0);
+  folder("vellora-office-New001", false);
+  // A link of the pattern's name to a workspace-like folder elsewhere.
+  fs::create_directory_symlink(folder("elsewhere", true), temp_ / "vellora-office-Link01");
+  std::vector<std::string> expected = {"elsewhere", "vellora-office-Busy01", "vellora-office-Link01",
+                                       "vellora-office-New001"};
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(folder("vellora-office-Else01", true).c_str(), 12345, 12345), 0);
+    expected.push_back("vellora-office-Else01");
+  }
+  std::sort(expected.begin(), expected.end());
+
+  const ScopedEnv soffice("VELLORA_SOFFICE", copying_stand_in());
+  EXPECT_EQ(converter_.convert(doc).result, 0);
+  EXPECT_EQ(file_names(temp_.path()), expected);
+  EXPECT_EQ(file_names(temp_ / "elsewhere"), (std::vector<std::string>{".lock", "input.doc", "profile"}));
+  EXPECT_EQ(file_names(outside), (std::vector<std::string>{"letter.doc", "precious.txt"}));
+  EXPECT_EQ(read_text(outside / "precious.txt"), "keep me");
 }
 
 bool is_running(const std::string& pid) {
