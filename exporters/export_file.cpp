@@ -14,7 +14,12 @@ ExportFile::~ExportFile() {
 }
 
 ExportResult ExportFile::open() {
-  file_ = open_file(path_, "wb");
+  // Whatever is at the path (a leftover, a link, a FIFO) is replaced, never
+  // written through; one that appears meanwhile makes the open fail.
+  std::error_code ignored;
+  if (!std::filesystem::is_directory(std::filesystem::symlink_status(path_, ignored)))
+    std::filesystem::remove(path_, ignored);
+  file_ = create_new_file(path_);
   if (!file_) {
     const ExportResult result = failure();
     is_finished_ = true;  // nothing of ours to remove: the path may be someone else's

@@ -168,7 +168,7 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
     posix::PdbFolderHandheld handheld(scratch.path(), posix::FolderWatch::stat_only);
     built = write_document(document, handheld);
     if (built && flush && handheld.make_writes_durable() != kSyncOk) return fail(handheld.last_error());
-    if (!built) return fail(file.string(), handheld.last_error().empty() ? built.reason : handheld.last_error());
+    if (!built) return fail(file.string(), built.reason);
     const auto written = handheld.database_path(built.database_name);
     if (!written) return fail(file.string(), "the database was not written");
     if (!flush) handheld.skip_pending_flush();

@@ -20,6 +20,7 @@
 #include "docmodel/records.h"
 #include "hosts/linux/utf8_codec.h"
 #include "tools/output_file.h"
+#include "tools/scratch_folder.h"
 
 namespace vellora::cli {
 
@@ -372,12 +373,6 @@ bool write_scaled_screen(PngFile& png, const Screen& screen, int scale, bool has
   return true;
 }
 
-// Where the picture is written before it is complete: beside the output,
-// so that the rename stays on one file system.
-fs::path temporary_picture_path(const fs::path& output) {
-  return output.parent_path() / (".vellora-preview-" + output.filename().string() + ".tmp");
-}
-
 // Renames the complete picture to its final name; the temporary file is
 // removed when that fails.
 bool rename_into_place(const fs::path& temporary, const fs::path& output, std::string& why_not) {
@@ -415,8 +410,18 @@ long write_preview(const fs::path& database, const fs::path& output, long max_sc
     return -1;
   }
 
-  const fs::path temporary = temporary_picture_path(output);
-  UniqueFile file = open_file(temporary, "wb");
+  // The picture is written in a private folder beside the output, so that
+  // the rename stays on one file system and nothing already under some
+  // fixed name there is written through.
+  const fs::path output_folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
+  remove_stale_scratch_folders(output_folder);
+  const ScratchFolder scratch(output_folder);
+  if (!scratch) {
+    why_not = output_folder.string() + ": cannot make a working folder: " + scratch.error();
+    return -1;
+  }
+  const fs::path temporary = scratch.path() / "preview.png";
+  UniqueFile file = create_new_file(temporary);
   if (!file) {
     why_not = temporary.string() + ": " + std::generic_category().message(errno);
     return -1;

@@ -36,6 +36,18 @@ TEST_F(TextExport, OneLinePerParagraphRulesDropped) {
   EXPECT_EQ(exported("long.txt"), long_text + "\n");
 }
 
+// What sits at the output's path is replaced, never written through.
+TEST_F(TextExport, ALinkAtTheOutputIsReplacedNotFollowed) {
+  const auto outside = dir / "outside.txt";
+  testing::write_file(outside, "private\n");
+  std::filesystem::create_symlink(outside, dir / "out.txt");
+  testing::put_document(handheld, "notes.txt", {"hello"});
+  EXPECT_EQ(exported("notes.txt"), "hello\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "out.txt"));
+  const std::string kept = "private\n";
+  EXPECT_EQ(testing::read_file(outside), std::vector<std::uint8_t>(kept.begin(), kept.end()));
+}
+
 TEST_F(TextExport, NoFileWithoutParagraphsOrOfAnotherVersion) {
   testing::put_document(handheld, "empty.txt", {});
   exported("empty.txt", ExportStatus::no_paragraphs);
