@@ -90,6 +90,17 @@ struct Importing {
   ImportOptions options;
 };
 
+// A database that could not be written. Its file is in the scratch folder,
+// which the user never sees, and there is no handheld to speak of: the
+// failure is the output's, in the system's words.
+int fail_to_write(const BuildResult& built, const fs::path& scratch, const fs::path& file, const fs::path& output) {
+  const std::string& reason = built.reason;
+  const auto at = reason.find(scratch.string());
+  const auto words = at == std::string::npos ? std::string::npos : reason.find(": ", at);
+  if (words == std::string::npos) return fail(file.string(), reason);
+  return fail(output.string(), reason.substr(words + 2));
+}
+
 bool is_readable_file(const fs::path& file, std::string& why_not) {
   why_not = not_a_regular_file(file);
   return why_not.empty();
@@ -168,7 +179,7 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
     posix::PdbFolderHandheld handheld(scratch.path(), posix::FolderWatch::stat_only);
     built = write_document(document, handheld);
     if (built && flush && handheld.make_writes_durable() != kSyncOk) return fail(handheld.last_error());
-    if (!built) return fail(file.string(), built.reason);
+    if (!built) return fail_to_write(built, scratch.path(), file, output);
     const auto written = handheld.database_path(built.database_name);
     if (!written) return fail(file.string(), "the database was not written");
     if (!flush) handheld.skip_pending_flush();

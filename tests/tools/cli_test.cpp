@@ -28,10 +28,12 @@ struct CliRun {
 };
 
 // `environment` ("LC_ALL=C ...") is set for the command alone, and so is
-// `umask` ("077") when given.
-CliRun vellora(const std::string& args, const std::string& environment = "", const std::string& umask = "") {
+// `umask` ("077") when given; `limits` are shell commands run first
+// ("ulimit -f 64").
+CliRun vellora(const std::string& args, const std::string& environment = "", const std::string& umask = "",
+               const std::string& limits = "") {
   CliRun run;
-  const std::string command = (umask.empty() ? "" : "umask " + umask + "; ") +
+  const std::string command = (limits.empty() ? "" : limits + "; ") + (umask.empty() ? "" : "umask " + umask + "; ") +
                               (environment.empty() ? "" : "env " + environment + " ") + std::string(VELLORA_CLI) +
                               " " + args + " 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -119,6 +121,18 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFile) {
   EXPECT_FALSE(std::filesystem::exists(dir / "x.pdb"));
   EXPECT_EQ(vellora("convert").status, 1);
   EXPECT_EQ(vellora("--help").status, 0);
+}
+
+// A database that cannot be written (here for a limit on file sizes, as a
+// full disk would) is the output's failure, in the system's words.
+TEST_F(Cli, ADatabaseThatCannotBeWrittenSaysWhy) {
+  std::string big;
+  for (int i = 0; big.size() < 200'000; ++i) big += "line " + std::to_string(i) + " of a long text\n";
+  testing::write_file(dir / "big.txt", big);
+  const auto run = vellora("convert " + at("big.txt") + " -o " + at("big.pdb"), "", "", "trap '' XFSZ; ulimit -f 64");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "vellora: " + (dir / "big.pdb").string() + ": cannot write: File too large\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "big.pdb"));
 }
 
 // A command whose output is its own input, by any name or link, would
