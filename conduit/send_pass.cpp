@@ -89,8 +89,6 @@ std::string joined(const std::vector<SentFile>& files) {
 
 constexpr std::string_view kChangedWhileSent = "changed while it was being sent; it stays and is sent again at the next sync";
 
-
-
 class SendWalk {
  public:
   SendWalk(Conduit& conduit, fs::path folder)
