@@ -40,7 +40,9 @@ TEST_F(TextExport, OneLinePerParagraphRulesDropped) {
 TEST_F(TextExport, ALinkAtTheOutputIsReplacedNotFollowed) {
   const auto outside = dir / "outside.txt";
   testing::write_file(outside, "private\n");
-  std::filesystem::create_symlink(outside, dir / "out.txt");
+  std::error_code no_links;
+  std::filesystem::create_symlink(outside, dir / "out.txt", no_links);
+  if (no_links) GTEST_SKIP() << "this system makes no symbolic links: " << no_links.message();
   testing::put_document(handheld, "notes.txt", {"hello"});
   EXPECT_EQ(exported("notes.txt"), "hello\n");
   EXPECT_FALSE(std::filesystem::is_symlink(dir / "out.txt"));
