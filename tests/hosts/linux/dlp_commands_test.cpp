@@ -8,23 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bytes.h"
+
 namespace vellora::posix {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes hex(const std::string& text) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < text.size();) {
-    if (text[i] == ' ') {
-      ++i;
-      continue;
-    }
-    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    i += 2;
-  }
-  return out;
-}
+Bytes hex(const std::string& text) { return testing::hex_bytes(text); }
 
 Bytes operator+(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());

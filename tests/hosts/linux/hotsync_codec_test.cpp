@@ -9,24 +9,14 @@
 
 #include "hosts/linux/hotsync/dlp_codec.h"
 #include "hosts/linux/hotsync/netsync_frames.h"
+#include "tests/support/bytes.h"
 
 namespace vellora::posix {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes hex(const std::string& text) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < text.size();) {
-    if (text[i] == ' ') {
-      ++i;
-      continue;
-    }
-    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    i += 2;
-  }
-  return out;
-}
+Bytes hex(const std::string& text) { return testing::hex_bytes(text); }
 
 const Bytes kFirstPayload = hex("90 01 00 00 00 00 00 00 00 20 00 00 00 08 01 00 00 00 00 00 00 00");
 
