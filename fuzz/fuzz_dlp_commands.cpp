@@ -20,6 +20,7 @@ constexpr DlpFunction kFunctions[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace vellora;
   using namespace vellora::posix;
   if (size == 0) return 0;
   const DlpFunction function = kFunctions[data[0] % std::size(kFunctions)];
@@ -38,19 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case DlpFunction::read_storage_info: {
-      DlpCardInfo info;
+      CardInfo info;
       read_storage_info_result(response, info);
       break;
     }
     case DlpFunction::read_db_list: {
-      std::vector<DlpDbInfo> list;
+      std::vector<DbInfo> list;
       std::uint16_t next = 0;
       bool more = false;
       if (read_db_list_result(response, list, next, more) && list.size() > 0xFF) std::abort();
       break;
     }
     case DlpFunction::find_db: {
-      DlpDbInfo info;
+      DbInfo info;
       find_db_result(response, info);
       break;
     }

@@ -80,14 +80,13 @@ class Fields {
 };
 
 // One DBInfo entry of `size` bytes at `at`.
-bool db_info_at(const Fields& f, std::size_t at, std::size_t size, DlpDbInfo& out) {
+bool db_info_at(const Fields& f, std::size_t at, std::size_t size, DbInfo& out) {
   if (size <= kDbInfoNameAt || !f.has(at, size)) return false;
   out.flags = f.u16(at + 2);
   out.type = f.u32(at + 4);
   out.creator = f.u32(at + 8);
   out.version = f.u16(at + 12);
   out.modification_number = f.u32(at + 14);
-  out.index = f.u16(at + 42);
   return f.zero_terminated(at + kDbInfoNameAt, at + size, out.name);
 }
 
@@ -214,7 +213,7 @@ bool read_user_info_result(const DlpResponse& response, DlpUserInfo& out) {
   return true;
 }
 
-bool read_storage_info_result(const DlpResponse& response, DlpCardInfo& out) {
+bool read_storage_info_result(const DlpResponse& response, CardInfo& out) {
   const Fields f(response.argument(kFirst));
   if (!f.has(0, 4) || f.u8(3) == 0) return false;
   constexpr std::size_t at = 4;
@@ -254,7 +253,7 @@ bool record_count_result(const DlpResponse& response, std::uint16_t& count) {
   return true;
 }
 
-bool find_db_result(const DlpResponse& response, DlpDbInfo& out) {
+bool find_db_result(const DlpResponse& response, DbInfo& out) {
   const auto data = response.argument(kFirst);
   const Fields f(data);
   if (!f.has(0, kFindDbInfoAt + 1)) return false;
@@ -278,7 +277,7 @@ bool read_record_result(const DlpResponse& response, DlpRecord& out) {
   return out.data.size() <= out.size;
 }
 
-bool read_db_list_result(const DlpResponse& response, std::vector<DlpDbInfo>& out, std::uint16_t& next_index,
+bool read_db_list_result(const DlpResponse& response, std::vector<DbInfo>& out, std::uint16_t& next_index,
                          bool& has_more) {
   const auto data = response.argument(kFirst);
   const Fields f(data);
@@ -291,7 +290,7 @@ bool read_db_list_result(const DlpResponse& response, std::vector<DlpDbInfo>& ou
     if (!f.has(at, 1)) return false;
     // Entries are whole sizes, rounded up to even; the last may lack its pad.
     const std::size_t size = std::min<std::size_t>(f.u8(at), data.size() - at);
-    DlpDbInfo info;
+    DbInfo info;
     if (!db_info_at(f, at, size, info)) return false;
     out.push_back(std::move(info));
     at += size;

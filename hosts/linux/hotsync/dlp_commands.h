@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hosts/linux/hotsync/dlp_codec.h"
+#include "platform/sync_manager.h"
 
 namespace vellora::posix {
 
@@ -38,26 +39,6 @@ struct DlpSysInfo {
 struct DlpUserInfo {
   std::uint32_t user_id = 0;
   std::string user_name;  // empty when the handheld has none
-};
-
-struct DlpCardInfo {
-  std::uint8_t card = 0;
-  std::uint32_t rom_bytes = 0;
-  std::uint32_t ram_bytes = 0;
-  std::uint32_t free_bytes = 0;
-  std::string card_name;
-  std::string manufacturer;
-};
-
-// A database as FindDB and ReadDBList describe it.
-struct DlpDbInfo {
-  std::uint16_t flags = 0;
-  std::uint32_t type = 0;
-  std::uint32_t creator = 0;
-  std::uint16_t version = 0;
-  std::uint32_t modification_number = 0;
-  std::uint16_t index = 0;
-  std::string name;
 };
 
 struct DlpRecord {
@@ -91,18 +72,19 @@ std::vector<std::uint8_t> find_db_by_handle_request(std::uint8_t handle);
 std::vector<std::uint8_t> add_sync_log_entry_request(std::string_view text);
 
 // Responses; each takes a response already decoded by decode_dlp_response
-// without an error.
+// without an error. Cards and databases come as the Sync Manager interface
+// describes them; the handheld's DLP dates are not read.
 bool read_sys_info_result(const DlpResponse& response, DlpSysInfo& out);
 bool read_user_info_result(const DlpResponse& response, DlpUserInfo& out);
 // The first card the response describes.
-bool read_storage_info_result(const DlpResponse& response, DlpCardInfo& out);
+bool read_storage_info_result(const DlpResponse& response, CardInfo& out);
 bool db_handle_result(const DlpResponse& response, std::uint8_t& handle);  // OpenDB, CreateDB
 bool record_id_result(const DlpResponse& response, std::uint32_t& id);    // WriteRecord
 bool record_count_result(const DlpResponse& response, std::uint16_t& count);  // ReadOpenDBInfo
-bool find_db_result(const DlpResponse& response, DlpDbInfo& out);
+bool find_db_result(const DlpResponse& response, DbInfo& out);
 bool read_record_result(const DlpResponse& response, DlpRecord& out);
 // The databases of one ReadDBList answer, and the index to ask from next.
-bool read_db_list_result(const DlpResponse& response, std::vector<DlpDbInfo>& out, std::uint16_t& next_index,
+bool read_db_list_result(const DlpResponse& response, std::vector<DbInfo>& out, std::uint16_t& next_index,
                          bool& has_more);
 
 }  // namespace vellora::posix

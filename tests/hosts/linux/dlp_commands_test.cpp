@@ -99,7 +99,7 @@ TEST(DlpCommands, SessionAnswersAreRead) {
   cut[5] = static_cast<std::uint8_t>(cut[5] - 1);
   EXPECT_FALSE(read_user_info_result(answer(cut, DlpFunction::read_user_info), user));
 
-  DlpCardInfo card;
+  CardInfo card;
   Bytes card_info = hex("1e 00 00 00") + Bytes(8, 0) + hex("00 10 00 00 00 80 00 00 00 40 00 00 02 02 43 30 50 4d");
   const Bytes storage = hex("95 01 00 00 20 22 00 00 00 01") + card_info;
   ASSERT_TRUE(read_storage_info_result(answer(storage, DlpFunction::read_storage_info), card));
@@ -113,7 +113,7 @@ TEST(DlpCommands, SessionAnswersAreRead) {
 }
 
 TEST(DlpCommands, DatabasesAndRecordsAreRead) {
-  DlpDbInfo info;
+  DbInfo info;
   const Bytes entry = db_info("a.txt", 50);
   const Bytes found = hex("b9 01 00 00 20") + Bytes{static_cast<std::uint8_t>(10 + entry.size())} + Bytes(10, 0) + entry;
   ASSERT_TRUE(find_db_result(answer(found, DlpFunction::find_db), info));
@@ -125,7 +125,7 @@ TEST(DlpCommands, DatabasesAndRecordsAreRead) {
   std::fill(unterminated.end() - 6, unterminated.end(), 'x');
   EXPECT_FALSE(find_db_result(answer(unterminated, DlpFunction::find_db), info));
 
-  std::vector<DlpDbInfo> list;
+  std::vector<DbInfo> list;
   std::uint16_t next = 0;
   bool more = false;
   const Bytes two = db_info("first", 50) + db_info("second.htm", 55);
