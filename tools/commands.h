@@ -46,12 +46,21 @@ struct SyncOptions {
   std::string log;       // empty: the default log file
   double wait_seconds = 10;  // for another session to release a shared folder
   std::string encoding;      // empty: TextEncoding from the registry file, else the locale
+  // A real handheld instead of a folder: "net", "net:PORT",
+  // "net:ADDRESS:PORT" or a tty's path. Empty: the folder.
+  std::string device;
+  double timeout_seconds = 0;  // for a handheld to come, and for each answer; 0: no limit on the first
+  std::uint32_t speed = 115200;  // the most a serial link may agree
+  bool keep_running = false;     // serve handheld after handheld until stopped
 };
 // The exit status of a session that ran but reported problems (a file
 // sent but not deleted, a damaged catalog, ...), each on stderr; 1 stays
 // the status of a session that could not run.
 inline constexpr int kExitSessionProblems = 3;
 int sync_command(const SyncOptions& options);
+// `vellora device info`: who is on the other end of the link, its
+// memory and its databases. Uses device, timeout_seconds and speed.
+int device_info_command(const SyncOptions& options);
 std::string default_handheld_folder();
 
 // Whether `input` and `output` are one file (the same device and inode,

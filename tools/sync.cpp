@@ -1,19 +1,26 @@
-// `vellora sync`: one conduit session on this machine, with the handheld
-// played by a folder of .pdb files, settings from a registry file, questions
-// on the terminal and the HotSync log in a file. Exit status: 0, 1 when the
-// session could not run, 3 when it ran but reported problems.
+// `vellora sync`: one conduit session on this machine, with settings from
+// a registry file, questions on the terminal and the HotSync log in a
+// file. The handheld is a folder of .pdb files, or with --device a real
+// one over HotSync. Exit status: 0, 1 when the session could not run or
+// the handheld was lost, 3 when it ran but reported problems.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <set>
 #include <string>
 #include <system_error>
 
+#include "conduit/catalog.h"
 #include "conduit/entry_points.h"
 #include "conduit/settings.h"
+#include "docmodel/records.h"
+#include "docmodel/staging.h"
 #include "hosts/linux/dl_text_converters.h"
 #include "hosts/linux/folder_lock.h"
+#include "hosts/linux/hotsync/dlp_handheld.h"
+#include "hosts/linux/hotsync/listen.h"
 #include "hosts/linux/language_stand_in.h"
 #include "hosts/linux/log_file.h"
 #include "hosts/linux/pdb_folder_handheld.h"
@@ -71,7 +78,242 @@ void print_event(const SessionEvent& event, Tally& tally) {
   std::fflush(out);
 }
 
+// What every session shares, whatever the handheld.
+struct SessionSetup {
+  const SyncOptions& options;
+  posix::RegistryFile& registry;
+  const TextCodec& codec;
+  fs::path log_path;
+};
+
+// Holds the send and receive folders (and `also`, when given) for the
+// session; the error's line when they cannot be had.
+std::string lock_folders(const SessionSetup& setup, posix::FolderLocks& locks, const fs::path& also = {}) {
+  const Settings settings = load_settings(setup.registry);
+  std::vector<fs::path> folders{settings.send_folder, settings.receive_folder};
+  if (!also.empty()) folders.insert(folders.begin(), also);
+  return locks.lock(folders, std::chrono::milliseconds(static_cast<long long>(setup.options.wait_seconds * 1000)),
+                    [](const fs::path& folder) {
+                      std::fprintf(stderr, "vellora: waiting for another session to finish with %s\n",
+                                   posix::terminal_safe(folder.string()).c_str());
+                    });
+}
+
+// Runs the conduit's session against `sync`. `is_lost`, when set, says
+// the handheld is gone: what the passes report after that only repeats it.
+std::int32_t run_conduit(SyncManager& sync, const SessionSetup& setup, posix::LogFile& log, Tally& tally,
+                         const std::function<bool()>& is_lost = {}) {
+  posix::TerminalMessageBox boxes(std::cin, std::cout, posix::stdin_is_terminal(),
+                                  setup.options.answer == "yes" ? kAnswerYes : kAnswerNo);
+  posix::LanguageStandIn language;
+  posix::DlTextConverterLibrary converters;
+  Conduit conduit(Platform{sync, setup.registry, boxes, log, language, converters, setup.codec});
+  conduit.on_event = [&](const SessionEvent& event) {
+    const bool is_echo = event.kind == SessionEventKind::kept || event.kind == SessionEventKind::problem;
+    if (is_echo && is_lost && is_lost()) return;
+    print_event(event, tally);
+  };
+  conduit.attach();
+  const int manager_argument = 0;
+  const std::int32_t result = OpenConduit(&manager_argument, conduit);
+  conduit.detach();
+  std::cout.flush();
+  if (!log.last_error().empty())
+    std::fprintf(stderr, "vellora: warning: %s\n", posix::terminal_safe(log.last_error()).c_str());
+  return result;
+}
+
+void print_summary(const Tally& tally) {
+  const std::string problems =
+      tally.problems == 0 ? "" : ", " + std::to_string(tally.problems) + (tally.problems == 1 ? " problem" : " problems");
+  std::printf("session done: %d sent, %d kept back, %d received, %d not received%s\n", tally.sent, tally.kept,
+              tally.received, tally.skipped, problems.c_str());
+  std::fflush(stdout);
+}
+
+int folder_sync(const SessionSetup& setup) {
+  const SyncOptions& options = setup.options;
+  // The default folder is made on first use; a named one must exist, so a
+  // mistyped path cannot send files somewhere unexpected.
+  fs::path handheld_path = options.handheld;
+  if (handheld_path.empty()) {
+    const auto folder = posix::default_handheld_folder();
+    if (!folder) return fail("handheld", "no handheld folder: set HOME or XDG_DATA_HOME, or give --handheld");
+    handheld_path = *folder;
+    std::error_code error;
+    fs::create_directories(handheld_path, error);
+  }
+  if (!fs::is_directory(handheld_path)) return fail(handheld_path.string(), "no such handheld folder");
+  if (const std::string conf_error = posix::handheld_conf_error(handheld_path); !conf_error.empty())
+    return fail(conf_error);
+
+  // Every folder the session works in is held for its whole length.
+  posix::FolderLocks locks;
+  if (const std::string lock_error = lock_folders(setup, locks, handheld_path); !lock_error.empty())
+    return fail(lock_error);
+
+  posix::PdbFolderHandheld handheld(handheld_path);
+  posix::LogFile log(setup.log_path);
+  Tally tally;
+  const std::int32_t result = run_conduit(handheld, setup, log, tally);
+  if (result != 0)
+    return fail(handheld_path.string(), "the session could not start: " +
+                                            (handheld.last_error().empty() ? "error " + std::to_string(result) : handheld.last_error()));
+  print_summary(tally);
+  return tally.problems == 0 ? 0 : kExitSessionProblems;
+}
+
+std::string plural(int count, const char* word) {
+  return std::to_string(count) + " " + word;
+}
+
+// The timeouts of --timeout: a handheld answers within a few seconds, so
+// a shorter limit than the usual 30 s also bounds each answer.
+posix::LinkTimeouts link_timeouts(const SyncOptions& options) {
+  posix::LinkTimeouts timeouts;
+  if (options.timeout_seconds > 0) {
+    const auto limit = std::chrono::milliseconds(static_cast<long long>(options.timeout_seconds * 1000));
+    timeouts.reply = std::min(timeouts.reply, std::max(limit, std::chrono::milliseconds(1)));
+  }
+  return timeouts;
+}
+
+// Waits for the next handheld at `place`; nullptr after printing why.
+std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlace& place, const SyncOptions& options,
+                                                             int& status) {
+  posix::DeviceSpec shown = place.spec();
+  if (shown.is_network) shown.port = place.bound_port();
+  std::printf("waiting for a handheld on %s\n", posix::terminal_safe(posix::device_text(shown)).c_str());
+  std::fflush(stdout);
+  std::optional<posix::LinkDeadline> deadline;
+  if (options.timeout_seconds > 0)
+    deadline = posix::LinkClock::now() + std::chrono::milliseconds(static_cast<long long>(options.timeout_seconds * 1000));
+  std::string why;
+  bool timed_out = false;
+  auto connection = place.accept(deadline, why, timed_out);
+  if (connection) return connection;
+  if (timed_out) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", options.timeout_seconds);
+    why = "no handheld came within " + std::string(seconds) + " s on " + posix::device_text(shown);
+  }
+  status = fail(why);
+  return connection;
+}
+
+void print_connected(const posix::DlpHandheld& handheld, const posix::HandheldConnection& connection) {
+  const std::string user = handheld.user().user_name.empty() ? "a handheld with no user name"
+                                                             : "\"" + handheld.user().user_name + "\"";
+  std::printf("connected: %s, %s, by %s from %s\n", posix::terminal_safe(user).c_str(), handheld.os_text().c_str(),
+              connection.link->protocol_name(), posix::terminal_safe(connection.peer).c_str());
+  std::fflush(stdout);
+}
+
+posix::DlpHandheld::Options handheld_options() {
+  posix::DlpHandheld::Options options;
+  options.own_creators = {kDocumentCreator, kCatalogCreator};
+  options.on_note = [](const std::string& note) {
+    std::fprintf(stderr, "vellora: note: %s\n", posix::terminal_safe(note).c_str());
+  };
+  return options;
+}
+
+// One session with a connected handheld: 0, 1 or 3 as for a folder.
+int device_session(const SessionSetup& setup, posix::HandheldConnection& connection) {
+  posix::DlpHandheld handheld(*connection.link, handheld_options());
+  if (!handheld.start()) return fail(connection.peer, handheld.last_error());
+  print_connected(handheld, connection);
+
+  posix::FolderLocks locks;
+  if (const std::string lock_error = lock_folders(setup, locks); !lock_error.empty()) {
+    handheld.finish({});
+    return fail(lock_error);
+  }
+  posix::LogFile log(setup.log_path);
+  Tally tally;
+  const std::int32_t result = run_conduit(handheld, setup, log, tally, [&handheld] { return handheld.is_lost(); });
+  if (handheld.was_cancelled()) {
+    handheld.finish({});
+    return fail("the sync was cancelled on the handheld; nothing was sent or received");
+  }
+  if (!handheld.is_lost()) {
+    if (result != 0) {
+      handheld.finish({});
+      return fail(connection.peer, "the session could not start: " + handheld.error_text(result));
+    }
+    handheld.finish("Vellora: " + plural(tally.sent, "sent") + ", " + plural(tally.received, "received"));
+  }
+  if (handheld.is_lost()) {
+    print_summary(tally);
+    return fail(handheld.lost_text());
+  }
+  print_summary(tally);
+  return tally.problems == 0 ? 0 : kExitSessionProblems;
+}
+
+bool prepare_place(const SyncOptions& options, std::unique_ptr<posix::HandheldPlace>& place, int& status) {
+  std::string why;
+  const auto spec = posix::parse_device(options.device, why);
+  if (!spec) {
+    status = fail("--device", why);
+    return false;
+  }
+  place = std::make_unique<posix::HandheldPlace>(*spec, link_timeouts(options), options.speed);
+  if (!place->prepare(why)) {
+    status = fail(why);
+    return false;
+  }
+  // A handheld that hangs up makes a write fail, not the process die.
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+int device_sync(const SessionSetup& setup) {
+  std::unique_ptr<posix::HandheldPlace> place;
+  int status = 0;
+  if (!prepare_place(setup.options, place, status)) return status;
+  do {
+    auto connection = wait_for_handheld(*place, setup.options, status);
+    if (connection) status = device_session(setup, *connection);
+  } while (setup.options.keep_running);
+  return status;
+}
+
 }  // namespace
+
+int device_info_command(const SyncOptions& options) {
+  std::unique_ptr<posix::HandheldPlace> place;
+  int status = 0;
+  if (!prepare_place(options, place, status)) return status;
+  auto connection = wait_for_handheld(*place, options, status);
+  if (!connection) return status;
+  posix::DlpHandheld handheld(*connection->link, handheld_options());
+  if (!handheld.start()) return fail(connection->peer, handheld.last_error());
+  print_connected(handheld, *connection);
+  CardInfo card;
+  std::vector<DbInfo> databases;
+  const bool has_card = handheld.SyncReadSingleCardInfo(card) == kSyncOk;
+  const bool has_list = handheld.list_databases(databases) == kSyncOk;
+  handheld.finish({});
+  if (handheld.is_lost()) return fail(handheld.lost_text());
+  const posix::DlpSysInfo& info = handheld.system();
+  std::printf("user:      %s\n", handheld.user().user_name.empty() ? "(none)"
+                                                                  : posix::terminal_safe(handheld.user().user_name).c_str());
+  std::printf("Palm OS:   %s (ROM version %08X)\n", handheld.os_text().c_str(), static_cast<unsigned>(info.rom_version));
+  std::printf("DLP:       %u.%u\n", static_cast<unsigned>(info.dlp_major), static_cast<unsigned>(info.dlp_minor));
+  if (has_card)
+    std::printf("memory:    %s bytes free of %s (%s)\n", with_thousands(card.free_bytes).c_str(),
+                with_thousands(card.ram_bytes).c_str(), posix::terminal_safe(card.card_name).c_str());
+  else
+    std::printf("memory:    unknown: %s\n", posix::terminal_safe(handheld.last_error()).c_str());
+  if (!has_list) return fail("the handheld's databases cannot be listed: " + handheld.last_error());
+  std::printf("databases: %zu\n", databases.size());
+  for (const DbInfo& db : databases)
+    std::printf("  %-31s %s %s  version %u%s\n", posix::terminal_safe(db.name).c_str(), four_cc_text(db.type).c_str(),
+                four_cc_text(db.creator).c_str(), static_cast<unsigned>(db.version),
+                (db.flags & 0x0001) != 0 ? "  (resources)" : "");
+  return 0;
+}
 
 int sync_command(const SyncOptions& options) {
   // Settings. A missing file is an empty registry: the session runs and
@@ -87,63 +329,13 @@ int sync_command(const SyncOptions& options) {
   const TextCodec* codec = choose_codec(options.encoding, &registry, why_not);
   if (codec == nullptr) return fail(why_not);
 
-  // The handheld. The default folder is made on first use; a named one
-  // must exist, so a mistyped path cannot send files somewhere unexpected.
-  fs::path handheld_path = options.handheld;
-  if (handheld_path.empty()) {
-    const auto folder = posix::default_handheld_folder();
-    if (!folder) return fail("handheld", "no handheld folder: set HOME or XDG_DATA_HOME, or give --handheld");
-    handheld_path = *folder;
-    std::error_code error;
-    fs::create_directories(handheld_path, error);
-  }
-  if (!fs::is_directory(handheld_path)) return fail(handheld_path.string(), "no such handheld folder");
-  if (const std::string conf_error = posix::handheld_conf_error(handheld_path); !conf_error.empty())
-    return fail(conf_error);
-
   fs::path log_path = options.log;
   if (log_path.empty()) {
     const auto folder = posix::default_log_file();
     if (folder) log_path = *folder;
   }
-
-  // Every folder the session works in is held for its whole length.
-  const Settings settings = load_settings(registry);
-  posix::FolderLocks locks;
-  const std::string lock_error = locks.lock(
-      {handheld_path, settings.send_folder, settings.receive_folder},
-      std::chrono::milliseconds(static_cast<long long>(options.wait_seconds * 1000)),
-      [](const fs::path& folder) {
-        std::fprintf(stderr, "vellora: waiting for another session to finish with %s\n",
-                     posix::terminal_safe(folder.string()).c_str());
-      });
-  if (!lock_error.empty()) return fail(lock_error);
-
-  posix::PdbFolderHandheld handheld(handheld_path);
-  posix::TerminalMessageBox boxes(std::cin, std::cout, posix::stdin_is_terminal(),
-                                  options.answer == "yes" ? kAnswerYes : kAnswerNo);
-  posix::LogFile log(log_path);
-  posix::LanguageStandIn language;
-  posix::DlTextConverterLibrary converters;
-  Conduit conduit(Platform{handheld, registry, boxes, log, language, converters, *codec});
-  Tally tally;
-  conduit.on_event = [&tally](const SessionEvent& event) { print_event(event, tally); };
-
-  conduit.attach();
-  const int manager_argument = 0;
-  const std::int32_t result = OpenConduit(&manager_argument, conduit);
-  conduit.detach();
-  std::cout.flush();
-  if (result != 0)
-    return fail(handheld_path.string(), "the session could not start: " +
-                                            (handheld.last_error().empty() ? "error " + std::to_string(result) : handheld.last_error()));
-  if (!log.last_error().empty())
-    std::fprintf(stderr, "vellora: warning: %s\n", posix::terminal_safe(log.last_error()).c_str());
-  const std::string problems =
-      tally.problems == 0 ? "" : ", " + std::to_string(tally.problems) + (tally.problems == 1 ? " problem" : " problems");
-  std::printf("session done: %d sent, %d kept back, %d received, %d not received%s\n", tally.sent, tally.kept,
-              tally.received, tally.skipped, problems.c_str());
-  return tally.problems == 0 ? 0 : kExitSessionProblems;
+  const SessionSetup setup{options, registry, *codec, log_path};
+  return options.device.empty() ? folder_sync(setup) : device_sync(setup);
 }
 
 }  // namespace vellora::cli

@@ -1,6 +1,8 @@
 // vellora: the command-line face of the conduit on Linux.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+
 #include "tools/commands.h"
 #include "tools/document_type_choices.h"
 #include "tools/encoding_option.h"
@@ -10,8 +12,9 @@ int main(int argc, char** argv) {
   using vellora::cli::export_type_names;
   using vellora::cli::names_in_words;
   CLI::App app{"vellora: documents between this PC and a handheld.\n"
-               "Runs sync sessions against a handheld folder of .pdb databases, converts\n"
-               "documents to and from handheld databases and shows what they hold."};
+               "Syncs documents with a handheld over network HotSync, a serial port or a USB\n"
+               "cradle, or with a handheld folder of .pdb databases; converts documents to\n"
+               "and from handheld databases and shows what they hold."};
   app.require_subcommand(1);
   app.set_version_flag("--version", "vellora " VELLORA_VERSION);
 
@@ -20,8 +23,8 @@ int main(int argc, char** argv) {
   vellora::cli::SyncOptions sync_options;
 
   auto* sync = app.add_subcommand("sync", "Run one sync session: receive marked documents, then send the send folder");
-  sync->footer("Exit status: 0 when the session ran without problems; 1 when it could not run; "
-               "3 when it ran but reported problems (each on standard error).");
+  sync->footer("Exit status: 0 when the session ran without problems; 1 when it could not run, or the handheld "
+               "was lost or cancelled the sync; 3 when it ran but reported problems (each on standard error).");
   sync->add_option("--registry", sync_options.registry, "Settings file (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
   sync->add_option("--handheld", sync_options.handheld, "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
   sync->add_option("--answer", sync_options.answer, "Answer to overwrite questions when not on a terminal (default: no)")
@@ -32,6 +35,27 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 3600.0));
   const auto encodings = CLI::IsMember({"utf-8", "cp1252"});
   sync->add_option("--encoding", sync_options.encoding, vellora::cli::kEncodingHelp)->check(encodings);
+  const char* device_help =
+      "A real handheld instead of a folder: net (network HotSync, port 14238 on every address), net:PORT, "
+      "net:ADDRESS:PORT, or the path of a serial port or USB cradle's tty (e.g. /dev/ttyUSB1)";
+  const char* timeout_help = "Seconds to wait for a handheld, and at most for each of its answers (default: no limit)";
+  const char* speed_help = "Most bits per second a serial link may agree (default: 115200)";
+  const auto speeds = CLI::IsMember({9600, 19200, 38400, 57600, 115200, 230400});
+  auto* device_option = sync->add_option("--device", sync_options.device, device_help);
+  device_option->excludes(sync->get_option("--handheld"));
+  sync->add_option("--timeout", sync_options.timeout_seconds, timeout_help)->check(CLI::Range(0.0, 86400.0));
+  sync->add_option("--speed", sync_options.speed, speed_help)->check(speeds);
+  sync->add_flag("--keep-running", sync_options.keep_running,
+                 "With --device: serve handheld after handheld until stopped, as a HotSync manager stays resident");
+
+  auto* device = app.add_subcommand("device", "Talk to a real handheld without syncing");
+  device->require_subcommand(1);
+  vellora::cli::SyncOptions device_options;
+  auto* device_info = device->add_subcommand(
+      "info", "Show the handheld's user, Palm OS and DLP versions, free memory and databases, to check the link");
+  device_info->add_option("--device", device_options.device, device_help)->required();
+  device_info->add_option("--timeout", device_options.timeout_seconds, timeout_help)->check(CLI::Range(0.0, 86400.0));
+  device_info->add_option("--speed", device_options.speed, speed_help)->check(speeds);
   std::string encoding;
 
   auto* stage = app.add_subcommand("stage", "Run only the importer and leave the two staging files in a folder");
@@ -96,7 +120,14 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 1;
   }
-  if (*sync) return vellora::cli::sync_command(sync_options);
+  if (*sync) {
+    if (sync_options.keep_running && sync_options.device.empty()) {
+      std::fprintf(stderr, "vellora: --keep-running waits for handhelds, so it needs --device\n");
+      return 1;
+    }
+    return vellora::cli::sync_command(sync_options);
+  }
+  if (*device) return vellora::cli::device_info_command(device_options);
   if (*exporter) return vellora::cli::export_command(file, to, output, export_options);
   if (*mark) return vellora::cli::mark_command(mark->count("--handheld") ? folder : vellora::cli::default_handheld_folder(), file, as, encoding);
   if (*stage) return vellora::cli::stage_command(file, folder, registry, encoding);

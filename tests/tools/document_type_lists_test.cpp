@@ -1,7 +1,9 @@
 // The type lists of the command line come from the type table; the bash
 // completion and the man page are written by hand, so they are read here
-// and held to the same table.
+// and held to the same table, and to the commands and options that
+// tools/vellora.cpp declares.
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -45,6 +47,46 @@ std::string text_between(const std::string& text, const std::string& anchor, con
   const std::size_t start = from + before.size();
   return text.substr(start, text.find(after, start) - start);
 }
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The first string literal passed to each call of `call` ("sync->add_flag(")
+// in `source`, where the call's name is not the tail of a longer one.
+std::vector<std::string> first_arguments(const std::string& source, const std::string& call) {
+  std::vector<std::string> found;
+  for (std::size_t at = source.find(call); at != std::string::npos; at = source.find(call, at + call.size())) {
+    if (at > 0 && (std::isalnum(static_cast<unsigned char>(source[at - 1])) || source[at - 1] == '_')) continue;
+    std::size_t from = at + call.size();
+    while (from < source.size() && (source[from] == ' ' || source[from] == '\n')) ++from;
+    if (from >= source.size() || source[from] != '"') continue;
+    found.push_back(source.substr(from + 1, source.find('"', from + 1) - from - 1));
+  }
+  return found;
+}
+
+// The options the command held in `variable` declares, each name apart
+// ("-o,--output" is -o and --output), sorted; positional arguments left out.
+std::vector<std::string> declared_options(const std::string& source, const std::string& variable) {
+  std::vector<std::string> options;
+  for (const std::string& call : {variable + "->add_option(", variable + "->add_flag("})
+    for (const std::string& names : first_arguments(source, call))
+      for (const std::string& name : split(names, ","))
+        if (name.starts_with('-')) options.push_back(name);
+  return sorted(options);
+}
+
+// Each command of the program and the variable tools/vellora.cpp holds it
+// in; `device` takes its options through its one subcommand, info.
+struct DeclaredCommand {
+  const char* name;
+  const char* variable;
+};
+constexpr DeclaredCommand kCommands[] = {
+    {"sync", "sync"},       {"stage", "stage"},       {"convert", "convert"}, {"dump", "dump"},
+    {"preview", "preview"}, {"export", "exporter"}, {"mark", "mark"},       {"device", "device_info"}};
 
 // Extensions a file list may use for the PC files convert and stage take:
 // each must be a type with an importer, and every such type must be there.
@@ -103,6 +145,37 @@ TEST(DocumentTypeNames, TheCompletionOffersTheTypesOfTheTable) {
   }
   EXPECT_EQ(lower_case.size() * 2, patterns.size());
   expect_every_importable_type(lower_case);
+}
+
+TEST(CommandLineLists, TheCompletionOffersEveryDeclaredCommandAndOption) {
+  const std::string source = source_file("tools/vellora.cpp");
+  const std::string script = source_file("tools/vellora-completion.bash");
+  const auto declared = sorted(first_arguments(source, "app.add_subcommand("));
+  std::vector<std::string> known;
+  for (const DeclaredCommand& command : kCommands) known.push_back(command.name);
+  ASSERT_EQ(sorted(known), declared) << "a new command needs its row in kCommands";
+  EXPECT_EQ(first_arguments(source, "device->add_subcommand("), std::vector<std::string>{"info"});
+  // Offered after "vellora ", and recognised as the command in the words before.
+  EXPECT_EQ(sorted(split(text_between(script, "local commands=", "\"", "\""), " ")), declared);
+  EXPECT_EQ(sorted(split(text_between(script, "for word in", "case \"$word\" in ", ")"), " | ")), declared);
+  for (const DeclaredCommand& command : kCommands)
+    EXPECT_EQ(sorted(split(text_between(script, std::string(command.name) + ") options=", "\"", "\""), " ")),
+              declared_options(source, command.variable))
+        << command.name;
+  EXPECT_EQ(split(text_between(script, "--speed)", "compgen -W \"", "\""), " "),
+            split(text_between(source, "speeds = CLI::IsMember(", "{", "}"), ", "));
+}
+
+TEST(CommandLineLists, TheManPageNamesEveryDeclaredOption) {
+  const std::string source = source_file("tools/vellora.cpp");
+  const std::string page = source_file("docs/vellora.1");
+  for (const DeclaredCommand& command : kCommands) {
+    for (const std::string& option : declared_options(source, command.variable)) {
+      std::string escaped;  // roff writes every hyphen as \-
+      for (const char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+      EXPECT_NE(page.find(escaped), std::string::npos) << command.name << " " << option;
+    }
+  }
 }
 
 TEST(DocumentTypeNames, TheManPageListsTheTypesOfTheTable) {

@@ -122,4 +122,26 @@ std::string dlp_error_text(std::uint16_t error) {
   return "handheld error " + std::to_string(error);
 }
 
+const char* dlp_function_name(DlpFunction function) {
+  switch (function) {
+    case DlpFunction::read_user_info: return "ReadUserInfo";
+    case DlpFunction::read_sys_info: return "ReadSysInfo";
+    case DlpFunction::read_storage_info: return "ReadStorageInfo";
+    case DlpFunction::read_db_list: return "ReadDBList";
+    case DlpFunction::open_db: return "OpenDB";
+    case DlpFunction::create_db: return "CreateDB";
+    case DlpFunction::close_db: return "CloseDB";
+    case DlpFunction::delete_db: return "DeleteDB";
+    case DlpFunction::read_record: return "ReadRecord";
+    case DlpFunction::write_record: return "WriteRecord";
+    case DlpFunction::add_sync_log_entry: return "AddSyncLogEntry";
+    case DlpFunction::read_open_db_info: return "ReadOpenDBInfo";
+    case DlpFunction::open_conduit: return "OpenConduit";
+    case DlpFunction::end_of_sync: return "EndOfSync";
+    case DlpFunction::find_db: return "FindDB";
+    case DlpFunction::set_db_info: return "SetDBInfo";
+  }
+  return "a request";
+}
+
 }  // namespace vellora::posix

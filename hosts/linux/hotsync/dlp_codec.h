@@ -73,5 +73,7 @@ DlpDecodeStatus decode_dlp_response(std::span<const std::uint8_t> bytes, DlpFunc
 // code ("not found", "not enough space", ...).
 std::string dlp_decode_text(DlpDecodeStatus status);
 std::string dlp_error_text(std::uint16_t error);
+// The function's name as the protocol calls it ("WriteRecord").
+const char* dlp_function_name(DlpFunction function);
 
 }  // namespace vellora::posix

@@ -20,6 +20,11 @@ constexpr std::uint8_t kFindAttributes = 0x80;
 constexpr std::uint8_t kWriteDataIncluded = 0x80;
 // ReadDBList flags: RAM databases; "more" in the answer.
 constexpr std::uint8_t kListMore = 0x80;
+constexpr std::uint8_t kListRam = 0x80;
+constexpr std::uint8_t kListSeveral = 0x20;
+// SetDBInfo: a version, date, type or creator of these values is kept.
+constexpr std::uint16_t kKeepVersion = 0xFFFF;
+constexpr std::size_t kDlpDateBytes = 8;
 // Where the DBInfo fields are inside one entry, and where its name starts.
 constexpr std::size_t kDbInfoNameAt = 44;
 // FindDB's answer puts card, local ID and open reference before DBInfo.
@@ -182,6 +187,24 @@ Bytes add_sync_log_entry_request(std::string_view text) {
   Bytes data(text.begin(), text.end());
   data.push_back(0);
   return request(DlpFunction::add_sync_log_entry, kFirst, data);
+}
+
+Bytes read_db_list_request(std::uint16_t start, bool several) {
+  Bytes data{static_cast<std::uint8_t>(kListRam | (several ? kListSeveral : 0)), 0};
+  put16(data, start);
+  return request(DlpFunction::read_db_list, kFirst, data);
+}
+
+Bytes set_db_info_request(std::uint8_t handle, std::string_view name) {
+  Bytes data{handle, 0};
+  put16(data, 0);  // flags to clear
+  put16(data, 0);  // flags to set
+  put16(data, kKeepVersion);
+  data.resize(data.size() + 3 * kDlpDateBytes);  // year 0: each date kept
+  put32(data, 0);  // type kept
+  put32(data, 0);  // creator kept
+  if (!put_name(data, name)) return {};
+  return request(DlpFunction::set_db_info, kFirst, data);
 }
 
 bool read_sys_info_result(const DlpResponse& response, DlpSysInfo& out) {

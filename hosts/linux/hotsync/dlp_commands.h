@@ -70,6 +70,11 @@ std::vector<std::uint8_t> read_open_db_info_request(std::uint8_t handle);
 std::vector<std::uint8_t> find_db_by_name_request(std::uint8_t card, std::string_view name);
 std::vector<std::uint8_t> find_db_by_handle_request(std::uint8_t handle);
 std::vector<std::uint8_t> add_sync_log_entry_request(std::string_view text);
+// RAM databases of card 0 from `start`; `several` asks for more than one
+// per answer (DLP 1.2 and later).
+std::vector<std::uint8_t> read_db_list_request(std::uint16_t start, bool several);
+// Renames the open database, keeping every other field.
+std::vector<std::uint8_t> set_db_info_request(std::uint8_t handle, std::string_view name);
 
 // Responses; each takes a response already decoded by decode_dlp_response
 // without an error. Cards and databases come as the Sync Manager interface
