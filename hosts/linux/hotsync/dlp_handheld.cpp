@@ -15,16 +15,6 @@ constexpr std::uint16_t kEndCancelled = 2;
 // A record and its WriteRecord header must fit a short argument.
 constexpr std::size_t kMostRecordBytes = kDlpMostArgumentBytes - 8;
 
-// The mode bits of the interface, as the wire spells them. Reads also see
-// secret records, as the HotSync manager's own reads do.
-std::uint8_t wire_mode(std::uint8_t mode) {
-  std::uint8_t out = kDlpOpenSecret;
-  if ((mode & kOpenRead) != 0) out |= kDlpOpenRead;
-  if ((mode & kOpenWrite) != 0) out |= kDlpOpenWrite;
-  if ((mode & kOpenExclusive) != 0) out |= kDlpOpenExclusive;
-  return out;
-}
-
 std::string name_of(const CreateDbRecord& record) {
   const auto end = std::find(record.name.begin(), record.name.end(), '\0');
   return std::string(record.name.begin(), end);
@@ -260,7 +250,9 @@ SyncStatus DlpHandheld::SyncOpenDB(std::string_view name, std::uint8_t card, DbH
   if (replaced_.count(std::string(name)) != 0)
     return fail(kSyncErrNotFound, std::string(name) + ": the handheld says not found");
   DlpResponse response;
-  if (const SyncStatus status = call(DlpFunction::open_db, open_db_request(0, wire_mode(mode), name), name, response);
+  // The interface's open modes are the Sync Manager's, whose bits are
+  // DLP's own: the catalog's 0xD0 is read, write and show secret records.
+  if (const SyncStatus status = call(DlpFunction::open_db, open_db_request(0, mode, name), name, response);
       status != kSyncOk)
     return status;
   if (!db_handle_result(response, handle))
