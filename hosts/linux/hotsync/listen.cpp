@@ -137,9 +137,10 @@ bool set_tty_raw(int fd, std::uint32_t speed) {
     errno = EINVAL;
     return false;
   }
-  if (::tcsetattr(fd, TCSANOW, &mode) != 0) return false;
-  ::tcflush(fd, TCIOFLUSH);
-  return true;
+  // No flush of what has arrived: a USB cradle's handheld may have sent
+  // its greeting already, and sends it only once; noise is passed over
+  // when the protocol is told from the first bytes.
+  return ::tcsetattr(fd, TCSANOW, &mode) == 0;
 }
 
 bool set_tty_speed(int fd, std::uint32_t speed) {

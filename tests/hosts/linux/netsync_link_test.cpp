@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/linux/hotsync/dlp_handheld.h"
 #include "hosts/linux/hotsync/netsync_link.h"
 #include "tests/support/bytes.h"
 
@@ -153,6 +154,22 @@ TEST_F(NetSyncLinkTest, AGreetingThatIsNotHotSyncIsRefused) {
   NetSyncLink link(*stream, timeouts);
   EXPECT_FALSE(open(link));
   EXPECT_FALSE(link.error_text().empty());
+}
+
+TEST_F(NetSyncLinkTest, AnIdleDesktopTellsTheHandheldItIsStillThere) {
+  Bytes tickle;
+  peer = std::thread([&] {
+    handheld.handshake(true);
+    tickle.resize(6);
+    ::recv(handheld.fd, tickle.data(), tickle.size(), MSG_WAITALL);
+  });
+  NetSyncLink link(*stream, timeouts);
+  ASSERT_TRUE(open(link)) << link.error_text();
+  DlpHandheld::Options options;
+  options.keep_alive = 20ms;
+  DlpHandheld session(link, options);
+  peer.join();
+  EXPECT_EQ(tickle, hex("02 ff 00000000"));
 }
 
 }  // namespace
