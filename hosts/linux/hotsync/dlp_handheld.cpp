@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <random>
 
 namespace vellora::posix {
@@ -170,9 +171,10 @@ SyncStatus DlpHandheld::list_databases(std::vector<DbInfo>& out) {
     if (status != kSyncOk) return status;
     std::uint16_t next = 0;
     bool more = false;
-    const std::size_t before = out.size();
-    if (!read_db_list_result(response, out, next, more) || out.size() == before || next <= start)
+    std::vector<DbInfo> page;
+    if (!read_db_list_result(response, page, next, more) || page.empty() || next <= start)
       return fail(kHandheldRefused, "the handheld's list of databases cannot be read");
+    std::move(page.begin(), page.end(), std::back_inserter(out));
     if (!more) return kSyncOk;
     start = next;
   }
@@ -287,6 +289,15 @@ SyncStatus DlpHandheld::SyncCreateDB(CreateDbRecord& record) {
   if (!db_handle_result(response, record.handle))
     return fail(kHandheldRefused, "CreateDB of " + name + ": the handheld gave no handle");
   open_[record.handle] = OpenDatabase{name, temporary, false};
+  if (listing_) {
+    DbInfo created;
+    created.name = name;
+    created.type = record.type;
+    created.creator = record.creator;
+    created.version = record.version;
+    created.flags = flags;
+    listing_->push_back(std::move(created));
+  }
   return kSyncOk;
 }
 
@@ -354,7 +365,12 @@ SyncStatus DlpHandheld::SyncDeleteDB(std::string_view name, std::uint8_t card) {
     abandoned_.clear();
     return kSyncOk;
   }
-  if (!can_rename()) return call(DlpFunction::delete_db, delete_db_request(0, name), name);
+  if (!can_rename()) {
+    const SyncStatus status = call(DlpFunction::delete_db, delete_db_request(0, name), name);
+    if (status == kSyncOk && listing_)
+      std::erase_if(*listing_, [&](const DbInfo& db) { return db.name == name; });
+    return status;
+  }
   if (!is_sendable_name(name)) return fail(kHandheldBadName, "not a name a handheld holds: " + std::string(name));
   // Deleted when its replacement takes the name, or at the session's end.
   replaced_.insert(std::string(name));
@@ -413,11 +429,14 @@ SyncStatus DlpHandheld::SyncReadRecordByIndex(RecordDescriptor& record) {
 }
 
 SyncStatus DlpHandheld::find_by_listing(std::string_view name, DbInfo& found) {
-  std::vector<DbInfo> databases;
-  if (const SyncStatus status = list_databases(databases); status != kSyncOk) return status;
-  for (DbInfo& db : databases) {
+  if (!listing_) {
+    std::vector<DbInfo> databases;
+    if (const SyncStatus status = list_databases(databases); status != kSyncOk) return status;
+    listing_ = std::move(databases);
+  }
+  for (const DbInfo& db : *listing_) {
     if (db.name == name) {
-      found = std::move(db);
+      found = db;
       return kSyncOk;
     }
   }

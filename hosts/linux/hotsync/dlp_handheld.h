@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -133,6 +134,9 @@ class DlpHandheld : public SyncManager {
   std::vector<std::uint8_t> bytes_;  // the last response
   std::map<DbHandle, OpenDatabase> open_;
   std::set<std::string> replaced_;  // deleted names whose deletion waits for their replacement
+  // Before DLP 1.2 a database is found in the list of all of them, read
+  // once a session and kept up to date with this session's changes.
+  std::optional<std::vector<DbInfo>> listing_;
   std::string abandoned_;           // a new database given up: the caller's clean-up passes it over
   std::uint32_t next_temporary_ = 0;
   std::uint32_t requests_ = 0;

@@ -213,6 +213,16 @@ TEST_F(HotSyncSession, AnOldHandheldGetsTheDirectOrderAndIsToldOnce) {
   EXPECT_EQ(run.notes.size(), 1u);
   EXPECT_FALSE(fs::exists(send / "a.txt"));
   EXPECT_EQ(card_of(fake).count("b.txt"), 1u);
+
+  // A replacement, found in the handheld's list of databases.
+  const auto before = card_of(fake)["a.txt"];
+  testing::write_file(send / "a.txt", text_of(4));
+  const SessionRun second = run_with(fake, send, receive);
+  ASSERT_TRUE(second.reached_end) << second.lost_text;
+  EXPECT_FALSE(fs::exists(send / "a.txt"));
+  const auto card = card_of(fake);
+  EXPECT_NE(card.at("a.txt"), before);
+  EXPECT_EQ(card.size(), 2u);
 }
 
 TEST_F(HotSyncSession, ACancelledSyncTouchesNothing) {
