@@ -183,6 +183,9 @@ bool SerialLink::receive_message(std::uint8_t xid, std::vector<std::uint8_t>& ou
   PadpReassembler reassembler;
   // Each fragment gets the whole wait: at 9,600 bps a long response takes
   // longer than one wait, while every fragment still has to come in time.
+  // A handheld that dribbles fragments gets four waits in all, room for
+  // the longest response at the lowest speed.
+  const LinkDeadline last = LinkClock::now() + 4 * timeouts_.reply;
   LinkDeadline deadline = LinkClock::now() + timeouts_.reply;
   for (;;) {
     Received packet;
@@ -200,7 +203,7 @@ bool SerialLink::receive_message(std::uint8_t xid, std::vector<std::uint8_t>& ou
     if (status != PadpAssembly::more && status != PadpAssembly::done)
       return fail(LinkFailure::broken, assembly_text(status, reassembler));
     if (!acknowledge(packet)) return false;
-    deadline = LinkClock::now() + timeouts_.reply;
+    deadline = std::min(last, LinkClock::now() + timeouts_.reply);
     if (status == PadpAssembly::done) {
       out = reassembler.take();
       return true;
