@@ -30,8 +30,11 @@ const Bytes kThird = hex(
 const Bytes kFifth = hex("93 00 00000000 0000");
 
 Bytes frame(std::uint8_t xid, const Bytes& payload) {
-  Bytes out{0x01, xid, 0, 0, 0, static_cast<std::uint8_t>(payload.size())};
-  out.insert(out.end(), payload.begin(), payload.end());
+  Bytes out(6 + payload.size());
+  out[0] = 0x01;
+  out[1] = xid;
+  out[5] = static_cast<std::uint8_t>(payload.size());
+  for (std::size_t i = 0; i < payload.size(); ++i) out[6 + i] = payload[i];
   return out;
 }
 

@@ -590,8 +590,7 @@ TEST(FakeHandheldSerial, WakesTheDesktopAndAnswersOverPadp) {
   EXPECT_TRUE(BytesEqual(got, ack_of_wakeup));
 
   const Bytes request = hex("be ef ed 03 03 02 00 0c 01 af 01 c0 00 08 12 01 20 04 00 01 00 04 1d 8b");
-  Bytes bad_crc = request;
-  bad_crc.back() ^= 0xFF;
+  const Bytes bad_crc = hex("be ef ed 03 03 02 00 0c 01 af 01 c0 00 08 12 01 20 04 00 01 00 04 1d 74");
   write_bytes(fd, hex("00 be ef 13") + bad_crc + request);
   EXPECT_TRUE(BytesEqual(read_exactly(fd, 18), hex("be ef ed 03 03 02 00 06 01 a9 02 d0 00 00 00 08 28 96")));
   const Bytes answer_packet = read_exactly(fd, 10 + 6 + 34 + 2);
