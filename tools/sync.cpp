@@ -180,7 +180,7 @@ posix::LinkTimeouts link_timeouts(const SyncOptions& options) {
 
 // Waits for the next handheld at `place`; nullptr after printing why.
 std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlace& place, const SyncOptions& options,
-                                                             int& status) {
+                                                             int& status, bool* nobody_came = nullptr) {
   posix::DeviceSpec shown = place.spec();
   if (shown.is_network) shown.port = place.bound_port();
   std::printf("waiting for a handheld on %s\n", posix::terminal_safe(posix::device_text(shown)).c_str());
@@ -191,6 +191,7 @@ std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlac
   std::string why;
   bool timed_out = false;
   auto connection = place.accept(deadline, why, timed_out);
+  if (nobody_came != nullptr) *nobody_came = timed_out;
   if (connection) return connection;
   if (timed_out) {
     char seconds[32];
@@ -272,11 +273,14 @@ int device_sync(const SessionSetup& setup) {
   std::unique_ptr<posix::HandheldPlace> place;
   int status = 0;
   if (!prepare_place(setup.options, place, status)) return status;
-  do {
-    auto connection = wait_for_handheld(*place, setup.options, status);
+  // Kept running, the command serves until stopped, or until no handheld
+  // came within --timeout.
+  for (;;) {
+    bool nobody_came = false;
+    auto connection = wait_for_handheld(*place, setup.options, status, &nobody_came);
     if (connection) status = device_session(setup, *connection);
-  } while (setup.options.keep_running);
-  return status;
+    if (!setup.options.keep_running || nobody_came) return status;
+  }
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
   sync->add_option("--timeout", sync_options.timeout_seconds, timeout_help)->check(CLI::Range(0.0, 86400.0));
   sync->add_option("--speed", sync_options.speed, speed_help)->check(speeds);
   sync->add_flag("--keep-running", sync_options.keep_running,
-                 "With --device: serve handheld after handheld until stopped, as a HotSync manager stays resident");
+                 "With --device: serve handheld after handheld until stopped (or, with --timeout, until none came within it), "
+                 "as a HotSync manager stays resident");
 
   auto* device = app.add_subcommand("device", "Talk to a real handheld without syncing");
   device->require_subcommand(1);

@@ -301,6 +301,33 @@ TEST_F(DeviceSync, TheCommandSaysWhereItWaitsWhoConnectedAndWhyASessionFailed) {
   EXPECT_EQ(vellora("sync --device net --handheld " + quoted(at("x"))).status, 1);
 }
 
+TEST_F(DeviceSync, KeptRunningItServesHandheldAfterHandheldUntilNoneComes) {
+  make_side("device", [](const fs::path& side) { put_in_send(side, "welcome.txt"); });
+  std::vector<std::unique_ptr<FakeHandheld>> handhelds;
+  std::vector<std::future<testing::SessionOutcome>> sessions;
+  const CliRun run = vellora("sync " + settings("device") + " --device net:127.0.0.1:0 --keep-running --timeout 2",
+                             [&](const std::string& line) {
+                               const auto port_at = line.rfind(" port ");
+                               if (!line.starts_with("waiting for a handheld on ") || handhelds.size() == 2) return;
+                               if (handhelds.size() == 1) put_in_send(at("device"), "book-club.rtf");
+                               std::string error;
+                               auto fd = testing::connect_tcp(
+                                   "127.0.0.1", static_cast<std::uint16_t>(std::stoi(line.substr(port_at + 6))),
+                                   testing::FakeClock::now() + 10s, error);
+                               ASSERT_TRUE(fd.is_open()) << error;
+                               handhelds.push_back(std::make_unique<FakeHandheld>(FakeHandheldOptions{}));
+                               sessions.push_back(testing::serve_in_background(
+                                   *handhelds.back(), testing::FakeLink::netsync, std::move(fd)));
+                             });
+  for (auto& session : sessions) EXPECT_TRUE(session.get().has_reached_end_of_sync());
+  ASSERT_EQ(handhelds.size(), 2u);
+  EXPECT_EQ(handhelds[0]->log_entries(), std::vector<std::string>{"Vellora: 1 sent, 0 received"});
+  EXPECT_EQ(handhelds[1]->log_entries(), std::vector<std::string>{"Vellora: 1 sent, 0 received"});
+  EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::string("sent     book-club.rtf -> handheld \"book-club.rtf\"")), 1);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.lines.back().starts_with("vellora: no handheld came within 2 s")) << run.lines.back();
+}
+
 TEST_F(DeviceSync, AHostileHandheldGetsOneLineAndTakesNothing) {
   const std::pair<testing::Hostility, const char*> cases[] = {
       {testing::Hostility::garbage_handshake, "127.0.0.1: the handheld sent"},
