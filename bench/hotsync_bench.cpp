@@ -273,12 +273,12 @@ void BM_HotSyncNetSyncPerRecord(benchmark::State& state) {
   std::vector<std::pair<std::string, std::string>> files;
   for (int i = 0; i < kLongDocuments; ++i)
     files.emplace_back("prose-" + std::to_string(i) + ".txt", vellora::bench::generate_text(kLongDocumentBytes));
-  vellora::posix::DeviceSpec spec;
-  spec.is_network = true;
-  spec.address = "127.0.0.1";
-  spec.port = 0;
+  vellora::posix::DeviceAddress device;
+  device.is_network = true;
+  device.address = "127.0.0.1";
+  device.port = 0;
   const vellora::posix::LinkTimeouts timeouts;
-  vellora::posix::HandheldPlace place(spec, timeouts);
+  vellora::posix::HandheldPlace place(device, timeouts);
   std::string why;
   if (!place.prepare(why)) {
     state.SkipWithError(why.c_str());

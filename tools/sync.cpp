@@ -181,7 +181,7 @@ posix::LinkTimeouts link_timeouts(const SyncOptions& options) {
 // Waits for the next handheld at `place`; nullptr after printing why.
 std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlace& place, const SyncOptions& options,
                                                              int& status, bool* nobody_came = nullptr) {
-  posix::DeviceSpec shown = place.spec();
+  posix::DeviceAddress shown = place.device();
   if (shown.is_network) shown.port = place.bound_port();
   std::printf("waiting for a handheld on %s\n", posix::terminal_safe(posix::device_text(shown)).c_str());
   std::fflush(stdout);
@@ -254,12 +254,12 @@ int device_session(const SessionSetup& setup, posix::HandheldConnection& connect
 
 bool prepare_place(const SyncOptions& options, std::unique_ptr<posix::HandheldPlace>& place, int& status) {
   std::string why;
-  const auto spec = posix::parse_device(options.device, why);
-  if (!spec) {
+  const auto device = posix::parse_device(options.device, why);
+  if (!device) {
     status = fail("--device", why);
     return false;
   }
-  place = std::make_unique<posix::HandheldPlace>(*spec, link_timeouts(options), options.speed);
+  place = std::make_unique<posix::HandheldPlace>(*device, link_timeouts(options), options.speed);
   if (!place->prepare(why)) {
     status = fail(why);
     return false;

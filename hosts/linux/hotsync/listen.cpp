@@ -85,43 +85,43 @@ std::string peer_text(const sockaddr_storage& peer) {
 
 }  // namespace
 
-std::optional<DeviceSpec> parse_device(std::string_view text, std::string& why) {
-  DeviceSpec spec;
+std::optional<DeviceAddress> parse_device(std::string_view text, std::string& why) {
+  DeviceAddress device;
   if (text == kNetworkWord || text.starts_with("net:")) {
-    spec.is_network = true;
-    if (text == kNetworkWord) return spec;
+    device.is_network = true;
+    if (text == kNetworkWord) return device;
     std::string_view rest = text.substr(kNetworkWord.size() + 1);
     const auto colon = rest.rfind(':');
     std::string_view port = rest;
     if (colon != std::string_view::npos) {
-      spec.address = std::string(rest.substr(0, colon));
+      device.address = std::string(rest.substr(0, colon));
       // "[::1]:5000": brackets keep an IPv6 address's colons apart.
-      if (spec.address.size() >= 2 && spec.address.front() == '[' && spec.address.back() == ']')
-        spec.address = spec.address.substr(1, spec.address.size() - 2);
+      if (device.address.size() >= 2 && device.address.front() == '[' && device.address.back() == ']')
+        device.address = device.address.substr(1, device.address.size() - 2);
       port = rest.substr(colon + 1);
-      if (spec.address.empty()) {
+      if (device.address.empty()) {
         why = "no address before the port in " + std::string(text);
         return std::nullopt;
       }
     }
-    if (!parse_port(port, spec.port)) {
+    if (!parse_port(port, device.port)) {
       why = "not a port number: " + std::string(port) + " (net, net:PORT or net:ADDRESS:PORT)";
       return std::nullopt;
     }
-    return spec;
+    return device;
   }
   if (text.empty()) {
     why = "no device named: give net, net:PORT, net:ADDRESS:PORT or a tty's path";
     return std::nullopt;
   }
-  spec.tty = std::string(text);
-  return spec;
+  device.tty = std::string(text);
+  return device;
 }
 
-std::string device_text(const DeviceSpec& spec) {
-  if (!spec.is_network) return spec.tty;
-  if (spec.address.empty()) return "port " + std::to_string(spec.port) + " (every address)";
-  return spec.address + " port " + std::to_string(spec.port);
+std::string device_text(const DeviceAddress& device) {
+  if (!device.is_network) return device.tty;
+  if (device.address.empty()) return "port " + std::to_string(device.port) + " (every address)";
+  return device.address + " port " + std::to_string(device.port);
 }
 
 bool set_tty_raw(int fd, std::uint32_t speed) {
@@ -157,25 +157,25 @@ bool set_tty_speed(int fd, std::uint32_t speed) {
   return ::tcsetattr(fd, TCSANOW, &mode) == 0;
 }
 
-HandheldPlace::HandheldPlace(DeviceSpec spec, LinkTimeouts timeouts, std::uint32_t most_speed)
-    : spec_(std::move(spec)), timeouts_(timeouts), most_speed_(most_speed) {}
+HandheldPlace::HandheldPlace(DeviceAddress device, LinkTimeouts timeouts, std::uint32_t most_speed)
+    : device_(std::move(device)), timeouts_(timeouts), most_speed_(most_speed) {}
 
 HandheldPlace::~HandheldPlace() = default;
 
 bool HandheldPlace::prepare(std::string& why) {
-  if (!spec_.is_network) {
+  if (!device_.is_network) {
     struct stat about {};
-    if (::stat(spec_.tty.c_str(), &about) != 0) {
+    if (::stat(device_.tty.c_str(), &about) != 0) {
       if (errno == ENOENT) return true;  // a USB cradle's tty comes with the sync
-      why = spec_.tty + ": " + errno_words(errno);
+      why = device_.tty + ": " + errno_words(errno);
       return false;
     }
     if (!S_ISCHR(about.st_mode)) {
-      why = spec_.tty + ": not a serial port or tty";
+      why = device_.tty + ": not a serial port or tty";
       return false;
     }
-    if (::access(spec_.tty.c_str(), R_OK | W_OK) != 0) {
-      why = spec_.tty + ": " + errno_words(errno) + " (a tty needs membership of its group, usually dialout)";
+    if (::access(device_.tty.c_str(), R_OK | W_OK) != 0) {
+      why = device_.tty + ": " + errno_words(errno) + " (a tty needs membership of its group, usually dialout)";
       return false;
     }
     return true;
@@ -183,16 +183,16 @@ bool HandheldPlace::prepare(std::string& why) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  hints.ai_family = spec_.address.empty() ? AF_INET6 : AF_UNSPEC;
+  hints.ai_family = device_.address.empty() ? AF_INET6 : AF_UNSPEC;
   addrinfo* found = nullptr;
-  const std::string service = std::to_string(spec_.port);
-  int status = ::getaddrinfo(spec_.address.empty() ? nullptr : spec_.address.c_str(), service.c_str(), &hints, &found);
-  if (status != 0 && spec_.address.empty()) {
+  const std::string service = std::to_string(device_.port);
+  int status = ::getaddrinfo(device_.address.empty() ? nullptr : device_.address.c_str(), service.c_str(), &hints, &found);
+  if (status != 0 && device_.address.empty()) {
     hints.ai_family = AF_INET;  // a machine without IPv6
     status = ::getaddrinfo(nullptr, service.c_str(), &hints, &found);
   }
   if (status != 0) {
-    why = "cannot listen on " + device_text(spec_) + ": " + ::gai_strerror(status);
+    why = "cannot listen on " + device_text(device_) + ": " + ::gai_strerror(status);
     return false;
   }
   int error = 0;
@@ -205,7 +205,7 @@ bool HandheldPlace::prepare(std::string& why) {
     const int on = 1, off = 0;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     // Every address means IPv4 handhelds too.
-    if (at->ai_family == AF_INET6 && spec_.address.empty())
+    if (at->ai_family == AF_INET6 && device_.address.empty())
       ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
     if (::bind(fd.get(), at->ai_addr, at->ai_addrlen) != 0 || ::listen(fd.get(), 4) != 0) {
       error = errno;
@@ -221,14 +221,14 @@ bool HandheldPlace::prepare(std::string& why) {
   }
   ::freeaddrinfo(found);
   if (listener_.is_open()) return true;
-  why = "cannot listen on " + device_text(spec_) + ": " + errno_words(error);
+  why = "cannot listen on " + device_text(device_) + ": " + errno_words(error);
   return false;
 }
 
 std::unique_ptr<HandheldConnection> HandheldPlace::accept(std::optional<LinkDeadline> deadline, std::string& why,
                                                           bool& timed_out) {
   timed_out = false;
-  return spec_.is_network ? accept_network(deadline, why, timed_out) : accept_tty(deadline, why, timed_out);
+  return device_.is_network ? accept_network(deadline, why, timed_out) : accept_tty(deadline, why, timed_out);
 }
 
 std::unique_ptr<HandheldConnection> HandheldPlace::accept_network(std::optional<LinkDeadline> deadline,
@@ -268,10 +268,10 @@ std::unique_ptr<HandheldConnection> HandheldPlace::accept_tty(std::optional<Link
                                                               bool& timed_out) {
   UniqueFd fd;
   for (;;) {
-    fd.reset(::open(spec_.tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    fd.reset(::open(device_.tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.is_open()) break;
     if (errno != ENOENT && errno != ENODEV && errno != ENXIO) {
-      why = spec_.tty + ": " + errno_words(errno);
+      why = device_.tty + ": " + errno_words(errno);
       return nullptr;
     }
     if (deadline && LinkClock::now() + kTtyPoll > *deadline) {
@@ -282,11 +282,11 @@ std::unique_ptr<HandheldConnection> HandheldPlace::accept_tty(std::optional<Link
     std::this_thread::sleep_for(kTtyPoll);
   }
   if (!::isatty(fd.get()) || !set_tty_raw(fd.get(), 9600)) {
-    why = spec_.tty + ": cannot set up the tty: " + errno_words(errno);
+    why = device_.tty + ": cannot set up the tty: " + errno_words(errno);
     return nullptr;
   }
   auto connection = std::make_unique<HandheldConnection>();
-  connection->peer = spec_.tty;
+  connection->peer = device_.tty;
   connection->stream = std::make_unique<LinkStream>(std::move(fd));
   LinkStream& stream = *connection->stream;
 
@@ -297,7 +297,7 @@ std::unique_ptr<HandheldConnection> HandheldPlace::accept_tty(std::optional<Link
   if (protocol == TtyProtocol::unknown) {
     timed_out = stream.failure() == LinkFailure::timed_out;
     why = timed_out ? "no handheld came within the time given"
-                    : spec_.tty + ": " + (stream.failure() == LinkFailure::closed ? std::string("the tty went away")
+                    : device_.tty + ": " + (stream.failure() == LinkFailure::closed ? std::string("the tty went away")
                                                                                    : errno_words(stream.error_number()));
     return nullptr;
   }
@@ -305,7 +305,7 @@ std::unique_ptr<HandheldConnection> HandheldPlace::accept_tty(std::optional<Link
   if (protocol == TtyProtocol::netsync) {
     auto link = std::make_unique<NetSyncLink>(stream, timeouts_, seen);
     if (!link->open(open_by)) {
-      why = spec_.tty + ": " + link->error_text();
+      why = device_.tty + ": " + link->error_text();
       return nullptr;
     }
     connection->link = std::move(link);
@@ -314,7 +314,7 @@ std::unique_ptr<HandheldConnection> HandheldPlace::accept_tty(std::optional<Link
     auto link = std::make_unique<SerialLink>(stream, timeouts_, most_speed_,
                                              [tty](std::uint32_t speed) { return set_tty_speed(tty, speed); }, seen);
     if (!link->open(open_by)) {
-      why = spec_.tty + ": " + link->error_text();
+      why = device_.tty + ": " + link->error_text();
       return nullptr;
     }
     connection->link = std::move(link);

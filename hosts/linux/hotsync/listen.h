@@ -18,7 +18,7 @@ namespace vellora::posix {
 inline constexpr std::uint16_t kNetSyncPort = 14238;
 inline constexpr std::uint32_t kDefaultSerialSpeed = 115200;
 
-struct DeviceSpec {
+struct DeviceAddress {
   bool is_network = false;
   std::string address;  // network: empty for every address
   std::uint16_t port = kNetSyncPort;
@@ -26,9 +26,9 @@ struct DeviceSpec {
 };
 
 // Reads the --device value; nullopt, with `why`, when it is neither form.
-std::optional<DeviceSpec> parse_device(std::string_view text, std::string& why);
+std::optional<DeviceAddress> parse_device(std::string_view text, std::string& why);
 // "port 14238 (every address)", "127.0.0.1 port 5000", "/dev/ttyUSB1".
-std::string device_text(const DeviceSpec& spec);
+std::string device_text(const DeviceAddress& device);
 
 // A handheld's session once its protocol's opening is done: the stream
 // and the link that speaks over it.
@@ -44,7 +44,7 @@ struct HandheldConnection {
 // tty appears only while its handheld syncs.
 class HandheldPlace {
  public:
-  HandheldPlace(DeviceSpec spec, LinkTimeouts timeouts, std::uint32_t most_speed = kDefaultSerialSpeed);
+  HandheldPlace(DeviceAddress device, LinkTimeouts timeouts, std::uint32_t most_speed = kDefaultSerialSpeed);
   ~HandheldPlace();
   HandheldPlace(const HandheldPlace&) = delete;
   HandheldPlace& operator=(const HandheldPlace&) = delete;
@@ -59,7 +59,7 @@ class HandheldPlace {
                                              bool& timed_out);
   // The network port actually bound (for port 0 in tests).
   std::uint16_t bound_port() const { return bound_port_; }
-  const DeviceSpec& spec() const { return spec_; }
+  const DeviceAddress& device() const { return device_; }
 
  private:
   std::unique_ptr<HandheldConnection> accept_network(std::optional<LinkDeadline> deadline, std::string& why,
@@ -67,7 +67,7 @@ class HandheldPlace {
   std::unique_ptr<HandheldConnection> accept_tty(std::optional<LinkDeadline> deadline, std::string& why,
                                                  bool& timed_out);
 
-  DeviceSpec spec_;
+  DeviceAddress device_;
   LinkTimeouts timeouts_;
   std::uint32_t most_speed_;
   UniqueFd listener_;
