@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := build-dist/demo
 PREFIX ?= /usr/local
 
-.PHONY: all build test demo bench fuzz check-release check-windows-core windows test-windows check-threads \
+.PHONY: all build test demo bench fuzz check-release check-windows-core windows windows-installer test-windows check-threads \
         install uninstall package check-package clean
 
 all: build
@@ -81,9 +81,20 @@ windows:
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows -j $(JOBS)
 
+# The Windows installer around the conduit library:
+# build-windows/vellora-conduit-setup-<version>.exe, a 32-bit NSIS installer
+# that registers the conduit with the HotSync manager for the current user.
+windows-installer:
+	@scripts/install-deps windows-installer
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows --target vellora_windows_installer -j $(JOBS)
+	@ls -1 "$$PWD"/build-windows/vellora-conduit-setup-*.exe
+
 # Whole sessions through the conduit library under Wine, against stand-ins
 # for the handheld maker's libraries, compared byte for byte with the same
-# sessions through the Linux tool.
+# sessions through the Linux tool; then the installer, installed, used,
+# upgraded and uninstalled against stand-ins for the HotSync manager's
+# conduit manager and HotSync API.
 test-windows: build
 	@scripts/install-deps windows-test
 	@cmake --preset windows-test >/dev/null

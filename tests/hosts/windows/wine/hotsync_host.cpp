@@ -6,7 +6,11 @@
 // of the library. Prints one line per result; the exit status is the last
 // OpenConduit's result (or 100 + step when a step cannot run).
 //
-// Usage: hotsync-host.exe DLL [--sessions N] [--answers yn...]
+// Usage: hotsync-host.exe DLL|--registered CREATOR [--sessions N] [--answers yn...]
+//
+// With --registered the library is found as the manager finds it: the
+// conduit key under HKCU\Software\U.S. Robotics\Pilot Desktop whose
+// Creator is CREATOR packed big-endian names it in its Conduit value.
 //
 // The conduit's message boxes are answered by the host: its import of
 // MessageBoxA is pointed at a recorder that prints each box's caption,
@@ -81,18 +85,59 @@ bool answer_boxes_of(HMODULE module) {
   return false;
 }
 
+constexpr const char* kDesktopKey = "Software\\U.S. Robotics\\Pilot Desktop";
+
+// The Conduit value of the Application<N> key registered for `creator`, or
+// "" when there is none.
+std::string registered_conduit(const char* creator) {
+  if (std::strlen(creator) != 4) return "";
+  DWORD id = 0;
+  for (int i = 0; i < 4; ++i) id = id << 8 | static_cast<unsigned char>(creator[i]);
+  HKEY desktop = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_READ, &desktop) != ERROR_SUCCESS) return "";
+  std::string conduit;
+  char name[256];
+  for (DWORD index = 0; conduit.empty(); ++index) {
+    DWORD size = sizeof name;
+    if (RegEnumKeyExA(desktop, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (std::strncmp(name, "Application", 11) != 0) continue;
+    DWORD found = 0, found_size = sizeof found;
+    if (RegGetValueA(desktop, name, "Creator", RRF_RT_REG_DWORD, nullptr, &found, &found_size) != ERROR_SUCCESS ||
+        found != id)
+      continue;
+    char path[MAX_PATH] = {};
+    DWORD path_size = sizeof path;
+    if (RegGetValueA(desktop, name, "Conduit", RRF_RT_REG_SZ, nullptr, path, &path_size) == ERROR_SUCCESS) {
+      conduit = path;
+      std::printf("registered: %s, Conduit \"%s\"\n", name, path);
+    }
+  }
+  RegCloseKey(desktop);
+  return conduit;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* path = argc > 1 ? argv[1] : "VelloraConduit.dll";
+  std::string path = argc > 1 ? argv[1] : "VelloraConduit.dll";
+  int first_option = 2;
+  if (path == "--registered") {
+    const char* creator = argc > 2 ? argv[2] : "";
+    path = registered_conduit(creator);
+    if (path.empty()) {
+      std::printf("no conduit registered for %s\n", creator);
+      return 104;
+    }
+    first_option = 3;
+  }
   int sessions = 1;
-  for (int i = 2; i + 1 < argc; i += 2) {
+  for (int i = first_option; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--sessions") == 0) sessions = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--answers") == 0) answers = argv[i + 1];
   }
-  HMODULE conduit = LoadLibraryA(path);
+  HMODULE conduit = LoadLibraryA(path.c_str());
   if (conduit == nullptr) {
-    std::printf("load %s: error %lu\n", path, static_cast<unsigned long>(GetLastError()));
+    std::printf("load %s: error %lu\n", path.c_str(), static_cast<unsigned long>(GetLastError()));
     return 101;
   }
   if (!answer_boxes_of(conduit)) {
