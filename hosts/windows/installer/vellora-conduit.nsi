@@ -156,6 +156,7 @@ Function ${UN}CloseHotSync
   Push $0
   Push $1
   Push $2
+  Push $3
   StrCpy $HotSyncWasRunning 0
   ; A missing HsApi.dll or function answers "error": nothing to close.
   System::Call '"$HotSyncDir\HsApi.dll"::HsCheckApiStatus() i .r0'
@@ -170,7 +171,10 @@ Function ${UN}CloseHotSync
     ${EndIf}
     DetailPrint "Closing the HotSync Manager"
     System::Call '"$HotSyncDir\HsApi.dll"::HsSetAppStatus(i ${HS_CLOSE_APP}, i 0) i .r2'
-    ${For} $1 1 ${CLOSE_CHECKS}
+    ; A refused close is checked once; an accepted one is given time.
+    StrCpy $3 ${CLOSE_CHECKS}
+    ${IfThen} $2 != 0 ${|} StrCpy $3 1 ${|}
+    ${For} $1 1 $3
       System::Call '"$HotSyncDir\HsApi.dll"::HsCheckApiStatus() i .r0'
       ${IfThen} $0 != 0 ${|} ${Break} ${|}
       Sleep 500
@@ -184,6 +188,7 @@ Function ${UN}CloseHotSync
     ${EndIf}
     StrCpy $HotSyncWasRunning 1
   ${EndIf}
+  Pop $3
   Pop $2
   Pop $1
   Pop $0
