@@ -1,6 +1,7 @@
-// ASCII case rules for names, extensions and keywords. Only A to Z change
-// case: bytes above 127 are characters of the handheld's character set, and
-// a locale must never decide what a file or database is called.
+// ASCII rules for names, extensions, keywords and escapes. Only A to Z
+// change case and only 0 to 9 are digits: bytes above 127 are characters
+// of the handheld's character set, and a locale must never decide what a
+// file or database is called or what a number reads as.
 #pragma once
 
 #include <string>
@@ -23,6 +24,34 @@ constexpr bool equals_ignoring_case(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (to_lower_ascii(a[i]) != to_lower_ascii(b[i])) return false;
   return true;
+}
+
+// Names are a few letters long: compared in line, not by a library call.
+constexpr bool is_same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+constexpr bool is_ascii_digit(int c) { return c >= '0' && c <= '9'; }
+
+inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+inline constexpr char kLowerHexDigits[] = "0123456789abcdef";
+
+// Appends `byte` as two hex digits, upper case unless `digits` says
+// otherwise.
+inline void append_hex_byte(std::string& out, unsigned char byte, const char* digits = kUpperHexDigits) {
+  out += digits[byte >> 4];
+  out += digits[byte & 0x0F];
+}
+
+// 0 to 15 for a hex digit of either case, -1 for any other character.
+constexpr int hex_digit_value(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 }  // namespace vellora

@@ -19,6 +19,8 @@
 
 namespace vellora {
 
+std::string errno_text(int error) { return std::generic_category().message(error); }
+
 #ifdef _WIN32
 // A character the ANSI code page lacks becomes its default character, as
 // the system's own narrow calls give it; such a name then opens nothing

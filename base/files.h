@@ -29,6 +29,10 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 std::filesystem::path host_path(std::string_view text);
 std::string host_text(const std::filesystem::path& path);
 
+// The system's words for an errno value, for messages ("No such file or
+// directory").
+std::string errno_text(int error);
+
 // What a folder entry that is not a regular file is, for messages: "a
 // FIFO", "a symbolic link", ...; empty for a regular file, a folder or a
 // type without a name.

@@ -3,6 +3,7 @@
 #include "conduit/document_types.h"
 
 #include <array>
+#include <type_traits>
 
 #include "exporters/html_exporter.h"
 #include "exporters/rtf_exporter.h"
@@ -17,11 +18,17 @@ namespace vellora {
 namespace {
 
 constexpr std::array<DocumentType, 4> kDocumentTypes = {{
-    {1, ".txt", &ImportText, &ExportText, true, false},
-    {2, ".htm", &ImportHtml, &ExportHtml, true, true},
-    {3, ".doc", &ImportWordDocument, &ExportRtf, false, true},  // a .doc target holds RTF
-    {4, ".rtf", &ImportRtf, &ExportRtf, true, true},
+    {1, ".txt", ImportText, ExportText, true, false},
+    {2, ".htm", ImportHtml, ExportHtml, true, true},
+    {3, ".doc", ImportWordDocument, ExportRtf, false, true},  // a .doc target holds RTF
+    {4, ".rtf", ImportRtf, ExportRtf, true, true},
 }};
+
+// Every row has both converters: the members are references, not pointers
+// that a row could leave null.
+static_assert(std::is_reference_v<decltype(DocumentType::import)> &&
+                  std::is_reference_v<decltype(DocumentType::export_to)>,
+              "each document type needs its importer and its exporter");
 
 }  // namespace
 

@@ -21,20 +21,19 @@ namespace vellora {
 
 // Reads `source`, writes the staging files into `staging_folder`, and names
 // the document from `file_name` by the handheld name rule.
-using Importer = ImportResult (*)(const std::filesystem::path& source,
-                                  const std::filesystem::path& staging_folder,
-                                  std::string_view file_name, const ImportOptions& options);
+using Importer = ImportResult(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                              std::string_view file_name, const ImportOptions& options);
 
 // Writes the handheld database `database_name` into the file `output`.
-using Exporter = ExportResult (*)(SyncManager& sync, std::string_view database_name,
-                                  const std::filesystem::path& output,
-                                  const ExportOptions& options);
+using Exporter = ExportResult(SyncManager& sync, std::string_view database_name,
+                              const std::filesystem::path& output, const ExportOptions& options);
 
 struct DocumentType {
   int number;                  // 1 to 4, the category in the handheld's catalog
   std::string_view extension;  // lower case, with the dot
-  Importer import;             // null while that importer is not built yet
-  Exporter export_to;          // null while that exporter is not built yet
+  // References, so a row without its importer or exporter cannot be written.
+  Importer& import;
+  Exporter& export_to;
   // False where export_to writes another type's format, so that asking
   // for this type by name would give a file that is not of it.
   bool is_exported_in_own_format;

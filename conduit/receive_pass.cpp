@@ -51,11 +51,6 @@ void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry,
     conduit.report(SessionEventKind::skipped, name, "its name cannot be a file name in the receive folder");
     return;
   }
-  if (type->export_to == nullptr) {
-    conduit.report(SessionEventKind::skipped, name,
-                   std::string(type->extension) + " files cannot be written yet");
-    return;
-  }
   const fs::path path = folder / host_path(*target);
   std::error_code error;
   const auto status = fs::symlink_status(path, error);
@@ -141,7 +136,7 @@ void run_receive_pass(Conduit& conduit) {
   // durable before then. Files that cannot be made so keep their marks and
   // come again next time. A folder that cannot be flushed still has them.
   if (!flush_files(unflushed.files, folder)) {
-    const std::string why = std::generic_category().message(errno);
+    const std::string why = errno_text(errno);
     for (CatalogEntry* entry : unflushed.entries) entry->set_mark(1);
     conduit.report(SessionEventKind::problem, "receive pass",
                    folder_text + ": the received files could not be flushed to disk (" + why + "); they stay marked on the handheld");

@@ -7,6 +7,8 @@
 #include <optional>
 #include <system_error>
 
+#include "base/ascii.h"
+
 namespace vellora {
 
 namespace fs = std::filesystem;
@@ -18,24 +20,19 @@ constexpr std::string_view kFirstLine = "vellora send journal 1";
 constexpr std::uintmax_t kMostJournalBytes = 4 << 20;
 
 void append_escaped(std::string& out, std::string_view name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F || byte == '%') {
       out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
+      append_hex_byte(out, byte);
     } else {
       out += c;
     }
   }
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// The journal is written in upper case only; anything else is not ours.
+int hex_value(char c) { return c >= 'a' && c <= 'f' ? -1 : hex_digit_value(c); }
 
 std::optional<std::string> unescaped(std::string_view text) {
   std::string out;

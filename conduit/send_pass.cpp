@@ -116,10 +116,6 @@ class SendWalk {
       return;
     const DocumentType* type = dot == std::string::npos ? nullptr : find_document_type(lower.substr(dot));
     if (type == nullptr) return keep(entry.name, not_a_document(entry.name), false);
-    if (type->import == nullptr) {
-      keep(entry.name, std::string(type->extension) + " files cannot be converted yet", true);
-      return;
-    }
     // The name becomes the handheld's characters before the name rule cuts
     // it, so a cut never splits a character.
     const std::string handheld_lower = codec_.name_to_handheld(lower);
@@ -315,7 +311,7 @@ class SendWalk {
       if (errno == ENOENT) return Removal::removed;
       conduit_.report(SessionEventKind::problem, sent.name,
                       "sent, but the file could not be checked before its deletion: " +
-                          std::generic_category().message(errno));
+                          errno_text(errno));
       return Removal::failed;
     }
     if (!(now == sent.stamp)) return Removal::changed;
@@ -373,7 +369,7 @@ class SendWalk {
       const std::string lower = to_lower_ascii(entry->name);
       const auto dot = lower.rfind('.');
       const DocumentType* type = dot == std::string::npos ? nullptr : find_document_type(lower.substr(dot));
-      if (type == nullptr || type->import == nullptr) continue;
+      if (type == nullptr) continue;
       const std::string handheld_lower = codec_.name_to_handheld(lower);
       const std::string name = handheld_name(handheld_lower);
       FileStamp stamp;

@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::size_t kIoChunkBytes = 1 << 20;
 
-std::string errno_text(int error) { return std::generic_category().message(error); }
 
 }  // namespace
 

@@ -49,7 +49,7 @@ ExportResult ExportFile::finish() {
 
 ExportResult ExportFile::failure() const {
   const int error = errno != 0 ? errno : EIO;
-  return {ExportStatus::cannot_write, path_.string() + ": " + std::generic_category().message(error)};
+  return {ExportStatus::cannot_write, path_.string() + ": " + errno_text(error)};
 }
 
 }  // namespace vellora

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "base/ascii.h"
 #include "docmodel/document_reader.h"
 #include "docmodel/html_entities.h"
 #include "exporters/export_file.h"
@@ -40,13 +41,9 @@ constexpr std::array<RunStyle, 3> kRunStyles = {{{3, false}, {4, true}, {5, fals
 
 // "#rrggbb" for a palette index.
 void append_colour(std::string& html, std::uint8_t index) {
-  constexpr std::string_view kHexDigits = "0123456789abcdef";
   const Rgb rgb = palette_colour(index);
   html += '#';
-  for (const std::uint8_t component : {rgb.red, rgb.green, rgb.blue}) {
-    html += kHexDigits[component >> 4];
-    html += kHexDigits[component & 0x0F];
-  }
+  for (const std::uint8_t component : {rgb.red, rgb.green, rgb.blue}) append_hex_byte(html, component, kLowerHexDigits);
 }
 
 // A byte the codec writes as a numeric character reference, or as itself.

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "docmodel/document_reader.h"
+#include "docmodel/font_widths.h"
 #include "docmodel/palette.h"
 #include "exporters/export_file.h"
 
@@ -47,7 +49,6 @@ constexpr std::array<std::string_view, 4> kAlignWords = {"\\ql", "\\qr", "\\qj",
 // Half-points a run's font adds to the base size, by font (0 standard,
 // 1 bold, 2 large). Fonts outside the table are written as standard.
 constexpr std::array<std::uint32_t, 3> kFontExtraHalfPoints = {0, 4, 8};
-constexpr std::uint8_t kBoldFont = 1;
 
 // The RTF colour table: the palette indices the runs use, in order of first
 // use. An index's position in the table is its RTF colour number.
@@ -92,12 +93,10 @@ bool needs_hex_escape(std::uint8_t byte) {
 }
 
 void append_run_text(std::string& rtf, std::span<const std::uint8_t> text) {
-  constexpr std::string_view kHexDigits = "0123456789abcdef";
   for (const std::uint8_t byte : text) {
     if (needs_hex_escape(byte)) {
       rtf += "\\'";
-      rtf += kHexDigits[byte >> 4];
-      rtf += kHexDigits[byte & 0x0F];
+      append_hex_byte(rtf, byte, kLowerHexDigits);
     } else {
       rtf += static_cast<char>(byte);
     }

@@ -8,12 +8,6 @@
 
 namespace vellora {
 
-namespace {
-
-std::string errno_text(int error) { return std::generic_category().message(error); }
-
-}  // namespace
-
 std::string not_a_regular_file(const std::filesystem::path& source) {
   namespace fs = std::filesystem;
   std::error_code error;

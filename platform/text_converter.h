@@ -22,6 +22,14 @@
 
 namespace vellora {
 
+// Where the Word converters are registered: under HKEY_LOCAL_MACHINE,
+// value "Path", the full path of the converter library; Word 6 first.
+inline constexpr std::string_view kWord6ConverterKey =
+    "Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord6";
+inline constexpr std::string_view kWord8ConverterKey =
+    "Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8";
+inline constexpr std::string_view kConverterPathValue = "Path";
+
 // A movable global memory block: lock it to reach its bytes.
 using GlobalHandle = void*;
 

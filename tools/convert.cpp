@@ -53,10 +53,6 @@ const DocumentType* importer_for(const fs::path& file, std::string& why_not) {
     why_not = "not a document type the handheld takes (.txt, .htm, .html, .doc, .rtf)";
     return nullptr;
   }
-  if (type->import == nullptr) {
-    why_not = extension + " files are not supported yet; .txt, .htm, .html, .rtf and .doc files convert";
-    return nullptr;
-  }
   return type;
 }
 

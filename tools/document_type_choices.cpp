@@ -27,11 +27,6 @@ std::vector<std::string> export_type_names() {
   return names_of_types([](const DocumentType& type) { return type.is_exported_in_own_format; });
 }
 
-std::vector<std::string> built_export_type_names() {
-  return names_of_types(
-      [](const DocumentType& type) { return type.is_exported_in_own_format && type.export_to != nullptr; });
-}
-
 std::string names_in_words(const std::vector<std::string>& names, std::string_view last_joiner) {
   std::string words;
   for (std::size_t i = 0; i < names.size(); ++i) {

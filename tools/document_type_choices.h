@@ -15,8 +15,6 @@ namespace vellora::cli {
 std::vector<std::string> document_type_names();
 // The types written in their own format: what --to offers.
 std::vector<std::string> export_type_names();
-// Those of them whose exporter is built.
-std::vector<std::string> built_export_type_names();
 
 // "a", "a or b", "a, b or c" for `last_joiner` "or".
 std::string names_in_words(const std::vector<std::string>& names, std::string_view last_joiner);

@@ -27,9 +27,6 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
                    const ExportCommandOptions& command_options) {
   const DocumentType* type = export_type_named(to);
   if (type == nullptr) return fail(to, "not an export type (" + names_in_words(export_type_names(), "or") + ")");
-  if (type->export_to == nullptr)
-    return fail(database.string(), "export to ." + to + " is not supported yet; " +
-                                       names_in_words(built_export_type_names(), "and") + " are");
   if (is_same_file(database, output)) return fail_same_file(database, output);
   ExportOptions options;
   if (std::string why_not; !resolve_export_options(command_options, posix::default_registry_file(), options, why_not))

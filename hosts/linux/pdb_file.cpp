@@ -21,7 +21,6 @@ namespace {
 
 std::string num(std::uint64_t value) { return std::to_string(value); }
 
-std::string errno_text(int error) { return std::strerror(error); }
 
 PdbResult io_failure(PdbStatus status, const std::filesystem::path& path, std::string_view what,
                      int error) {

@@ -19,7 +19,7 @@
 #include <limits>
 #include <vector>
 
-#include "hosts/linux/hex_digits.h"
+#include "base/ascii.h"
 #include "hosts/linux/pdb_file.h"
 #include "hosts/linux/terminal_text.h"
 

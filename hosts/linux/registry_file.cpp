@@ -11,8 +11,8 @@
 #include <iterator>
 
 #include "base/ascii.h"
-#include "hosts/linux/hex_digits.h"
 #include "hosts/linux/posix_io.h"
+#include "platform/text_converter.h"
 
 namespace vellora::posix {
 
@@ -24,12 +24,6 @@ constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 constexpr std::string_view kRegedit4 = "REGEDIT4";
 constexpr std::string_view kRegedit5 = "Windows Registry Editor Version 5.00";
 constexpr std::size_t kMaxDwordDigits = 8;
-// The Word converter registrations under HKEY_LOCAL_MACHINE, as stored.
-constexpr std::string_view kWord6ConverterKey =
-    "software\\microsoft\\shared tools\\text converters\\import\\msword6";
-constexpr std::string_view kWord8ConverterKey =
-    "software\\microsoft\\shared tools\\text converters\\import\\msword8";
-constexpr std::string_view kConverterPathValue = "path";
 
 // Hive names as written in key lines (lower case, sorted for binary
 // search) and the prefix their keys are stored under. Hives the conduit
@@ -382,7 +376,7 @@ const RegistryFile::Value* RegistryFile::find(RegistryHive hive, std::string_vie
 bool RegistryFile::answers_office_converter(RegistryHive hive, std::string_view key,
                                             std::string_view value) const {
   if (!office_converter_ || hive != RegistryHive::local_machine ||
-      to_lower_ascii(value) != kConverterPathValue || normal_key_path(key) != kWord8ConverterKey)
+      !equals_ignoring_case(value, kConverterPathValue) || normal_key_path(key) != to_lower_ascii(kWord8ConverterKey))
     return false;
   for (const std::string_view word_key : {kWord6ConverterKey, kWord8ConverterKey})
     if (find(RegistryHive::local_machine, word_key, kConverterPathValue) != nullptr) return false;

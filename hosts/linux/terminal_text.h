@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "hosts/linux/hex_digits.h"
+#include "base/ascii.h"
 
 namespace vellora::posix {
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "docmodel/html_entities.h"
 #include "docmodel/palette.h"
 #include "importers/html/html_state.h"
@@ -171,7 +172,6 @@ static_assert(std::is_sorted(std::begin(kColourNames), std::end(kColourNames),
                              [](const ColourName& a, const ColourName& b) { return a.name < b.name; }));
 
 bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
 // The blanks that may lead a decimal number.
 bool is_blank(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -190,7 +190,7 @@ std::uint32_t named_colour(std::string_view name) {
 std::uint32_t hex_colour(std::string_view text, std::size_t hash) {
   const auto digit = [&](std::size_t at) {
     const std::uint8_t k = at < text.size() ? static_cast<std::uint8_t>(text[at]) : 0;
-    return static_cast<std::uint8_t>(is_digit(k) ? k - '0' : k - 87);
+    return static_cast<std::uint8_t>(is_ascii_digit(k) ? k - '0' : k - 87);
   };
   const auto pair = [&](std::size_t at) { return static_cast<std::uint8_t>(16 * digit(at) + digit(at + 1)); };
   return pack_colour(pair(hash + 1), pair(hash + 3), pair(hash + 5));
@@ -204,7 +204,7 @@ std::uint8_t decimal_reference(std::string_view digits) {
   bool is_negative = false;
   if (i < digits.size() && (digits[i] == '+' || digits[i] == '-')) is_negative = digits[i++] == '-';
   unsigned value = 0;
-  for (; i < digits.size() && is_digit(static_cast<std::uint8_t>(digits[i])); ++i)
+  for (; i < digits.size() && is_ascii_digit(static_cast<std::uint8_t>(digits[i])); ++i)
     value = (value * 10 + static_cast<unsigned>(digits[i] - '0')) % 256;
   return static_cast<std::uint8_t>(is_negative ? 256 - value : value);
 }

@@ -25,8 +25,6 @@ constexpr std::int32_t kCellRule = 1;   // between table cells and after a capti
 constexpr std::int32_t kBlockRule = 2;  // hr, top and bottom of a bordered table
 constexpr std::int32_t kTitleRule = 3;  // under the title
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // Where a key's value starts: `gap` characters after the key's first
 // occurrence; none without the key.
 std::optional<std::size_t> value_after(std::string_view text, std::string_view key, std::size_t gap = 0) {
@@ -45,11 +43,11 @@ struct Number {
 Number read_number(std::string_view text, std::size_t from) {
   Number number;
   std::size_t i = from;
-  for (; i < text.size() && !is_digit(text[i]); ++i) {
+  for (; i < text.size() && !is_ascii_digit(text[i]); ++i) {
     if (text[i] == '+') number.sign = 1;
     if (text[i] == '-') number.sign = -1;
   }
-  for (std::size_t digits = 0; digits < kMaxNumberDigits && i < text.size() && is_digit(text[i]); ++digits, ++i)
+  for (std::size_t digits = 0; digits < kMaxNumberDigits && i < text.size() && is_ascii_digit(text[i]); ++digits, ++i)
     number.value = number.value * 10 + (text[i] - '0');
   return number;
 }
@@ -374,7 +372,8 @@ void handle_table_end(HtmlState& state, std::size_t, bool is_closed) {
 using TagHandler = void (*)(HtmlState& state, std::size_t tag, bool is_closed);
 
 // Lower-case tag name and what the reader does right after reading it.
-// Sorted for binary search; a name not here only has its rest skipped.
+// Sorted, so the names that start with one byte are neighbours
+// (kTagRowsByFirstByte); a name not here only has its rest skipped.
 struct TagEntry {
   std::string_view name;
   TagHandler handle;
@@ -444,14 +443,6 @@ constexpr auto kTagRowsByFirstByte = [] {
   }
   return by_byte;
 }();
-
-// Tag names are a few letters long: compared in line, not by a library call.
-bool is_same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) return false;
-  return true;
-}
 
 constexpr std::size_t tag_index(std::string_view name) {
   for (std::size_t i = 0; i < std::size(kTags); ++i)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "base/ascii.h"
 #include "docmodel/font_widths.h"
 #include "importers/rtf/rtf_state.h"
 
@@ -67,10 +68,12 @@ constexpr ControlWord table_row(std::string_view name, bool is_row_start) {
 }
 constexpr ControlWord ignored(std::string_view name) { return {name, 0, false, WordKind::ignored, 0}; }
 
-// Sorted by name, for the reader. A word matches only the row of exactly
-// its name, never a prefix, and no name repeats, so the row found is the
-// only one that could match. "private1" can never match, since a word's
-// name ends at its first digit; the row is kept so the table stays whole.
+// Sorted by name, so a check below proves that no name repeats; the
+// reader finds a word through its hash slot (kWordSlots). A word matches
+// only the row of exactly its name, never a prefix, so the row found is
+// the only one that could match. "private1" can never match, since a
+// word's name ends at its first digit; the row is kept so the table
+// stays whole.
 constexpr std::array<ControlWord, 89> kControlWords = {{
     character("\n", '\n'),  // a backslash before a line end
     character("\r", '\n'),
@@ -205,14 +208,6 @@ constexpr WordSlots make_word_slots() {
 constexpr WordSlots kWordSlots = make_word_slots();
 // Well spread: a known word is found at its slot or the one after.
 static_assert(kWordSlots.longest_probe <= 1);
-
-// Names are a few letters: a plain loop beats a library call.
-bool is_same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) return false;
-  return true;
-}
 
 const ControlWord* find_control_word(std::string_view name) {
   for (std::size_t slot = word_slot(name);; slot = (slot + 1) % kWordSlotCount) {

@@ -234,7 +234,7 @@ void read_control_word(RtfState& state) {
     delimiter = input.peek();
     if (delimiter == ByteSource::kEnd) return;
   }
-  if (is_digit(delimiter)) {
+  if (is_ascii_digit(delimiter)) {
     // Accumulated in 64 bits and saturated to the 32-bit range.
     constexpr std::uint32_t kMaxPositive = 0x7FFFFFFF;
     const std::uint32_t magnitude = read_digits(input, kMaxParameterDigits, kMaxPositive + (is_negative ? 1 : 0));
@@ -254,14 +254,8 @@ void read_control_word(RtfState& state) {
 // ---------------------------------------------------------------- the parse
 
 void read_hex_digit(RtfState& state, int c) {
-  int digit = 0;
-  if (is_digit(c))
-    digit = c - '0';
-  else if (c >= 'a' && c <= 'f')
-    digit = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F')
-    digit = c - 'A' + 10;
-  else {
+  const int digit = hex_digit_value(c);
+  if (digit < 0) {
     stop(state, ConversionStatus::bad_hex_escape);
     return;
   }
@@ -327,7 +321,7 @@ void deliver(RtfState& state, std::uint8_t byte) {
 
 std::uint32_t read_digits(ByteSource& input, std::size_t max_digits, std::uint32_t limit) {
   std::uint64_t value = 0;
-  for (std::size_t digits = 0; is_digit(input.peek()); ++digits) {
+  for (std::size_t digits = 0; is_ascii_digit(input.peek()); ++digits) {
     const int c = input.get();
     if (digits < max_digits && value <= limit) value = value * 10 + static_cast<std::uint64_t>(c - '0');
   }

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "docmodel/staging.h"
 #include "importers/byte_source.h"
 #include "importers/import_result.h"
@@ -188,7 +189,6 @@ std::uint8_t shape_background(const ShapeState& shape, std::uint8_t otherwise);
 // ---------------------------------------------------------------- shared by the readers
 
 constexpr bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
 // Reads decimal digits from `input` up to the first other byte, which is
 // left unread. The value of the first `max_digits` digits, saturated to

@@ -23,7 +23,6 @@ namespace {
 constexpr std::size_t kPieceBytes = 4096;
 constexpr std::string_view kRtfSignature = "{\\rtf";
 
-std::string errno_text(int error) { return std::generic_category().message(error); }
 
 // The registered converter libraries in order of preference. A path that
 // does not fit the interface's buffer cannot be loaded as it stands, so it

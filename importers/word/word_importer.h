@@ -9,16 +9,9 @@
 #include <string_view>
 
 #include "importers/import_file.h"
+#include "platform/text_converter.h"
 
 namespace vellora {
-
-// Where the converters are registered: under HKEY_LOCAL_MACHINE, value
-// "Path", the full path of the converter library.
-inline constexpr std::string_view kWord6ConverterKey =
-    "Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord6";
-inline constexpr std::string_view kWord8ConverterKey =
-    "Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8";
-inline constexpr std::string_view kConverterPathValue = "Path";
 
 // The converter's RTF is collected in a file of this name before the RTF
 // importer reads it. The file is made new, never through a link, in a

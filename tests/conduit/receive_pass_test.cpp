@@ -62,7 +62,10 @@ TEST_F(ReceivePass, RebuildsTheCatalogEvenWithoutMarks) {
 
 TEST_F(ReceivePass, ExportsMarkedDocumentsAndClearsEveryMark) {
   testing::put_document(handheld, "notes.txt", {"hello", "world"});
-  testing::put_catalog(handheld, {{"notes.txt", 1, true}, {"x.txt", 4, true}, {"a.b.txt", 2, true},
+  // Marked: one document to export, two whose databases are gone (x.txt,
+  // a.b.txt), one of no known type, one whose name is a path; keep.txt is
+  // not marked. Only notes.txt arrives, and every mark is cleared.
+  testing::put_catalog(handheld, {{"notes.txt", 1, true}, {"x.txt", 1, true}, {"a.b.txt", 2, true},
                                   {"odd.txt", 9, true}, {"../evil.txt", 1, true}, {"keep.txt", 1, false}});
   sync();
   EXPECT_EQ(text_of("notes.txt"), "hello\nworld\n");

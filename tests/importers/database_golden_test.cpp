@@ -52,7 +52,7 @@ std::vector<Document> documents() {
       std::string extension = entry.path().extension().string();
       if (extension == ".html") extension = ".htm";
       const DocumentType* type = find_document_type(extension);
-      if (type == nullptr || type->import == nullptr || extension == ".doc") continue;
+      if (type == nullptr || extension == ".doc") continue;
       found.push_back({entry.path(), type});
     }
   }

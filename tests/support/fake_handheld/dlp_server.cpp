@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/byte_order.h"
 #include "hosts/linux/pdb_format.h"
 
@@ -740,8 +741,9 @@ Bytes dlp_error_answer(std::uint8_t function, std::uint16_t error) {
 
 std::string dlp_function_name(std::uint8_t function) {
   if (const Function* known = function_of(function)) return std::string(known->name);
-  constexpr char kHex[] = "0123456789ABCDEF";
-  return std::string("function 0x") + kHex[function >> 4] + kHex[function & 0x0F];
+  std::string name = "function 0x";
+  append_hex_byte(name, function);
+  return name;
 }
 
 DlpServer::DlpServer(FakeStore& store, HandheldIdentity identity, bool is_sync_cancelled) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/ascii.h"
 #include "tests/support/fake_handheld/channel.h"
 
 namespace vellora::testing {
@@ -27,9 +28,10 @@ constexpr std::array<std::uint8_t, 16> kGarbage = {0x00, 0x5A, 0xA5, 0xFF, 0x13,
 constexpr std::array<std::uint8_t, 10> kGarbageAnswer = {0x00, 0xFF, 0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x11, 0x22, 0x33};
 
 std::string hex16(std::uint16_t value) {
-  constexpr char kHex[] = "0123456789ABCDEF";
-  return std::string("0x") + kHex[(value >> 12) & 0xF] + kHex[(value >> 8) & 0xF] + kHex[(value >> 4) & 0xF] +
-         kHex[value & 0xF];
+  std::string text = "0x";
+  append_hex_byte(text, static_cast<unsigned char>(value >> 8));
+  append_hex_byte(text, static_cast<unsigned char>(value & 0xFF));
+  return text;
 }
 
 SessionOutcome outcome_of(const LinkResult& result) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/byte_order.h"
 #include "tests/support/fake_handheld/channel.h"
 
@@ -52,8 +53,9 @@ constexpr std::size_t kDesktopSecondBytes = 46;
 LinkResult broken(std::string text) { return LinkResult{LinkStatus::broken, std::move(text)}; }
 
 std::string hex_byte(std::uint8_t value) {
-  constexpr char kHex[] = "0123456789abcdef";
-  return {'0', 'x', kHex[value >> 4], kHex[value & 0x0F]};
+  std::string text = "0x";
+  append_hex_byte(text, value, kLowerHexDigits);
+  return text;
 }
 
 class NetSyncChannel : public Channel {

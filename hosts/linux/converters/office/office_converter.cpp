@@ -47,7 +47,7 @@
 #include <vector>
 
 #include "hosts/linux/converters/office/office_results.h"
-#include "hosts/linux/hex_digits.h"
+#include "base/ascii.h"
 #include "hosts/linux/posix_io.h"
 #include "hosts/linux/work_folder.h"
 #include "vellora/converter.h"
@@ -59,7 +59,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using namespace vellora::office;
-using vellora::posix::append_hex_byte;
+using vellora::append_hex_byte;
 using vellora::posix::pread_fully;
 using vellora::posix::read_fully;
 using vellora::posix::UniqueFd;
