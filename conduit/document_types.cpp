@@ -46,4 +46,15 @@ const DocumentType* document_type_number(int number) {
   return &kDocumentTypes[static_cast<std::size_t>(number - 1)];
 }
 
+std::string not_a_document_type_reason() {
+  std::string text = "not a document type the handheld takes (";
+  for (const auto& type : kDocumentTypes) {
+    if (type.number > 1) text += ", ";
+    text += type.extension;
+    if (type.extension == ".htm") text += ", .html";
+  }
+  text += ')';
+  return text;
+}
+
 }  // namespace vellora

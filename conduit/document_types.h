@@ -51,4 +51,8 @@ const DocumentType* find_document_type(std::string_view extension);
 // The type with that catalog number; null outside 1 to 4.
 const DocumentType* document_type_number(int number);
 
+// Why a file is no document, its extensions listed from the table:
+// "not a document type the handheld takes (.txt, .htm, .html, .doc, .rtf)".
+std::string not_a_document_type_reason();
+
 }  // namespace vellora

@@ -150,7 +150,7 @@ class SendWalk {
         return "its name ends in a space or a dot, so it is not taken for a " + extension +
                " file; rename it to " + trimmed + " to send it";
     }
-    return "not a document type the handheld takes (.txt, .htm, .html, .doc, .rtf)";
+    return not_a_document_type_reason();
   }
 
   void keep(const std::string& file, const std::string& why, bool warn) {

@@ -1,89 +1,39 @@
-// `vellora stage` and `vellora convert`: one document through the importer
-// and, for convert, the builder, without a sync session.
-#include <sys/stat.h>
-
-#include <cerrno>
+// `vellora convert`: one document through the importer and the builder
+// into a database file, without a sync session; the source is kept.
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
+#include <string>
 #include <system_error>
 
 #include "docmodel/builder.h"
 #include "docmodel/pipelined_sink.h"
 #include "docmodel/staging.h"
-#include "conduit/document_types.h"
-#include "hosts/linux/dl_text_converters.h"
 #include "hosts/linux/pdb_folder_handheld.h"
-#include "hosts/linux/registry_file.h"
 #include "hosts/linux/terminal_text.h"
-#include "hosts/linux/xdg_paths.h"
-#include "tools/commands.h"
 #include "tools/encoding_option.h"
+#include "tools/fail.h"
+#include "tools/importing.h"
 #include "tools/output_file.h"
-#include "tools/registry_option.h"
 #include "tools/scratch_folder.h"
+#include "tools/subcommand.h"
 
 namespace vellora::cli {
 
-namespace fs = std::filesystem;
-
-int fail(const std::string& what, const std::string& reason) { return fail(what + ": " + reason); }
-
-int fail(const std::string& reason_naming_the_file) {
-  std::fprintf(stderr, "vellora: %s\n", posix::terminal_safe(reason_naming_the_file).c_str());
-  return 1;
-}
-
-bool is_same_file(const fs::path& input, const fs::path& output) {
-  struct stat in {}, out {};
-  return ::stat(input.c_str(), &in) == 0 && ::stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
-         in.st_ino == out.st_ino;
-}
-
-int fail_same_file(const fs::path& input, const fs::path& output) {
-  return fail(input.string() + " and " + output.string() + " are the same file; name another file to write");
-}
-
 namespace {
 
-// The importer for a file, chosen by its extension in any case.
-const DocumentType* importer_for(const fs::path& file, std::string& why_not) {
-  const std::string extension = to_lower_ascii(file.extension().string());
-  const DocumentType* type = find_document_type(extension);
-  if (type == nullptr) {
-    why_not = "not a document type the handheld takes (.txt, .htm, .html, .doc, .rtf)";
-    return nullptr;
-  }
-  return type;
-}
+namespace fs = std::filesystem;
 
-// What a sync would name the document: the lower-cased file name, with
-// ".html" written as ".htm" as the send folder renames it, in the
-// handheld's characters.
-std::string document_file_name(const fs::path& file, const TextCodec& codec) {
-  std::string name = to_lower_ascii(file.filename().string());
-  if (name.size() > 5 && name.ends_with(".html")) name.pop_back();
-  return codec.name_to_handheld(name);
-}
-
-// What an importer gets from the command line: the registry file's text
-// converters, announced on the terminal when one takes the file.
-struct Importing {
-  bool load(const std::string& registry_file, const std::string& encoding, std::string& why_not) {
-    if (!load_registry(registry_file, posix::default_registry_file(), registry, why_not)) return false;
-    options.codec = choose_codec(encoding, &registry, why_not);
-    if (options.codec == nullptr) return false;
-    options.registry = &registry;
-    options.converters = &converters;
-    options.on_converter = [](const std::string& converter) {
-      std::printf("converting with the text converter %s\n", posix::terminal_safe(converter).c_str());
-      std::fflush(stdout);
-    };
-    return true;
-  }
-
-  posix::RegistryFile registry{posix::bundled_office_converter()};
-  posix::DlTextConverterLibrary converters;
-  ImportOptions options;
+struct ConvertOptions {
+  std::string file;
+  std::string output;
+  std::string registry;  // empty: the default registry file
+  std::string encoding;  // empty: TextEncoding from the registry file, else the locale
+  // When not empty, a PNG file for the database's first screens.
+  std::string preview;
+  // With flush the database is on the disk before it takes the output's
+  // name; without, a crash may lose the new file, but the rename still
+  // leaves the old one or the new one whole, never part of either.
+  bool flush = false;
 };
 
 // A database that could not be written. Its file is in the scratch folder,
@@ -97,39 +47,8 @@ int fail_to_write(const BuildResult& built, const fs::path& scratch, const fs::p
   return fail(output.string(), reason.substr(words + 2));
 }
 
-bool is_readable_file(const fs::path& file, std::string& why_not) {
-  why_not = not_a_regular_file(file);
-  return why_not.empty();
-}
-
-}  // namespace
-
-int stage_command(const fs::path& file, const fs::path& folder, const std::string& registry_file,
-                  const std::string& encoding) {
-  std::string why_not;
-  if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
-  const DocumentType* type = importer_for(file, why_not);
-  if (type == nullptr) return fail(file.string(), why_not);
-  if (!fs::is_directory(folder)) return fail(folder.string(), "no such folder");
-  // The staging files are written in place, so one of them must not be
-  // the document being read.
-  for (const char* staging_file : {kStagingSizesFile, kStagingDataFile})
-    if (is_same_file(file, folder / staging_file)) return fail_same_file(file, folder / staging_file);
-  Importing importing;
-  if (!importing.load(registry_file, encoding, why_not)) return fail(why_not);
-  const ImportResult imported =
-      type->import(file, folder, document_file_name(file, *importing.options.codec), importing.options);
-  if (!imported) return fail(imported.reason);
-  std::printf("%s: %zu paragraph%s staged in %s%s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
-              imported.paragraphs == 1 ? "" : "s",
-              posix::terminal_safe(folder.string()).c_str(),
-              imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
-              transcoding_note(imported).c_str());
-  return 0;
-}
-
-int convert_command(const fs::path& file, const fs::path& output, const std::string& registry_file,
-                    const std::string& encoding, const fs::path& preview, bool flush) {
+int convert(const fs::path& file, const fs::path& output, const std::string& registry_file,
+            const std::string& encoding, const fs::path& preview, bool flush) {
   std::string why_not;
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
@@ -192,7 +111,27 @@ int convert_command(const fs::path& file, const fs::path& output, const std::str
               imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
               transcoding_note(imported).c_str());
   // The picture is what `vellora preview` draws by default.
-  return preview.empty() ? 0 : preview_command(output, preview, "3", 2);
+  return preview.empty() ? 0 : draw_preview(output, preview, "3", 2);
+}
+
+}  // namespace
+
+Subcommand add_convert(CLI::App& app) {
+  auto options = std::make_shared<ConvertOptions>();
+  auto* command = app.add_subcommand("convert", "Convert a document into a handheld database file; the source is kept");
+  command->add_option("FILE", options->file, "Document to convert (.txt, .htm, .html, .rtf, .doc)")->required();
+  command->add_option("-o,--output", options->output, "Database file to write (e.g. notes.pdb)")->required();
+  command->add_option("--registry", options->registry, kConverterRegistryHelp);
+  command->add_option("--encoding", options->encoding, kEncodingHelp)->check(encoding_choices());
+  command->add_option("--preview", options->preview,
+                      "Also draw the database's first 3 screens into this PNG file, as vellora preview does");
+  command->add_flag("--flush", options->flush,
+                    "Wait until the database is on the disk before giving it the output's name, for scripts that "
+                    "delete the source next");
+  return {command, [options] {
+            return convert(options->file, options->output, options->registry, options->encoding, options->preview,
+                           options->flush);
+          }};
 }
 
 }  // namespace vellora::cli

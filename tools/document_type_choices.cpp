@@ -30,15 +30,22 @@ std::vector<std::string> export_type_names() {
 std::string names_in_words(const std::vector<std::string>& names, std::string_view last_joiner) {
   std::string words;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i + 1 == names.size() && i > 0) words += " " + std::string(last_joiner) + " ";
-    else if (i > 0) words += ", ";
+    if (i + 1 == names.size() && i > 0) {
+      words += ' ';
+      words += last_joiner;
+      words += ' ';
+    } else if (i > 0) {
+      words += ", ";
+    }
     words += names[i];
   }
   return words;
 }
 
 const DocumentType* export_type_named(const std::string& typed) {
-  const DocumentType* type = find_document_type("." + to_lower_ascii(typed));
+  std::string extension = ".";
+  extension += to_lower_ascii(typed);
+  const DocumentType* type = find_document_type(extension);
   // A type that is not written in its own format (.doc is written as RTF)
   // is no --to choice, however it is spelt.
   if (type == nullptr || !type->is_exported_in_own_format) return nullptr;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -18,8 +19,9 @@
 #include "hosts/linux/pdb_file.h"
 #include "hosts/linux/terminal_text.h"
 #include "hosts/linux/utf8_codec.h"
-#include "tools/commands.h"
 #include "tools/encoding_option.h"
+#include "tools/fail.h"
+#include "tools/subcommand.h"
 
 namespace vellora::cli {
 
@@ -30,13 +32,15 @@ using posix::PdbReader;
 using posix::PdbRecordEntry;
 using posix::PdbResult;
 
-// Handheld text is shown through the codec: with UTF-8 every byte as the
-// character it stands for; otherwise the upper half as Latin-1 and the
+// How handheld text is shown, through the codec: with UTF-8 every byte as
+// the character it stands for; otherwise the upper half as Latin-1 and the
 // bytes 0x80 to 0x9F escaped, as a terminal that takes bytes would not
 // show them either.
-bool decodes_handheld_set = false;
+struct Shown {
+  bool decodes_handheld_set = false;
 
-char32_t shown_character(std::uint8_t b) { return decodes_handheld_set ? posix::handheld_to_unicode(b) : b; }
+  char32_t character(std::uint8_t b) const { return decodes_handheld_set ? posix::handheld_to_unicode(b) : b; }
+};
 
 const char* alignment_name(std::uint16_t code) {
   switch (code) {
@@ -67,10 +71,10 @@ std::string colour_text(std::uint8_t index) {
 }
 
 // Handheld text as UTF-8 with control bytes escaped.
-std::string printable(std::span<const std::uint8_t> bytes) {
+std::string printable(const Shown& shown, std::span<const std::uint8_t> bytes) {
   std::string text;
   for (std::uint8_t b : bytes) {
-    const char32_t c = shown_character(b);
+    const char32_t c = shown.character(b);
     if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\x%02X", b);
@@ -82,7 +86,7 @@ std::string printable(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-std::string json_string(std::span<const std::uint8_t> bytes) {
+std::string json_string(const Shown& shown, std::span<const std::uint8_t> bytes) {
   std::string text = "\"";
   for (std::uint8_t b : bytes) {
     if (b == '"' || b == '\\') {
@@ -92,15 +96,15 @@ std::string json_string(std::span<const std::uint8_t> bytes) {
       text += static_cast<char>(b);
     } else {
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(shown_character(b)));
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(shown.character(b)));
       text += escape;
     }
   }
   return text + "\"";
 }
 
-std::string json_string(std::string_view text) {
-  return json_string({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+std::string json_string(const Shown& shown, std::string_view text) {
+  return json_string(shown, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
 }
 
 std::string hex(std::span<const std::uint8_t> bytes, std::size_t limit) {
@@ -151,7 +155,7 @@ PdbResult each_layout_problem(const PdbReader& db, std::vector<std::uint8_t>& by
 
 // ---------------------------------------------------------------- people
 
-void print_text_record(const TextRecord& text) {
+void print_text_record(const Shown& shown, const TextRecord& text) {
   std::printf("  text, %s, height %u, %zu line%s, %zu characters\n", alignment_name(text.alignment),
               text.height, text.lines.size(), text.lines.size() == 1 ? "" : "s", text.text.size());
   std::size_t pos = 0;
@@ -160,7 +164,7 @@ void print_text_record(const TextRecord& text) {
     const std::size_t end = std::min(text.text.size(), pos + line.chars);
     std::printf("    line %zu: %u chars, width %u, height %u, indent %u: \"%s\"\n", l + 1, line.chars,
                 line.width, line.height, line.indent,
-                printable({text.text.data() + pos, end - pos}).c_str());
+                printable(shown, {text.text.data() + pos, end - pos}).c_str());
     for (const RunEntry& run : text.lines[l].runs)
       std::printf("      %s run: %u chars, width %u, height %u, font %u, colour %s, highlight %s\n",
                   run.kind == kSpaceRun ? "space" : "text", run.chars, run.width, run.height, run.font,
@@ -169,9 +173,9 @@ void print_text_record(const TextRecord& text) {
   }
 }
 
-PdbResult print_human(const std::string& file, const PdbReader& db) {
+PdbResult print_human(const Shown& shown, const std::string& file, const PdbReader& db) {
   const auto& h = db.header();
-  std::printf("%s: \"%s\"\n", posix::terminal_safe(file).c_str(), printable({reinterpret_cast<const std::uint8_t*>(h.name.data()), h.name.size()}).c_str());
+  std::printf("%s: \"%s\"\n", posix::terminal_safe(file).c_str(), printable(shown, {reinterpret_cast<const std::uint8_t*>(h.name.data()), h.name.size()}).c_str());
   std::printf("  type %s, creator %s, version %u, attributes 0x%04X, %zu records\n",
               four_cc_text(h.type).c_str(), four_cc_text(h.creator).c_str(), h.version, h.attributes,
               db.record_count());
@@ -188,7 +192,7 @@ PdbResult print_human(const std::string& file, const PdbReader& db) {
       const CatalogEntry entry = catalog_entry(data, record);
       const std::string name = entry.name();
       std::printf("  catalog entry \"%s\", %s, %s\n",
-                  printable({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}).c_str(),
+                  printable(shown, {reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}).c_str(),
                   type_text(entry.category).c_str(), entry.is_marked() ? "marked for the PC" : "not marked");
       continue;
     }
@@ -206,7 +210,7 @@ PdbResult print_human(const std::string& file, const PdbReader& db) {
     if (auto r = decode_paragraph(data, paragraph); !r) {
       std::printf("  undecodable: %s\n", r.reason.c_str());
     } else if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
-      print_text_record(*text);
+      print_text_record(shown, *text);
     } else if (const auto* rule = std::get_if<RuleRecord>(&paragraph)) {
       std::printf("  rule, height %u, thickness %u, colour %s, highlight %s\n", rule->height,
                   rule->thickness, colour_text(rule->colour).c_str(), colour_text(rule->highlight).c_str());
@@ -226,18 +230,20 @@ PdbResult print_human(const std::string& file, const PdbReader& db) {
 
 // ---------------------------------------------------------------- programs
 
-std::string json_text_record(const TextRecord& text) {
+std::string json_text_record(const Shown& shown, const TextRecord& text) {
   std::string out = "\"kind\":\"text\",\"alignment\":" + std::to_string(text.alignment) +
-                    ",\"height\":" + std::to_string(text.height) + ",\"text\":" + json_string(text.text) +
+                    ",\"height\":" + std::to_string(text.height) + ",\"text\":" + json_string(shown, text.text) +
                     ",\"lines\":[";
   for (std::size_t l = 0; l < text.lines.size(); ++l) {
     const LineEntry& e = text.lines[l].entry;
-    out += (l ? "," : "") + std::string("{\"chars\":") + std::to_string(e.chars) +
+    if (l != 0) out += ',';
+    out += "{\"chars\":" + std::to_string(e.chars) +
            ",\"width\":" + std::to_string(e.width) + ",\"height\":" + std::to_string(e.height) +
            ",\"indent\":" + std::to_string(e.indent) + ",\"runs\":[";
     for (std::size_t r = 0; r < text.lines[l].runs.size(); ++r) {
       const RunEntry& run = text.lines[l].runs[r];
-      out += (r ? "," : "") + std::string("{\"kind\":") + std::to_string(run.kind) +
+      if (r != 0) out += ',';
+      out += "{\"kind\":" + std::to_string(run.kind) +
              ",\"chars\":" + std::to_string(run.chars) + ",\"width\":" + std::to_string(run.width) +
              ",\"height\":" + std::to_string(run.height) + ",\"font\":" + std::to_string(run.font) +
              ",\"colour\":" + std::to_string(run.colour) + ",\"highlight\":" + std::to_string(run.highlight) + "}";
@@ -247,11 +253,11 @@ std::string json_text_record(const TextRecord& text) {
   return out + "]";
 }
 
-PdbResult print_json(const std::string& file, const PdbReader& db) {
+PdbResult print_json(const Shown& shown, const std::string& file, const PdbReader& db) {
   const auto& h = db.header();
-  std::string out = "{\"file\":" + json_string(file) + ",\"name\":" + json_string(h.name) +
-                    ",\"type\":" + json_string(four_cc_text(h.type)) + ",\"creator\":" +
-                    json_string(four_cc_text(h.creator)) + ",\"version\":" + std::to_string(h.version) +
+  std::string out = "{\"file\":" + json_string(shown, file) + ",\"name\":" + json_string(shown, h.name) +
+                    ",\"type\":" + json_string(shown, four_cc_text(h.type)) + ",\"creator\":" +
+                    json_string(shown, four_cc_text(h.creator)) + ",\"version\":" + std::to_string(h.version) +
                     ",\"attributes\":" + std::to_string(h.attributes) + ",\"created\":" +
                     std::to_string(h.created) + ",\"modified\":" + std::to_string(h.modified) +
                     ",\"records\":[";
@@ -263,7 +269,8 @@ PdbResult print_json(const std::string& file, const PdbReader& db) {
     std::fputs(out.c_str(), stdout);
     const PdbRecordEntry& record = db.entry(i);
     if (auto read = db.read_record(i, data); !read) return read;
-    out = (i ? ",\n" : "\n") + std::string("{\"index\":") + std::to_string(i) + ",\"size\":" +
+    out = i != 0 ? ",\n" : "\n";
+    out += "{\"index\":" + std::to_string(i) + ",\"size\":" +
            std::to_string(data.size()) + ",\"id\":" + std::to_string(record.unique_id) +
            ",\"category\":" + std::to_string(record.category) + ",\"attributes\":" +
            std::to_string(record.attributes) + ",";
@@ -271,17 +278,17 @@ PdbResult print_json(const std::string& file, const PdbReader& db) {
     ParagraphRecord paragraph;
     if (is_catalog(h)) {
       const CatalogEntry entry = catalog_entry(data, record);
-      out += "\"kind\":\"catalog\",\"name\":" + json_string(entry.name()) +
+      out += "\"kind\":\"catalog\",\"name\":" + json_string(shown, entry.name()) +
              ",\"marked\":" + (entry.is_marked() ? "true" : "false");
     } else if (!document) {
-      out += "\"kind\":\"data\",\"hex\":" + json_string(hex(data, data.size()));
+      out += "\"kind\":\"data\",\"hex\":" + json_string(shown, hex(data, data.size()));
     } else if (i == 0 && decode_header(data, header)) {
       out += "\"kind\":\"header\",\"tag\":" + std::to_string(header.tag) + ",\"line_total\":" +
              std::to_string(header.line_total) + ",\"background\":" + std::to_string(header.background);
     } else if (i == 0 || !decode_paragraph(data, paragraph)) {
-      out += "\"kind\":\"undecodable\",\"hex\":" + json_string(hex(data, data.size()));
+      out += "\"kind\":\"undecodable\",\"hex\":" + json_string(shown, hex(data, data.size()));
     } else if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
-      out += json_text_record(*text);
+      out += json_text_record(shown, *text);
     } else if (const auto* rule = std::get_if<RuleRecord>(&paragraph)) {
       out += "\"kind\":\"rule\",\"height\":" + std::to_string(rule->height) + ",\"thickness\":" +
              std::to_string(rule->thickness) + ",\"colour\":" + std::to_string(rule->colour) +
@@ -297,7 +304,7 @@ PdbResult print_json(const std::string& file, const PdbReader& db) {
     bool is_first = true;
     const auto read = each_layout_problem(db, data, [&](const std::string& problem) {
       if (!is_first) std::fputc(',', stdout);
-      std::fputs(json_string(problem).c_str(), stdout);
+      std::fputs(json_string(shown, problem).c_str(), stdout);
       is_first = false;
     });
     if (!read) return read;
@@ -306,22 +313,40 @@ PdbResult print_json(const std::string& file, const PdbReader& db) {
   return {};
 }
 
-}  // namespace
+struct DumpOptions {
+  std::string database;
+  bool as_json = false;
+  std::string encoding;  // empty: TextEncoding from the registry file, else the locale
+};
 
-int dump_command(const std::filesystem::path& file, bool as_json, const std::string& encoding) {
+int dump(const std::filesystem::path& file, bool as_json, const std::string& encoding) {
   std::string why_not;
   const TextCodec* codec = choose_codec(encoding, why_not);
   if (codec == nullptr) return fail(why_not);
-  decodes_handheld_set = !codec->is_identity();
+  const Shown shown{!codec->is_identity()};
   PdbReader db;
   if (const auto opened = db.open(file); !opened) return fail(opened.reason);
-  const auto shown = as_json ? print_json(file.string(), db) : print_human(file.string(), db);
-  if (!shown) {
+  const auto printed = as_json ? print_json(shown, file.string(), db) : print_human(shown, file.string(), db);
+  if (!printed) {
     // What was shown so far goes out before the reason it stops there.
     std::fflush(stdout);
-    return fail(shown.reason);
+    return fail(printed.reason);
   }
   return 0;
+}
+
+}  // namespace
+
+Subcommand add_dump(CLI::App& app) {
+  auto options = std::make_shared<DumpOptions>();
+  auto* command = app.add_subcommand("dump", "Show a handheld database: header and every record decoded");
+  command->add_option("DB", options->database, "Database file (.pdb)")->required();
+  command->add_flag("--json", options->as_json, "Print JSON for programs");
+  command->add_option("--encoding", options->encoding,
+                      "How handheld text is shown: utf-8 decodes the handheld's character set, cp1252 shows it as "
+                      "Latin-1 (default: TextEncoding from the settings, else the locale)")
+      ->check(encoding_choices());
+  return {command, [options] { return dump(options->database, options->as_json, options->encoding); }};
 }
 
 }  // namespace vellora::cli

@@ -1,7 +1,8 @@
-// `vellora export` (a database file through an exporter, without a session)
-// and `vellora mark` (what the user does on the handheld: mark a document
-// in the catalog for the next sync to bring to the PC).
+// `vellora export`: a database file through an exporter, without a
+// session.
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -12,19 +13,29 @@
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "hosts/linux/terminal_text.h"
 #include "hosts/linux/xdg_paths.h"
-#include "tools/commands.h"
 #include "tools/document_type_choices.h"
 #include "tools/encoding_option.h"
 #include "tools/export_options.h"
+#include "tools/fail.h"
 #include "tools/output_file.h"
 #include "tools/scratch_folder.h"
+#include "tools/subcommand.h"
 
 namespace vellora::cli {
 
+namespace {
+
 namespace fs = std::filesystem;
 
-int export_command(const fs::path& database, const std::string& to, const fs::path& output,
-                   const ExportCommandOptions& command_options) {
+struct ExportInvocation {
+  std::string database;
+  std::string to;
+  std::string output;
+  ExportCommandOptions options;
+};
+
+int export_document(const fs::path& database, const std::string& to, const fs::path& output,
+                    const ExportCommandOptions& command_options) {
   const DocumentType* type = export_type_named(to);
   if (type == nullptr) return fail(to, "not an export type (" + names_in_words(export_type_names(), "or") + ")");
   if (is_same_file(database, output)) return fail_same_file(database, output);
@@ -74,47 +85,26 @@ int export_command(const fs::path& database, const std::string& to, const fs::pa
   return 0;
 }
 
-int mark_command(const fs::path& handheld_folder, const std::string& typed_name, const std::string& as,
-                 const std::string& encoding) {
-  if (!fs::is_directory(handheld_folder)) return fail(handheld_folder.string(), "no such handheld folder");
-  // The name is typed on the PC; the catalog holds it in the handheld's characters.
-  std::string why_not;
-  const TextCodec* codec = choose_codec(encoding, why_not);
-  if (codec == nullptr) return fail(why_not);
-  const std::string name = codec->name_to_handheld(typed_name);
-  if (name.empty() || name.size() > kCatalogNameBytes - 1) return fail(typed_name, "a document name has 1 to 37 characters");
-  const std::string extension = as.empty() ? to_lower_ascii(fs::path(name).extension().string()) : "." + to_lower_ascii(as);
-  const DocumentType* type = find_document_type(extension);
-  if (type == nullptr)
-    return fail(typed_name, "say which type to receive it as: --as " + names_in_words(document_type_names(), "or"));
+}  // namespace
 
-  posix::PdbFolderHandheld handheld(handheld_folder);
-  ConduitHandle session = 0;
-  if (handheld.SyncRegisterConduit(session) != kSyncOk) return fail(handheld_folder.string(), handheld.last_error());
-  std::vector<CatalogEntry> entries;
-  const CatalogResult read = read_catalog(handheld, entries);
-  // A catalog that is there but unusable is never replaced by a second one.
-  if (read.status == CatalogStatus::failed || read.status == CatalogStatus::foreign)
-    return fail((handheld_folder / posix::database_file_name(kCatalogName)).string(), read.reason);
-  CatalogEntry* entry = nullptr;
-  for (auto& candidate : entries)
-    if (candidate.name() == name) entry = &candidate;
-  if (entry == nullptr) {
-    entry = &entries.emplace_back();
-    std::copy(name.begin(), name.end(), entry->bytes.begin());
-  }
-  entry->category = static_cast<std::uint16_t>(type->number);
-  entry->set_mark(1);
-  if (const CatalogResult written = rebuild_catalog(handheld, entries); !written)
-    return fail(handheld_folder.string(), handheld.last_error().empty() ? written.reason : handheld.last_error());
-  handheld.SyncUnRegisterConduit(session);
-  DbInfo info;
-  FindDbRequest request;
-  request.name = name;
-  const bool present = handheld.SyncFindDbByName(request, info) == kSyncOk;
-  std::printf("marked \"%s\" to come to the PC as %s at the next sync%s\n", posix::terminal_safe(typed_name).c_str(),
-              std::string(type->extension).c_str(), present ? "" : " (no such document on the handheld yet)");
-  return 0;
+Subcommand add_export(CLI::App& app) {
+  auto invocation = std::make_shared<ExportInvocation>();
+  ExportCommandOptions& options = invocation->options;
+  auto* command = app.add_subcommand("export", "Write a handheld document database as a PC file");
+  command->add_option("DB", invocation->database, "Document database file (.pdb)")->required();
+  command->add_option("--to", invocation->to, "File type to write: " + names_in_words(export_type_names(), "or"))
+      ->required();
+  command->add_option("-o,--output", invocation->output, "File to write")->required();
+  command->add_option("--font-name", options.font_name,
+                      "Font face written into htm and rtf files (default: FontName from the settings, else none)");
+  command->add_option("--font-size", options.font_size,
+                      "Base font size in points for rtf files (default: FontSize from the settings, else 10)");
+  command->add_option("--registry", options.registry,
+                      "Settings file for the font defaults (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
+  command->add_option("--encoding", options.encoding, kEncodingHelp)->check(encoding_choices());
+  return {command, [invocation] {
+            return export_document(invocation->database, invocation->to, invocation->output, invocation->options);
+          }};
 }
 
 }  // namespace vellora::cli

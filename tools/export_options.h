@@ -3,14 +3,21 @@
 // session would use.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "exporters/export_options.h"
-#include "tools/commands.h"
 
 namespace vellora::cli {
+
+struct ExportCommandOptions {
+  std::string registry;                    // empty: the default registry file
+  std::optional<std::string> font_name;    // unset: FontName from the registry file, else empty
+  std::optional<std::uint32_t> font_size;  // unset: FontSize from the registry file, else 10
+  std::string encoding;                    // empty: TextEncoding from the registry file, else the locale
+};
 
 // `default_registry` is the registry file used when the options name none.
 // A registry file named with --registry must exist; any registry file that

@@ -1,14 +1,26 @@
 // `vellora preview`: a picture of a document database as the handheld
 // shows it.
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "hosts/linux/terminal_text.h"
-#include "tools/commands.h"
+#include "tools/fail.h"
 #include "tools/preview_image.h"
+#include "tools/subcommand.h"
 
 namespace vellora::cli {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+struct PreviewOptions {
+  std::string database;
+  std::string output;
+  std::string screens = "3";  // a number from 1, or "all"
+  int scale = 2;
+};
 
 bool parse_screens(const std::string& text, long& screens) {
   if (text == "all") {
@@ -23,7 +35,9 @@ bool parse_screens(const std::string& text, long& screens) {
   return !text.empty() && screens > 0;
 }
 
-int preview_command(const fs::path& database, const fs::path& output, const std::string& screens_text, int scale) {
+}  // namespace
+
+int draw_preview(const fs::path& database, const fs::path& output, const std::string& screens_text, int scale) {
   long screens = 0;
   if (!parse_screens(screens_text, screens)) return fail("--screens " + screens_text, "say a number of screens from 1, or all");
   if (is_same_file(database, output)) return fail_same_file(database, output);
@@ -37,6 +51,21 @@ int preview_command(const fs::path& database, const fs::path& output, const std:
   std::printf("%s -> %s: %ld screen%s at %dx\n", posix::terminal_safe(database.string()).c_str(),
               posix::terminal_safe(output.string()).c_str(), drawn, drawn == 1 ? "" : "s", scale);
   return 0;
+}
+
+Subcommand add_preview(CLI::App& app) {
+  auto options = std::make_shared<PreviewOptions>();
+  auto* command = app.add_subcommand(
+      "preview",
+      "Draw a document database as the handheld shows it, screen after screen, into a PNG file.\n"
+      "Glyphs come from a free font, but every character sits where the handheld's font width table puts it, "
+      "so line breaks, widths and positions are the handheld's own");
+  command->add_option("DB", options->database, "Document database file (.pdb)")->required();
+  command->add_option("-o,--output", options->output, "PNG file to write")->required();
+  command->add_option("--screens", options->screens, "How many 160 x 160 screens to draw, or all (default: 3)");
+  command->add_option("--scale", options->scale, "Picture pixels per handheld pixel (default: 2)")
+      ->check(CLI::Range(1, 16));
+  return {command, [options] { return draw_preview(options->database, options->output, options->screens, options->scale); }};
 }
 
 }  // namespace vellora::cli

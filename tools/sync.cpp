@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <string>
 #include <system_error>
@@ -19,8 +20,6 @@
 #include "docmodel/staging.h"
 #include "hosts/linux/dl_text_converters.h"
 #include "hosts/linux/folder_lock.h"
-#include "hosts/linux/hotsync/dlp_handheld.h"
-#include "hosts/linux/hotsync/listen.h"
 #include "hosts/linux/language_stand_in.h"
 #include "hosts/linux/log_file.h"
 #include "hosts/linux/pdb_folder_handheld.h"
@@ -28,20 +27,33 @@
 #include "hosts/linux/terminal_message_box.h"
 #include "hosts/linux/terminal_text.h"
 #include "hosts/linux/xdg_paths.h"
-#include "tools/commands.h"
 #include "tools/encoding_option.h"
+#include "tools/fail.h"
+#include "tools/handheld_link.h"
 #include "tools/registry_option.h"
+#include "tools/subcommand.h"
 
 namespace vellora::cli {
 
 namespace fs = std::filesystem;
 
-std::string default_handheld_folder() {
-  const auto folder = posix::default_handheld_folder();
-  return folder ? folder->string() : std::string();
-}
-
 namespace {
+
+struct SyncOptions {
+  std::string registry;  // empty: the default registry file
+  std::string handheld;  // empty: the default handheld folder
+  std::string answer = "no";
+  std::string log;           // empty: the default log file
+  double wait_seconds = 10;  // for another session to release a shared folder
+  std::string encoding;      // empty: TextEncoding from the registry file, else the locale
+  DeviceOptions link;        // a real handheld instead of a folder, when link.device is set
+  bool keep_running = false;  // serve handheld after handheld until stopped
+};
+
+// The exit status of a session that ran but reported problems (a file
+// sent but not deleted, a damaged catalog, ...), each on stderr; 1 stays
+// the status of a session that could not run.
+constexpr int kExitSessionProblems = 3;
 
 struct Tally {
   int sent = 0, kept = 0, received = 0, skipped = 0, problems = 0;
@@ -167,58 +179,6 @@ std::string plural(int count, const char* word) {
   return std::to_string(count) + " " + word;
 }
 
-// The timeouts of --timeout: a handheld answers within a few seconds, so
-// a shorter limit than the usual 30 s also bounds each answer.
-posix::LinkTimeouts link_timeouts(const SyncOptions& options) {
-  posix::LinkTimeouts timeouts;
-  if (options.timeout_seconds > 0) {
-    const auto limit = std::chrono::milliseconds(static_cast<long long>(options.timeout_seconds * 1000));
-    timeouts.reply = std::min(timeouts.reply, std::max(limit, std::chrono::milliseconds(1)));
-  }
-  return timeouts;
-}
-
-// Waits for the next handheld at `place`; nullptr after printing why.
-std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlace& place, const SyncOptions& options,
-                                                             int& status, bool* nobody_came = nullptr) {
-  posix::DeviceAddress shown = place.device();
-  if (shown.is_network) shown.port = place.bound_port();
-  std::printf("waiting for a handheld on %s\n", posix::terminal_safe(posix::device_text(shown)).c_str());
-  std::fflush(stdout);
-  std::optional<posix::LinkDeadline> deadline;
-  if (options.timeout_seconds > 0)
-    deadline = posix::LinkClock::now() + std::chrono::milliseconds(static_cast<long long>(options.timeout_seconds * 1000));
-  std::string why;
-  bool timed_out = false;
-  auto connection = place.accept(deadline, why, timed_out);
-  if (nobody_came != nullptr) *nobody_came = timed_out;
-  if (connection) return connection;
-  if (timed_out) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", options.timeout_seconds);
-    why = "no handheld came within " + std::string(seconds) + " s on " + posix::device_text(shown);
-  }
-  status = fail(why);
-  return connection;
-}
-
-void print_connected(const posix::DlpHandheld& handheld, const posix::HandheldConnection& connection) {
-  const std::string user = handheld.user().user_name.empty() ? "a handheld with no user name"
-                                                             : "\"" + handheld.user().user_name + "\"";
-  std::printf("connected: %s, %s, by %s from %s\n", posix::terminal_safe(user).c_str(), handheld.os_text().c_str(),
-              connection.link->protocol_name(), posix::terminal_safe(connection.peer).c_str());
-  std::fflush(stdout);
-}
-
-posix::DlpHandheld::Options handheld_options() {
-  posix::DlpHandheld::Options options;
-  options.own_creators = {kDocumentCreator, kCatalogCreator};
-  options.on_note = [](const std::string& note) {
-    std::fprintf(stderr, "vellora: note: %s\n", posix::terminal_safe(note).c_str());
-  };
-  return options;
-}
-
 // One session with a connected handheld: 0, 1 or 3 as for a folder.
 int device_session(const SessionSetup& setup, posix::HandheldConnection& connection) {
   posix::DlpHandheld handheld(*connection.link, handheld_options());
@@ -252,72 +212,18 @@ int device_session(const SessionSetup& setup, posix::HandheldConnection& connect
   return tally.problems == 0 ? 0 : kExitSessionProblems;
 }
 
-bool prepare_place(const SyncOptions& options, std::unique_ptr<posix::HandheldPlace>& place, int& status) {
-  std::string why;
-  const auto device = posix::parse_device(options.device, why);
-  if (!device) {
-    status = fail("--device", why);
-    return false;
-  }
-  place = std::make_unique<posix::HandheldPlace>(*device, link_timeouts(options), options.speed);
-  if (!place->prepare(why)) {
-    status = fail(why);
-    return false;
-  }
-  // A handheld that hangs up makes a write fail, not the process die.
-  std::signal(SIGPIPE, SIG_IGN);
-  return true;
-}
-
 int device_sync(const SessionSetup& setup) {
   std::unique_ptr<posix::HandheldPlace> place;
   int status = 0;
-  if (!prepare_place(setup.options, place, status)) return status;
+  if (!prepare_place(setup.options.link, place, status)) return status;
   // Kept running, the command serves until stopped, or until no handheld
   // came within --timeout.
   for (;;) {
     bool nobody_came = false;
-    auto connection = wait_for_handheld(*place, setup.options, status, &nobody_came);
+    auto connection = wait_for_handheld(*place, setup.options.link, status, &nobody_came);
     if (connection) status = device_session(setup, *connection);
     if (!setup.options.keep_running || nobody_came) return status;
   }
-}
-
-}  // namespace
-
-int device_info_command(const SyncOptions& options) {
-  std::unique_ptr<posix::HandheldPlace> place;
-  int status = 0;
-  if (!prepare_place(options, place, status)) return status;
-  auto connection = wait_for_handheld(*place, options, status);
-  if (!connection) return status;
-  posix::DlpHandheld handheld(*connection->link, handheld_options());
-  if (!handheld.start()) return fail(connection->peer, handheld.last_error());
-  print_connected(handheld, *connection);
-  CardInfo card;
-  std::vector<DbInfo> databases;
-  const bool has_card = handheld.SyncReadSingleCardInfo(card) == kSyncOk;
-  const bool has_list = handheld.list_databases(databases) == kSyncOk;
-  handheld.finish({});
-  if (handheld.is_lost()) return fail(handheld.lost_text());
-  const posix::DlpSysInfo& info = handheld.system();
-  std::printf("user:      %s\n", handheld.user().user_name.empty() ? "(none)"
-                                                                  : posix::terminal_safe(handheld.user().user_name).c_str());
-  std::printf("Palm OS:   %s (ROM version 0x%08X)\n", handheld.os_text().substr(std::string_view("Palm OS ").size()).c_str(),
-              static_cast<unsigned>(info.rom_version));
-  std::printf("DLP:       %u.%u\n", static_cast<unsigned>(info.dlp_major), static_cast<unsigned>(info.dlp_minor));
-  if (has_card)
-    std::printf("memory:    %s bytes free of %s (%s)\n", with_thousands(card.free_bytes).c_str(),
-                with_thousands(card.ram_bytes).c_str(), posix::terminal_safe(card.card_name).c_str());
-  else
-    std::printf("memory:    unknown: %s\n", posix::terminal_safe(handheld.last_error()).c_str());
-  if (!has_list) return fail("the handheld's databases cannot be listed: " + handheld.last_error());
-  std::printf("databases: %zu\n", databases.size());
-  for (const DbInfo& db : databases)
-    std::printf("  %-31s %s %s  version %u%s\n", posix::terminal_safe(db.name).c_str(), four_cc_text(db.type).c_str(),
-                four_cc_text(db.creator).c_str(), static_cast<unsigned>(db.version),
-                (db.flags & 0x0001) != 0 ? "  (resources)" : "");
-  return 0;
 }
 
 int sync_command(const SyncOptions& options) {
@@ -340,7 +246,39 @@ int sync_command(const SyncOptions& options) {
     if (folder) log_path = *folder;
   }
   const SessionSetup setup{options, registry, *codec, log_path};
-  return options.device.empty() ? folder_sync(setup) : device_sync(setup);
+  return options.link.device.empty() ? folder_sync(setup) : device_sync(setup);
+}
+
+}  // namespace
+
+Subcommand add_sync(CLI::App& app) {
+  auto options = std::make_shared<SyncOptions>();
+  auto* command = app.add_subcommand("sync", "Run one sync session: receive marked documents, then send the send folder");
+  command->footer("Exit status: 0 when the session ran without problems; 1 when it could not run, or the handheld "
+                  "was lost or cancelled the sync; 3 when it ran but reported problems (each on standard error).");
+  command->add_option("--registry", options->registry, "Settings file (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
+  auto* handheld = command->add_option("--handheld", options->handheld,
+                                       "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
+  command->add_option("--answer", options->answer, "Answer to overwrite questions when not on a terminal (default: no)")
+      ->check(CLI::IsMember({"yes", "no"}));
+  command->add_option("--log", options->log, "HotSync log file (default: $XDG_STATE_HOME/vellora/hotsync.log)");
+  command->add_option("--wait", options->wait_seconds,
+                      "Seconds to wait for another session that uses the same folders (default: 10)")
+      ->check(CLI::Range(0.0, 3600.0));
+  command->add_option("--encoding", options->encoding, kEncodingHelp)->check(encoding_choices());
+  command->add_option("--device", options->link.device, kDeviceHelp)->excludes(handheld);
+  command->add_option("--timeout", options->link.timeout_seconds, kTimeoutHelp)->check(CLI::Range(0.0, 86400.0));
+  command->add_option("--speed", options->link.speed, kSpeedHelp)->check(CLI::IsMember(kSerialSpeeds));
+  command->add_flag("--keep-running", options->keep_running,
+                    "With --device: serve handheld after handheld until stopped (or, with --timeout, until none came "
+                    "within it), as a HotSync manager stays resident");
+  return {command, [options] {
+            if (options->keep_running && options->link.device.empty()) {
+              std::fprintf(stderr, "vellora: --keep-running waits for handhelds, so it needs --device\n");
+              return 1;
+            }
+            return sync_command(*options);
+          }};
 }
 
 }  // namespace vellora::cli

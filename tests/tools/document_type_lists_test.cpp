@@ -1,7 +1,7 @@
 // The type lists of the command line come from the type table; the bash
 // completion and the man page are written by hand, so they are read here
-// and held to the same table, and to the commands and options that
-// tools/vellora.cpp declares.
+// and held to the same table, and to the commands and options that the
+// subcommands' files in tools/ declare.
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -78,15 +78,31 @@ std::vector<std::string> declared_options(const std::string& source, const std::
   return sorted(options);
 }
 
-// Each command of the program and the variable tools/vellora.cpp holds it
-// in; `device` takes its options through its one subcommand, info.
+// Each command of the program, the file that declares it and the
+// variable that holds it there; `device` takes its options through its
+// one subcommand, info.
 struct DeclaredCommand {
   const char* name;
+  const char* file;
   const char* variable;
 };
 constexpr DeclaredCommand kCommands[] = {
-    {"sync", "sync"},       {"stage", "stage"},       {"convert", "convert"}, {"dump", "dump"},
-    {"preview", "preview"}, {"export", "exporter"}, {"mark", "mark"},       {"device", "device_info"}};
+    {"sync", "tools/sync.cpp", "command"},       {"stage", "tools/stage.cpp", "command"},
+    {"convert", "tools/convert.cpp", "command"}, {"dump", "tools/dump.cpp", "command"},
+    {"preview", "tools/preview.cpp", "command"}, {"export", "tools/export.cpp", "command"},
+    {"mark", "tools/mark.cpp", "command"},       {"device", "tools/device.cpp", "info"}};
+
+// The commands the files of tools/ add to the program.
+std::vector<std::string> declared_commands() {
+  std::vector<std::string> commands;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(VELLORA_SOURCE_DIR) / "tools")) {
+    if (entry.path().extension() != ".cpp") continue;
+    for (const std::string& name :
+         first_arguments(source_file("tools/" + entry.path().filename().string()), "app.add_subcommand("))
+      commands.push_back(name);
+  }
+  return sorted(commands);
+}
 
 // Extensions a file list may use for the PC files convert and stage take:
 // each must be a type with an importer, and every such type must be there.
@@ -146,29 +162,27 @@ TEST(DocumentTypeNames, TheCompletionOffersTheTypesOfTheTable) {
 }
 
 TEST(CommandLineLists, TheCompletionOffersEveryDeclaredCommandAndOption) {
-  const std::string source = source_file("tools/vellora.cpp");
   const std::string script = source_file("tools/vellora-completion.bash");
-  const auto declared = sorted(first_arguments(source, "app.add_subcommand("));
+  const auto declared = declared_commands();
   std::vector<std::string> known;
   for (const DeclaredCommand& command : kCommands) known.push_back(command.name);
   ASSERT_EQ(sorted(known), declared) << "a new command needs its row in kCommands";
-  EXPECT_EQ(first_arguments(source, "device->add_subcommand("), std::vector<std::string>{"info"});
+  EXPECT_EQ(first_arguments(source_file("tools/device.cpp"), "device->add_subcommand("), std::vector<std::string>{"info"});
   // Offered after "vellora ", and recognised as the command in the words before.
   EXPECT_EQ(sorted(split(text_between(script, "local commands=", "\"", "\""), " ")), declared);
   EXPECT_EQ(sorted(split(text_between(script, "for word in", "case \"$word\" in ", ")"), " | ")), declared);
   for (const DeclaredCommand& command : kCommands)
     EXPECT_EQ(sorted(split(text_between(script, std::string(command.name) + ") options=", "\"", "\""), " ")),
-              declared_options(source, command.variable))
+              declared_options(source_file(command.file), command.variable))
         << command.name;
   EXPECT_EQ(split(text_between(script, "--speed)", "compgen -W \"", "\""), " "),
-            split(text_between(source, "speeds = CLI::IsMember(", "{", "}"), ", "));
+            split(text_between(source_file("tools/handheld_link.h"), "kSerialSpeeds = ", "{", "}"), ", "));
 }
 
 TEST(CommandLineLists, TheManPageNamesEveryDeclaredOption) {
-  const std::string source = source_file("tools/vellora.cpp");
   const std::string page = source_file("docs/vellora.1");
   for (const DeclaredCommand& command : kCommands) {
-    for (const std::string& option : declared_options(source, command.variable)) {
+    for (const std::string& option : declared_options(source_file(command.file), command.variable)) {
       std::string escaped;  // roff writes every hyphen as \-
       for (const char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
       EXPECT_NE(page.find(escaped), std::string::npos) << command.name << " " << option;

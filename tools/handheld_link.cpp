@@ -1,0 +1,89 @@
+// The way from --device, --timeout and --speed to a handheld that answers.
+#include "tools/handheld_link.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include "conduit/catalog.h"
+#include "docmodel/records.h"
+#include "hosts/linux/terminal_text.h"
+#include "tools/fail.h"
+
+namespace vellora::cli {
+
+namespace {
+
+// The timeouts of --timeout: a handheld answers within a few seconds, so
+// a shorter limit than the usual 30 s also bounds each answer.
+posix::LinkTimeouts link_timeouts(const DeviceOptions& options) {
+  posix::LinkTimeouts timeouts;
+  if (options.timeout_seconds > 0) {
+    const auto limit = std::chrono::milliseconds(static_cast<long long>(options.timeout_seconds * 1000));
+    timeouts.reply = std::min(timeouts.reply, std::max(limit, std::chrono::milliseconds(1)));
+  }
+  return timeouts;
+}
+
+}  // namespace
+
+std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlace& place, const DeviceOptions& options,
+                                                             int& status, bool* nobody_came) {
+  posix::DeviceAddress shown = place.device();
+  if (shown.is_network) shown.port = place.bound_port();
+  std::printf("waiting for a handheld on %s\n", posix::terminal_safe(posix::device_text(shown)).c_str());
+  std::fflush(stdout);
+  std::optional<posix::LinkDeadline> deadline;
+  if (options.timeout_seconds > 0)
+    deadline = posix::LinkClock::now() + std::chrono::milliseconds(static_cast<long long>(options.timeout_seconds * 1000));
+  std::string why;
+  bool timed_out = false;
+  auto connection = place.accept(deadline, why, timed_out);
+  if (nobody_came != nullptr) *nobody_came = timed_out;
+  if (connection) return connection;
+  if (timed_out) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", options.timeout_seconds);
+    why = "no handheld came within " + std::string(seconds) + " s on " + posix::device_text(shown);
+  }
+  status = fail(why);
+  return connection;
+}
+
+void print_connected(const posix::DlpHandheld& handheld, const posix::HandheldConnection& connection) {
+  const std::string user = handheld.user().user_name.empty() ? "a handheld with no user name"
+                                                             : "\"" + handheld.user().user_name + "\"";
+  std::printf("connected: %s, %s, by %s from %s\n", posix::terminal_safe(user).c_str(), handheld.os_text().c_str(),
+              connection.link->protocol_name(), posix::terminal_safe(connection.peer).c_str());
+  std::fflush(stdout);
+}
+
+posix::DlpHandheld::Options handheld_options() {
+  posix::DlpHandheld::Options options;
+  options.own_creators = {kDocumentCreator, kCatalogCreator};
+  options.on_note = [](const std::string& note) {
+    std::fprintf(stderr, "vellora: note: %s\n", posix::terminal_safe(note).c_str());
+  };
+  return options;
+}
+
+bool prepare_place(const DeviceOptions& options, std::unique_ptr<posix::HandheldPlace>& place, int& status) {
+  std::string why;
+  const auto device = posix::parse_device(options.device, why);
+  if (!device) {
+    status = fail("--device", why);
+    return false;
+  }
+  place = std::make_unique<posix::HandheldPlace>(*device, link_timeouts(options), options.speed);
+  if (!place->prepare(why)) {
+    status = fail(why);
+    return false;
+  }
+  // A handheld that hangs up makes a write fail, not the process die.
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+}  // namespace vellora::cli

@@ -1,0 +1,40 @@
+// What `vellora stage` and `vellora convert` share on the way into an
+// importer: the importer a file's extension chooses, the name a sync
+// would give the document, and the settings the importer reads.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "conduit/document_types.h"
+#include "hosts/linux/dl_text_converters.h"
+#include "hosts/linux/registry_file.h"
+#include "hosts/linux/xdg_paths.h"
+#include "importers/import_file.h"
+#include "platform/text_codec.h"
+
+namespace vellora::cli {
+
+// The importer for a file, chosen by its extension in any case; null with
+// the reason otherwise.
+const DocumentType* importer_for(const std::filesystem::path& file, std::string& why_not);
+
+// What a sync would name the document: the lower-cased file name, with
+// ".html" written as ".htm" as the send folder renames it, in the
+// handheld's characters.
+std::string document_file_name(const std::filesystem::path& file, const TextCodec& codec);
+
+// Whether `file` is a regular file that can be read; the reason if not.
+bool is_readable_file(const std::filesystem::path& file, std::string& why_not);
+
+// What an importer gets from the command line: the registry file's text
+// converters, announced on the terminal when one takes the file.
+struct Importing {
+  bool load(const std::string& registry_file, const std::string& encoding, std::string& why_not);
+
+  posix::RegistryFile registry{posix::bundled_office_converter()};
+  posix::DlTextConverterLibrary converters;
+  ImportOptions options;
+};
+
+}  // namespace vellora::cli
