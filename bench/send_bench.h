@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "conduit/convert_file.h"
 #include "conduit/document_types.h"
 #include "docmodel/builder.h"
 #include "docmodel/pipelined_sink.h"
@@ -70,20 +71,16 @@ inline BuildResult send_once(const SendWorkspace& w, Importer import, const Text
                              ImportResult* imported = nullptr) {
   fs::remove_all(w.handheld);
   fs::create_directories(w.handheld);
-  PackedDocument document;
-  DocumentPacker packer(document, w.input_bytes);
-  PipelinedSink pipeline(packer);
   const auto types = document_types();
-  const auto type = std::ranges::find(types, import, &DocumentType::import);
-  ImportOptions options(kMaxParagraphs + 1);
-  options.sink = type != types.end() && type->is_laid_out_while_read ? static_cast<StagingSink*>(&pipeline) : &packer;
+  const auto type = std::ranges::find_if(types, [&](const DocumentType& row) { return &row.import == import; });
+  if (type == types.end()) return {};
+  ImportOptions options;
   options.codec = codec;
-  const ImportResult result = import(w.source, w.send, w.name, options);
-  pipeline.finish();
-  if (imported != nullptr) *imported = result;
-  if (!result || !packer.result()) return {};
+  const FileConversion conversion = convert_file(*type, w.source, w.name, w.send, options, w.input_bytes);
+  if (imported != nullptr) *imported = conversion.imported;
+  if (!conversion.imported || !conversion.packed) return {};
   posix::PdbFolderHandheld handheld(w.handheld);
-  return write_document(document, handheld);
+  return write_document(conversion.document, handheld);
 }
 
 inline void measure_send(benchmark::State& state, const SendWorkspace& w, Importer import,

@@ -14,11 +14,11 @@
 #include <system_error>
 #include <vector>
 
+#include "conduit/convert_file.h"
 #include "conduit/document_types.h"
 #include "conduit/send_journal.h"
 #include "docmodel/builder.h"
 #include "docmodel/document_reader.h"
-#include "docmodel/pipelined_sink.h"
 #include "base/files.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
@@ -116,13 +116,10 @@ class SendWalk {
       return;
     const DocumentType* type = dot == std::string::npos ? nullptr : find_document_type(lower.substr(dot));
     if (type == nullptr) return keep(entry.name, not_a_document(entry.name), false);
-    // The name becomes the handheld's characters before the name rule cuts
-    // it, so a cut never splits a character.
-    const std::string handheld_lower = codec_.name_to_handheld(lower);
-    const std::string name = handheld_name(handheld_lower);
+    const std::string name = document_name_for(entry.name, &codec_);
     const Verdict verdict = check_handheld(entry, name);
     if (verdict == Verdict::keep) return;
-    send(entry, handheld_lower, name, *type, verdict == Verdict::replace);
+    send(entry, name, *type, verdict == Verdict::replace);
   }
 
  private:
@@ -214,58 +211,35 @@ class SendWalk {
     return Verdict::replace;
   }
 
-  // Imports and lays out the listed file as a sync sends it; false, with
-  // `why`, when it cannot become a whole database.
-  bool convert(const FolderEntry& entry, const std::string& file_name, const DocumentType& type,
-               PackedDocument& document, ImportResult& imported, std::string& why) {
-    const std::string& file = entry.name;
-    // Staging stops one paragraph past what a database holds: enough to
-    // know the file is too long, without reading all of a huge file.
-    ImportOptions options(kMaxParagraphs + 1);
+  // Imports and lays out the listed file as a sync sends it.
+  FileConversion convert(const FolderEntry& entry, const DocumentType& type) {
+    ImportOptions options;
     options.registry = &conduit_.platform.registry;
     options.converters = &conduit_.platform.converters;
     options.on_converter = [&](const std::string& converter) {
-      conduit_.report(SessionEventKind::converting, file, "with the text converter " + converter);
+      conduit_.report(SessionEventKind::converting, entry.name, "with the text converter " + converter);
     };
-    // The importer's paragraphs are laid out as they come, in the staging
-    // form, so no staging files pass through the folder.
-    DocumentPacker packer(document, static_cast<std::size_t>(entry.bytes));
-    PipelinedSink pipeline(packer);
-    options.sink = type.is_laid_out_while_read ? static_cast<StagingSink*>(&pipeline) : &packer;
     options.codec = &codec_;
     options.listed_source = &entry.stamp;
-    imported = type.import(file_path(file), folder_, file_name, options);
-    pipeline.finish();
-    if (!imported)
-      why = imported.reason;
-    else if (!imported.incomplete.empty())
-      why = imported.incomplete;
-    else if (const StagingResult& packed = packer.result(); !packed)
-      why = packed.reason;
-    else if (document.paragraphs == 0)
-      why = "no text could be read from it";
-    else if (document.was_cut)
-      why = "it has more than " + with_thousands(kMaxParagraphs) + " paragraphs, more than a handheld document holds";
-    return why.empty();
+    return convert_file(type, file_path(entry.name), entry.name, folder_, std::move(options),
+                        static_cast<std::size_t>(entry.bytes));
   }
 
-  void send(const FolderEntry& entry, const std::string& file_name, const std::string& name,
-            const DocumentType& type, bool replace) {
+  void send(const FolderEntry& entry, const std::string& name, const DocumentType& type, bool replace) {
     const std::string& file = entry.name;
-    PackedDocument document;
-    ImportResult imported;
-    if (std::string why; !convert(entry, file_name, type, document, imported, why)) return keep(file, why, true);
+    const FileConversion conversion = convert(entry, type);
+    if (!conversion) return keep(file, conversion.reason, true);
 
     // Named before its database exists, so that a session killed from here
     // on leaves a journal that lets the next one finish.
     journal_.add(file, name);
     if (replace) sync_.SyncDeleteDB(name, 0);
-    const BuildResult written = write_document(document, sync_);
+    const BuildResult written = write_document(conversion.document, sync_);
     if (!written) return keep(file, written.reason, true);
     created_.insert(name);
-    conduit_.report(SessionEventKind::sent, file, "handheld " + quoted(name) + transcoding_note(imported));
+    conduit_.report(SessionEventKind::sent, file, "handheld " + quoted(name) + transcoding_note(conversion.imported));
     if (unsettled_.empty()) first_unsettled_ = std::chrono::steady_clock::now();
-    unsettled_.push_back({file, imported.source_stamp});
+    unsettled_.push_back({file, conversion.imported.source_stamp});
     if (unsettled_.size() >= kMostUnsettledFiles || std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
       settle();
   }
@@ -273,8 +247,7 @@ class SendWalk {
   // Whether database `name` on the handheld is one of ours and holds
   // exactly what the listed file converts to now; `stamp` is then the
   // file's as it was read.
-  bool holds(const std::string& name, const FolderEntry& entry, const std::string& file_name,
-             const DocumentType& type, FileStamp& stamp) {
+  bool holds(const std::string& name, const FolderEntry& entry, const DocumentType& type, FileStamp& stamp) {
     FindDbRequest request;
     request.name = name;
     DbInfo found;
@@ -283,10 +256,10 @@ class SendWalk {
     if (sync_.SyncFindDbByName(request, found) != kSyncOk || found.type != kDocumentType ||
         found.creator != kDocumentCreator)
       return false;
-    PackedDocument document;
-    ImportResult imported;
-    if (std::string why; !convert(entry, file_name, type, document, imported, why)) return false;
-    stamp = imported.source_stamp;
+    const FileConversion conversion = convert(entry, type);
+    if (!conversion) return false;
+    const PackedDocument& document = conversion.document;
+    stamp = conversion.imported.source_stamp;
     DocumentReader reader(sync_);
     if (!reader.open(name) || reader.record_count() != document.record_count()) return false;
     std::vector<std::uint8_t> record;
@@ -370,10 +343,9 @@ class SendWalk {
       const auto dot = lower.rfind('.');
       const DocumentType* type = dot == std::string::npos ? nullptr : find_document_type(lower.substr(dot));
       if (type == nullptr) continue;
-      const std::string handheld_lower = codec_.name_to_handheld(lower);
-      const std::string name = handheld_name(handheld_lower);
+      const std::string name = document_name_for(entry->name, &codec_);
       FileStamp stamp;
-      if (name != noted.database || !holds(name, *entry, handheld_lower, *type, stamp)) continue;
+      if (name != noted.database || !holds(name, *entry, *type, stamp)) continue;
       if (sync_.include_in_next_flush(name) != kSyncOk) continue;
       settled.insert(entry->name);
       confirmed.push_back({SentFile{entry->name, stamp}, name});

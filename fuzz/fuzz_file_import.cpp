@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "conduit/convert_file.h"
 #include "conduit/document_types.h"
 #include "docmodel/pipelined_sink.h"
 #include "fuzz/fuzz_support.h"
@@ -43,22 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FileStamp listed;
   if (!stamp_entry(file, listed)) std::abort();
 
-  PackedDocument from_file;
-  {
-    DocumentPacker packer(from_file, size);
-    PipelinedSink pipeline(packer, kTinyBatchBytes);
-    ImportOptions options(kMaxParagraphs + 1);
-    options.sink = &pipeline;
-    options.listed_source = &listed;
-    const ImportResult imported =
-        find_document_type(kind.extension)->import(file, fuzz::scratch_folder(), name, options);
-    pipeline.finish();
-    if (!imported) {
-      std::fprintf(stderr, "the file could not be imported: %s\n", imported.reason.c_str());
-      std::abort();
-    }
-    if (!(imported.source_stamp == listed)) std::abort();
+  ImportOptions options;
+  options.listed_source = &listed;
+  const FileConversion conversion = convert_file(*find_document_type(kind.extension), file, name,
+                                                 fuzz::scratch_folder(), options, size, kTinyBatchBytes);
+  if (!conversion.imported) {
+    std::fprintf(stderr, "the file could not be imported: %s\n", conversion.imported.reason.c_str());
+    std::abort();
   }
+  if (!(conversion.imported.source_stamp == listed)) std::abort();
+  const PackedDocument& from_file = conversion.document;
 
   PackedDocument from_memory;
   {

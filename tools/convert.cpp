@@ -5,8 +5,8 @@
 #include <string>
 #include <system_error>
 
+#include "conduit/convert_file.h"
 #include "docmodel/builder.h"
-#include "docmodel/pipelined_sink.h"
 #include "docmodel/staging.h"
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "hosts/linux/terminal_text.h"
@@ -70,17 +70,15 @@ int convert(const fs::path& file, const fs::path& output, const std::string& reg
   if (!scratch) return fail(output_folder.string(), "cannot make a working folder: " + scratch.error());
   std::error_code error;
   const auto source_bytes = fs::file_size(file, error);
-  PackedDocument document;
-  DocumentPacker packer(document, error ? 0 : static_cast<std::size_t>(source_bytes));
-  PipelinedSink pipeline(packer);
-  importing.options.sink = type->is_laid_out_while_read ? static_cast<StagingSink*>(&pipeline) : &packer;
-  importing.options.max_paragraphs = kMaxParagraphs + 1;  // one more shows that it was cut
-  const ImportResult imported =
-      type->import(file, scratch.path(), document_file_name(file, *importing.options.codec), importing.options);
-  pipeline.finish();
-  if (!imported) return fail(imported.reason);
-  if (const StagingResult& packed = packer.result(); !packed) return fail(file.string(), packed.reason);
-  // As in a sync: a document without a paragraph is not worth a database.
+  // A document cut short or at the paragraph limit is still written, with
+  // a note; one that could not be read or laid out, or has no paragraph,
+  // is not worth a database.
+  const FileConversion conversion = convert_file(*type, file, file.filename().string(), scratch.path(),
+                                                 importing.options, error ? 0 : static_cast<std::size_t>(source_bytes));
+  const ImportResult& imported = conversion.imported;
+  const PackedDocument& document = conversion.document;
+  if (conversion.status == FileConversionStatus::not_imported) return fail(conversion.reason);
+  if (!conversion.packed) return fail(file.string(), conversion.packed.reason);
   if (document.paragraphs == 0) {
     const bool is_html = type->number == find_document_type(".htm")->number;
     return fail(file.string(), std::string("no text could be read from it") +

@@ -22,12 +22,6 @@ const DocumentType* importer_for(const fs::path& file, std::string& why_not) {
   return type;
 }
 
-std::string document_file_name(const fs::path& file, const TextCodec& codec) {
-  std::string name = to_lower_ascii(file.filename().string());
-  if (name.size() > 5 && name.ends_with(".html")) name.pop_back();
-  return codec.name_to_handheld(name);
-}
-
 bool is_readable_file(const fs::path& file, std::string& why_not) {
   why_not = not_a_regular_file(file);
   return why_not.empty();

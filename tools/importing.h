@@ -19,11 +19,6 @@ namespace vellora::cli {
 // the reason otherwise.
 const DocumentType* importer_for(const std::filesystem::path& file, std::string& why_not);
 
-// What a sync would name the document: the lower-cased file name, with
-// ".html" written as ".htm" as the send folder renames it, in the
-// handheld's characters.
-std::string document_file_name(const std::filesystem::path& file, const TextCodec& codec);
-
 // Whether `file` is a regular file that can be read; the reason if not.
 bool is_readable_file(const std::filesystem::path& file, std::string& why_not);
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "conduit/convert_file.h"
 #include "docmodel/staging.h"
 #include "hosts/linux/terminal_text.h"
 #include "tools/encoding_option.h"
@@ -37,7 +38,7 @@ int stage(const fs::path& file, const fs::path& folder, const std::string& regis
   Importing importing;
   if (!importing.load(registry_file, encoding, why_not)) return fail(why_not);
   const ImportResult imported =
-      type->import(file, folder, document_file_name(file, *importing.options.codec), importing.options);
+      type->import(file, folder, handheld_file_name(file.filename().string(), importing.options.codec), importing.options);
   if (!imported) return fail(imported.reason);
   std::printf("%s: %zu paragraph%s staged in %s%s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
               imported.paragraphs == 1 ? "" : "s",

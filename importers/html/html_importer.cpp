@@ -360,16 +360,16 @@ void flush(HtmlState& state) {
   std::uint8_t* cells = paragraph.cells.data();
   if (paragraph.length == 1 && read_cell_kind(cells) == kRuleCell) {
     write(state, paragraph.text.data(), cells, 1);
-    paragraph.is_after_empty = false;
+    state.is_after_empty_paragraph = false;
     paragraph.length = 0;
     return;
   }
   if (paragraph.length == 0) {
     // One empty paragraph stands for any number of empty flushes in a row.
-    if (paragraph.is_after_empty) return;
+    if (state.is_after_empty_paragraph) return;
     write_cell_kind(cells, kEmptyParagraphCell);
     write(state, paragraph.text.data(), cells, 1);
-    paragraph.is_after_empty = true;
+    state.is_after_empty_paragraph = true;
     return;
   }
   const std::size_t length = std::exchange(paragraph.length, 0);
@@ -378,7 +378,7 @@ void flush(HtmlState& state) {
   std::uint8_t* text = state.work_text.data();
   std::uint8_t* work_cells = state.work_cells.data();
   std::size_t total = collapse_blanks(paragraph.text.data(), cells, length, text, work_cells);
-  paragraph.is_after_empty = false;
+  state.is_after_empty_paragraph = false;
   total += put_list_prefix(state, total);
   if (total > kMaxParagraphChars) {
     write_cut_part(state, text, work_cells);

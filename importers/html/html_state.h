@@ -20,6 +20,7 @@
 #include "docmodel/staging.h"
 #include "importers/byte_source.h"
 #include "importers/import_result.h"
+#include "importers/paragraph_buffer.h"
 
 namespace vellora::html_import {
 
@@ -139,15 +140,6 @@ class ColourCache {
   std::array<std::uint8_t, kSlots> indices_{};
 };
 
-struct ParagraphBuffer {
-  // Not cleared between paragraphs: an empty paragraph is written with
-  // whatever character and cell fields position 0 still holds.
-  std::array<std::uint8_t, kMaxParagraphChars> text{};
-  std::array<std::uint8_t, kMaxParagraphChars * kCellBytes> cells{};
-  std::size_t length = 0;
-  bool is_after_empty = false;  // the last paragraph written was empty
-};
-
 struct HtmlState {
   HtmlState(ByteSource& in, StagingWriter& writer) : input(in), out(writer), style(initial_style()) {}
 
@@ -158,6 +150,7 @@ struct HtmlState {
   AttributeCell encoded_current{};
   CellBytes current_cell{};
   ParagraphBuffer paragraph;
+  bool is_after_empty_paragraph = false;  // the last paragraph written was empty
   TagStack tags;
   ColourCache colours;
   std::array<std::uint8_t, kFlushChars> work_text{};

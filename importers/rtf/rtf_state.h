@@ -19,6 +19,7 @@
 #include "docmodel/staging.h"
 #include "importers/byte_source.h"
 #include "importers/import_result.h"
+#include "importers/paragraph_buffer.h"
 
 namespace vellora::rtf_import {
 
@@ -82,14 +83,6 @@ struct ShapeState {
 };
 
 // ---------------------------------------------------------------- one conversion
-
-struct ParagraphBuffer {
-  // Not cleared between paragraphs: an empty paragraph is written with
-  // whatever character and cell fields position 0 still holds.
-  std::array<std::uint8_t, kMaxParagraphChars> text{};
-  std::array<std::uint8_t, kMaxParagraphChars * kCellBytes> cells{};
-  std::size_t length = 0;
-};
 
 struct RtfState {
   RtfState(ByteSource& in, StagingWriter& writer);
