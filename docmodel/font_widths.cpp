@@ -7,7 +7,8 @@ namespace vellora {
 namespace {
 
 // kWidths[font][code]: font 0 standard, 1 bold, 2 large. Rows of sixteen
-// are the character codes 0xR0 to 0xRF.
+// are the character codes 0xR0 to 0xRF, kept aligned by hand.
+// clang-format off
 constexpr std::array<std::array<std::uint8_t, 256>, kFontCount> kWidths = {{
     {{  // standard
          5,  5,  5,  5,  5,  5,  5,  5,  5,  5,  5,  5,  5,  5,  5,  5,  // 0x00
@@ -64,6 +65,7 @@ constexpr std::array<std::array<std::uint8_t, 256>, kFontCount> kWidths = {{
          6,  7,  7,  7,  7,  7,  7,  6,  7,  7,  7,  7,  7,  7,  6,  7,  // 0xF0
     }},
 }};
+// clang-format on
 
 constexpr bool has_no_glyph_wider_than(int widest) {
   for (const auto& font : kWidths)
