@@ -70,9 +70,22 @@ std::vector<std::string> first_arguments(const std::string& source, const std::s
 // The options the command held in `variable` declares, each name apart
 // ("-o,--output" is -o and --output), sorted; positional arguments left out.
 std::vector<std::string> declared_options(const std::string& source, const std::string& variable) {
+  // A long call is broken before its arrow: "command\n      ->add_option(".
+  std::string joined;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (source[i] == '\n' || source[i] == ' ') {
+      std::size_t next = i;
+      while (next < source.size() && (source[next] == '\n' || source[next] == ' ')) ++next;
+      if (source.compare(next, 2, "->") == 0) {
+        i = next - 1;
+        continue;
+      }
+    }
+    joined += source[i];
+  }
   std::vector<std::string> options;
   for (const std::string& call : {variable + "->add_option(", variable + "->add_flag("})
-    for (const std::string& names : first_arguments(source, call))
+    for (const std::string& names : first_arguments(joined, call))
       for (const std::string& name : split(names, ","))
         if (name.starts_with('-')) options.push_back(name);
   return sorted(options);
@@ -167,7 +180,8 @@ TEST(CommandLineLists, TheCompletionOffersEveryDeclaredCommandAndOption) {
   std::vector<std::string> known;
   for (const DeclaredCommand& command : kCommands) known.push_back(command.name);
   ASSERT_EQ(sorted(known), declared) << "a new command needs its row in kCommands";
-  EXPECT_EQ(first_arguments(source_file("tools/device.cpp"), "device->add_subcommand("), std::vector<std::string>{"info"});
+  EXPECT_EQ(first_arguments(source_file("tools/device.cpp"), "device->add_subcommand("),
+            std::vector<std::string>{"info"});
   // Offered after "vellora ", and recognised as the command in the words before.
   EXPECT_EQ(sorted(split(text_between(script, "local commands=", "\"", "\""), " ")), declared);
   EXPECT_EQ(sorted(split(text_between(script, "for word in", "case \"$word\" in ", ")"), " | ")), declared);
