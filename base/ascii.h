@@ -9,9 +9,7 @@
 
 namespace vellora {
 
-constexpr char to_lower_ascii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+constexpr char to_lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 inline std::string to_lower_ascii(std::string_view text) {
   std::string lower(text);

@@ -51,18 +51,12 @@ std::string host_text(const std::filesystem::path& path) { return path.native();
 std::string_view special_file_kind(std::filesystem::file_type type) {
   using std::filesystem::file_type;
   switch (type) {
-    case file_type::symlink:
-      return "a symbolic link";
-    case file_type::fifo:
-      return "a FIFO";
-    case file_type::character:
-      return "a character device";
-    case file_type::block:
-      return "a block device";
-    case file_type::socket:
-      return "a socket";
-    default:
-      return {};
+    case file_type::symlink: return "a symbolic link";
+    case file_type::fifo: return "a FIFO";
+    case file_type::character: return "a character device";
+    case file_type::block: return "a block device";
+    case file_type::socket: return "a socket";
+    default: return {};
   }
 }
 
@@ -104,9 +98,9 @@ bool stamp_handle(HANDLE handle, FileStamp& out) {
 bool stamp_entry(const std::filesystem::path& path, FileStamp& out) {
   // Opened for its attributes alone, on the link itself rather than its
   // target, and shared so that nobody else's open is disturbed.
-  const HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE handle =
+      ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;

@@ -50,12 +50,18 @@ struct Figure {
 constexpr Figure kFigures[] = {
     {"session: 1,000 sent + 100 received", "BM_SyncSession", Measure::wall_ms, 300},
     {"text 10 MB import + build", "BM_SendTextFile", Measure::megabytes_per_s, 150, "txt2pdbdoc", "BM_PeerTxt2pdbdoc"},
-    {.label = "text 10 MB, UTF-8 setting (ASCII file)", .benchmark = "BM_SendTextFileUtf8Setting",
-     .measure = Measure::slowdown_percent, .target = 10, .baseline = "BM_SendTextFile"},
+    {.label = "text 10 MB, UTF-8 setting (ASCII file)",
+     .benchmark = "BM_SendTextFileUtf8Setting",
+     .measure = Measure::slowdown_percent,
+     .target = 10,
+     .baseline = "BM_SendTextFile"},
     // Shown for what it costs, without a target: every 42nd byte starts a
     // character to transcode.
-    {.label = "text 10 MB, UTF-8 transcoded", .benchmark = "BM_SendUtf8TextFile",
-     .measure = Measure::slowdown_percent, .target = 0, .baseline = "BM_SendTextFile"},
+    {.label = "text 10 MB, UTF-8 transcoded",
+     .benchmark = "BM_SendUtf8TextFile",
+     .measure = Measure::slowdown_percent,
+     .target = 0,
+     .baseline = "BM_SendTextFile"},
     {"HTML 10 MB import + build", "BM_SendHtmlFile", Measure::megabytes_per_s, 100, "html2text", "BM_PeerHtml2text"},
     {"RTF 10 MB import + build", "BM_SendRtfFile", Measure::megabytes_per_s, 100, "unrtf", "BM_PeerUnrtf"},
     {"32,765 paragraphs import + build", "BM_SendMostParagraphs", Measure::wall_ms, 50},
@@ -244,7 +250,10 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   // Registered last, so their child processes run after every peak measured by forking.
   for (const vellora::bench::PeerBenchmark& peer : vellora::bench::peer_benchmarks())
-    benchmark::RegisterBenchmark(peer.name.c_str(), peer.run)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+    benchmark::RegisterBenchmark(peer.name.c_str(), peer.run)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3)
+        ->UseRealTime();
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -67,8 +67,7 @@ class BenchRegistry : public vellora::Registry {
     if (value == "FolderForRFiles") return receive;
     return std::nullopt;
   }
-  std::optional<std::uint32_t> read_dword(vellora::RegistryHive, std::string_view,
-                                          std::string_view) const override {
+  std::optional<std::uint32_t> read_dword(vellora::RegistryHive, std::string_view, std::string_view) const override {
     return 0;  // overwrite without asking
   }
 };

@@ -20,9 +20,10 @@ class PageWriter {
  public:
   std::string page(std::size_t bytes) {
     html_.reserve(bytes + 4096);
-    html_ = "<!DOCTYPE html>\n<html lang=en>\n<head>\n<meta charset=iso-8859-1>\n"
-            "<title>A generated book</title>\n<style>p { margin: 0 }</style>\n</head>\n"
-            "<body bgcolor=\"#FFFFF0\" text=\"#202020\" link=\"navy\">\n";
+    html_ =
+        "<!DOCTYPE html>\n<html lang=en>\n<head>\n<meta charset=iso-8859-1>\n"
+        "<title>A generated book</title>\n<style>p { margin: 0 }</style>\n</head>\n"
+        "<body bgcolor=\"#FFFFF0\" text=\"#202020\" link=\"navy\">\n";
     for (int chapter = 1; html_.size() < bytes - 4096; ++chapter) {
       html_ += "<h2 align=center>Chapter " + std::to_string(chapter) + "</h2>\n";
       ++blocks_;
@@ -102,16 +103,13 @@ class PageWriter {
           add_word();
           html_ += "</a>";
           break;
-        case 6:
-          html_ += kReferences[random_() % 6];
-          break;
+        case 6: html_ += kReferences[random_() % 6]; break;
         case 7:
           html_ += "<i>";
           add_word();
           html_ += "</i>";
           break;
-        default:
-          add_word();
+        default: add_word();
       }
       shown += std::min<std::size_t>(html_.size() - before, 10);
       column += html_.size() - before;
@@ -144,7 +142,9 @@ vellora::bench::SendWorkspace& workspace() {
   return w;
 }
 
-void BM_SendHtmlFile(benchmark::State& state) { vellora::bench::measure_send(state, workspace(), &vellora::ImportHtml); }
+void BM_SendHtmlFile(benchmark::State& state) {
+  vellora::bench::measure_send(state, workspace(), &vellora::ImportHtml);
+}
 BENCHMARK(BM_SendHtmlFile)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
 void BM_SendHtmlFilePeakMemory(benchmark::State& state) {

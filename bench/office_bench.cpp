@@ -43,9 +43,8 @@ struct BookWorkspace {
     fs::create_directories(root);
     std::ofstream(root / "book.txt", std::ios::binary) << generated_book(kProseBytes);
     const std::string command = "soffice -env:UserInstallation=file://" + root.string() +
-                                "/profile --headless --convert-to 'doc:MS Word 97' --outdir '" +
-                                root.string() + "' '" + (root / "book.txt").string() +
-                                "' >/dev/null 2>&1 </dev/null";
+                                "/profile --headless --convert-to 'doc:MS Word 97' --outdir '" + root.string() + "' '" +
+                                (root / "book.txt").string() + "' >/dev/null 2>&1 </dev/null";
     if (std::system(command.c_str()) != 0) fs::remove(doc);
   }
   ~BookWorkspace() { fs::remove_all(root); }

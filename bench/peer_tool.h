@@ -104,10 +104,10 @@ inline void measure_peer(benchmark::State& state, const SendWorkspace& w, std::s
   for (auto _ : state) {
     const PeerOutcome outcome = run_quietly(path, args);
     if (outcome == PeerOutcome::ok) continue;
-    const std::string why = outcome == PeerOutcome::stopped
-                                ? "ran " + std::to_string(kPeerTimeLimitSeconds) + " s on the generated input and " +
-                                      std::string(kStopped)
-                                : "failed on the generated input";
+    const std::string why =
+        outcome == PeerOutcome::stopped
+            ? "ran " + std::to_string(kPeerTimeLimitSeconds) + " s on the generated input and " + std::string(kStopped)
+            : "failed on the generated input";
     state.SkipWithError((name + " " + why).c_str());
     break;
   }

@@ -12,8 +12,8 @@
 #include "bench/generated_text.h"
 #include "bench/peer_tool.h"
 #include "bench/send_bench.h"
-#include "importers/text/text_importer.h"
 #include "hosts/linux/utf8_codec.h"
+#include "importers/text/text_importer.h"
 
 namespace {
 
@@ -34,7 +34,9 @@ vellora::bench::SendWorkspace& workspace() {
   return w;
 }
 
-void BM_SendTextFile(benchmark::State& state) { vellora::bench::measure_send(state, workspace(), &vellora::ImportText); }
+void BM_SendTextFile(benchmark::State& state) {
+  vellora::bench::measure_send(state, workspace(), &vellora::ImportText);
+}
 BENCHMARK(BM_SendTextFile)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
 void BM_SendTextFilePeakMemory(benchmark::State& state) {
@@ -46,8 +48,7 @@ BENCHMARK(BM_SendTextFilePeakMemory)->Unit(benchmark::kMillisecond)->Iterations(
 // reads it whole once to find nothing to transcode.
 void BM_SendTextFileUtf8Setting(benchmark::State& state) {
   vellora::bench::measure_send(state, workspace(), &vellora::ImportText, &kUtf8Codec);
-  if (!state.error_occurred() && state.counters["transcoded"] != 0)
-    state.SkipWithError("an ASCII file was transcoded");
+  if (!state.error_occurred() && state.counters["transcoded"] != 0) state.SkipWithError("an ASCII file was transcoded");
 }
 BENCHMARK(BM_SendTextFileUtf8Setting)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
@@ -82,7 +83,8 @@ void BM_PeerTxt2pdbdoc(benchmark::State& state) {
 // Short lines of a few words, one paragraph each, exactly as many as a
 // database holds: the cost per paragraph rather than per byte.
 vellora::bench::SendWorkspace& most_paragraphs_workspace() {
-  static vellora::bench::SendWorkspace w("paragraphs.txt", vellora::bench::most_paragraphs_text(), vellora::kMaxParagraphs);
+  static vellora::bench::SendWorkspace w("paragraphs.txt", vellora::bench::most_paragraphs_text(),
+                                         vellora::kMaxParagraphs);
   return w;
 }
 

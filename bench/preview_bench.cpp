@@ -34,7 +34,8 @@ struct SentDocument {
 
 // Names unlike the send benchmarks' own, whose workspaces are removed at exit.
 const SentDocument& most_paragraphs() {
-  static const SentDocument sent("preview-paragraphs.txt", vellora::bench::most_paragraphs_text(), vellora::kMaxParagraphs);
+  static const SentDocument sent("preview-paragraphs.txt", vellora::bench::most_paragraphs_text(),
+                                 vellora::kMaxParagraphs);
   return sent;
 }
 

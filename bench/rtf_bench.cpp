@@ -21,15 +21,16 @@ class DocumentWriter {
  public:
   std::string document(std::size_t bytes) {
     rtf_.reserve(bytes + 4096);
-    rtf_ = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033\n"
-           "{\\fonttbl{\\f0\\froman\\fprq2\\fcharset0 Times New Roman;}{\\f1\\fswiss\\fprq2\\fcharset0 Arial;}"
-           "{\\f2\\fmodern\\fprq1\\fcharset0 Courier New;}}\n"
-           "{\\colortbl;\\red0\\green0\\blue0;\\red192\\green0\\blue0;\\red0\\green0\\blue160;\\red0\\green128\\blue0;"
-           "\\red139\\green69\\blue19;\\red255\\green255\\blue0;}\n"
-           "{\\stylesheet{\\s0\\snext0\\fs24 Normal;}{\\s1\\sbasedon0\\snext0\\b\\fs36 heading 1;}}\n"
-           "{\\*\\generator Bench Writer 1.0;}{\\info{\\title A generated book}{\\author Nobody}"
-           "{\\creatim\\yr2024\\mo1\\dy2\\hr3\\min4}}\n"
-           "\\paperw12240\\paperh15840\\margl1440\\margr1440\\margt1440\\margb1440\\sectd\\sbknone\\pgndec\n";
+    rtf_ =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033\n"
+        "{\\fonttbl{\\f0\\froman\\fprq2\\fcharset0 Times New Roman;}{\\f1\\fswiss\\fprq2\\fcharset0 Arial;}"
+        "{\\f2\\fmodern\\fprq1\\fcharset0 Courier New;}}\n"
+        "{\\colortbl;\\red0\\green0\\blue0;\\red192\\green0\\blue0;\\red0\\green0\\blue160;\\red0\\green128\\blue0;"
+        "\\red139\\green69\\blue19;\\red255\\green255\\blue0;}\n"
+        "{\\stylesheet{\\s0\\snext0\\fs24 Normal;}{\\s1\\sbasedon0\\snext0\\b\\fs36 heading 1;}}\n"
+        "{\\*\\generator Bench Writer 1.0;}{\\info{\\title A generated book}{\\author Nobody}"
+        "{\\creatim\\yr2024\\mo1\\dy2\\hr3\\min4}}\n"
+        "\\paperw12240\\paperh15840\\margl1440\\margr1440\\margt1440\\margb1440\\sectd\\sbknone\\pgndec\n";
     for (int chapter = 1; rtf_.size() < bytes - 4096; ++chapter) {
       rtf_ += "\\pard\\plain\\s1\\qc\\b\\fs48 Chapter " + std::to_string(chapter) + "\\par\n";
       ++paragraphs_;
@@ -105,8 +106,7 @@ class DocumentWriter {
           add_word();
           rtf_ += "}";
           break;
-        default:
-          add_word();
+        default: add_word();
       }
       shown += std::min<std::size_t>(rtf_.size() - before, 10);
       column += rtf_.size() - before;

@@ -11,9 +11,9 @@
 #include "conduit/catalog.h"
 #include "conduit/entry_points.h"
 #include "docmodel/builder.h"
-#include "importers/text/text_importer.h"
 #include "hosts/linux/dl_text_converters.h"
 #include "hosts/linux/pdb_folder_handheld.h"
+#include "importers/text/text_importer.h"
 
 namespace {
 
@@ -31,8 +31,7 @@ class BenchRegistry : public vellora::Registry {
     if (value == "FolderForRFiles") return receive;
     return std::nullopt;
   }
-  std::optional<std::uint32_t> read_dword(vellora::RegistryHive, std::string_view,
-                                          std::string_view) const override {
+  std::optional<std::uint32_t> read_dword(vellora::RegistryHive, std::string_view, std::string_view) const override {
     return 0;  // overwrite without asking
   }
 };

@@ -16,9 +16,9 @@ std::string document_name_for(std::string_view file_name, const TextCodec* codec
   return handheld_name(handheld_file_name(file_name, codec));
 }
 
-FileConversion convert_file(const DocumentType& type, const std::filesystem::path& source,
-                            std::string_view file_name, const std::filesystem::path& work_folder,
-                            ImportOptions options, std::size_t source_bytes, std::size_t batch_bytes) {
+FileConversion convert_file(const DocumentType& type, const std::filesystem::path& source, std::string_view file_name,
+                            const std::filesystem::path& work_folder, ImportOptions options, std::size_t source_bytes,
+                            std::size_t batch_bytes) {
   FileConversion conversion;
   // Staging stops one paragraph past what a database holds: enough to know
   // the file is too long, without reading all of a huge file.
@@ -46,8 +46,8 @@ FileConversion convert_file(const DocumentType& type, const std::filesystem::pat
   else if (conversion.document.paragraphs == 0)
     set(FileConversionStatus::empty, "no text could be read from it");
   else if (conversion.document.was_cut)
-    set(FileConversionStatus::too_long, "it has more than " + with_thousands(kMaxParagraphs) +
-                                            " paragraphs, more than a handheld document holds");
+    set(FileConversionStatus::too_long,
+        "it has more than " + with_thousands(kMaxParagraphs) + " paragraphs, more than a handheld document holds");
   return conversion;
 }
 

@@ -55,9 +55,8 @@ std::string document_name_for(std::string_view file_name, const TextCodec* codec
 // A text converter's temporary file goes into `work_folder`.
 // `source_bytes` sizes the first reserve; `batch_bytes` is how much text
 // the second thread is handed at a time.
-FileConversion convert_file(const DocumentType& type, const std::filesystem::path& source,
-                            std::string_view file_name, const std::filesystem::path& work_folder,
-                            ImportOptions options, std::size_t source_bytes,
+FileConversion convert_file(const DocumentType& type, const std::filesystem::path& source, std::string_view file_name,
+                            const std::filesystem::path& work_folder, ImportOptions options, std::size_t source_bytes,
                             std::size_t batch_bytes = kPipelineBatchBytes);
 
 }  // namespace vellora

@@ -25,8 +25,8 @@ using Importer = ImportResult(const std::filesystem::path& source, const std::fi
                               std::string_view file_name, const ImportOptions& options);
 
 // Writes the handheld database `database_name` into the file `output`.
-using Exporter = ExportResult(SyncManager& sync, std::string_view database_name,
-                              const std::filesystem::path& output, const ExportOptions& options);
+using Exporter = ExportResult(SyncManager& sync, std::string_view database_name, const std::filesystem::path& output,
+                              const ExportOptions& options);
 
 struct DocumentType {
   int number;                  // 1 to 4, the category in the handheld's catalog

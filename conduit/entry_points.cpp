@@ -47,15 +47,13 @@ std::uint32_t GetConduitVersion() { return kConduitVersion; }
 
 std::int32_t ConfigureConduit() { return -1; }
 
-std::int32_t GetConduitInfo(std::int32_t info_type, const void* input, void* output,
-                            std::uint32_t* output_size) {
+std::int32_t GetConduitInfo(std::int32_t info_type, const void* input, void* output, std::uint32_t* output_size) {
   if (output == nullptr) return kErrNoOutputBuffer;
   if (output_size == nullptr) return kErrNoOutputSize;
   switch (info_type) {
     case kInfoDisplayName:
       if (input == nullptr) return kErrNoInputRecord;
-      if (field(input, 0) != kInfoRecordVersion || field(input, 1) != kInfoRecordNameSize)
-        return kErrBadInputRecord;
+      if (field(input, 0) != kInfoRecordVersion || field(input, 1) != kInfoRecordNameSize) return kErrBadInputRecord;
       copy_display_name(static_cast<char*>(output), *output_size);
       return 0;
     case kInfoMfcVersion:
@@ -65,13 +63,11 @@ std::int32_t GetConduitInfo(std::int32_t info_type, const void* input, void* out
       std::memcpy(output, &value, sizeof value);
       return 0;
     }
-    default:
-      return kErrUnknownInfoType;
+    default: return kErrUnknownInfoType;
   }
 }
 
-std::int32_t CfgConduit(std::int32_t config_type, const void* argument,
-                        const std::uint32_t* argument_size) {
+std::int32_t CfgConduit(std::int32_t config_type, const void* argument, const std::uint32_t* argument_size) {
   if (argument == nullptr) return kErrNoInputRecord;
   if (argument_size == nullptr) return kErrNoArgumentSize;
   if (*argument_size != kConfigArgumentBytes) return kErrWrongArgumentSize;

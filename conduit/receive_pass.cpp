@@ -8,9 +8,9 @@
 #include <system_error>
 #include <vector>
 
+#include "base/files.h"
 #include "conduit/catalog.h"
 #include "conduit/document_types.h"
-#include "base/files.h"
 
 namespace vellora {
 
@@ -139,7 +139,8 @@ void run_receive_pass(Conduit& conduit) {
     const std::string why = errno_text(errno);
     for (CatalogEntry* entry : unflushed.entries) entry->set_mark(1);
     conduit.report(SessionEventKind::problem, "receive pass",
-                   folder_text + ": the received files could not be flushed to disk (" + why + "); they stay marked on the handheld");
+                   folder_text + ": the received files could not be flushed to disk (" + why +
+                       "); they stay marked on the handheld");
   } else if (unflushed.files.empty() && unflushed.has_renames) {
     flush_folder(folder);
   }

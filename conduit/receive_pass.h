@@ -17,7 +17,6 @@ void run_receive_pass(Conduit& conduit);
 // type's extension. None when the name could reach outside the receive
 // folder or name nothing: a '/', '\\', ':' or control byte, or a base of
 // "", "." or "..".
-std::optional<std::string> receive_file_name(std::string_view document_name,
-                                             std::string_view extension);
+std::optional<std::string> receive_file_name(std::string_view document_name, std::string_view extension);
 
 }  // namespace vellora

@@ -14,12 +14,12 @@
 #include <system_error>
 #include <vector>
 
+#include "base/files.h"
 #include "conduit/convert_file.h"
 #include "conduit/document_types.h"
 #include "conduit/send_journal.h"
 #include "docmodel/builder.h"
 #include "docmodel/document_reader.h"
-#include "base/files.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
 
@@ -87,7 +87,8 @@ std::string joined(const std::vector<SentFile>& files) {
   return out;
 }
 
-constexpr std::string_view kChangedWhileSent = "changed while it was being sent; it stays and is sent again at the next sync";
+constexpr std::string_view kChangedWhileSent =
+    "changed while it was being sent; it stays and is sent again at the next sync";
 
 class SendWalk {
  public:
@@ -144,8 +145,8 @@ class SendWalk {
       const auto dot = trimmed.rfind('.');
       const std::string extension = dot == std::string::npos ? "" : to_lower_ascii(trimmed.substr(dot));
       if (find_document_type(extension) != nullptr || extension == ".html")
-        return "its name ends in a space or a dot, so it is not taken for a " + extension +
-               " file; rename it to " + trimmed + " to send it";
+        return "its name ends in a space or a dot, so it is not taken for a " + extension + " file; rename it to " +
+               trimmed + " to send it";
     }
     return not_a_document_type_reason();
   }
@@ -187,7 +188,8 @@ class SendWalk {
       return Verdict::keep;
     }
     if (!fits_on_handheld(entry.bytes, card.free_bytes)) {
-      keep(entry.name, "not enough free memory on the handheld (" + std::to_string(card.free_bytes) + " bytes free)", false);
+      keep(entry.name, "not enough free memory on the handheld (" + std::to_string(card.free_bytes) + " bytes free)",
+           false);
       return Verdict::keep;
     }
     FindDbRequest request;
@@ -240,7 +242,8 @@ class SendWalk {
     conduit_.report(SessionEventKind::sent, file, "handheld " + quoted(name) + transcoding_note(conversion.imported));
     if (unsettled_.empty()) first_unsettled_ = std::chrono::steady_clock::now();
     unsettled_.push_back({file, conversion.imported.source_stamp});
-    if (unsettled_.size() >= kMostUnsettledFiles || std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
+    if (unsettled_.size() >= kMostUnsettledFiles ||
+        std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
       settle();
   }
 
@@ -283,14 +286,14 @@ class SendWalk {
     if (!stamp_entry(path, now)) {
       if (errno == ENOENT) return Removal::removed;
       conduit_.report(SessionEventKind::problem, sent.name,
-                      "sent, but the file could not be checked before its deletion: " +
-                          errno_text(errno));
+                      "sent, but the file could not be checked before its deletion: " + errno_text(errno));
       return Removal::failed;
     }
     if (!(now == sent.stamp)) return Removal::changed;
     std::error_code error;
     if (!fs::remove(path, error) && error) {
-      conduit_.report(SessionEventKind::problem, sent.name, "sent, but the file could not be deleted: " + error.message());
+      conduit_.report(SessionEventKind::problem, sent.name,
+                      "sent, but the file could not be deleted: " + error.message());
       return Removal::failed;
     }
     return Removal::removed;
@@ -330,7 +333,7 @@ class SendWalk {
     const std::vector<JournalEntry> journal = SendJournal::read(folder_, found);
     if (!found) return settled;
     std::vector<std::pair<SentFile, std::string>> confirmed;  // file, database
-    std::set<std::string> checked;  // a file named twice is converted once
+    std::set<std::string> checked;                            // a file named twice is converted once
     for (const JournalEntry& noted : journal) {
       if (!checked.insert(noted.file).second) continue;
       // A file received this session is the receive pass's, not a send.

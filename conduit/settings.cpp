@@ -16,7 +16,8 @@ std::string read_setting(const Registry& registry, std::string_view value, std::
   std::string why;
   std::string result;
   if (!text) {
-    why = registry.read_dword(RegistryHive::current_user, kSettingsKey, value) ? " is a number, not a folder" : " is not set";
+    why = registry.read_dword(RegistryHive::current_user, kSettingsKey, value) ? " is a number, not a folder"
+                                                                               : " is not set";
   } else if (text->size() > kMaxSettingChars) {
     why = " is longer than " + std::to_string(kMaxSettingChars) + " characters";
   } else {

@@ -23,9 +23,9 @@ constexpr std::uint32_t kAskBeforeOverwrite = 2;  // any other value overwrites 
 constexpr std::size_t kMaxSettingChars = 259;
 
 struct Settings {
-  std::string send_folder;     // FolderForSFiles
-  std::string receive_folder;  // FolderForRFiles
-  std::string font_name;       // FontName
+  std::string send_folder;                             // FolderForSFiles
+  std::string receive_folder;                          // FolderForRFiles
+  std::string font_name;                               // FontName
   std::uint32_t receive_policy = kAskBeforeOverwrite;  // FromPalmToPC
   std::uint32_t send_policy = kAskBeforeOverwrite;     // FromPCToPalm
   std::uint32_t font_size = kDefaultFontSize;          // FontSize

@@ -116,9 +116,9 @@ struct Layout {
       const std::size_t limit = std::min(n, start + kMaxLineChars);
       // The first character that would make the line reach the display
       // width, found in the running widths, which never decrease.
-      const auto first_too_wide = std::lower_bound(reach.begin() + static_cast<std::ptrdiff_t>(start) + 1,
-                                                   reach.begin() + static_cast<std::ptrdiff_t>(limit) + 1,
-                                                   reach[start] + kDisplayWidthPx);
+      const auto first_too_wide =
+          std::lower_bound(reach.begin() + static_cast<std::ptrdiff_t>(start) + 1,
+                           reach.begin() + static_cast<std::ptrdiff_t>(limit) + 1, reach[start] + kDisplayWidthPx);
       const std::size_t pos = static_cast<std::size_t>(first_too_wide - reach.begin()) - 1;
       if (pos == n) {
         lines.push_back({start, n - start, width_of(start, n)});
@@ -135,9 +135,13 @@ struct Layout {
 
   RunEntry run_of(const ParagraphView& p, std::size_t at, std::uint16_t kind) const {
     const AttributeCell cell = decode_cell(p.cell(at));
-    return RunEntry{kind, 1, static_cast<std::uint8_t>(width_of(at, at + 1)),
+    return RunEntry{kind,
+                    1,
+                    static_cast<std::uint8_t>(width_of(at, at + 1)),
                     static_cast<std::uint8_t>(line_height_px(cell.font == kLargeFont)),
-                    static_cast<std::uint8_t>(cell.font), cell.colour, cell.highlight};
+                    static_cast<std::uint8_t>(cell.font),
+                    cell.colour,
+                    cell.highlight};
   }
 
   void cut_runs(const ParagraphView& p, const LineSpan& line, bool justified) {
@@ -231,8 +235,7 @@ std::uint8_t indent_px(std::uint16_t alignment, int natural_px) {
 
 // Debug builds check every packed record against the layout rules, so
 // every test and demo run doubles as a check of the builder.
-[[maybe_unused]] void verify_record(std::span<const std::uint8_t> bytes,
-                                    const ParagraphView& paragraph) {
+[[maybe_unused]] void verify_record(std::span<const std::uint8_t> bytes, const ParagraphView& paragraph) {
   ParagraphRecord record;
   std::vector<std::string> problems;
   if (auto decoded = decode_paragraph(bytes, record); !decoded)
@@ -284,9 +287,8 @@ std::uint32_t append_measured_record(Layout& layout, const ParagraphView& paragr
       // The staged thickness is unchecked; unsigned arithmetic keeps the low
       // 16 bits of the height without overflowing for a huge one.
       const std::uint32_t height_px = kRulePxPerThicknessUnit * static_cast<std::uint32_t>(cell.font);
-      encode_rule(out.data() + at,
-                  RuleRecord{static_cast<std::uint16_t>(height_px),
-                             static_cast<std::uint8_t>(cell.font), cell.colour, cell.highlight});
+      encode_rule(out.data() + at, RuleRecord{static_cast<std::uint16_t>(height_px),
+                                              static_cast<std::uint8_t>(cell.font), cell.colour, cell.highlight});
     }
     return 1;
   }
@@ -319,17 +321,14 @@ std::uint32_t append_measured_record(Layout& layout, const ParagraphView& paragr
     const std::uint16_t height = line_height_of(layout.runs, from, to);
     record_height += height;
     const int width_px = justified && run_count > 1 ? kDisplayWidthPx : line.width_px;
-    encode_line_entry(cursor, LineEntry{static_cast<std::uint8_t>(line.chars),
-                                        static_cast<std::uint8_t>(run_count),
-                                        static_cast<std::uint8_t>(width_px),
-                                        static_cast<std::uint8_t>(height),
+    encode_line_entry(cursor, LineEntry{static_cast<std::uint8_t>(line.chars), static_cast<std::uint8_t>(run_count),
+                                        static_cast<std::uint8_t>(width_px), static_cast<std::uint8_t>(height),
                                         indent_px(alignment, line.width_px)});
     cursor += kLineEntryBytes;
-    for (std::size_t r = from; r < to; ++r, cursor += kRunEntryBytes)
-      encode_run_entry(cursor, layout.runs[r]);
+    for (std::size_t r = from; r < to; ++r, cursor += kRunEntryBytes) encode_run_entry(cursor, layout.runs[r]);
   }
-  encode_text_head(out.data() + at, static_cast<std::uint16_t>(record_height),
-                   alignment, static_cast<std::uint16_t>(layout.lines.size()), static_cast<std::uint16_t>(n));
+  encode_text_head(out.data() + at, static_cast<std::uint16_t>(record_height), alignment,
+                   static_cast<std::uint16_t>(layout.lines.size()), static_cast<std::uint16_t>(n));
 #ifndef NDEBUG
   verify_record({out.data() + at, out.size() - at}, paragraph);
 #endif
@@ -339,8 +338,8 @@ std::uint32_t append_measured_record(Layout& layout, const ParagraphView& paragr
 // Checks the cells as the staging reader does and packs the paragraph when
 // they pass; appends nothing otherwise. The length is the caller's to check.
 std::optional<std::uint32_t> pack_if_valid(Layout& layout, const ParagraphView& paragraph, ByteVector& out) {
-  const bool is_line_or_rule = paragraph.size() == 1 && (paragraph.cell_kind(0) == kEmptyParagraphCell ||
-                                                         paragraph.cell_kind(0) == kRuleCell);
+  const bool is_line_or_rule =
+      paragraph.size() == 1 && (paragraph.cell_kind(0) == kEmptyParagraphCell || paragraph.cell_kind(0) == kRuleCell);
   // measure() checks the text cells as it goes, so valid text is read once.
   if (!is_line_or_rule && !layout.measure(paragraph)) return std::nullopt;
   return append_measured_record(layout, paragraph, out);
@@ -450,8 +449,8 @@ StagingResult pack_document(const fs::path& folder, PackedDocument& out, std::st
   if (auto opened = reader.open(folder); !opened) return opened;
   if (auto packed = pack_from(reader, out); !packed) return packed;
   if (!expected_name.empty() && out.name_text() != expected_name)
-    return {StagingError::bad_name, (folder / kStagingDataFile).string() + ": names the document \"" +
-                                        out.name_text() + "\", not \"" + std::string(expected_name) +
+    return {StagingError::bad_name, (folder / kStagingDataFile).string() + ": names the document \"" + out.name_text() +
+                                        "\", not \"" + std::string(expected_name) +
                                         "\": another program wrote the staging files"};
   return {};
 }

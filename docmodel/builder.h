@@ -84,8 +84,8 @@ enum class BuildError { none, bad_staging, create_failed, write_failed, close_fa
 
 struct BuildResult {
   BuildError error = BuildError::none;
-  std::string reason;               // one line, for the user
-  SyncStatus sync_status = kSyncOk; // the failing call's status
+  std::string reason;                // one line, for the user
+  SyncStatus sync_status = kSyncOk;  // the failing call's status
   std::string database_name;
   std::size_t paragraphs = 0;
   std::size_t records = 0;

@@ -17,12 +17,8 @@ class ZeroPadded {
  public:
   explicit ZeroPadded(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   std::uint8_t byte(std::size_t at) const { return at < bytes_.size() ? bytes_[at] : 0; }
-  std::uint16_t be16(std::size_t at) const {
-    return static_cast<std::uint16_t>((byte(at) << 8) | byte(at + 1));
-  }
-  std::uint32_t be32(std::size_t at) const {
-    return (std::uint32_t{be16(at)} << 16) | be16(at + 2);
-  }
+  std::uint16_t be16(std::size_t at) const { return static_cast<std::uint16_t>((byte(at) << 8) | byte(at + 1)); }
+  std::uint32_t be32(std::size_t at) const { return (std::uint32_t{be16(at)} << 16) | be16(at + 2); }
 
  private:
   std::span<const std::uint8_t> bytes_;
@@ -80,16 +76,13 @@ DocumentParagraph decode_for_export(std::span<const std::uint8_t> bytes) {
       out.kind = DocumentParagraph::Kind::text;
       decode_text(bytes, out.text);
       break;
-    case kEmptyLineRecord:
-      out.kind = DocumentParagraph::Kind::empty_line;
-      break;
+    case kEmptyLineRecord: out.kind = DocumentParagraph::Kind::empty_line; break;
     case kRuleRecord:
       out.kind = DocumentParagraph::Kind::rule;
-      out.rule = RuleRecord{record.be16(kRuleHeightAt), record.byte(kRuleThicknessAt),
-                            record.byte(kRuleColourAt), record.byte(kRuleHighlightAt)};
+      out.rule = RuleRecord{record.be16(kRuleHeightAt), record.byte(kRuleThicknessAt), record.byte(kRuleColourAt),
+                            record.byte(kRuleHighlightAt)};
       break;
-    default:
-      break;
+    default: break;
   }
   return out;
 }

@@ -80,8 +80,6 @@ static_assert(kWidths[0][0x7F] == 0 && kWidths[1][0x81] == 0 && kWidths[2][0x7F]
 
 }  // namespace
 
-const std::array<std::uint8_t, 256>& font_widths(int font) {
-  return kWidths[static_cast<std::size_t>(font)];
-}
+const std::array<std::uint8_t, 256>& font_widths(int font) { return kWidths[static_cast<std::size_t>(font)]; }
 
 }  // namespace vellora

@@ -21,8 +21,6 @@ constexpr int kLargeLineHeightPx = 14;
 // The 256 glyph widths of `font`, which must be 0, 1 or 2.
 const std::array<std::uint8_t, 256>& font_widths(int font);
 
-constexpr int line_height_px(bool has_large_font) {
-  return has_large_font ? kLargeLineHeightPx : kLineHeightPx;
-}
+constexpr int line_height_px(bool has_large_font) { return has_large_font ? kLargeLineHeightPx : kLineHeightPx; }
 
 }  // namespace vellora

@@ -46,8 +46,7 @@ std::uint8_t nearest_colour(std::uint32_t packed) {
   int best_index = 0;
   for (int i = 0; i < kPaletteColours; ++i) {
     const Rgb& entry = kPalette[static_cast<std::size_t>(i)];
-    const int distance = std::abs(red - entry.red) + std::abs(green - entry.green) +
-                         std::abs(blue - entry.blue);
+    const int distance = std::abs(red - entry.red) + std::abs(green - entry.green) + std::abs(blue - entry.blue);
     const int score = distance / 3;
     if (score < best_score) {
       best_score = score;

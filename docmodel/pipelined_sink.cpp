@@ -54,23 +54,19 @@ void replay(const std::vector<std::uint8_t>& batch, StagingSink& sink) {
         sink.take_paragraph(alignment, text, cells);
         break;
       }
-      default:
-        sink.take_background(*at++);
-        break;
+      default: sink.take_background(*at++); break;
     }
   }
 }
 
 }  // namespace
 
-PipelinedSink::PipelinedSink(StagingSink& inner, std::size_t batch_bytes)
-    : inner_(inner), batch_bytes_(batch_bytes) {}
+PipelinedSink::PipelinedSink(StagingSink& inner, std::size_t batch_bytes) : inner_(inner), batch_bytes_(batch_bytes) {}
 
 PipelinedSink::~PipelinedSink() {
   try {
     finish();
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
 void PipelinedSink::take_name(const std::array<char, kNameRecordBytes>& record) {

@@ -34,8 +34,8 @@ void encode_rule(std::uint8_t* at, const RuleRecord& rule) {
   at[kRuleHighlightAt] = rule.highlight;
 }
 
-void encode_text_head(std::uint8_t* at, std::uint16_t height, std::uint16_t alignment,
-                      std::uint16_t line_count, std::uint16_t text_length) {
+void encode_text_head(std::uint8_t* at, std::uint16_t height, std::uint16_t alignment, std::uint16_t line_count,
+                      std::uint16_t text_length) {
   std::memset(at, kFiller, kTextHeadBytes);
   put_be16(at, kTextRecord);
   put_be16(at + kTextHeightAt, height);
@@ -71,8 +71,7 @@ std::vector<std::uint8_t> encode_text_record(const TextRecord& record) {
   // head is written into an empty buffer.
   std::vector<std::uint8_t> bytes(kTextHeadBytes);
   bytes.reserve(text_record_bytes(record.text.size(), record.lines.size(), runs));
-  encode_text_head(bytes.data(), record.height, record.alignment,
-                   static_cast<std::uint16_t>(record.lines.size()),
+  encode_text_head(bytes.data(), record.height, record.alignment, static_cast<std::uint16_t>(record.lines.size()),
                    static_cast<std::uint16_t>(record.text.size()));
   bytes.insert(bytes.end(), record.text.begin(), record.text.end());
   const auto append = [&bytes](std::size_t count) {
@@ -111,7 +110,8 @@ DecodeResult decode_text(std::span<const std::uint8_t> bytes, TextRecord& out) {
   if (kTextHeadBytes + text_length > bytes.size())
     return failed("text length " + std::to_string(text_length) + " runs past the record's end (" +
                   std::to_string(bytes.size()) + " bytes)");
-  out.text.assign(bytes.begin() + kTextHeadBytes, bytes.begin() + static_cast<std::ptrdiff_t>(kTextHeadBytes + text_length));
+  out.text.assign(bytes.begin() + kTextHeadBytes,
+                  bytes.begin() + static_cast<std::ptrdiff_t>(kTextHeadBytes + text_length));
   out.record_bytes = bytes.size();
   out.lines.clear();
   out.lines.reserve(line_count);
@@ -127,8 +127,8 @@ DecodeResult decode_text(std::span<const std::uint8_t> bytes, TextRecord& out) {
       return failed("the runs of line " + std::to_string(i + 1) + " run past the record's end");
     line.runs.reserve(line.entry.run_count);
     for (std::size_t r = 0; r < line.entry.run_count; ++r, at += kRunEntryBytes)
-      line.runs.push_back(RunEntry{get_be16(&bytes[at]), bytes[at + 2], bytes[at + 3],
-                                   bytes[at + 4], bytes[at + 5], bytes[at + 6], bytes[at + 7]});
+      line.runs.push_back(RunEntry{get_be16(&bytes[at]), bytes[at + 2], bytes[at + 3], bytes[at + 4], bytes[at + 5],
+                                   bytes[at + 6], bytes[at + 7]});
     out.lines.push_back(std::move(line));
   }
   return {};
@@ -154,23 +154,19 @@ DecodeResult decode_paragraph(std::span<const std::uint8_t> bytes, ParagraphReco
       out = std::move(text);
       return result;
     }
-    case kEmptyLineRecord:
-      out = EmptyLineRecord{get_be16(&bytes[kEmptyLineHeightAt])};
-      return {};
+    case kEmptyLineRecord: out = EmptyLineRecord{get_be16(&bytes[kEmptyLineHeightAt])}; return {};
     case kRuleRecord:
       if (bytes.size() < kRuleHighlightAt + 1) return too_short("rule record", bytes.size());
       out = RuleRecord{get_be16(&bytes[kRuleHeightAt]), bytes[kRuleThicknessAt], bytes[kRuleColourAt],
                        bytes[kRuleHighlightAt]};
       return {};
-    default:
-      return failed("unknown record kind " + std::to_string(kind));
+    default: return failed("unknown record kind " + std::to_string(kind));
   }
 }
 
 // ---------------------------------------------------------------- invariants
 
-std::vector<std::string> check_text_record(const TextRecord& record,
-                                           std::span<const std::uint8_t> cells) {
+std::vector<std::string> check_text_record(const TextRecord& record, std::span<const std::uint8_t> cells) {
   std::vector<std::string> problems;
   const auto report = [&](std::size_t line, const std::string& what) {
     problems.push_back("line " + std::to_string(line + 1) + ": " + what);
@@ -185,8 +181,7 @@ std::vector<std::string> check_text_record(const TextRecord& record,
     const TextLine& line = record.lines[l];
     runs_total += line.runs.size();
     if (line.runs.size() != line.entry.run_count) report(l, "run count differs from its runs");
-    if (line.entry.chars > kMaxLineChars)
-      report(l, "holds more than " + std::to_string(kMaxLineChars) + " characters");
+    if (line.entry.chars > kMaxLineChars) report(l, "holds more than " + std::to_string(kMaxLineChars) + " characters");
     const std::size_t line_start = pos;
     int natural = 0, run_sum = 0;
     bool has_large = false;
@@ -213,7 +208,9 @@ std::vector<std::string> check_text_record(const TextRecord& record,
       run_sum += run.width;
       if (run.height != line_height_px(run.font == kLargeFont)) report(l, "run height is wrong");
       if (run.kind == kTextRun) {
-        if (run.width != width) report(l, "run " + std::to_string(r + 1) + " width " + std::to_string(run.width) + ", its characters are " + std::to_string(width));
+        if (run.width != width)
+          report(l, "run " + std::to_string(r + 1) + " width " + std::to_string(run.width) + ", its characters are " +
+                        std::to_string(width));
         if (justified && has_space) report(l, "a text run of a justified line holds a space");
       } else if (run.kind == kSpaceRun) {
         if (!justified || run.chars != 1 || !has_space) report(l, "space run is not one space of a justified line");
@@ -229,24 +226,29 @@ std::vector<std::string> check_text_record(const TextRecord& record,
         if (run.font != static_cast<std::uint8_t>(cell.font) || run.colour != cell.colour ||
             run.highlight != cell.highlight)
           report(l, "run " + std::to_string(r + 1) + " attributes differ from its cells");
-        const bool space_split = justified && (record.text[pos] == ' ' || (pos > line_start && record.text[pos - 1] == ' '));
-        if (r > 0 && !space_split &&
-            std::memcmp(first - kCellBytes, first, kCellBytes) == 0)
+        const bool space_split =
+            justified && (record.text[pos] == ' ' || (pos > line_start && record.text[pos - 1] == ' '));
+        if (r > 0 && !space_split && std::memcmp(first - kCellBytes, first, kCellBytes) == 0)
           report(l, "run " + std::to_string(r + 1) + " could have joined the run before it");
       }
       pos += run.chars;
       run_chars += run.chars;
     }
-    if (run_chars != line.entry.chars) report(l, "runs cover " + std::to_string(run_chars) + " of " + std::to_string(line.entry.chars) + " characters");
+    if (run_chars != line.entry.chars)
+      report(l, "runs cover " + std::to_string(run_chars) + " of " + std::to_string(line.entry.chars) + " characters");
     if (natural > kDisplayWidthPx - 1) report(l, "natural width " + std::to_string(natural) + " exceeds 149 pixels");
     const int expected_width = justified && line.runs.size() > 1 ? kDisplayWidthPx : natural;
-    if (line.entry.width != expected_width) report(l, "width " + std::to_string(line.entry.width) + ", expected " + std::to_string(expected_width));
-    if (!justified && run_sum != line.entry.width) report(l, "run widths add up to " + std::to_string(run_sum) + ", not the line width");
-    if (line.entry.height != line_height_px(has_large)) report(l, "height " + std::to_string(line.entry.height) + " is wrong");
+    if (line.entry.width != expected_width)
+      report(l, "width " + std::to_string(line.entry.width) + ", expected " + std::to_string(expected_width));
+    if (!justified && run_sum != line.entry.width)
+      report(l, "run widths add up to " + std::to_string(run_sum) + ", not the line width");
+    if (line.entry.height != line_height_px(has_large))
+      report(l, "height " + std::to_string(line.entry.height) + " is wrong");
     int indent = 0;
     if (record.alignment == kAlignRight) indent = kDisplayWidthPx - natural;
     if (record.alignment == kAlignCentred) indent = (kDisplayWidthPx - natural) / 2;
-    if (line.entry.indent != indent) report(l, "indent " + std::to_string(line.entry.indent) + ", expected " + std::to_string(indent));
+    if (line.entry.indent != indent)
+      report(l, "indent " + std::to_string(line.entry.indent) + ", expected " + std::to_string(indent));
     // Stretched spaces fill the display exactly when the line has inner
     // spaces and its trailing spaces are 2 pixels wide.
     if (justified && line.runs.size() > 1) {
@@ -266,9 +268,11 @@ std::vector<std::string> check_text_record(const TextRecord& record,
     record_height += line.entry.height;
   }
   if (pos != record.text.size())
-    problems.push_back("lines cover " + std::to_string(pos) + " of " + std::to_string(record.text.size()) + " characters");
+    problems.push_back("lines cover " + std::to_string(pos) + " of " + std::to_string(record.text.size()) +
+                       " characters");
   if (record.height != record_height)
-    problems.push_back("record height " + std::to_string(record.height) + ", lines add up to " + std::to_string(record_height));
+    problems.push_back("record height " + std::to_string(record.height) + ", lines add up to " +
+                       std::to_string(record_height));
   if (record.record_bytes != 0 &&
       record.record_bytes != text_record_bytes(record.text.size(), record.lines.size(), runs_total))
     problems.push_back("record is " + std::to_string(record.record_bytes) + " bytes, its contents need " +

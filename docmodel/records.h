@@ -78,7 +78,7 @@ struct RuleRecord {
 struct LineEntry {
   std::uint8_t chars = 0;
   std::uint8_t run_count = 0;
-  std::uint8_t width = 0;   // natural width; 150 on a justified line of several runs
+  std::uint8_t width = 0;  // natural width; 150 on a justified line of several runs
   std::uint8_t height = 0;
   std::uint8_t indent = 0;
 };
@@ -113,14 +113,13 @@ void encode_header(std::uint8_t* at, const HeaderRecord& header);  // 48 bytes
 void encode_empty_line(std::uint8_t* at);                          // 16 bytes
 void encode_rule(std::uint8_t* at, const RuleRecord& rule);        // 16 bytes
 // The 16-byte head of a text record; the text follows it.
-void encode_text_head(std::uint8_t* at, std::uint16_t height, std::uint16_t alignment,
-                      std::uint16_t line_count, std::uint16_t text_length);
+void encode_text_head(std::uint8_t* at, std::uint16_t height, std::uint16_t alignment, std::uint16_t line_count,
+                      std::uint16_t text_length);
 void encode_line_entry(std::uint8_t* at, const LineEntry& line);
 void encode_run_entry(std::uint8_t* at, const RunEntry& run);
 std::vector<std::uint8_t> encode_text_record(const TextRecord& record);
 
-constexpr std::size_t text_record_bytes(std::size_t text_length, std::size_t lines,
-                                        std::size_t runs) {
+constexpr std::size_t text_record_bytes(std::size_t text_length, std::size_t lines, std::size_t runs) {
   return kTextHeadBytes + text_length + kLineEntryBytes * lines + kRunEntryBytes * runs;
 }
 
@@ -140,8 +139,7 @@ DecodeResult decode_paragraph(std::span<const std::uint8_t> bytes, ParagraphReco
 // as the layout defines them, and the size formula. With the paragraph's
 // staged cells (10 bytes per character) it also checks that every run is
 // uniform and carries its cells' attributes. Returns the violations found.
-std::vector<std::string> check_text_record(const TextRecord& record,
-                                           std::span<const std::uint8_t> cells = {});
+std::vector<std::string> check_text_record(const TextRecord& record, std::span<const std::uint8_t> cells = {});
 
 // Checks a whole document's records (record 0 first), including `lineTotal`.
 std::vector<std::string> check_document(const std::vector<std::vector<std::uint8_t>>& records);

@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::size_t kIoChunkBytes = 1 << 20;
 
-
 }  // namespace
 
 std::string with_thousands(std::size_t count) {
@@ -34,10 +33,8 @@ std::string handheld_name(std::string_view file_name) {
   const std::string_view extension = file_name.substr(dot);
   // An extension of 31 characters or more leaves no room for the front;
   // the name is then the extension's own first 31 characters.
-  if (extension.size() >= kMaxHandheldNameChars)
-    return std::string(extension.substr(0, kMaxHandheldNameChars));
-  return std::string(file_name.substr(0, kMaxHandheldNameChars - extension.size())) +
-         std::string(extension);
+  if (extension.size() >= kMaxHandheldNameChars) return std::string(extension.substr(0, kMaxHandheldNameChars));
+  return std::string(file_name.substr(0, kMaxHandheldNameChars - extension.size())) + std::string(extension);
 }
 
 StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_t number, std::string_view where) {
@@ -56,10 +53,10 @@ StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_
     const std::uint8_t* cell = cell_at(cells.data(), i);
     const std::int32_t kind = read_cell_kind(cell);
     if (kind != kCharacterCell)
-      return fail(StagingError::bad_kind, "cell kind " + std::to_string(kind) +
-                                              (kind == kEmptyParagraphCell || kind == kRuleCell
-                                                   ? " is only allowed alone in a paragraph"
-                                                   : " is unknown"));
+      return fail(StagingError::bad_kind,
+                  "cell kind " + std::to_string(kind) +
+                      (kind == kEmptyParagraphCell || kind == kRuleCell ? " is only allowed alone in a paragraph"
+                                                                        : " is unknown"));
     const std::int32_t font = read_cell_font(cell);
     if (!is_text_font(font)) return fail(StagingError::bad_font, "font " + std::to_string(font) + " is not 0, 1 or 2");
   }
@@ -122,8 +119,7 @@ StagingResult StagingWriter::open(const fs::path& folder, std::string_view file_
   start(StagingTarget::files, nullptr);
   for (Output* output : {data_.get(), sizes_.get()}) {
     const fs::path path = folder / (output == data_.get() ? kStagingDataFile : kStagingSizesFile);
-    if (!output->open(path))
-      return {StagingError::cannot_write, path.string() + ": " + errno_text(output->error)};
+    if (!output->open(path)) return {StagingError::cannot_write, path.string() + ": " + errno_text(output->error)};
   }
   write_name_record(file_name);
   return {};
@@ -212,9 +208,8 @@ StagingResult StagingReader::read_lengths(std::span<const std::uint8_t> raw, con
   for (std::size_t i = 0; i < count; ++i) {
     lengths_[i] = get_le16(raw.data() + 2 * i);
     if (lengths_[i] == 0 || lengths_[i] > kMaxParagraphChars)
-      return {StagingError::bad_length, sizes_name + ": paragraph " + std::to_string(i + 1) +
-                                            " has length " + std::to_string(lengths_[i]) +
-                                            " (must be 1 to 1024)"};
+      return {StagingError::bad_length, sizes_name + ": paragraph " + std::to_string(i + 1) + " has length " +
+                                            std::to_string(lengths_[i]) + " (must be 1 to 1024)"};
     total_chars_ += lengths_[i];
   }
   return {};
@@ -271,8 +266,7 @@ StagingResult StagingReader::open_files(const fs::path& folder) {
   if (auto checked = check_data_size(data_bytes); !checked) return checked;
 
   // The background is the file's last byte however many paragraphs it has.
-  if (std::fseek(data_, -1, SEEK_END) != 0 || !read_exact(&background_, 1) ||
-      std::fseek(data_, 0, SEEK_SET) != 0)
+  if (std::fseek(data_, -1, SEEK_END) != 0 || !read_exact(&background_, 1) || std::fseek(data_, 0, SEEK_SET) != 0)
     return fail(StagingError::cannot_open, "read error");
   std::setvbuf(data_, nullptr, _IOFBF, kIoChunkBytes);
   return read_name();
@@ -294,8 +288,7 @@ StagingResult StagingReader::next(StagedParagraph& out) {
   std::uint8_t alignment[4];
   out.text.resize(n);
   out.cells.resize(n * kCellBytes);
-  if (!read_exact(alignment, 4) || !read_exact(out.text.data(), n) ||
-      !read_exact(out.cells.data(), out.cells.size()))
+  if (!read_exact(alignment, 4) || !read_exact(out.text.data(), n) || !read_exact(out.cells.data(), out.cells.size()))
     return fail(StagingError::truncated, "paragraph " + std::to_string(index + 1) + " cut short");
   out.alignment = static_cast<std::int32_t>(get_le32(alignment));
 

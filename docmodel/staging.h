@@ -129,8 +129,7 @@ class StagingWriter {
   void open_into(StagingSink& sink, std::string_view file_name);
   StagingTarget target() const { return target_; }
   // `cells` holds 10 bytes per text byte; text.size() is 1 to 1024.
-  void write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
-                       std::span<const std::uint8_t> cells);
+  void write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text, std::span<const std::uint8_t> cells);
   std::size_t paragraphs() const { return paragraphs_; }
   // Stop staging once `paragraphs()` reaches this; importers ask is_full()
   // and end early, so a source far bigger than any handheld document

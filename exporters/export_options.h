@@ -13,8 +13,8 @@ namespace vellora {
 constexpr std::uint32_t kDefaultFontSize = 10;
 
 struct ExportOptions {
-  std::string font_name;                        // FontName; may be empty
-  std::uint32_t font_size = kDefaultFontSize;   // FontSize, in points
+  std::string font_name;                       // FontName; may be empty
+  std::uint32_t font_size = kDefaultFontSize;  // FontSize, in points
   // The caller makes the file durable itself, together with others (the
   // receive pass flushes its new files at once); otherwise the exporter
   // flushes it before it returns.

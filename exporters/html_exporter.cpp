@@ -12,8 +12,8 @@
 #include "base/ascii.h"
 #include "docmodel/document_reader.h"
 #include "docmodel/html_entities.h"
-#include "exporters/export_file.h"
 #include "docmodel/palette.h"
+#include "exporters/export_file.h"
 
 namespace vellora {
 
@@ -111,12 +111,8 @@ void append_text(std::string& html, const TextRecord& record, const TextCodec& c
 
 void append_element(std::string& html, const DocumentParagraph& paragraph, const TextCodec& codec) {
   switch (paragraph.kind) {
-    case DocumentParagraph::Kind::text:
-      append_text(html, paragraph.text, codec);
-      break;
-    case DocumentParagraph::Kind::empty_line:
-      html += "<br>\n";
-      break;
+    case DocumentParagraph::Kind::text: append_text(html, paragraph.text, codec); break;
+    case DocumentParagraph::Kind::empty_line: html += "<br>\n"; break;
     case DocumentParagraph::Kind::rule:
       html += "<hr color=\"";
       append_colour(html, paragraph.rule.colour);
@@ -124,8 +120,7 @@ void append_element(std::string& html, const DocumentParagraph& paragraph, const
       html += std::to_string(2 * paragraph.rule.thickness);
       html += "\">\n";
       break;
-    case DocumentParagraph::Kind::other:
-      break;
+    case DocumentParagraph::Kind::other: break;
   }
 }
 
@@ -136,8 +131,8 @@ std::string_view title_of(const TextRecord& record) {
   return {text, static_cast<std::size_t>(end - record.text.begin())};
 }
 
-void append_head(std::string& html, std::string_view title, std::uint8_t background,
-                 std::string_view font_name, const TextCodec& codec) {
+void append_head(std::string& html, std::string_view title, std::uint8_t background, std::string_view font_name,
+                 const TextCodec& codec) {
   html += kDoctype;
   html += '\n';
   html += kGeneratedBy;
@@ -153,8 +148,8 @@ void append_head(std::string& html, std::string_view title, std::uint8_t backgro
 
 }  // namespace
 
-ExportResult ExportHtml(SyncManager& sync, std::string_view database_name,
-                        const std::filesystem::path& output, const ExportOptions& options) {
+ExportResult ExportHtml(SyncManager& sync, std::string_view database_name, const std::filesystem::path& output,
+                        const ExportOptions& options) {
   DocumentReader document(sync);
   if (auto opened = document.open(database_name); !opened) return export_failure(opened);
   const std::uint16_t count = document.record_count();  // at least 2 once open

@@ -23,7 +23,7 @@ inline constexpr std::string_view kMakerWebAddress = "http://www.brisholm.co.uk"
 // font face (the font size is not used). A database that cannot be opened,
 // holds no paragraph, or is not a version 2 document produces no file; a
 // failed read or write removes what was written.
-ExportResult ExportHtml(SyncManager& sync, std::string_view database_name,
-                        const std::filesystem::path& output, const ExportOptions& options = {});
+ExportResult ExportHtml(SyncManager& sync, std::string_view database_name, const std::filesystem::path& output,
+                        const ExportOptions& options = {});
 
 }  // namespace vellora

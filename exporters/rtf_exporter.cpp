@@ -118,8 +118,8 @@ class RunSizes {
 
 // False when a run's colour is not in the table: the record read differently
 // from the first pass.
-bool append_run(std::string& rtf, const RunEntry& run, std::span<const std::uint8_t> text,
-                const ColourTable& colours, const RunSizes& sizes) {
+bool append_run(std::string& rtf, const RunEntry& run, std::span<const std::uint8_t> text, const ColourTable& colours,
+                const RunSizes& sizes) {
   const auto colour = colours.number_of(run.colour);
   const auto highlight = colours.number_of(run.highlight);
   if (!colour || (run.highlight != kNoHighlight && !highlight)) return false;

@@ -27,7 +27,7 @@ constexpr std::uint32_t kMaxRtfFontSize = 32763;
 // standard text; bold text is 2 points larger, large text 4. A database
 // that cannot be opened, holds no paragraph, or is not a version 2 document
 // produces no file; a failed read or write removes what was written.
-ExportResult ExportRtf(SyncManager& sync, std::string_view database_name,
-                       const std::filesystem::path& output, const ExportOptions& options = {});
+ExportResult ExportRtf(SyncManager& sync, std::string_view database_name, const std::filesystem::path& output,
+                       const ExportOptions& options = {});
 
 }  // namespace vellora

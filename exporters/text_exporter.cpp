@@ -7,8 +7,8 @@
 
 namespace vellora {
 
-ExportResult ExportText(SyncManager& sync, std::string_view database_name,
-                        const std::filesystem::path& output, const ExportOptions& options) {
+ExportResult ExportText(SyncManager& sync, std::string_view database_name, const std::filesystem::path& output,
+                        const ExportOptions& options) {
   DocumentReader document(sync);
   if (auto opened = document.open(database_name); !opened) return export_failure(opened);
 

@@ -18,7 +18,7 @@ namespace vellora {
 // paragraph, is not a version 2 document produces no file; a failed read or
 // write removes what was written. The options are not used: plain text has
 // no fonts.
-ExportResult ExportText(SyncManager& sync, std::string_view database_name,
-                        const std::filesystem::path& output, const ExportOptions& options = {});
+ExportResult ExportText(SyncManager& sync, std::string_view database_name, const std::filesystem::path& output,
+                        const ExportOptions& options = {});
 
 }  // namespace vellora

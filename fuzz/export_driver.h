@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "conduit/document_types.h"
 #include "base/files.h"
+#include "conduit/document_types.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/memory_handheld.h"
 
@@ -43,13 +43,13 @@ inline std::filesystem::path export_file_path(std::string_view extension) {
 // Exports the database and returns the file's text, or nothing when the
 // database holds no paragraph. Aborts when the export succeeds without a
 // paragraph, fails with one, or leaves a file it did not report.
-inline std::optional<std::string> export_text(MemoryHandheld& handheld, Exporter exporter,
-                                              const ExportOptions& options, std::string_view target,
-                                              const std::filesystem::path& output) {
+inline std::optional<std::string> export_text(MemoryHandheld& handheld, Exporter exporter, const ExportOptions& options,
+                                              std::string_view target, const std::filesystem::path& output) {
   const ExportResult result = exporter(handheld, MemoryHandheld::kDatabaseName, output, options);
   const bool has_file = std::filesystem::exists(output);
   if (handheld.record_count() < 2) {
-    if (result.status != ExportStatus::no_paragraphs || has_file) fail(target, "a database without paragraphs was exported");
+    if (result.status != ExportStatus::no_paragraphs || has_file)
+      fail(target, "a database without paragraphs was exported");
     return std::nullopt;
   }
   if (!result || !has_file) fail(target, result.reason);

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   DlpResponse response;
   if (decode_dlp_response(bytes, function, response) != DlpDecodeStatus::ok) return 0;
   for (const DlpArgument& argument : response.arguments) {
-    if (argument.data.data() < bytes.data() || argument.data.data() + argument.data.size() > bytes.data() + bytes.size())
+    if (argument.data.data() < bytes.data() ||
+        argument.data.data() + argument.data.size() > bytes.data() + bytes.size())
       std::abort();
   }
   (void)dlp_error_text(response.error);

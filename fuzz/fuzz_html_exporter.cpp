@@ -39,14 +39,9 @@ ElementCounts expected_counts(const fuzz::MemoryHandheld& handheld) {
         ++counts.paragraphs;
         for (const auto& line : paragraphs[i].text.lines) counts.runs += line.runs.size();
         break;
-      case DocumentParagraph::Kind::empty_line:
-        ++counts.breaks;
-        break;
-      case DocumentParagraph::Kind::rule:
-        ++counts.rules;
-        break;
-      case DocumentParagraph::Kind::other:
-        break;
+      case DocumentParagraph::Kind::empty_line: ++counts.breaks; break;
+      case DocumentParagraph::Kind::rule: ++counts.rules; break;
+      case DocumentParagraph::Kind::other: break;
     }
   }
   return counts;

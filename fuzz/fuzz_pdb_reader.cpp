@@ -33,8 +33,7 @@ void remove_folder();
 // handler can still use it.
 const std::filesystem::path& fuzz_folder() {
   static const auto* folder = [] {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vellora-fuzz-pdb-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "vellora-fuzz-pdb-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     std::atexit(remove_folder);
     return new std::filesystem::path(pattern);
@@ -52,8 +51,7 @@ void check_round_trip(std::span<const std::uint8_t> bytes, PdbResult& parsed, Pd
   const bool is_valid = static_cast<bool>(parsed);
   PdbHeader header;
   std::uint16_t count = 0;
-  if (static_cast<bool>(parse_pdb_header(bytes, bytes.size(), header, count)) != is_valid)
-    std::abort();
+  if (static_cast<bool>(parse_pdb_header(bytes, bytes.size(), header, count)) != is_valid) std::abort();
   if (!is_valid) return;
   if (!(header == db.header) || count != db.record_count()) std::abort();
   const auto written = serialize_pdb(db);
@@ -64,16 +62,14 @@ void check_round_trip(std::span<const std::uint8_t> bytes, PdbResult& parsed, Pd
 const std::filesystem::path& write_input(std::span<const std::uint8_t> bytes) {
   static const auto file = fuzz_folder() / "input.pdb";
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return file;
 }
 
 // The reader opens from the header and record list alone; it must reach
 // the full parse's verdict, give the same reason for a rejection, and read
 // each record, whole or in part, as the full parse holds it.
-void check_reader(const std::filesystem::path& file, const PdbResult& parsed,
-                  const PdbDatabase& db) {
+void check_reader(const std::filesystem::path& file, const PdbResult& parsed, const PdbDatabase& db) {
   PdbReader reader;
   const auto opened = reader.open(file);
   if (opened.status != parsed.status || opened.offset != parsed.offset ||
@@ -94,8 +90,7 @@ void check_reader(const std::filesystem::path& file, const PdbResult& parsed,
     // Every byte of the buffer starts different from what it should get.
     std::vector<std::uint8_t> head(want.data.size() / 2);
     for (std::size_t k = 0; k < head.size(); ++k) head[k] = static_cast<std::uint8_t>(~want.data[k]);
-    if (!reader.read_record(i, std::span(head)) ||
-        !std::equal(head.begin(), head.end(), want.data.begin()))
+    if (!reader.read_record(i, std::span(head)) || !std::equal(head.begin(), head.end(), want.data.begin()))
       std::abort();
     bytes.resize(want.data.size() + 1);
     if (reader.read_record(i, std::span(bytes)).status != PdbStatus::no_record) std::abort();
@@ -108,8 +103,7 @@ void exercise_handheld(const std::filesystem::path& file, bool is_valid, const P
   const std::string name = is_valid ? db.header.name : "input";
   DbInfo info;
   const bool is_found =
-      handheld.SyncFindDbByName(FindDbRequest{.options = 0x80, .reserved = 0, .name = name},
-                                info) == kSyncOk;
+      handheld.SyncFindDbByName(FindDbRequest{.options = 0x80, .reserved = 0, .name = name}, info) == kSyncOk;
   if (is_found != is_valid) std::abort();
   CardInfo card;
   (void)handheld.SyncReadSingleCardInfo(card);
@@ -125,8 +119,8 @@ void exercise_handheld(const std::filesystem::path& file, bool is_valid, const P
   static std::vector<std::uint8_t> large(0xFFFF);
   std::uint8_t small[4];
   for (std::uint16_t i = 0; i < count; ++i) {
-    for (const auto& [buffer, size] : {std::pair{small, std::uint16_t{sizeof small}},
-                                       std::pair{large.data(), std::uint16_t{0xFFFF}}}) {
+    for (const auto& [buffer, size] :
+         {std::pair{small, std::uint16_t{sizeof small}}, std::pair{large.data(), std::uint16_t{0xFFFF}}}) {
       RecordDescriptor record{.handle = handle,
                               .record_id = 0,
                               .index = i,

@@ -28,8 +28,7 @@ void check_reason(const RegistryFileResult& result) {
     if (!result.reason.empty()) std::abort();
     return;
   }
-  if (!result.reason.starts_with("fuzz.reg: ") || result.reason.find('\n') != std::string::npos)
-    std::abort();
+  if (!result.reason.starts_with("fuzz.reg: ") || result.reason.find('\n') != std::string::npos) std::abort();
 }
 
 void check_same_reads(const RegistryFile& a, const RegistryFile& b) {
@@ -49,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RegistryFile registry;
   const auto result = registry.parse(text, "fuzz.reg");
   check_reason(result);
-  if (!result || text.find('\r') != std::string_view::npos || text.starts_with("\xEF\xBB\xBF"))
-    return 0;
+  if (!result || text.find('\r') != std::string_view::npos || text.starts_with("\xEF\xBB\xBF")) return 0;
 
   std::string crlf;
   for (const char c : text) {

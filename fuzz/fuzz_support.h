@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "docmodel/builder.h"
 #include "base/files.h"
+#include "docmodel/builder.h"
 #include "docmodel/records.h"
 #include "importers/import_file.h"
 
@@ -70,8 +70,7 @@ inline PackedDocument check_staged(const StagingBytes& staged) {
 // and laid out as it goes, then once more with a small
 // paragraph limit taken from the first byte, as the send pass sets one, so
 // that stopping early is exercised too.
-inline void check_conversion(const std::uint8_t* data, std::size_t size, std::string_view name,
-                             Conversion convert) {
+inline void check_conversion(const std::uint8_t* data, std::size_t size, std::string_view name, Conversion convert) {
   const PackedDocument from_staging = check_staged(import_bytes({data, size}, name, convert));
 
   // Laid out as a sync does it, paragraph by paragraph from the importer:

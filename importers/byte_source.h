@@ -73,7 +73,7 @@ class ByteSource {
   const std::uint8_t* pos_ = nullptr;
   const std::uint8_t* end_ = nullptr;
   std::uint64_t taken_before_ = 0;  // bytes in the buffers before it
-  std::FILE* file_ = nullptr;  // null for memory
+  std::FILE* file_ = nullptr;       // null for memory
   std::vector<std::uint8_t> buffer_;
   int read_error_ = 0;
   SourceTranscoder* transcoder_ = nullptr;

@@ -13,12 +13,9 @@ std::string not_a_regular_file(const std::filesystem::path& source) {
   std::error_code error;
   const fs::file_status status = fs::status(source, error);
   switch (status.type()) {
-    case fs::file_type::regular:
-      return {};
-    case fs::file_type::not_found:
-      return "no such file";
-    case fs::file_type::directory:
-      return "is a folder, not a file";
+    case fs::file_type::regular: return {};
+    case fs::file_type::not_found: return "no such file";
+    case fs::file_type::directory: return "is a folder, not a file";
     default:
       if (const std::string_view kind = special_file_kind(status.type()); !kind.empty())
         return "is " + std::string(kind) + ", not a regular file";
@@ -49,7 +46,8 @@ UniqueFile open_source(const std::filesystem::path& source, const ImportOptions&
   if (!input) {
     const int error = errno;
     if (error == ELOOP || error == EINVAL)
-      failure = {ImportStatus::changed, name + ": was replaced by something that is not a regular file while the sync ran", 0};
+      failure = {ImportStatus::changed,
+                 name + ": was replaced by something that is not a regular file while the sync ran", 0};
     else
       failure = {ImportStatus::cannot_read, name + ": " + errno_text(error), 0};
     return {};
@@ -63,9 +61,9 @@ UniqueFile open_source(const std::filesystem::path& source, const ImportOptions&
 
 }  // namespace
 
-ImportResult import_file(const std::filesystem::path& source,
-                         const std::filesystem::path& staging_folder, std::string_view file_name,
-                         Conversion convert, SourceKind kind, const ImportOptions& options) {
+ImportResult import_file(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                         std::string_view file_name, Conversion convert, SourceKind kind,
+                         const ImportOptions& options) {
   FileStamp opened;
   ImportResult failure;
   const UniqueFile input = open_source(source, options, opened, failure);
@@ -119,8 +117,7 @@ ImportResult import_file(const std::filesystem::path& source,
   return result;
 }
 
-StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name,
-                          Conversion convert) {
+StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name, Conversion convert) {
   StagingWriter writer;
   writer.open_in_memory(file_name);
   ByteSource input(bytes);

@@ -66,12 +66,11 @@ std::string not_a_regular_file(const std::filesystem::path& source);
 // Converts the file `source` into staging files in `staging_folder`; the
 // document is named from `file_name` by the handheld name rule. The
 // options' codec reads the source as a file of kind `kind`.
-ImportResult import_file(const std::filesystem::path& source,
-                         const std::filesystem::path& staging_folder, std::string_view file_name,
-                         Conversion convert, SourceKind kind, const ImportOptions& options = {});
+ImportResult import_file(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                         std::string_view file_name, Conversion convert, SourceKind kind,
+                         const ImportOptions& options = {});
 
 // Converts `bytes` into staging bytes in memory.
-StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name,
-                          Conversion convert);
+StagingBytes import_bytes(std::span<const std::uint8_t> bytes, std::string_view file_name, Conversion convert);
 
 }  // namespace vellora

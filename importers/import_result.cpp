@@ -6,8 +6,7 @@ namespace vellora {
 std::string incomplete_reason(const Converted& converted, bool offset_is_the_files) {
   const std::string at = offset_is_the_files ? " at offset " + std::to_string(converted.offset) : "";
   switch (converted.status) {
-    case ConversionStatus::complete:
-      break;
+    case ConversionStatus::complete: break;
     case ConversionStatus::stray_closing_brace:
       return "the RTF is read only up to a closing brace with no group open" + at + "; the rest is not converted";
     case ConversionStatus::bad_hex_escape:

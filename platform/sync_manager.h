@@ -94,7 +94,7 @@ struct DbInfo {
   FourCC type = 0;
   FourCC creator = 0;
   std::uint32_t modification_number = 0;
-  std::uint32_t created = 0;   // seconds since 1904-01-01
+  std::uint32_t created = 0;  // seconds since 1904-01-01
   std::uint32_t modified = 0;
   std::uint32_t backed_up = 0;
   std::uint16_t record_count = 0;
@@ -109,8 +109,7 @@ class SyncManager {
   virtual SyncStatus SyncRegisterConduit(ConduitHandle& handle) = 0;
   virtual SyncStatus SyncUnRegisterConduit(ConduitHandle handle) = 0;
 
-  virtual SyncStatus SyncOpenDB(std::string_view name, std::uint8_t card,
-                                DbHandle& handle, std::uint8_t mode) = 0;
+  virtual SyncStatus SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle, std::uint8_t mode) = 0;
   virtual SyncStatus SyncCreateDB(CreateDbRecord& record) = 0;
   virtual SyncStatus SyncCloseDB(DbHandle handle) = 0;
   virtual SyncStatus SyncDeleteDB(std::string_view name, std::uint8_t card) = 0;
@@ -119,11 +118,9 @@ class SyncManager {
   virtual SyncStatus SyncWriteRec(RecordDescriptor& record) = 0;
   virtual SyncStatus SyncReadRecordByIndex(RecordDescriptor& record) = 0;
 
-  virtual SyncStatus SyncFindDbByName(const FindDbRequest& request,
-                                      DbInfo& found) = 0;
+  virtual SyncStatus SyncFindDbByName(const FindDbRequest& request, DbInfo& found) = 0;
   virtual SyncStatus SyncReadSingleCardInfo(CardInfo& info) = 0;
-  virtual SyncStatus SyncGetDBRecordCount(DbHandle handle,
-                                          std::uint16_t& count) = 0;
+  virtual SyncStatus SyncGetDBRecordCount(DbHandle handle, std::uint16_t& count) = 0;
   virtual SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) = 0;
 
   // Makes every database written since the last call durable. A host whose

@@ -41,12 +41,11 @@ using InitConverterEntry = std::int32_t(VELLORA_CONVERTER_CALL*)(void* window, c
 // 1 when the file (named in `file`) is in the converter's format.
 using IsFormatCorrectEntry = std::int16_t(VELLORA_CONVERTER_CALL*)(GlobalHandle file, GlobalHandle class_name);
 // 0 when the whole document was delivered through `output`.
-using ForeignToRtfEntry = std::int16_t(VELLORA_CONVERTER_CALL*)(GlobalHandle file, void* storage,
-                                                                GlobalHandle buffer, GlobalHandle class_name,
-                                                                GlobalHandle subset, ConverterOutput output);
-using RtfToForeignEntry = std::int16_t(VELLORA_CONVERTER_CALL*)(GlobalHandle file, void* storage,
-                                                                GlobalHandle buffer, GlobalHandle class_name,
-                                                                ConverterOutput input);
+using ForeignToRtfEntry = std::int16_t(VELLORA_CONVERTER_CALL*)(GlobalHandle file, void* storage, GlobalHandle buffer,
+                                                                GlobalHandle class_name, GlobalHandle subset,
+                                                                ConverterOutput output);
+using RtfToForeignEntry = std::int16_t(VELLORA_CONVERTER_CALL*)(GlobalHandle file, void* storage, GlobalHandle buffer,
+                                                                GlobalHandle class_name, ConverterOutput input);
 
 inline constexpr const char* kInitConverterName = "InitConverter32";
 inline constexpr const char* kIsFormatCorrectName = "IsFormatCorrect32";

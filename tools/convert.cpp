@@ -47,8 +47,8 @@ int fail_to_write(const BuildResult& built, const fs::path& scratch, const fs::p
   return fail(output.string(), reason.substr(words + 2));
 }
 
-int convert(const fs::path& file, const fs::path& output, const std::string& registry_file,
-            const std::string& encoding, const fs::path& preview, bool flush) {
+int convert(const fs::path& file, const fs::path& output, const std::string& registry_file, const std::string& encoding,
+            const fs::path& preview, bool flush) {
   std::string why_not;
   if (!is_readable_file(file, why_not)) return fail(file.string(), why_not);
   const DocumentType* type = importer_for(file, why_not);
@@ -102,12 +102,13 @@ int convert(const fs::path& file, const fs::path& output, const std::string& reg
   }
   const TextCodec& codec = *importing.options.codec;
   const std::string database_name = codec.name_to_pc(built.database_name).value_or(built.database_name);
-  std::printf("%s -> %s: \"%s\", %zu paragraph%s, %zu record%s%s%s%s\n", posix::terminal_safe(file.string()).c_str(),
-              posix::terminal_safe(output.string()).c_str(), posix::terminal_safe(database_name).c_str(),
-              built.paragraphs, built.paragraphs == 1 ? "" : "s", built.records, built.records == 1 ? "" : "s",
-              built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "",
-              imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
-              transcoding_note(imported).c_str());
+  std::printf(
+      "%s -> %s: \"%s\", %zu paragraph%s, %zu record%s%s%s%s\n", posix::terminal_safe(file.string()).c_str(),
+      posix::terminal_safe(output.string()).c_str(), posix::terminal_safe(database_name).c_str(), built.paragraphs,
+      built.paragraphs == 1 ? "" : "s", built.records, built.records == 1 ? "" : "s",
+      built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "",
+      imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
+      transcoding_note(imported).c_str());
   // The picture is what `vellora preview` draws by default.
   return preview.empty() ? 0 : draw_preview(output, preview, "3", 2);
 }

@@ -32,9 +32,10 @@ int device_info(const DeviceOptions& options) {
   handheld.finish({});
   if (handheld.is_lost()) return fail(handheld.lost_text());
   const posix::DlpSysInfo& info = handheld.system();
-  std::printf("user:      %s\n", handheld.user().user_name.empty() ? "(none)"
-                                                                  : posix::terminal_safe(handheld.user().user_name).c_str());
-  std::printf("Palm OS:   %s (ROM version 0x%08X)\n", handheld.os_text().substr(std::string_view("Palm OS ").size()).c_str(),
+  std::printf("user:      %s\n",
+              handheld.user().user_name.empty() ? "(none)" : posix::terminal_safe(handheld.user().user_name).c_str());
+  std::printf("Palm OS:   %s (ROM version 0x%08X)\n",
+              handheld.os_text().substr(std::string_view("Palm OS ").size()).c_str(),
               static_cast<unsigned>(info.rom_version));
   std::printf("DLP:       %u.%u\n", static_cast<unsigned>(info.dlp_major), static_cast<unsigned>(info.dlp_minor));
   if (has_card)

@@ -118,9 +118,7 @@ std::string hex(std::span<const std::uint8_t> bytes, std::size_t limit) {
   return text;
 }
 
-bool is_catalog(const PdbHeader& header) {
-  return header.type == kCatalogType && header.creator == kCatalogCreator;
-}
+bool is_catalog(const PdbHeader& header) { return header.type == kCatalogType && header.creator == kCatalogCreator; }
 
 CatalogEntry catalog_entry(std::span<const std::uint8_t> data, const PdbRecordEntry& record) {
   CatalogEntry entry;
@@ -131,12 +129,11 @@ CatalogEntry catalog_entry(std::span<const std::uint8_t> data, const PdbRecordEn
 
 std::string type_text(int category) {
   const DocumentType* type = document_type_number(category);
-  return type == nullptr ? "unknown type " + std::to_string(category) : "type " + std::to_string(category) + " (" + std::string(type->extension) + ")";
+  return type == nullptr ? "unknown type " + std::to_string(category)
+                         : "type " + std::to_string(category) + " (" + std::string(type->extension) + ")";
 }
 
-bool is_document(const PdbHeader& header) {
-  return header.type == kDocumentType && header.creator == kDocumentCreator;
-}
+bool is_document(const PdbHeader& header) { return header.type == kDocumentType && header.creator == kDocumentCreator; }
 
 // The problems check_document finds, in its order, handed to `report` one
 // at a time from records read one at a time: holding a whole document to
@@ -156,15 +153,14 @@ PdbResult each_layout_problem(const PdbReader& db, std::vector<std::uint8_t>& by
 // ---------------------------------------------------------------- people
 
 void print_text_record(const Shown& shown, const TextRecord& text) {
-  std::printf("  text, %s, height %u, %zu line%s, %zu characters\n", alignment_name(text.alignment),
-              text.height, text.lines.size(), text.lines.size() == 1 ? "" : "s", text.text.size());
+  std::printf("  text, %s, height %u, %zu line%s, %zu characters\n", alignment_name(text.alignment), text.height,
+              text.lines.size(), text.lines.size() == 1 ? "" : "s", text.text.size());
   std::size_t pos = 0;
   for (std::size_t l = 0; l < text.lines.size(); ++l) {
     const LineEntry& line = text.lines[l].entry;
     const std::size_t end = std::min(text.text.size(), pos + line.chars);
-    std::printf("    line %zu: %u chars, width %u, height %u, indent %u: \"%s\"\n", l + 1, line.chars,
-                line.width, line.height, line.indent,
-                printable(shown, {text.text.data() + pos, end - pos}).c_str());
+    std::printf("    line %zu: %u chars, width %u, height %u, indent %u: \"%s\"\n", l + 1, line.chars, line.width,
+                line.height, line.indent, printable(shown, {text.text.data() + pos, end - pos}).c_str());
     for (const RunEntry& run : text.lines[l].runs)
       std::printf("      %s run: %u chars, width %u, height %u, font %u, colour %s, highlight %s\n",
                   run.kind == kSpaceRun ? "space" : "text", run.chars, run.width, run.height, run.font,
@@ -175,19 +171,19 @@ void print_text_record(const Shown& shown, const TextRecord& text) {
 
 PdbResult print_human(const Shown& shown, const std::string& file, const PdbReader& db) {
   const auto& h = db.header();
-  std::printf("%s: \"%s\"\n", posix::terminal_safe(file).c_str(), printable(shown, {reinterpret_cast<const std::uint8_t*>(h.name.data()), h.name.size()}).c_str());
-  std::printf("  type %s, creator %s, version %u, attributes 0x%04X, %zu records\n",
-              four_cc_text(h.type).c_str(), four_cc_text(h.creator).c_str(), h.version, h.attributes,
-              db.record_count());
-  std::printf("  created %s, modified %s, backed up %s\n", date_text(h.created).c_str(),
-              date_text(h.modified).c_str(), date_text(h.backed_up).c_str());
+  std::printf("%s: \"%s\"\n", posix::terminal_safe(file).c_str(),
+              printable(shown, {reinterpret_cast<const std::uint8_t*>(h.name.data()), h.name.size()}).c_str());
+  std::printf("  type %s, creator %s, version %u, attributes 0x%04X, %zu records\n", four_cc_text(h.type).c_str(),
+              four_cc_text(h.creator).c_str(), h.version, h.attributes, db.record_count());
+  std::printf("  created %s, modified %s, backed up %s\n", date_text(h.created).c_str(), date_text(h.modified).c_str(),
+              date_text(h.backed_up).c_str());
   const bool document = is_document(h);
   std::vector<std::uint8_t> data;
   for (std::size_t i = 0; i < db.record_count(); ++i) {
     const PdbRecordEntry& record = db.entry(i);
     if (auto read = db.read_record(i, data); !read) return read;
-    std::printf("record %zu: %zu bytes, id %u, category %u, attributes 0x%02X\n", i, data.size(),
-                record.unique_id, record.category, record.attributes);
+    std::printf("record %zu: %zu bytes, id %u, category %u, attributes 0x%02X\n", i, data.size(), record.unique_id,
+                record.category, record.attributes);
     if (is_catalog(h)) {
       const CatalogEntry entry = catalog_entry(data, record);
       const std::string name = entry.name();
@@ -202,8 +198,11 @@ PdbResult print_human(const Shown& shown, const std::string& file, const PdbRead
     }
     if (i == 0) {
       HeaderRecord header;
-      if (auto r = decode_header(data, header); !r) std::printf("  undecodable: %s\n", r.reason.c_str());
-      else std::printf("  header, tag %u, lineTotal %u, background %s\n", header.tag, header.line_total, colour_text(header.background).c_str());
+      if (auto r = decode_header(data, header); !r)
+        std::printf("  undecodable: %s\n", r.reason.c_str());
+      else
+        std::printf("  header, tag %u, lineTotal %u, background %s\n", header.tag, header.line_total,
+                    colour_text(header.background).c_str());
       continue;
     }
     ParagraphRecord paragraph;
@@ -212,8 +211,8 @@ PdbResult print_human(const Shown& shown, const std::string& file, const PdbRead
     } else if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
       print_text_record(shown, *text);
     } else if (const auto* rule = std::get_if<RuleRecord>(&paragraph)) {
-      std::printf("  rule, height %u, thickness %u, colour %s, highlight %s\n", rule->height,
-                  rule->thickness, colour_text(rule->colour).c_str(), colour_text(rule->highlight).c_str());
+      std::printf("  rule, height %u, thickness %u, colour %s, highlight %s\n", rule->height, rule->thickness,
+                  colour_text(rule->colour).c_str(), colour_text(rule->highlight).c_str());
     } else {
       std::printf("  empty line, height %u\n", std::get<EmptyLineRecord>(paragraph).height);
     }
@@ -237,16 +236,15 @@ std::string json_text_record(const Shown& shown, const TextRecord& text) {
   for (std::size_t l = 0; l < text.lines.size(); ++l) {
     const LineEntry& e = text.lines[l].entry;
     if (l != 0) out += ',';
-    out += "{\"chars\":" + std::to_string(e.chars) +
-           ",\"width\":" + std::to_string(e.width) + ",\"height\":" + std::to_string(e.height) +
-           ",\"indent\":" + std::to_string(e.indent) + ",\"runs\":[";
+    out += "{\"chars\":" + std::to_string(e.chars) + ",\"width\":" + std::to_string(e.width) +
+           ",\"height\":" + std::to_string(e.height) + ",\"indent\":" + std::to_string(e.indent) + ",\"runs\":[";
     for (std::size_t r = 0; r < text.lines[l].runs.size(); ++r) {
       const RunEntry& run = text.lines[l].runs[r];
       if (r != 0) out += ',';
-      out += "{\"kind\":" + std::to_string(run.kind) +
-             ",\"chars\":" + std::to_string(run.chars) + ",\"width\":" + std::to_string(run.width) +
-             ",\"height\":" + std::to_string(run.height) + ",\"font\":" + std::to_string(run.font) +
-             ",\"colour\":" + std::to_string(run.colour) + ",\"highlight\":" + std::to_string(run.highlight) + "}";
+      out += "{\"kind\":" + std::to_string(run.kind) + ",\"chars\":" + std::to_string(run.chars) +
+             ",\"width\":" + std::to_string(run.width) + ",\"height\":" + std::to_string(run.height) +
+             ",\"font\":" + std::to_string(run.font) + ",\"colour\":" + std::to_string(run.colour) +
+             ",\"highlight\":" + std::to_string(run.highlight) + "}";
     }
     out += "]}";
   }
@@ -256,10 +254,10 @@ std::string json_text_record(const Shown& shown, const TextRecord& text) {
 PdbResult print_json(const Shown& shown, const std::string& file, const PdbReader& db) {
   const auto& h = db.header();
   std::string out = "{\"file\":" + json_string(shown, file) + ",\"name\":" + json_string(shown, h.name) +
-                    ",\"type\":" + json_string(shown, four_cc_text(h.type)) + ",\"creator\":" +
-                    json_string(shown, four_cc_text(h.creator)) + ",\"version\":" + std::to_string(h.version) +
-                    ",\"attributes\":" + std::to_string(h.attributes) + ",\"created\":" +
-                    std::to_string(h.created) + ",\"modified\":" + std::to_string(h.modified) +
+                    ",\"type\":" + json_string(shown, four_cc_text(h.type)) +
+                    ",\"creator\":" + json_string(shown, four_cc_text(h.creator)) +
+                    ",\"version\":" + std::to_string(h.version) + ",\"attributes\":" + std::to_string(h.attributes) +
+                    ",\"created\":" + std::to_string(h.created) + ",\"modified\":" + std::to_string(h.modified) +
                     ",\"records\":[";
   const bool document = is_document(h);
   std::vector<std::uint8_t> data;
@@ -270,10 +268,9 @@ PdbResult print_json(const Shown& shown, const std::string& file, const PdbReade
     const PdbRecordEntry& record = db.entry(i);
     if (auto read = db.read_record(i, data); !read) return read;
     out = i != 0 ? ",\n" : "\n";
-    out += "{\"index\":" + std::to_string(i) + ",\"size\":" +
-           std::to_string(data.size()) + ",\"id\":" + std::to_string(record.unique_id) +
-           ",\"category\":" + std::to_string(record.category) + ",\"attributes\":" +
-           std::to_string(record.attributes) + ",";
+    out += "{\"index\":" + std::to_string(i) + ",\"size\":" + std::to_string(data.size()) +
+           ",\"id\":" + std::to_string(record.unique_id) + ",\"category\":" + std::to_string(record.category) +
+           ",\"attributes\":" + std::to_string(record.attributes) + ",";
     HeaderRecord header;
     ParagraphRecord paragraph;
     if (is_catalog(h)) {
@@ -283,15 +280,16 @@ PdbResult print_json(const Shown& shown, const std::string& file, const PdbReade
     } else if (!document) {
       out += "\"kind\":\"data\",\"hex\":" + json_string(shown, hex(data, data.size()));
     } else if (i == 0 && decode_header(data, header)) {
-      out += "\"kind\":\"header\",\"tag\":" + std::to_string(header.tag) + ",\"line_total\":" +
-             std::to_string(header.line_total) + ",\"background\":" + std::to_string(header.background);
+      out += "\"kind\":\"header\",\"tag\":" + std::to_string(header.tag) +
+             ",\"line_total\":" + std::to_string(header.line_total) +
+             ",\"background\":" + std::to_string(header.background);
     } else if (i == 0 || !decode_paragraph(data, paragraph)) {
       out += "\"kind\":\"undecodable\",\"hex\":" + json_string(shown, hex(data, data.size()));
     } else if (const auto* text = std::get_if<TextRecord>(&paragraph)) {
       out += json_text_record(shown, *text);
     } else if (const auto* rule = std::get_if<RuleRecord>(&paragraph)) {
-      out += "\"kind\":\"rule\",\"height\":" + std::to_string(rule->height) + ",\"thickness\":" +
-             std::to_string(rule->thickness) + ",\"colour\":" + std::to_string(rule->colour) +
+      out += "\"kind\":\"rule\",\"height\":" + std::to_string(rule->height) +
+             ",\"thickness\":" + std::to_string(rule->thickness) + ",\"colour\":" + std::to_string(rule->colour) +
              ",\"highlight\":" + std::to_string(rule->highlight);
     } else {
       out += "\"kind\":\"empty_line\",\"height\":" + std::to_string(std::get<EmptyLineRecord>(paragraph).height);
@@ -342,9 +340,10 @@ Subcommand add_dump(CLI::App& app) {
   auto* command = app.add_subcommand("dump", "Show a handheld database: header and every record decoded");
   command->add_option("DB", options->database, "Database file (.pdb)")->required();
   command->add_flag("--json", options->as_json, "Print JSON for programs");
-  command->add_option("--encoding", options->encoding,
-                      "How handheld text is shown: utf-8 decodes the handheld's character set, cp1252 shows it as "
-                      "Latin-1 (default: TextEncoding from the settings, else the locale)")
+  command
+      ->add_option("--encoding", options->encoding,
+                   "How handheld text is shown: utf-8 decodes the handheld's character set, cp1252 shows it as "
+                   "Latin-1 (default: TextEncoding from the settings, else the locale)")
       ->check(encoding_choices());
   return {command, [options] { return dump(options->database, options->as_json, options->encoding); }};
 }

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <optional>
 
-#include "conduit/settings.h"
 #include "base/ascii.h"
+#include "conduit/settings.h"
 #include "hosts/linux/registry_file.h"
 #include "hosts/linux/utf8_codec.h"
 #include "hosts/linux/xdg_paths.h"

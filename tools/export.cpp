@@ -46,7 +46,8 @@ int export_document(const fs::path& database, const std::string& to, const fs::p
   std::uint16_t records = 0;
   if (auto read = posix::read_pdb_header_file(database, header, records); !read) return fail(read.reason);
   if (header.type != kDocumentType || header.creator != kDocumentCreator)
-    return fail(database.string(), "not a handheld document (type " + four_cc_text(header.type) + ", creator " + four_cc_text(header.creator) + ")");
+    return fail(database.string(), "not a handheld document (type " + four_cc_text(header.type) + ", creator " +
+                                       four_cc_text(header.creator) + ")");
   fs::path output_folder = output.parent_path();
   if (output_folder.empty()) output_folder = ".";
   if (!fs::is_directory(output_folder)) return fail(output.string(), "its folder does not exist");
@@ -81,7 +82,8 @@ int export_document(const fs::path& database, const std::string& to, const fs::p
   if (!exported) return fail(database.string(), exported.reason);
   rename_over_output(temporary, output, error);
   if (error) return fail(output.string(), error.message());
-  std::printf("%s -> %s\n", posix::terminal_safe(database.string()).c_str(), posix::terminal_safe(output.string()).c_str());
+  std::printf("%s -> %s\n", posix::terminal_safe(database.string()).c_str(),
+              posix::terminal_safe(output.string()).c_str());
   return 0;
 }
 

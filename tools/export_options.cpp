@@ -10,8 +10,8 @@
 namespace vellora::cli {
 
 bool resolve_export_options(const ExportCommandOptions& options,
-                            const std::optional<std::filesystem::path>& default_registry,
-                            ExportOptions& out, std::string& why_not) {
+                            const std::optional<std::filesystem::path>& default_registry, ExportOptions& out,
+                            std::string& why_not) {
   posix::RegistryFile registry(posix::bundled_office_converter());
   if (!load_registry(options.registry, default_registry, registry, why_not)) return false;
   const Settings settings = load_settings(registry);

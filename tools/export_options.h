@@ -23,7 +23,7 @@ struct ExportCommandOptions {
 // A registry file named with --registry must exist; any registry file that
 // exists must parse. Otherwise false with a one-line reason naming the file.
 bool resolve_export_options(const ExportCommandOptions& options,
-                            const std::optional<std::filesystem::path>& default_registry,
-                            ExportOptions& out, std::string& why_not);
+                            const std::optional<std::filesystem::path>& default_registry, ExportOptions& out,
+                            std::string& why_not);
 
 }  // namespace vellora::cli

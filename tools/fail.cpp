@@ -19,7 +19,8 @@ int fail(const std::string& reason_naming_the_file) {
 }
 
 bool is_same_file(const fs::path& input, const fs::path& output) {
-  struct stat in {}, out {};
+  struct stat in {
+  }, out{};
   return ::stat(input.c_str(), &in) == 0 && ::stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
          in.st_ino == out.st_ino;
 }

@@ -37,7 +37,8 @@ std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlac
   std::fflush(stdout);
   std::optional<posix::LinkDeadline> deadline;
   if (options.timeout_seconds > 0)
-    deadline = posix::LinkClock::now() + std::chrono::milliseconds(static_cast<long long>(options.timeout_seconds * 1000));
+    deadline =
+        posix::LinkClock::now() + std::chrono::milliseconds(static_cast<long long>(options.timeout_seconds * 1000));
   std::string why;
   bool timed_out = false;
   auto connection = place.accept(deadline, why, timed_out);
@@ -53,8 +54,8 @@ std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlac
 }
 
 void print_connected(const posix::DlpHandheld& handheld, const posix::HandheldConnection& connection) {
-  const std::string user = handheld.user().user_name.empty() ? "a handheld with no user name"
-                                                             : "\"" + handheld.user().user_name + "\"";
+  const std::string user =
+      handheld.user().user_name.empty() ? "a handheld with no user name" : "\"" + handheld.user().user_name + "\"";
   std::printf("connected: %s, %s, by %s from %s\n", posix::terminal_safe(user).c_str(), handheld.os_text().c_str(),
               connection.link->protocol_name(), posix::terminal_safe(connection.peer).c_str());
   std::fflush(stdout);

@@ -39,7 +39,8 @@ int mark(const fs::path& handheld_folder, const std::string& typed_name, const s
   const TextCodec* codec = choose_codec(encoding, why_not);
   if (codec == nullptr) return fail(why_not);
   const std::string name = codec->name_to_handheld(typed_name);
-  if (name.empty() || name.size() > kCatalogNameBytes - 1) return fail(typed_name, "a document name has 1 to 37 characters");
+  if (name.empty() || name.size() > kCatalogNameBytes - 1)
+    return fail(typed_name, "a document name has 1 to 37 characters");
   std::string extension = ".";
   extension += to_lower_ascii(as);
   if (as.empty()) extension = to_lower_ascii(fs::path(name).extension().string());
@@ -84,10 +85,12 @@ Subcommand add_mark(CLI::App& app) {
   command->add_option("NAME", options->name, "Document name on the handheld, e.g. notes.txt")->required();
   command->add_option("--handheld", options->handheld,
                       "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
-  command->add_option("--as", options->as, "Type to receive it as: " + names_in_words(document_type_names(), "or") +
-                                               " (default: from the name)");
-  command->add_option("--encoding", options->encoding,
-                      "How the name is typed: utf-8 or cp1252 (default: TextEncoding from the settings, else the locale)")
+  command->add_option(
+      "--as", options->as,
+      "Type to receive it as: " + names_in_words(document_type_names(), "or") + " (default: from the name)");
+  command
+      ->add_option("--encoding", options->encoding,
+                   "How the name is typed: utf-8 or cp1252 (default: TextEncoding from the settings, else the locale)")
       ->check(encoding_choices());
   return {command, [options, command] {
             std::string folder = options->handheld;

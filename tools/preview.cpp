@@ -39,7 +39,8 @@ bool parse_screens(const std::string& text, long& screens) {
 
 int draw_preview(const fs::path& database, const fs::path& output, const std::string& screens_text, int scale) {
   long screens = 0;
-  if (!parse_screens(screens_text, screens)) return fail("--screens " + screens_text, "say a number of screens from 1, or all");
+  if (!parse_screens(screens_text, screens))
+    return fail("--screens " + screens_text, "say a number of screens from 1, or all");
   if (is_same_file(database, output)) return fail_same_file(database, output);
   fs::path output_folder = output.parent_path();
   if (output_folder.empty()) output_folder = ".";
@@ -65,7 +66,8 @@ Subcommand add_preview(CLI::App& app) {
   command->add_option("--screens", options->screens, "How many 160 x 160 screens to draw, or all (default: 3)");
   command->add_option("--scale", options->scale, "Picture pixels per handheld pixel (default: 2)")
       ->check(CLI::Range(1, 16));
-  return {command, [options] { return draw_preview(options->database, options->output, options->screens, options->scale); }};
+  return {command,
+          [options] { return draw_preview(options->database, options->output, options->screens, options->scale); }};
 }
 
 }  // namespace vellora::cli

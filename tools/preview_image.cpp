@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <system_error>
 
-#include "conduit/document_types.h"
 #include "base/byte_order.h"
-#include "docmodel/document_reader.h"
 #include "base/files.h"
+#include "conduit/document_types.h"
+#include "docmodel/document_reader.h"
 #include "docmodel/font_widths.h"
 #include "docmodel/records.h"
 #include "hosts/linux/utf8_codec.h"
@@ -63,7 +63,8 @@ class GlyphCache {
     }
     for (std::size_t style = 0; style < kFontFiles.size(); ++style) {
       for (const char* file : kFontFiles[style])
-        if (faces_[style] == nullptr && FT_New_Face(library_, (std::string(kFontFolder) + file).c_str(), 0, &faces_[style]) != 0)
+        if (faces_[style] == nullptr &&
+            FT_New_Face(library_, (std::string(kFontFolder) + file).c_str(), 0, &faces_[style]) != 0)
           faces_[style] = nullptr;
       if (faces_[style] == nullptr) {
         why_not = std::string(kFontFolder) + kFontFiles[style][1] + ": no such font (install fonts-dejavu-core)";
@@ -141,8 +142,7 @@ class ScreenWalk {
         if (draw_) draw_rule(paragraph.rule);
         y_ += paragraph.rule.height;
         break;
-      case DocumentParagraph::Kind::other:
-        break;
+      case DocumentParagraph::Kind::other: break;
     }
   }
 
@@ -406,7 +406,8 @@ long write_preview(const fs::path& database, const fs::path& output, long max_sc
   const auto width = static_cast<std::uint32_t>(kScreenPx * scale);
   const std::uint64_t height = static_cast<std::uint64_t>(screens) * kScreenPx * static_cast<std::uint64_t>(scale);
   if (height > 0x7FFFFFFF) {
-    why_not = output.string() + ": " + std::to_string(screens) + " screens make too tall a picture; ask for fewer with --screens";
+    why_not = output.string() + ": " + std::to_string(screens) +
+              " screens make too tall a picture; ask for fewer with --screens";
     return -1;
   }
 
@@ -440,8 +441,10 @@ long write_preview(const fs::path& database, const fs::path& output, long max_sc
       if (ok) ok = write_scaled_screen(png, screen, scale, drawn < screens, separator, row);
     };
     const bool is_drawn = ok && renderer.render(db, screens, true, write_screen, why_not) >= 0;
-    if (ok && !is_drawn) ok = false;
-    else if (!ok) why_not = output.string() + ": the picture could not be written";
+    if (ok && !is_drawn)
+      ok = false;
+    else if (!ok)
+      why_not = output.string() + ": the picture could not be written";
     if (ok && !png.finish()) {
       ok = false;
       why_not = output.string() + ": the picture could not be written";

@@ -37,14 +37,14 @@ int stage(const fs::path& file, const fs::path& folder, const std::string& regis
     if (is_same_file(file, folder / staging_file)) return fail_same_file(file, folder / staging_file);
   Importing importing;
   if (!importing.load(registry_file, encoding, why_not)) return fail(why_not);
-  const ImportResult imported =
-      type->import(file, folder, handheld_file_name(file.filename().string(), importing.options.codec), importing.options);
+  const ImportResult imported = type->import(
+      file, folder, handheld_file_name(file.filename().string(), importing.options.codec), importing.options);
   if (!imported) return fail(imported.reason);
-  std::printf("%s: %zu paragraph%s staged in %s%s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
-              imported.paragraphs == 1 ? "" : "s",
-              posix::terminal_safe(folder.string()).c_str(),
-              imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
-              transcoding_note(imported).c_str());
+  std::printf(
+      "%s: %zu paragraph%s staged in %s%s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
+      imported.paragraphs == 1 ? "" : "s", posix::terminal_safe(folder.string()).c_str(),
+      imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
+      transcoding_note(imported).c_str());
   return 0;
 }
 

@@ -29,8 +29,8 @@ Subcommand add_mark(CLI::App& app);
 
 // Draws `screens` (a number from 1, or "all") screens of `database` into
 // the PNG file `output`, as `vellora preview` does: the exit status.
-int draw_preview(const std::filesystem::path& database, const std::filesystem::path& output,
-                 const std::string& screens, int scale);
+int draw_preview(const std::filesystem::path& database, const std::filesystem::path& output, const std::string& screens,
+                 int scale);
 
 // What --encoding accepts on every subcommand that takes it.
 inline CLI::IsMember encoding_choices() { return CLI::IsMember({"utf-8", "cp1252"}); }

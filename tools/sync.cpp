@@ -43,10 +43,10 @@ struct SyncOptions {
   std::string registry;  // empty: the default registry file
   std::string handheld;  // empty: the default handheld folder
   std::string answer = "no";
-  std::string log;           // empty: the default log file
-  double wait_seconds = 10;  // for another session to release a shared folder
-  std::string encoding;      // empty: TextEncoding from the registry file, else the locale
-  DeviceOptions link;        // a real handheld instead of a folder, when link.device is set
+  std::string log;            // empty: the default log file
+  double wait_seconds = 10;   // for another session to release a shared folder
+  std::string encoding;       // empty: TextEncoding from the registry file, else the locale
+  DeviceOptions link;         // a real handheld instead of a folder, when link.device is set
   bool keep_running = false;  // serve handheld after handheld until stopped
 };
 
@@ -71,9 +71,18 @@ void print_event(const SessionEvent& event, Tally& tally) {
       ++tally.sent;
       tally.sent_files.insert(event.subject);
       break;
-    case SessionEventKind::kept: word = "kept"; ++tally.kept; break;
-    case SessionEventKind::received: word = "received"; ++tally.received; break;
-    case SessionEventKind::skipped: word = "skipped"; ++tally.skipped; break;
+    case SessionEventKind::kept:
+      word = "kept";
+      ++tally.kept;
+      break;
+    case SessionEventKind::received:
+      word = "received";
+      ++tally.received;
+      break;
+    case SessionEventKind::skipped:
+      word = "skipped";
+      ++tally.skipped;
+      break;
     case SessionEventKind::removed: word = "deleted"; break;
     case SessionEventKind::problem:
       word = "problem";
@@ -85,8 +94,8 @@ void print_event(const SessionEvent& event, Tally& tally) {
   const char* joint = event.kind == SessionEventKind::sent || event.kind == SessionEventKind::received ? " -> " : ": ";
   std::FILE* out = event.kind == SessionEventKind::problem ? stderr : stdout;
   std::fflush(stdout);  // the lines stay in order where both streams meet
-  std::fprintf(out, "%-8s %s%s%s\n", word, posix::terminal_safe(event.subject).c_str(), event.detail.empty() ? "" : joint,
-               posix::terminal_safe(event.detail).c_str());
+  std::fprintf(out, "%-8s %s%s%s\n", word, posix::terminal_safe(event.subject).c_str(),
+               event.detail.empty() ? "" : joint, posix::terminal_safe(event.detail).c_str());
   std::fflush(out);
 }
 
@@ -137,7 +146,8 @@ std::int32_t run_conduit(SyncManager& sync, const SessionSetup& setup, posix::Lo
 
 void print_summary(const Tally& tally) {
   const std::string problems =
-      tally.problems == 0 ? "" : ", " + std::to_string(tally.problems) + (tally.problems == 1 ? " problem" : " problems");
+      tally.problems == 0 ? ""
+                          : ", " + std::to_string(tally.problems) + (tally.problems == 1 ? " problem" : " problems");
   std::printf("session done: %d sent, %d kept back, %d received, %d not received%s\n", tally.sent, tally.kept,
               tally.received, tally.skipped, problems.c_str());
   std::fflush(stdout);
@@ -169,15 +179,14 @@ int folder_sync(const SessionSetup& setup) {
   Tally tally;
   const std::int32_t result = run_conduit(handheld, setup, log, tally);
   if (result != 0)
-    return fail(handheld_path.string(), "the session could not start: " +
-                                            (handheld.last_error().empty() ? "error " + std::to_string(result) : handheld.last_error()));
+    return fail(handheld_path.string(),
+                "the session could not start: " +
+                    (handheld.last_error().empty() ? "error " + std::to_string(result) : handheld.last_error()));
   print_summary(tally);
   return tally.problems == 0 ? 0 : kExitSessionProblems;
 }
 
-std::string plural(int count, const char* word) {
-  return std::to_string(count) + " " + word;
-}
+std::string plural(int count, const char* word) { return std::to_string(count) + " " + word; }
 
 // One session with a connected handheld: 0, 1 or 3 as for a folder.
 int device_session(const SessionSetup& setup, posix::HandheldConnection& connection) {
@@ -235,8 +244,10 @@ int sync_command(const SyncOptions& options) {
   bool default_missing = false;
   if (!load_registry(options.registry, default_registry, registry, why_not, &default_missing)) return fail(why_not);
   if (default_missing)
-    std::fprintf(stderr, "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
-                         "(the README shows one)\n", posix::terminal_safe(default_registry->string()).c_str());
+    std::fprintf(stderr,
+                 "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
+                 "(the README shows one)\n",
+                 posix::terminal_safe(default_registry->string()).c_str());
   const TextCodec* codec = choose_codec(options.encoding, &registry, why_not);
   if (codec == nullptr) return fail(why_not);
 
@@ -253,17 +264,21 @@ int sync_command(const SyncOptions& options) {
 
 Subcommand add_sync(CLI::App& app) {
   auto options = std::make_shared<SyncOptions>();
-  auto* command = app.add_subcommand("sync", "Run one sync session: receive marked documents, then send the send folder");
-  command->footer("Exit status: 0 when the session ran without problems; 1 when it could not run, or the handheld "
-                  "was lost or cancelled the sync; 3 when it ran but reported problems (each on standard error).");
-  command->add_option("--registry", options->registry, "Settings file (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
+  auto* command =
+      app.add_subcommand("sync", "Run one sync session: receive marked documents, then send the send folder");
+  command->footer(
+      "Exit status: 0 when the session ran without problems; 1 when it could not run, or the handheld "
+      "was lost or cancelled the sync; 3 when it ran but reported problems (each on standard error).");
+  command->add_option("--registry", options->registry,
+                      "Settings file (default: $XDG_CONFIG_HOME/vellora/registry.reg)");
   auto* handheld = command->add_option("--handheld", options->handheld,
                                        "Handheld folder of .pdb files (default: $XDG_DATA_HOME/vellora/handheld)");
   command->add_option("--answer", options->answer, "Answer to overwrite questions when not on a terminal (default: no)")
       ->check(CLI::IsMember({"yes", "no"}));
   command->add_option("--log", options->log, "HotSync log file (default: $XDG_STATE_HOME/vellora/hotsync.log)");
-  command->add_option("--wait", options->wait_seconds,
-                      "Seconds to wait for another session that uses the same folders (default: 10)")
+  command
+      ->add_option("--wait", options->wait_seconds,
+                   "Seconds to wait for another session that uses the same folders (default: 10)")
       ->check(CLI::Range(0.0, 3600.0));
   command->add_option("--encoding", options->encoding, kEncodingHelp)->check(encoding_choices());
   command->add_option("--device", options->link.device, kDeviceHelp)->excludes(handheld);

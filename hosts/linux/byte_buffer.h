@@ -61,8 +61,7 @@ class ByteBuffer {
 
   void append(std::span<const std::uint8_t> more) {
     if (more.empty()) return;
-    if (size_ + more.size() > capacity_)
-      reserve(std::max(size_ + more.size(), capacity_ + capacity_ / 2));
+    if (size_ + more.size() > capacity_) reserve(std::max(size_ + more.size(), capacity_ + capacity_ / 2));
     std::memcpy(bytes_ + size_, more.data(), more.size());
     size_ += more.size();
   }

@@ -64,8 +64,6 @@ void DlTextConverterLibrary::unlock(GlobalHandle block) { vellora_global_unlock(
 
 void DlTextConverterLibrary::release(GlobalHandle block) { vellora_global_free(block); }
 
-std::unique_ptr<ConverterEvent> DlTextConverterLibrary::create_event() {
-  return std::make_unique<ManualResetEvent>();
-}
+std::unique_ptr<ConverterEvent> DlTextConverterLibrary::create_event() { return std::make_unique<ManualResetEvent>(); }
 
 }  // namespace vellora::posix

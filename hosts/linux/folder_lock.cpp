@@ -40,9 +40,9 @@ std::string FolderLocks::lock(const std::vector<std::filesystem::path>& folders,
   }
   const auto key = [](const Candidate& c) { return std::tie(c.device, c.inode); };
   std::sort(candidates.begin(), candidates.end(), [&](const auto& a, const auto& b) { return key(a) < key(b); });
-  candidates.erase(std::unique(candidates.begin(), candidates.end(),
-                               [&](const auto& a, const auto& b) { return key(a) == key(b); }),
-                   candidates.end());
+  candidates.erase(
+      std::unique(candidates.begin(), candidates.end(), [&](const auto& a, const auto& b) { return key(a) == key(b); }),
+      candidates.end());
 
   const auto deadline = std::chrono::steady_clock::now() + wait;
   bool has_waited = false;
@@ -60,8 +60,7 @@ std::string FolderLocks::lock(const std::vector<std::filesystem::path>& folders,
       if (error == EINTR) continue;
       if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
         release();
-        if (error != EWOULDBLOCK)
-          return folder.path.string() + ": cannot lock the folder: " + std::strerror(error);
+        if (error != EWOULDBLOCK) return folder.path.string() + ": cannot lock the folder: " + std::strerror(error);
         return folder.path.string() + ": another session is still using this folder; nothing was done";
       }
       if (!has_waited && on_wait != nullptr) on_wait(folder.path);

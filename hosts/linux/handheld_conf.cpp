@@ -28,28 +28,17 @@ bool read_conf_text(const std::filesystem::path& path, std::string& text, std::s
   using Failure = SmallFileResult::Failure;
   const SmallFileResult read = read_small_regular_file(path, kMaxHandheldConfBytes, text);
   switch (read.failure) {
-    case Failure::none:
-      return true;
-    case Failure::cannot_open:
-      error = path.string() + ": cannot open: " + std::strerror(read.error);
-      break;
-    case Failure::cannot_stat:
-      error = path.string() + ": " + std::strerror(read.error);
-      break;
-    case Failure::not_regular:
-      error = path.string() + ": not a regular file";
-      break;
+    case Failure::none: return true;
+    case Failure::cannot_open: error = path.string() + ": cannot open: " + std::strerror(read.error); break;
+    case Failure::cannot_stat: error = path.string() + ": " + std::strerror(read.error); break;
+    case Failure::not_regular: error = path.string() + ": not a regular file"; break;
     case Failure::too_large:
-      error = path.string() + ": " + std::to_string(read.size_bytes) +
-              " bytes; a settings file this large is not one";
+      error = path.string() + ": " + std::to_string(read.size_bytes) + " bytes; a settings file this large is not one";
       break;
     case Failure::grew_too_large:
-      error = path.string() + ": grew past " + std::to_string(kMaxHandheldConfBytes) +
-              " bytes while being read";
+      error = path.string() + ": grew past " + std::to_string(kMaxHandheldConfBytes) + " bytes while being read";
       break;
-    case Failure::cannot_read:
-      error = path.string() + ": cannot read: " + std::strerror(read.error);
-      break;
+    case Failure::cannot_read: error = path.string() + ": cannot read: " + std::strerror(read.error); break;
   }
   return false;
 }

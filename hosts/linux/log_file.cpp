@@ -14,8 +14,7 @@ namespace vellora::posix {
 std::string log_line(std::time_t when, std::string_view text, std::int32_t activity) {
   std::tm local{};
   char stamp[32] = "0000-00-00 00:00:00";
-  if (::localtime_r(&when, &local) != nullptr)
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  if (::localtime_r(&when, &local) != nullptr) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   std::string line = std::string(stamp) + '\t' + std::to_string(activity) + '\t';
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);

@@ -21,9 +21,7 @@ namespace {
 
 std::string num(std::uint64_t value) { return std::to_string(value); }
 
-
-PdbResult io_failure(PdbStatus status, const std::filesystem::path& path, std::string_view what,
-                     int error) {
+PdbResult io_failure(PdbStatus status, const std::filesystem::path& path, std::string_view what, int error) {
   return pdb_failure(status, 0, path.string() + ": " + std::string(what) + ": " + errno_text(error));
 }
 
@@ -42,23 +40,19 @@ PdbResult open_for_reading(const std::filesystem::path& path, OpenedFile& out) {
   out.fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!out.fd.is_open()) return io_failure(PdbStatus::cannot_read, path, "cannot open", errno);
   struct stat& st = out.st;
-  if (::fstat(out.fd.get(), &st) != 0)
-    return io_failure(PdbStatus::cannot_read, path, "cannot stat", errno);
-  if (!S_ISREG(st.st_mode))
-    return pdb_failure(PdbStatus::cannot_read, 0, path.string() + ": not a regular file");
+  if (::fstat(out.fd.get(), &st) != 0) return io_failure(PdbStatus::cannot_read, path, "cannot stat", errno);
+  if (!S_ISREG(st.st_mode)) return pdb_failure(PdbStatus::cannot_read, 0, path.string() + ": not a regular file");
   out.size_bytes = static_cast<std::uint64_t>(st.st_size);
   if (out.size_bytes > kPdbMaxFileBytes)
     return pdb_failure(PdbStatus::too_large, 0,
-                       path.string() + ": file is " + num(out.size_bytes) +
-                           " bytes, more than a database can hold");
+                       path.string() + ": file is " + num(out.size_bytes) + " bytes, more than a database can hold");
   return {};
 }
 
 // The header and as much of the record list as the file holds: what
 // parse_pdb_layout needs, and all that lookups and record-by-record
 // readers ever read before record data.
-PdbResult read_prefix(const std::filesystem::path& path, const OpenedFile& file,
-                      std::vector<std::uint8_t>& prefix) {
+PdbResult read_prefix(const std::filesystem::path& path, const OpenedFile& file, std::vector<std::uint8_t>& prefix) {
   prefix.resize(std::min<std::uint64_t>(file.size_bytes, kPdbHeaderBytes));
   long got = read_fully(file.fd.get(), prefix);
   if (got < 0) return io_failure(PdbStatus::cannot_read, path, "cannot read", errno);
@@ -77,26 +71,21 @@ PdbResult read_prefix(const std::filesystem::path& path, const OpenedFile& file,
 std::string_view write_step_text(AtomicWriteResult::Failure failure) {
   using Failure = AtomicWriteResult::Failure;
   switch (failure) {
-    case Failure::cannot_create_temp:
-      return "cannot create a temporary file";
-    case Failure::cannot_set_permissions:
-      return "cannot set permissions";
-    case Failure::cannot_write:
-      return "cannot write";
-    case Failure::cannot_flush:
-      return "cannot flush";
+    case Failure::cannot_create_temp: return "cannot create a temporary file";
+    case Failure::cannot_set_permissions: return "cannot set permissions";
+    case Failure::cannot_write: return "cannot write";
+    case Failure::cannot_flush: return "cannot flush";
     case Failure::none:
     case Failure::cannot_rename:
-    case Failure::exists:
-      break;
+    case Failure::exists: break;
   }
   return "cannot rename";
 }
 
 }  // namespace
 
-PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& header,
-                               std::uint16_t& record_count, struct stat* file_stat) {
+PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& header, std::uint16_t& record_count,
+                               struct stat* file_stat) {
   OpenedFile file;
   const auto opened = open_for_reading(path, file);
   if (file_stat != nullptr) *file_stat = file.st;
@@ -142,21 +131,20 @@ PdbResult PdbReader::open(const std::filesystem::path& path) {
 
 PdbResult PdbReader::read_record(std::size_t index, std::span<std::uint8_t> out) const {
   if (index >= entries_.size())
-    return pdb_failure(PdbStatus::no_record, 0,
-                       path_.string() + ": no record " + num(index) + " (the database holds " +
-                           num(entries_.size()) + ")");
+    return pdb_failure(
+        PdbStatus::no_record, 0,
+        path_.string() + ": no record " + num(index) + " (the database holds " + num(entries_.size()) + ")");
   const PdbRecordEntry& entry = entries_[index];
   if (out.size() > entry.size_bytes)
     return pdb_failure(PdbStatus::no_record, entry.offset,
-                       path_.string() + ": " + num(out.size()) + " bytes asked of record " +
-                           num(index) + ", which holds " + num(entry.size_bytes));
+                       path_.string() + ": " + num(out.size()) + " bytes asked of record " + num(index) +
+                           ", which holds " + num(entry.size_bytes));
   if (out.empty()) return {};
   if (!fd_.is_open()) return pdb_failure(PdbStatus::cannot_read, 0, path_.string() + ": not open");
   const long got = pread_fully(fd_.get(), out, entry.offset);
   if (got < 0)
     return pdb_failure(PdbStatus::cannot_read, entry.offset,
-                       path_.string() + ": cannot read record " + num(index) + ": " +
-                           errno_text(errno));
+                       path_.string() + ": cannot read record " + num(index) + ": " + errno_text(errno));
   if (static_cast<std::size_t>(got) < out.size())
     return pdb_failure(PdbStatus::cannot_read, entry.offset + static_cast<std::size_t>(got),
                        path_.string() + ": record " + num(index) + " cut short at byte " +
@@ -171,14 +159,13 @@ PdbResult PdbReader::read_record(std::size_t index, std::vector<std::uint8_t>& o
   return read_record(index, std::span<std::uint8_t>(out));
 }
 
-PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db,
-                         PdbWriteMode mode, PdbDurability durability) {
+PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db, PdbWriteMode mode,
+                         PdbDurability durability) {
   if (auto r = check_pdb_encodable(db); !r) return with_path(path, std::move(r));
   const std::vector<std::uint8_t> prefix = serialize_pdb_prefix(db);
   const std::span<const std::uint8_t> parts[] = {prefix, db.app_info, db.sort_info, db.record_data()};
   const auto written = write_file_atomically(
-      path, kPdbTempPrefix, parts,
-      mode == PdbWriteMode::replace ? RenameMode::replace : RenameMode::create_new,
+      path, kPdbTempPrefix, parts, mode == PdbWriteMode::replace ? RenameMode::replace : RenameMode::create_new,
       durability == PdbDurability::now);
   if (written) return {};
   if (written.failure == AtomicWriteResult::Failure::exists)

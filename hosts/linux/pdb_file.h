@@ -28,8 +28,8 @@ constexpr std::string_view kPdbTempPrefix = ".vellora-tmp-";
 // `file_stat`, when given, receives the fstat of the file that was opened
 // (zeroed when it could not be opened), so a caller caching the header knows
 // exactly which file it came from even if the path was replaced meanwhile.
-PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& header,
-                               std::uint16_t& record_count, struct stat* file_stat = nullptr);
+PdbResult read_pdb_header_file(const std::filesystem::path& path, PdbHeader& header, std::uint16_t& record_count,
+                               struct stat* file_stat = nullptr);
 PdbResult read_pdb_file(const std::filesystem::path& path, PdbDatabase& out);
 
 // A database file opened for reading one record at a time. Opening reads
@@ -92,8 +92,7 @@ enum class PdbDurability {
 // replaced file keeps its permission bits; a new one gets 0666 less the
 // umask.
 PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db,
-                         PdbWriteMode mode = PdbWriteMode::replace,
-                         PdbDurability durability = PdbDurability::now);
+                         PdbWriteMode mode = PdbWriteMode::replace, PdbDurability durability = PdbDurability::now);
 
 // Makes files written with PdbDurability::deferred durable, and their
 // folder's entries, as flush_files does (base/files.h).

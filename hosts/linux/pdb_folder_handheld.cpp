@@ -65,9 +65,7 @@ struct PdbFolderHandheld::OpenDatabase {
   UsedIds used_ids;  // filled on the first write
 
   const PdbHeader& header() const { return reader.is_open() ? reader.header() : db.header; }
-  std::size_t record_count() const {
-    return reader.is_open() ? reader.record_count() : db.record_count();
-  }
+  std::size_t record_count() const { return reader.is_open() ? reader.record_count() : db.record_count(); }
   // Record `index` (< record_count()) as its file's record list has it; a
   // record held in memory has no offset in a file and gives 0.
   PdbRecordEntry entry(std::size_t index) const {
@@ -100,8 +98,7 @@ constexpr std::uint32_t kFirstUniqueId = 1;
 constexpr std::size_t kMaxOpenDatabases = std::numeric_limits<DbHandle>::max();
 
 bool is_valid_name(std::string_view name) {
-  return !name.empty() && name.size() <= kPdbMaxNameBytes &&
-         name.find('\0') == std::string_view::npos;
+  return !name.empty() && name.size() <= kPdbMaxNameBytes && name.find('\0') == std::string_view::npos;
 }
 
 // A name for messages: quoted, with control bytes as \xHH so the message
@@ -122,15 +119,12 @@ DbInfo info_from(const PdbHeader& header, std::size_t record_count) {
                 .name = header.name};
 }
 
-std::uint32_t pdb_now() {
-  return pdb_time_from_unix(static_cast<std::int64_t>(std::time(nullptr)));
-}
+std::uint32_t pdb_now() { return pdb_time_from_unix(static_cast<std::int64_t>(std::time(nullptr))); }
 
 std::uint32_t next_unique_id(std::uint32_t id) { return id >= kPdbMaxUniqueId ? 1 : id + 1; }
 
 std::uint32_t clamp_to_u32(std::uint64_t value) {
-  return static_cast<std::uint32_t>(
-      std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
 }
 
 }  // namespace
@@ -139,8 +133,7 @@ std::string database_file_name(std::string_view database_name) {
   std::string out;
   for (std::size_t i = 0; i < database_name.size(); ++i) {
     const auto c = static_cast<unsigned char>(database_name[i]);
-    const bool is_escaped =
-        c < 0x20 || c > 0x7E || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.');
+    const bool is_escaped = c < 0x20 || c > 0x7E || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.');
     if (is_escaped) {
       out += '%';
       append_hex_byte(out, c);
@@ -166,8 +159,7 @@ SyncStatus PdbFolderHandheld::fail(SyncStatus code, std::string message) {
 }
 
 SyncStatus PdbFolderHandheld::fail_not_open(DbHandle handle) {
-  return fail(kHandheldBadHandle,
-              folder_.string() + ": handle " + std::to_string(handle) + " is not open");
+  return fail(kHandheldBadHandle, folder_.string() + ": handle " + std::to_string(handle) + " is not open");
 }
 
 SyncStatus PdbFolderHandheld::fail_no_card(std::uint8_t card) {
@@ -190,8 +182,7 @@ DbHandle PdbFolderHandheld::free_handle() {
 
 SyncStatus PdbFolderHandheld::check_folder() {
   struct stat st {};
-  if (::stat(folder_.c_str(), &st) != 0)
-    return fail(kHandheldNoFolder, folder_.string() + ": " + std::strerror(errno));
+  if (::stat(folder_.c_str(), &st) != 0) return fail(kHandheldNoFolder, folder_.string() + ": " + std::strerror(errno));
   if (!S_ISDIR(st.st_mode)) return fail(kHandheldNoFolder, folder_.string() + ": not a folder");
   return kSyncOk;
 }
@@ -212,14 +203,12 @@ std::vector<PdbFolderIndex::File> PdbFolderHandheld::live_files(std::string_view
   auto live = index_.databases_named(name);
   std::erase_if(live, [&](const PdbFolderIndex::File& file) {
     return std::any_of(hidden_.begin(), hidden_.end(), [&](const HiddenFile& h) {
-      return h.path.filename() == file.file_name && h.device == file.device &&
-             h.inode == file.inode;
+      return h.path.filename() == file.file_name && h.device == file.device && h.inode == file.inode;
     });
   });
   const std::string own_name = database_file_name(name);
-  std::stable_partition(live.begin(), live.end(), [&](const PdbFolderIndex::File& file) {
-    return file.file_name == own_name;
-  });
+  std::stable_partition(live.begin(), live.end(),
+                        [&](const PdbFolderIndex::File& file) { return file.file_name == own_name; });
   return live;
 }
 
@@ -240,13 +229,11 @@ SyncStatus PdbFolderHandheld::SyncRegisterConduit(ConduitHandle& handle) {
   if (lock_fd_.is_open()) return fail(kHandheldLocked, lock_path.string() + ": already registered");
   if (auto status = check_folder(); status != kSyncOk) return status;
   UniqueFd fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (!fd.is_open())
-    return fail(kHandheldIoError, lock_path.string() + ": cannot open: " + std::strerror(errno));
+  if (!fd.is_open()) return fail(kHandheldIoError, lock_path.string() + ": cannot open: " + std::strerror(errno));
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     fd.reset();
-    if (error == EWOULDBLOCK)
-      return fail(kHandheldLocked, lock_path.string() + ": another session holds the folder");
+    if (error == EWOULDBLOCK) return fail(kHandheldLocked, lock_path.string() + ": another session holds the folder");
     return fail(kHandheldIoError, lock_path.string() + ": cannot lock: " + std::strerror(error));
   }
   lock_fd_ = std::move(fd);
@@ -258,8 +245,8 @@ SyncStatus PdbFolderHandheld::SyncRegisterConduit(ConduitHandle& handle) {
 SyncStatus PdbFolderHandheld::SyncUnRegisterConduit(ConduitHandle handle) {
   last_error_.clear();
   if (!lock_fd_.is_open() || handle != kSessionHandle)
-    return fail(kHandheldNotRegistered, folder_.string() + ": conduit handle " +
-                                            std::to_string(handle) + " is not registered");
+    return fail(kHandheldNotRegistered,
+                folder_.string() + ": conduit handle " + std::to_string(handle) + " is not registered");
   return end_session();
 }
 
@@ -303,13 +290,12 @@ SyncStatus PdbFolderHandheld::SyncOpenDB(std::string_view name, std::uint8_t car
   abandoned_.clear();
   if (card != 0) return fail_no_card(card);
   if ((mode & (kOpenRead | kOpenWrite)) == 0)
-    return fail(kHandheldBadMode, folder_.string() + ": open mode " + std::to_string(mode) +
-                                      " asks for neither reading nor writing");
+    return fail(kHandheldBadMode,
+                folder_.string() + ": open mode " + std::to_string(mode) + " asks for neither reading nor writing");
   if (!is_valid_name(name)) return fail_bad_name(name);
   if (auto status = check_folder(); status != kSyncOk) return status;
   if (find_open(name) != nullptr)
-    return fail(kHandheldAlreadyOpen,
-                folder_.string() + ": database " + quoted_name(name) + " is already open");
+    return fail(kHandheldAlreadyOpen, folder_.string() + ": database " + quoted_name(name) + " is already open");
   const auto live = live_files(name);
   if (live.empty()) {
     // A damaged file under the name's own file name is most likely that
@@ -345,15 +331,13 @@ SyncStatus PdbFolderHandheld::SyncCreateDB(CreateDbRecord& record) {
   if (name.size() == record.name.size() || !is_valid_name(name)) return fail_bad_name(name);
   if (record.card != 0) return fail_no_card(record.card);
   if ((record.flags & kPdbAttrResource) != 0)
-    return fail(kHandheldUnsupported,
-                folder_.string() + ": cannot create resource database " + quoted_name(name));
+    return fail(kHandheldUnsupported, folder_.string() + ": cannot create resource database " + quoted_name(name));
   if (auto status = check_folder(); status != kSyncOk) return status;
   if (find_open(name) != nullptr)
-    return fail(kHandheldExists, folder_.string() + ": database " + quoted_name(name) +
-                                     " already exists and is open");
+    return fail(kHandheldExists, folder_.string() + ": database " + quoted_name(name) + " already exists and is open");
   if (const auto live = live_files(name); !live.empty())
-    return fail(kHandheldExists, (folder_ / live.front().file_name).string() + ": database " +
-                                     quoted_name(name) + " already exists");
+    return fail(kHandheldExists,
+                (folder_ / live.front().file_name).string() + ": database " + quoted_name(name) + " already exists");
   if (open_.size() >= kMaxOpenDatabases)
     return fail(kHandheldTooManyOpen, folder_.string() + ": too many open databases");
 
@@ -388,8 +372,7 @@ SyncStatus PdbFolderHandheld::SyncCloseDB(DbHandle handle) {
   if (!db->is_modified) return kSyncOk;
   db->db.header.modified = pdb_now();
   ++db->db.header.modification_number;
-  if (auto result = write_pdb_file(db->file, db->db); !result)
-    return fail(kHandheldIoError, result.reason);
+  if (auto result = write_pdb_file(db->file, db->db); !result) return fail(kHandheldIoError, result.reason);
   note_written(db->file.filename().string(), db->db);
   return kSyncOk;
 }
@@ -409,8 +392,7 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
   auto replaced = hidden_.end();
   for (auto it = hidden_.begin(); it != hidden_.end(); ++it) {
     struct stat st {};
-    if (it->name != name || ::lstat(it->path.c_str(), &st) != 0 || st.st_dev != it->device ||
-        st.st_ino != it->inode)
+    if (it->name != name || ::lstat(it->path.c_str(), &st) != 0 || st.st_dev != it->device || st.st_ino != it->inode)
       continue;
     if (replaced == hidden_.end() || it->path.filename() == own_name) replaced = it;
   }
@@ -432,10 +414,8 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
   // database keeps its name and the new one gets "name~N.pdb".
   const std::string stem = own_name.substr(0, own_name.size() - 4);
   for (int suffix = 0; suffix <= kMaxFileNameSuffix; ++suffix) {
-    const std::string file_name =
-        suffix == 0 ? own_name : stem + "~" + std::to_string(suffix) + ".pdb";
-    const auto result =
-        write_pdb_file(folder_ / file_name, db.db, PdbWriteMode::create_new, PdbDurability::deferred);
+    const std::string file_name = suffix == 0 ? own_name : stem + "~" + std::to_string(suffix) + ".pdb";
+    const auto result = write_pdb_file(folder_ / file_name, db.db, PdbWriteMode::create_new, PdbDurability::deferred);
     if (result) {
       note_written(file_name, db.db);
       unflushed_.push_back(folder_ / file_name);
@@ -443,8 +423,8 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
     }
     if (result.status != PdbStatus::file_exists) return fail(kHandheldIoError, result.reason);
   }
-  return fail(kHandheldIoError, (folder_ / own_name).string() +
-                                    ": no free file name for database " + quoted_name(name));
+  return fail(kHandheldIoError,
+              (folder_ / own_name).string() + ": no free file name for database " + quoted_name(name));
 }
 
 SyncStatus PdbFolderHandheld::SyncDeleteDB(std::string_view name, std::uint8_t card) {
@@ -459,16 +439,14 @@ SyncStatus PdbFolderHandheld::SyncDeleteDB(std::string_view name, std::uint8_t c
   }
   if (auto status = check_folder(); status != kSyncOk) return status;
   if (find_open(name) != nullptr)
-    return fail(kHandheldAlreadyOpen, folder_.string() + ": database " + quoted_name(name) +
-                                          " is open and cannot be deleted");
+    return fail(kHandheldAlreadyOpen,
+                folder_.string() + ": database " + quoted_name(name) + " is open and cannot be deleted");
   const auto live = live_files(name);
   if (live.empty()) return fail_no_database(name);
   // Copies carrying the same name all go, or the next lookup would find one.
   for (const auto& db : live)
-    hidden_.push_back(HiddenFile{.path = folder_ / db.file_name,
-                                 .device = db.device,
-                                 .inode = db.inode,
-                                 .name = db.header.name});
+    hidden_.push_back(
+        HiddenFile{.path = folder_ / db.file_name, .device = db.device, .inode = db.inode, .name = db.header.name});
   return kSyncOk;
 }
 
@@ -480,20 +458,16 @@ SyncStatus PdbFolderHandheld::SyncWriteRec(RecordDescriptor& record) {
   const auto where = [&] { return folder_.string() + ": database " + quoted_name(open->header().name); };
   if (!open->is_writable) return fail(kHandheldBadMode, where() + " is open read-only");
   if (record.size > kPdbMaxRecordBytes)
-    return fail(kHandheldBadRecord, where() + ": record of " + std::to_string(record.size) +
-                                        " bytes is larger than " +
+    return fail(kHandheldBadRecord, where() + ": record of " + std::to_string(record.size) + " bytes is larger than " +
                                         std::to_string(kPdbMaxRecordBytes));
   if (record.size > 0 && record.data == nullptr)
     return fail(kHandheldBadRecord, where() + ": record has a size but no data");
   if (record.category > 0x0F)
-    return fail(kHandheldBadRecord,
-                where() + ": category " + std::to_string(record.category) + " is not 0 to 15");
+    return fail(kHandheldBadRecord, where() + ": category " + std::to_string(record.category) + " is not 0 to 15");
   if (record.record_id > kPdbMaxUniqueId)
-    return fail(kHandheldBadRecord,
-                where() + ": record ID " + std::to_string(record.record_id) + " exceeds 24 bits");
+    return fail(kHandheldBadRecord, where() + ": record ID " + std::to_string(record.record_id) + " exceeds 24 bits");
   if (open->db.record_count() >= kPdbMaxRecords)
-    return fail(kHandheldFull,
-                where() + " already holds " + std::to_string(kPdbMaxRecords) + " records");
+    return fail(kHandheldFull, where() + " already holds " + std::to_string(kPdbMaxRecords) + " records");
 
   auto& header = open->db.header;
   if (!open->has_used_ids) {
@@ -507,16 +481,14 @@ SyncStatus PdbFolderHandheld::SyncWriteRec(RecordDescriptor& record) {
     return fail(kHandheldBadRecord, where() + ": record ID " + std::to_string(id) + " is in use");
   if (id == 0) {
     // Fewer than 2^16 records can never use up 2^24 IDs, so this ends.
-    id = header.unique_id_seed == 0 || header.unique_id_seed > kPdbMaxUniqueId
-             ? kFirstUniqueId
-             : header.unique_id_seed;
+    id = header.unique_id_seed == 0 || header.unique_id_seed > kPdbMaxUniqueId ? kFirstUniqueId : header.unique_id_seed;
     while (open->used_ids.contains(id)) id = next_unique_id(id);
   }
-  const bool appended = open->db.append_record(
-      PdbRecordView{.data = std::span<const std::uint8_t>(record.data, record.size),
-                    .attributes = static_cast<std::uint8_t>(record.attributes & 0xF0),
-                    .category = static_cast<std::uint8_t>(record.category),
-                    .unique_id = id});
+  const bool appended =
+      open->db.append_record(PdbRecordView{.data = std::span<const std::uint8_t>(record.data, record.size),
+                                           .attributes = static_cast<std::uint8_t>(record.attributes & 0xF0),
+                                           .category = static_cast<std::uint8_t>(record.category),
+                                           .unique_id = id});
   if (!appended) return fail(kHandheldFull, where() + " would not fit a 4 GB file");
   open->used_ids.insert(id);
   if (id >= header.unique_id_seed) header.unique_id_seed = next_unique_id(id);
@@ -530,9 +502,8 @@ SyncStatus PdbFolderHandheld::SyncReadRecordByIndex(RecordDescriptor& record) {
   const OpenDatabase* open = find_open(record.handle);
   if (open == nullptr) return fail_not_open(record.handle);
   if (record.index >= open->record_count())
-    return fail(kHandheldNoRecord, folder_.string() + ": database " +
-                                       quoted_name(open->header().name) + " has no record " +
-                                       std::to_string(record.index));
+    return fail(kHandheldNoRecord, folder_.string() + ": database " + quoted_name(open->header().name) +
+                                       " has no record " + std::to_string(record.index));
   const PdbRecordEntry entry = open->entry(record.index);
   const std::size_t n = std::min<std::size_t>(entry.size_bytes, record.buffer_size);
   if (n > 0 && record.data != nullptr)
@@ -568,8 +539,7 @@ SyncStatus PdbFolderHandheld::SyncReadSingleCardInfo(CardInfo& info) {
   const std::uint64_t used_bytes = index_.total_bytes();
   info.rom_bytes = 0;
   info.ram_bytes = clamp_to_u32(conf.memory_bytes);
-  info.free_bytes =
-      clamp_to_u32(conf.memory_bytes > used_bytes ? conf.memory_bytes - used_bytes : 0);
+  info.free_bytes = clamp_to_u32(conf.memory_bytes > used_bytes ? conf.memory_bytes - used_bytes : 0);
   info.card_name = "PDB folder";
   info.manufacturer = "Vellora";
   return kSyncOk;

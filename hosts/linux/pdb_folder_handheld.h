@@ -40,24 +40,24 @@
 
 namespace vellora::posix {
 
-constexpr SyncStatus kHandheldNoFolder = 1;        // the folder is missing or unreadable
+constexpr SyncStatus kHandheldNoFolder = 1;                 // the folder is missing or unreadable
 constexpr SyncStatus kHandheldNotFound = kSyncErrNotFound;  // no live database of that name
-constexpr SyncStatus kHandheldExists = 3;          // create: the name is taken
-constexpr SyncStatus kHandheldAlreadyOpen = 4;     // open or delete of an open database
-constexpr SyncStatus kHandheldBadHandle = 5;       // no open database has that handle
-constexpr SyncStatus kHandheldBadMode = 6;         // bad open mode, or write to a read-only open
-constexpr SyncStatus kHandheldBadName = 7;         // empty, 32 bytes or more, or unterminated
-constexpr SyncStatus kHandheldBadRecord = 8;       // bad size, category, ID or data pointer
-constexpr SyncStatus kHandheldNoRecord = 9;        // record index out of range
-constexpr SyncStatus kHandheldFull = 10;           // 65,535 records, or 4 GB of file
-constexpr SyncStatus kHandheldIoError = 11;        // a file could not be read or written
-constexpr SyncStatus kHandheldLocked = 12;         // another session holds the folder
-constexpr SyncStatus kHandheldNotRegistered = 13;  // unregister without a session
-constexpr SyncStatus kHandheldTooManyOpen = 14;    // all 255 handles in use
-constexpr SyncStatus kHandheldNoCard = 15;         // card other than 0
-constexpr SyncStatus kHandheldBadConf = 16;        // handheld.conf cannot be understood
-constexpr SyncStatus kHandheldUnsupported = 17;    // resource databases
-constexpr SyncStatus kHandheldDamaged = 18;        // the name's own file is not a valid database
+constexpr SyncStatus kHandheldExists = 3;                   // create: the name is taken
+constexpr SyncStatus kHandheldAlreadyOpen = 4;              // open or delete of an open database
+constexpr SyncStatus kHandheldBadHandle = 5;                // no open database has that handle
+constexpr SyncStatus kHandheldBadMode = 6;                  // bad open mode, or write to a read-only open
+constexpr SyncStatus kHandheldBadName = 7;                  // empty, 32 bytes or more, or unterminated
+constexpr SyncStatus kHandheldBadRecord = 8;                // bad size, category, ID or data pointer
+constexpr SyncStatus kHandheldNoRecord = 9;                 // record index out of range
+constexpr SyncStatus kHandheldFull = 10;                    // 65,535 records, or 4 GB of file
+constexpr SyncStatus kHandheldIoError = 11;                 // a file could not be read or written
+constexpr SyncStatus kHandheldLocked = 12;                  // another session holds the folder
+constexpr SyncStatus kHandheldNotRegistered = 13;           // unregister without a session
+constexpr SyncStatus kHandheldTooManyOpen = 14;             // all 255 handles in use
+constexpr SyncStatus kHandheldNoCard = 15;                  // card other than 0
+constexpr SyncStatus kHandheldBadConf = 16;                 // handheld.conf cannot be understood
+constexpr SyncStatus kHandheldUnsupported = 17;             // resource databases
+constexpr SyncStatus kHandheldDamaged = 18;                 // the name's own file is not a valid database
 
 constexpr std::string_view kHandheldLockName = ".vellora.lock";
 
@@ -71,8 +71,7 @@ class PdbFolderHandheld : public SyncManager {
   // A missing folder is not an error here; calls then fail with
   // kHandheldNoFolder. `watch` chooses how the folder index notices other
   // programs' changes (see pdb_folder_index.h).
-  explicit PdbFolderHandheld(std::filesystem::path folder,
-                             FolderWatch watch = FolderWatch::automatic);
+  explicit PdbFolderHandheld(std::filesystem::path folder, FolderWatch watch = FolderWatch::automatic);
   // Ends the session as SyncUnRegisterConduit does.
   ~PdbFolderHandheld() override;
   PdbFolderHandheld(const PdbFolderHandheld&) = delete;
@@ -91,8 +90,7 @@ class PdbFolderHandheld : public SyncManager {
   // Unlinks the databases deleted during the session and releases the lock.
   SyncStatus SyncUnRegisterConduit(ConduitHandle handle) override;
 
-  SyncStatus SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle,
-                        std::uint8_t mode) override;
+  SyncStatus SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle, std::uint8_t mode) override;
   SyncStatus SyncCreateDB(CreateDbRecord& record) override;
   SyncStatus SyncCloseDB(DbHandle handle) override;
   SyncStatus SyncDeleteDB(std::string_view name, std::uint8_t card) override;
@@ -155,7 +153,7 @@ class PdbFolderHandheld : public SyncManager {
   // SyncDeleteDB of the name, the caller's clean-up, passes it over.
   std::string abandoned_;
   std::vector<std::filesystem::path> unflushed_;  // new databases not yet durable
-  UniqueFd lock_fd_;  // held while registered
+  UniqueFd lock_fd_;                              // held while registered
   PdbFolderIndex index_;
 };
 

@@ -30,12 +30,10 @@ struct DirCloser {
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 // What the watch reports: every way an entry can appear, vanish or change.
-constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                         IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF |
-                                         IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                         IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 // Events after which the watch no longer tells the whole story.
-constexpr std::uint32_t kWatchLostEvents =
-    IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
+constexpr std::uint32_t kWatchLostEvents = IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 constexpr long kZfsSuperMagic = 0x2FC12FC1;  // not in <linux/magic.h>
 
 // File systems whose inotify events cover every change, whoever makes it.
@@ -50,10 +48,8 @@ bool has_complete_events(const std::filesystem::path& folder) {
     case F2FS_SUPER_MAGIC:
     case TMPFS_MAGIC:
     case OVERLAYFS_SUPER_MAGIC:
-    case kZfsSuperMagic:
-      return true;
-    default:
-      return false;
+    case kZfsSuperMagic: return true;
+    default: return false;
   }
 }
 
@@ -62,9 +58,7 @@ bool has_pdb_extension(std::string_view name) {
   return equals_ignoring_case(name.substr(name.size() - 4), ".pdb");
 }
 
-std::int64_t ns_of(const struct timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
+std::int64_t ns_of(const struct timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
 std::int64_t now_ns() {
   struct timespec t {};
@@ -83,8 +77,8 @@ bool is_racy(const struct stat& st, std::int64_t seen_at_ns) {
 bool same_file_state(const PdbFolderIndex::File& file, std::int64_t mtime_ns, std::int64_t ctime_ns,
                      const struct stat& st) {
   return file.device == st.st_dev && file.inode == st.st_ino &&
-         file.size_bytes == static_cast<std::uint64_t>(st.st_size) &&
-         mtime_ns == ns_of(st.st_mtim) && ctime_ns == ns_of(st.st_ctim);
+         file.size_bytes == static_cast<std::uint64_t>(st.st_size) && mtime_ns == ns_of(st.st_mtim) &&
+         ctime_ns == ns_of(st.st_ctim);
 }
 
 }  // namespace
@@ -109,10 +103,8 @@ void PdbFolderIndex::refresh() {
     reset();
     return;
   }
-  const FolderStamp stamp{.device = st.st_dev,
-                          .inode = st.st_ino,
-                          .mtime_ns = ns_of(st.st_mtim),
-                          .ctime_ns = ns_of(st.st_ctim)};
+  const FolderStamp stamp{
+      .device = st.st_dev, .inode = st.st_ino, .mtime_ns = ns_of(st.st_mtim), .ctime_ns = ns_of(st.st_ctim)};
   if (is_built_ && (stamp.device != stamp_.device || stamp.inode != stamp_.inode)) {
     reset();  // another folder now lives at the path
   } else if (is_built_ && is_watching()) {
@@ -144,9 +136,7 @@ void PdbFolderIndex::start_watch() {
   watch_fd_ = std::move(fd);
 }
 
-void PdbFolderIndex::stop_watch() {
-  watch_fd_.reset();
-}
+void PdbFolderIndex::stop_watch() { watch_fd_.reset(); }
 
 bool PdbFolderIndex::apply_watch_events() {
   // Aligned for inotify_event; large enough for one event with a maximum
@@ -243,8 +233,8 @@ PdbFolderIndex::Entry* PdbFolderIndex::load(const std::string& file_name, ino_t 
               .seen = 0};
   ++header_reads_;
   struct stat opened {};
-  entry.file.is_valid = static_cast<bool>(
-      read_pdb_header_file(path, entry.file.header, entry.file.record_count, &opened));
+  entry.file.is_valid =
+      static_cast<bool>(read_pdb_header_file(path, entry.file.header, entry.file.record_count, &opened));
   // Describe the file whose header was read, in case the path was
   // replaced between the lstat and the open.
   if (entry.file.is_valid && (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)) {
@@ -283,8 +273,7 @@ std::vector<PdbFolderIndex::File> PdbFolderIndex::databases_named(std::string_vi
     const auto it = files_.find(file_name);
     if (it == files_.end()) continue;
     const Entry* entry = check(it->second);
-    if (entry != nullptr && entry->file.is_valid && entry->file.header.name == name)
-      found.push_back(entry->file);
+    if (entry != nullptr && entry->file.is_valid && entry->file.header.name == name) found.push_back(entry->file);
   }
   return found;
 }
@@ -295,8 +284,7 @@ std::uint64_t PdbFolderIndex::total_bytes() const {
   return total;
 }
 
-void PdbFolderIndex::note_written(const std::string& file_name, const PdbHeader& header,
-                                  std::uint16_t record_count) {
+void PdbFolderIndex::note_written(const std::string& file_name, const PdbHeader& header, std::uint16_t record_count) {
   if (!is_built_) return;  // the first refresh will read it
   struct stat st {};
   if (::lstat((folder_ / file_name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {

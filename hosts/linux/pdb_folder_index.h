@@ -81,8 +81,7 @@ class PdbFolderIndex {
   std::uint64_t total_bytes() const;
 
   // The handheld wrote `file_name` itself: record it without reading it.
-  void note_written(const std::string& file_name, const PdbHeader& header,
-                    std::uint16_t record_count);
+  void note_written(const std::string& file_name, const PdbHeader& header, std::uint16_t record_count);
   void note_removed(const std::string& file_name);
 
   std::size_t file_count() const { return files_.size(); }
@@ -128,8 +127,8 @@ class PdbFolderIndex {
   std::filesystem::path folder_;
   FolderWatch watch_mode_ = FolderWatch::automatic;
   bool has_tried_watch_ = false;
-  UniqueFd watch_fd_;                                // inotify descriptor while watching
-  std::map<std::string, Entry, std::less<>> files_;  // by file name
+  UniqueFd watch_fd_;                                             // inotify descriptor while watching
+  std::map<std::string, Entry, std::less<>> files_;               // by file name
   std::multimap<std::string, std::string, std::less<>> by_name_;  // database -> file
   FolderStamp stamp_;
   bool is_built_ = false;

@@ -47,31 +47,30 @@ PdbRecordEntry decode_attribute_id(std::uint32_t attribute_id) {
                         .unique_id = attribute_id & kPdbMaxUniqueId};
 }
 
-std::uint32_t encode_attribute_id(std::uint8_t attributes, std::uint8_t category,
-                                  std::uint32_t unique_id) {
+std::uint32_t encode_attribute_id(std::uint8_t attributes, std::uint8_t category, std::uint32_t unique_id) {
   const auto attribute_byte = static_cast<std::uint32_t>((attributes & 0xF0) | (category & 0x0F));
   return (attribute_byte << 24) | (unique_id & kPdbMaxUniqueId);
 }
 
 // Checks an app-info or sort-info offset; 0 means the block is absent.
-PdbResult check_info_offset(std::uint32_t offset, std::size_t field_at, std::string_view what,
-                            std::uint64_t list_end, std::uint64_t file_bytes) {
+PdbResult check_info_offset(std::uint32_t offset, std::size_t field_at, std::string_view what, std::uint64_t list_end,
+                            std::uint64_t file_bytes) {
   if (offset == 0) return {};
   if (offset > file_bytes)
-    return pdb_failure(PdbStatus::bad_offset, field_at,
-                       std::string(what) + " offset " + num(offset) + " beyond end of file (" +
-                           num(file_bytes) + " bytes)");
+    return pdb_failure(
+        PdbStatus::bad_offset, field_at,
+        std::string(what) + " offset " + num(offset) + " beyond end of file (" + num(file_bytes) + " bytes)");
   if (offset < list_end)
     return pdb_failure(PdbStatus::bad_offset, field_at,
-                       std::string(what) + " offset " + num(offset) +
-                           " inside the header or record list (ends at " + num(list_end) + ")");
+                       std::string(what) + " offset " + num(offset) + " inside the header or record list (ends at " +
+                           num(list_end) + ")");
   return {};
 }
 
 // An info block runs to the first record at or after it, the other info
 // block if that starts later, or the end of file, whichever comes first.
-PdbExtent info_extent(std::uint32_t begin, std::uint32_t other_begin,
-                      const std::vector<PdbRecordEntry>& records, std::uint64_t file_bytes) {
+PdbExtent info_extent(std::uint32_t begin, std::uint32_t other_begin, const std::vector<PdbRecordEntry>& records,
+                      std::uint64_t file_bytes) {
   if (begin == 0) return {};
   auto end = static_cast<std::uint32_t>(file_bytes);
   const auto first_after =
@@ -90,8 +89,7 @@ PdbResult pdb_failure(PdbStatus status, std::size_t offset, std::string reason) 
 
 std::uint32_t pdb_time_from_unix(std::int64_t unix_seconds) {
   const std::int64_t value = unix_seconds + kPdbEpochOffsetSeconds;
-  return static_cast<std::uint32_t>(
-      std::clamp<std::int64_t>(value, 0, std::numeric_limits<std::uint32_t>::max()));
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, std::numeric_limits<std::uint32_t>::max()));
 }
 
 std::int64_t unix_time_from_pdb(std::uint32_t pdb_seconds) {
@@ -127,9 +125,8 @@ bool PdbDatabase::append_record(const PdbRecordView& record) {
     return append_record(own);
   }
   data_.append(record.data);
-  entries_.push_back(
-      Entry{.end = static_cast<std::uint32_t>(data_.size()),
-            .attribute_id = encode_attribute_id(record.attributes, record.category, record.unique_id)});
+  entries_.push_back(Entry{.end = static_cast<std::uint32_t>(data_.size()),
+                           .attribute_id = encode_attribute_id(record.attributes, record.category, record.unique_id)});
   return true;
 }
 
@@ -142,15 +139,13 @@ std::uint64_t pdb_prefix_bytes(std::span<const std::uint8_t, kPdbHeaderBytes> he
   return kPdbHeaderBytes + std::uint64_t{get_be16(header.data() + kCountAt)} * kPdbRecordEntryBytes;
 }
 
-PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes,
-                           PdbLayout& out) {
+PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes, PdbLayout& out) {
   if (file_bytes < kPdbHeaderBytes || prefix.size() < kPdbHeaderBytes)
     return pdb_failure(PdbStatus::truncated, std::min<std::uint64_t>(file_bytes, prefix.size()),
-                       "header is " + num(std::min<std::uint64_t>(file_bytes, prefix.size())) +
-                           " bytes, needs " + num(kPdbHeaderBytes));
+                       "header is " + num(std::min<std::uint64_t>(file_bytes, prefix.size())) + " bytes, needs " +
+                           num(kPdbHeaderBytes));
   if (file_bytes > kPdbMaxFileBytes)
-    return pdb_failure(PdbStatus::too_large, 0,
-                       "file is " + num(file_bytes) + " bytes, more than a database can hold");
+    return pdb_failure(PdbStatus::too_large, 0, "file is " + num(file_bytes) + " bytes, more than a database can hold");
 
   const auto* name_begin = prefix.data() + kNameAt;
   const auto* name_end = std::find(name_begin, name_begin + kPdbNameFieldBytes, 0);
@@ -162,8 +157,7 @@ PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t f
   h.name.assign(name_begin, name_end);
   h.attributes = get_be16(prefix.data() + kAttributesAt);
   if ((h.attributes & kPdbAttrResource) != 0)
-    return pdb_failure(PdbStatus::resource_database, kAttributesAt,
-                       "is a resource database, not a record database");
+    return pdb_failure(PdbStatus::resource_database, kAttributesAt, "is a resource database, not a record database");
   h.version = get_be16(prefix.data() + kVersionAt);
   h.created = get_be32(prefix.data() + kCreatedAt);
   h.modified = get_be32(prefix.data() + kModifiedAt);
@@ -179,16 +173,13 @@ PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t f
   const std::uint64_t list_end = pdb_prefix_bytes(prefix.first<kPdbHeaderBytes>());
   if (file_bytes < list_end || prefix.size() < list_end)
     return pdb_failure(PdbStatus::truncated, kCountAt,
-                       "record list of " + num(record_count) + " entries needs " + num(list_end) +
-                           " bytes, file has " +
+                       "record list of " + num(record_count) + " entries needs " + num(list_end) + " bytes, file has " +
                            num(std::min<std::uint64_t>(file_bytes, prefix.size())));
 
   const std::uint32_t app_at = get_be32(prefix.data() + kAppInfoAt);
   const std::uint32_t sort_at = get_be32(prefix.data() + kSortInfoAt);
-  if (auto r = check_info_offset(app_at, kAppInfoAt, "app-info", list_end, file_bytes); !r)
-    return r;
-  if (auto r = check_info_offset(sort_at, kSortInfoAt, "sort-info", list_end, file_bytes); !r)
-    return r;
+  if (auto r = check_info_offset(app_at, kAppInfoAt, "app-info", list_end, file_bytes); !r) return r;
+  if (auto r = check_info_offset(sort_at, kSortInfoAt, "sort-info", list_end, file_bytes); !r) return r;
 
   auto& records = out.records;
   records.assign(record_count, PdbRecordEntry{});
@@ -196,30 +187,28 @@ PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t f
     const std::size_t entry_at = kPdbHeaderBytes + i * kPdbRecordEntryBytes;
     const std::uint32_t begin = get_be32(prefix.data() + entry_at);
     if (begin > file_bytes)
-      return pdb_failure(PdbStatus::bad_offset, entry_at,
-                         "record " + num(i) + " offset " + num(begin) + " beyond end of file (" +
-                             num(file_bytes) + " bytes)");
+      return pdb_failure(
+          PdbStatus::bad_offset, entry_at,
+          "record " + num(i) + " offset " + num(begin) + " beyond end of file (" + num(file_bytes) + " bytes)");
     if (begin < list_end)
       return pdb_failure(PdbStatus::bad_offset, entry_at,
-                         "record " + num(i) + " offset " + num(begin) +
-                             " inside the header or record list (ends at " + num(list_end) + ")");
+                         "record " + num(i) + " offset " + num(begin) + " inside the header or record list (ends at " +
+                             num(list_end) + ")");
     if (i > 0 && begin < records[i - 1].offset)
-      return pdb_failure(PdbStatus::offsets_decrease, entry_at,
-                         "record offsets decrease at record " + num(i));
+      return pdb_failure(PdbStatus::offsets_decrease, entry_at, "record offsets decrease at record " + num(i));
     records[i] = decode_attribute_id(get_be32(prefix.data() + entry_at + kAttributeIdAt));
     records[i].offset = begin;
   }
 
   for (std::size_t i = 0; i < record_count; ++i) {
     auto& record = records[i];
-    std::uint32_t end = i + 1 < record_count ? records[i + 1].offset
-                                             : static_cast<std::uint32_t>(file_bytes);
+    std::uint32_t end = i + 1 < record_count ? records[i + 1].offset : static_cast<std::uint32_t>(file_bytes);
     for (const std::uint32_t info_at : {app_at, sort_at})
       if (info_at > record.offset && info_at < end) end = info_at;
     if (end - record.offset > kPdbMaxRecordBytes)
-      return pdb_failure(PdbStatus::record_too_large, record.offset,
-                         "record " + num(i) + " is " + num(end - record.offset) +
-                             " bytes, more than " + num(kPdbMaxRecordBytes));
+      return pdb_failure(
+          PdbStatus::record_too_large, record.offset,
+          "record " + num(i) + " is " + num(end - record.offset) + " bytes, more than " + num(kPdbMaxRecordBytes));
     record.size_bytes = end - record.offset;
   }
   out.app_info = info_extent(app_at, sort_at, records, file_bytes);
@@ -227,8 +216,8 @@ PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t f
   return {};
 }
 
-PdbResult parse_pdb_header(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes,
-                           PdbHeader& header, std::uint16_t& record_count) {
+PdbResult parse_pdb_header(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes, PdbHeader& header,
+                           std::uint16_t& record_count) {
   PdbLayout layout;
   auto result = parse_pdb_layout(prefix, file_bytes, layout);
   if (!result) return result;
@@ -269,14 +258,11 @@ PdbResult check_pdb_encodable(const PdbDatabase& db) {
     return pdb_failure(PdbStatus::bad_name, kNameAt,
                        "name must be 1 to " + num(kPdbMaxNameBytes) + " bytes without a zero byte");
   if ((db.header.attributes & kPdbAttrResource) != 0)
-    return pdb_failure(PdbStatus::resource_database, kAttributesAt,
-                       "resource databases cannot be written");
-  const std::uint64_t total = kPdbHeaderBytes + db.record_count() * kPdbRecordEntryBytes +
-                              kPadBytes + db.app_info.size() + db.sort_info.size() +
-                              db.record_data().size();
+    return pdb_failure(PdbStatus::resource_database, kAttributesAt, "resource databases cannot be written");
+  const std::uint64_t total = kPdbHeaderBytes + db.record_count() * kPdbRecordEntryBytes + kPadBytes +
+                              db.app_info.size() + db.sort_info.size() + db.record_data().size();
   if (total > kPdbMaxFileBytes)
-    return pdb_failure(PdbStatus::too_large, 0,
-                       "database of " + num(total) + " bytes does not fit the file format");
+    return pdb_failure(PdbStatus::too_large, 0, "database of " + num(total) + " bytes does not fit the file format");
   return {};
 }
 

@@ -160,12 +160,11 @@ std::uint64_t pdb_prefix_bytes(std::span<const std::uint8_t, kPdbHeaderBytes> he
 // record's offset, or to the end of file; a non-zero app-info or sort-info
 // offset also ends any record that starts before it. `out` is complete
 // only when the result is ok.
-PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes,
-                           PdbLayout& out);
+PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes, PdbLayout& out);
 
 // The layout check alone, for lookups, which need no record data.
-PdbResult parse_pdb_header(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes,
-                           PdbHeader& header, std::uint16_t& record_count);
+PdbResult parse_pdb_header(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes, PdbHeader& header,
+                           std::uint16_t& record_count);
 
 // Parses a whole file, laid out as parse_pdb_layout describes. `out` is
 // complete only when the result is ok.

@@ -99,9 +99,7 @@ long read_fully(int fd, std::span<std::uint8_t> out) {
 
 long pread_fully(int fd, std::span<std::uint8_t> out, std::uint64_t at) {
   return transfer_fully(out.size(), [&](std::size_t done) {
-    return retried([&] {
-      return ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(at + done));
-    });
+    return retried([&] { return ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(at + done)); });
   });
 }
 
@@ -124,8 +122,7 @@ void sync_folder(const std::filesystem::path& folder) {
   if (dir.is_open()) (void)::fsync(dir.get());
 }
 
-SmallFileResult read_small_regular_file(const std::filesystem::path& path, std::size_t max_bytes,
-                                        std::string& text) {
+SmallFileResult read_small_regular_file(const std::filesystem::path& path, std::size_t max_bytes, std::string& text) {
   using Failure = SmallFileResult::Failure;
   const auto failed = [](Failure failure, int error) {
     return SmallFileResult{.failure = failure, .error = error, .size_bytes = 0};
@@ -136,9 +133,8 @@ SmallFileResult read_small_regular_file(const std::filesystem::path& path, std::
   if (::fstat(fd.get(), &st) != 0) return failed(Failure::cannot_stat, errno);
   if (!S_ISREG(st.st_mode)) return failed(Failure::not_regular, 0);
   if (static_cast<std::uint64_t>(st.st_size) > max_bytes)
-    return SmallFileResult{.failure = Failure::too_large,
-                           .error = 0,
-                           .size_bytes = static_cast<std::uint64_t>(st.st_size)};
+    return SmallFileResult{
+        .failure = Failure::too_large, .error = 0, .size_bytes = static_cast<std::uint64_t>(st.st_size)};
   const std::size_t start_bytes = text.size();
   std::uint8_t chunk[4096];
   for (;;) {
@@ -153,11 +149,10 @@ SmallFileResult read_small_regular_file(const std::filesystem::path& path, std::
 }
 
 AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::string_view temp_prefix,
-                                        std::span<const std::span<const std::uint8_t>> parts,
-                                        RenameMode mode, bool is_flushed_now) {
+                                        std::span<const std::span<const std::uint8_t>> parts, RenameMode mode,
+                                        bool is_flushed_now) {
   using Failure = AtomicWriteResult::Failure;
-  const std::filesystem::path folder =
-      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   std::string temp = (folder / (std::string(temp_prefix) + "XXXXXX")).string();
   const UniqueFd fd = create_unique_file(temp, kNewFilePermissions);
   if (!fd.is_open()) return AtomicWriteResult{.failure = Failure::cannot_create_temp, .error = errno};

@@ -79,8 +79,7 @@ struct SmallFileResult {
 // a FIFO or device at the path cannot hang the caller and nothing can swap
 // the file in between; it is read to its end rather than to the size
 // fstat gave, since it may grow meanwhile.
-SmallFileResult read_small_regular_file(const std::filesystem::path& path, std::size_t max_bytes,
-                                        std::string& text);
+SmallFileResult read_small_regular_file(const std::filesystem::path& path, std::size_t max_bytes, std::string& text);
 
 enum class RenameMode {
   replace,     // rename over whatever is at the path
@@ -117,8 +116,8 @@ inline constexpr unsigned kNewFilePermissions = 0666;
 // it is written, which tells remove_stale_temp_files that its writer is
 // alive.
 AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::string_view temp_prefix,
-                                        std::span<const std::span<const std::uint8_t>> parts,
-                                        RenameMode mode, bool is_flushed_now);
+                                        std::span<const std::span<const std::uint8_t>> parts, RenameMode mode,
+                                        bool is_flushed_now);
 
 // Removes the regular files in `folder` whose names start with
 // `temp_prefix` and that no live writer holds.

@@ -81,8 +81,7 @@ std::optional<std::string> normal_key_path(std::string_view path) {
   if (!path.empty() && path.front() == '\\') path.remove_prefix(1);
   if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
   if (path.empty()) return std::string();
-  if (path.front() == '\\' || path.back() == '\\' || path.find("\\\\") != std::string_view::npos)
-    return std::nullopt;
+  if (path.front() == '\\' || path.back() == '\\' || path.find("\\\\") != std::string_view::npos) return std::nullopt;
   return to_lower_ascii(path);
 }
 
@@ -92,16 +91,14 @@ std::string stored_key(std::string_view prefix, std::string_view path) {
   return key;
 }
 
-std::string_view hive_prefix(RegistryHive hive) {
-  return hive == RegistryHive::current_user ? "hkcu" : "hklm";
-}
+std::string_view hive_prefix(RegistryHive hive) { return hive == RegistryHive::current_user ? "hkcu" : "hklm"; }
 
 // Formatted rather than concatenated: GCC 12's link-time optimiser takes
 // std::string's operator+ here for an overflow.
 std::string unknown_escape(char escaped) {
   char why[96];
-  const int length = std::snprintf(why, sizeof why, "unknown escape \\%c in a quoted string (only \\\\ and \\\" are allowed)",
-                                   escaped);
+  const int length = std::snprintf(why, sizeof why,
+                                   "unknown escape \\%c in a quoted string (only \\\\ and \\\" are allowed)", escaped);
   return std::string(why, static_cast<std::size_t>(std::clamp(length, 0, static_cast<int>(sizeof why) - 1)));
 }
 
@@ -157,10 +154,9 @@ struct RegistryFile::Parser {
   }
 
   RegistryFileResult fail(const std::string& problem) const {
-    return RegistryFileResult{
-        .status = RegistryFileStatus::malformed,
-        .line = line_number,
-        .reason = std::string(source) + ": line " + std::to_string(line_number) + ": " + problem};
+    return RegistryFileResult{.status = RegistryFileStatus::malformed,
+                              .line = line_number,
+                              .reason = std::string(source) + ": line " + std::to_string(line_number) + ": " + problem};
   }
 
   std::string check_header() {
@@ -186,10 +182,8 @@ struct RegistryFile::Parser {
     path.remove_prefix(hive_name.size());
     const std::string hive_lower = to_lower_ascii(hive_name);
     const HiveName* hive =
-        std::lower_bound(std::begin(kHives), std::end(kHives),
-                         HiveName{.name = hive_lower, .prefix = {}}, hive_before);
-    if (hive == std::end(kHives) || hive->name != hive_lower)
-      return "unknown hive \"" + std::string(hive_name) + "\"";
+        std::lower_bound(std::begin(kHives), std::end(kHives), HiveName{.name = hive_lower, .prefix = {}}, hive_before);
+    if (hive == std::end(kHives) || hive->name != hive_lower) return "unknown hive \"" + std::string(hive_name) + "\"";
     const auto normal = normal_key_path(path);
     if (!normal) return "empty key name between backslashes";
     if (hive->prefix.empty()) {
@@ -265,9 +259,8 @@ struct RegistryFile::Parser {
         if (!number) return "dword value must be 1 to 8 hex digits";
         value.type = ValueType::dword;
         value.number = *number;
-      } else if (type == "hex" ||
-                 (type.starts_with("hex(") && type.back() == ')' &&
-                  parse_hex(std::string_view(type).substr(4, type.size() - 5), kMaxDwordDigits))) {
+      } else if (type == "hex" || (type.starts_with("hex(") && type.back() == ')' &&
+                                   parse_hex(std::string_view(type).substr(4, type.size() - 5), kMaxDwordDigits))) {
         if (auto error = hex_data(data); !error.empty()) return error;
         value.type = ValueType::other;
       } else {
@@ -276,14 +269,10 @@ struct RegistryFile::Parser {
     }
 
     switch (section) {
-      case Section::none:
-        return "value before the first [key]";
-      case Section::deleted:
-        return "value under a deleted [-key]";
-      case Section::dropped:
-        return {};
-      case Section::kept:
-        break;
+      case Section::none: return "value before the first [key]";
+      case Section::deleted: return "value under a deleted [-key]";
+      case Section::dropped: return {};
+      case Section::kept: break;
     }
     if (is_deletion) {
       if (const auto it = keys.find(key); it != keys.end()) {
@@ -300,8 +289,7 @@ struct RegistryFile::Parser {
     if (rest.size() > kMaxRegistryFileBytes)
       return RegistryFileResult{.status = RegistryFileStatus::too_large,
                                 .line = 0,
-                                .reason = std::string(source) + ": more than " +
-                                          std::to_string(kMaxRegistryFileBytes) +
+                                .reason = std::string(source) + ": more than " + std::to_string(kMaxRegistryFileBytes) +
                                           " bytes, too large for a registry file"};
     if (auto error = check_header(); !error.empty()) return fail(error);
     std::string_view line;
@@ -337,34 +325,26 @@ RegistryFileResult RegistryFile::load(const std::filesystem::path& path) {
   std::string text;
   const SmallFileResult read = read_small_regular_file(path, kMaxRegistryFileBytes, text);
   switch (read.failure) {
-    case Failure::none:
-      return parse(text, where);
+    case Failure::none: return parse(text, where);
     case Failure::cannot_open:
       if (read.error == ENOENT) return failure(RegistryFileStatus::missing_file, "no such file");
-      return failure(RegistryFileStatus::unreadable,
-                     std::string("cannot open: ") + std::strerror(read.error));
+      return failure(RegistryFileStatus::unreadable, std::string("cannot open: ") + std::strerror(read.error));
     case Failure::cannot_stat:
-      return failure(RegistryFileStatus::unreadable,
-                     std::string("cannot stat: ") + std::strerror(read.error));
-    case Failure::not_regular:
-      return failure(RegistryFileStatus::unreadable, "not a regular file");
+      return failure(RegistryFileStatus::unreadable, std::string("cannot stat: ") + std::strerror(read.error));
+    case Failure::not_regular: return failure(RegistryFileStatus::unreadable, "not a regular file");
     case Failure::too_large:
-      return failure(RegistryFileStatus::too_large,
-                     std::to_string(read.size_bytes) + " bytes, more than the " +
-                         std::to_string(kMaxRegistryFileBytes) + " a registry file may have");
-    case Failure::grew_too_large:
-      return failure(RegistryFileStatus::too_large, "more than the " +
+      return failure(RegistryFileStatus::too_large, std::to_string(read.size_bytes) + " bytes, more than the " +
                                                         std::to_string(kMaxRegistryFileBytes) +
-                                                        " bytes a registry file may have");
-    case Failure::cannot_read:
-      break;
+                                                        " a registry file may have");
+    case Failure::grew_too_large:
+      return failure(RegistryFileStatus::too_large,
+                     "more than the " + std::to_string(kMaxRegistryFileBytes) + " bytes a registry file may have");
+    case Failure::cannot_read: break;
   }
-  return failure(RegistryFileStatus::unreadable,
-                 std::string("cannot read: ") + std::strerror(read.error));
+  return failure(RegistryFileStatus::unreadable, std::string("cannot read: ") + std::strerror(read.error));
 }
 
-const RegistryFile::Value* RegistryFile::find(RegistryHive hive, std::string_view key,
-                                              std::string_view value) const {
+const RegistryFile::Value* RegistryFile::find(RegistryHive hive, std::string_view key, std::string_view value) const {
   const auto path = normal_key_path(key);
   if (!path) return nullptr;
   const auto values = keys_.find(stored_key(hive_prefix(hive), *path));
@@ -373,10 +353,9 @@ const RegistryFile::Value* RegistryFile::find(RegistryHive hive, std::string_vie
   return found == values->second.end() ? nullptr : &found->second;
 }
 
-bool RegistryFile::answers_office_converter(RegistryHive hive, std::string_view key,
-                                            std::string_view value) const {
-  if (!office_converter_ || hive != RegistryHive::local_machine ||
-      !equals_ignoring_case(value, kConverterPathValue) || normal_key_path(key) != to_lower_ascii(kWord8ConverterKey))
+bool RegistryFile::answers_office_converter(RegistryHive hive, std::string_view key, std::string_view value) const {
+  if (!office_converter_ || hive != RegistryHive::local_machine || !equals_ignoring_case(value, kConverterPathValue) ||
+      normal_key_path(key) != to_lower_ascii(kWord8ConverterKey))
     return false;
   for (const std::string_view word_key : {kWord6ConverterKey, kWord8ConverterKey})
     if (find(RegistryHive::local_machine, word_key, kConverterPathValue) != nullptr) return false;

@@ -98,8 +98,7 @@ class RegistryFile : public Registry {
   };
   using Values = std::map<std::string, Value, std::less<>>;  // by lower-case name
   const Value* find(RegistryHive hive, std::string_view key, std::string_view value) const;
-  bool answers_office_converter(RegistryHive hive, std::string_view key,
-                                std::string_view value) const;
+  bool answers_office_converter(RegistryHive hive, std::string_view key, std::string_view value) const;
 
   // By "hkcu\software\brisholm\vellora": hive prefix and path in lower case.
   std::map<std::string, Values, std::less<>> keys_;

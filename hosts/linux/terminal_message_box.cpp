@@ -32,8 +32,7 @@ std::string headline(std::string_view caption, std::string_view text) {
 
 bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
 
-TerminalMessageBox::TerminalMessageBox(std::istream& in, std::ostream& out, bool is_interactive,
-                                       int scripted_answer)
+TerminalMessageBox::TerminalMessageBox(std::istream& in, std::ostream& out, bool is_interactive, int scripted_answer)
     : in_(in),
       out_(out),
       is_interactive_(is_interactive),

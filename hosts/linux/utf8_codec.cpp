@@ -86,7 +86,8 @@ bool is_ascii_word(const std::uint8_t* p) { return (load_word(p) & kHighBits) ==
 
 // Where the first byte past ASCII lies in a word, given the word's high bits.
 std::size_t first_high_byte(std::uint64_t high_bits) {
-  const int bit = std::endian::native == std::endian::little ? std::countr_zero(high_bits) : std::countl_zero(high_bits);
+  const int bit =
+      std::endian::native == std::endian::little ? std::countr_zero(high_bits) : std::countl_zero(high_bits);
   return static_cast<std::size_t>(bit) / 8;
 }
 
@@ -103,7 +104,8 @@ bool is_well_formed(const Lead& lead, const std::uint8_t* p) {
 // The character of a well-formed sequence of two to four bytes.
 char32_t decode_well_formed(const Lead& lead, const std::uint8_t* p) {
   const char32_t c2 = (static_cast<char32_t>(p[0] & 0x1F) << 6) | (p[1] & 0x3F);
-  const char32_t c3 = (static_cast<char32_t>(p[0] & 0x0F) << 12) | (static_cast<char32_t>(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+  const char32_t c3 =
+      (static_cast<char32_t>(p[0] & 0x0F) << 12) | (static_cast<char32_t>(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
   const char32_t c4 = (static_cast<char32_t>(p[0] & 0x07) << 18) | (static_cast<char32_t>(p[1] & 0x3F) << 12) |
                       (static_cast<char32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
   return lead.length == 2 ? c2 : lead.length == 3 ? c3 : c4;
@@ -198,9 +200,9 @@ std::uint8_t lower(std::uint8_t b) { return b >= 'A' && b <= 'Z' ? static_cast<s
 // that says so is taken at its word.
 bool is_single_byte_label(std::string_view label) {
   static constexpr std::array<std::string_view, 17> kLabels = {
-      "ansi_x3.4-1968", "ascii",      "cp1252",     "cp819",      "csisolatin1", "ibm819",
-      "iso-8859-1",     "iso-ir-100", "iso8859-1",  "iso88591",   "iso_8859-1",  "iso_8859-1:1987",
-      "l1",             "latin1",     "us-ascii",   "windows-1252", "x-cp1252"};
+      "ansi_x3.4-1968", "ascii",        "cp1252",   "cp819",      "csisolatin1",     "ibm819", "iso-8859-1",
+      "iso-ir-100",     "iso8859-1",    "iso88591", "iso_8859-1", "iso_8859-1:1987", "l1",     "latin1",
+      "us-ascii",       "windows-1252", "x-cp1252"};
   return std::find(kLabels.begin(), kLabels.end(), label) != kLabels.end();
 }
 
@@ -222,8 +224,8 @@ bool declares_single_byte_set(std::span<const std::uint8_t> head) {
     ++i;
     while (i < tag.size() && (tag[i] == ' ' || tag[i] == '"' || tag[i] == '\'')) ++i;
     std::size_t end = i;
-    while (end < tag.size() && (is_ascii_letter_or_digit(static_cast<std::uint8_t>(tag[end])) ||
-                                tag[end] == '-' || tag[end] == '_' || tag[end] == '.' || tag[end] == ':'))
+    while (end < tag.size() && (is_ascii_letter_or_digit(static_cast<std::uint8_t>(tag[end])) || tag[end] == '-' ||
+                                tag[end] == '_' || tag[end] == '.' || tag[end] == ':'))
       ++end;
     return is_single_byte_label(tag.substr(i, end - i));
   }

@@ -93,8 +93,8 @@ void remove_folder(const std::filesystem::path& path) {
 // lock is held in `lock` until the folder is gone, so a maker that opened
 // the file just before cannot take it meanwhile.
 bool take_lock(int folder, UniqueFd& lock) {
-  lock = UniqueFd(::openat(folder, std::string(kWorkFolderLockName).c_str(),
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  lock = UniqueFd(
+      ::openat(folder, std::string(kWorkFolderLockName).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st {};
   return lock.is_open() && ::fstat(lock.get(), &st) == 0 && S_ISREG(st.st_mode) &&
          ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
@@ -134,8 +134,7 @@ WorkFolder::WorkFolder(const std::filesystem::path& parent, std::string_view pre
     // This waits only for a cleaner that took the new lock first, and so
     // is removing the folder. A file system without flock leaves the
     // folder unheld, and then no cleaner can take its lock either.
-    while (::flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) {
-    }
+    while (::flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) {}
     struct stat st {};
     if (::fstat(lock.get(), &st) == 0 && st.st_nlink > 0) {
       path_ = made;
@@ -151,8 +150,7 @@ WorkFolder::~WorkFolder() {
   if (!path_.empty()) remove_folder(path_);
 }
 
-void remove_stale_work_folders(const std::filesystem::path& parent, std::string_view prefix,
-                               LocklessFolders lockless) {
+void remove_stale_work_folders(const std::filesystem::path& parent, std::string_view prefix, LocklessFolders lockless) {
   const UniqueFd parent_fd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent_fd.is_open()) return;
   for (const std::string& name : names_in(parent_fd.get())) {

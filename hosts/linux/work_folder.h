@@ -54,7 +54,6 @@ enum class LocklessFolders {
 // can be taken, and those without a lock file that `lockless` calls
 // leftovers. Anything else there, a link of such a name included, is left
 // alone; so is a folder that cannot be emptied.
-void remove_stale_work_folders(const std::filesystem::path& parent, std::string_view prefix,
-                               LocklessFolders lockless);
+void remove_stale_work_folders(const std::filesystem::path& parent, std::string_view prefix, LocklessFolders lockless);
 
 }  // namespace vellora::posix

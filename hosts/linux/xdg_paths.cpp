@@ -17,16 +17,14 @@ std::string variable(const char* name) {
 
 // The XDG variable when it is absolute (relative values are to be
 // ignored), else `fallback` under an absolute HOME.
-std::optional<std::filesystem::path> base_folder(const std::string& xdg_value,
-                                                 const std::string& home,
+std::optional<std::filesystem::path> base_folder(const std::string& xdg_value, const std::string& home,
                                                  const std::filesystem::path& fallback) {
   if (!xdg_value.empty() && xdg_value.front() == '/') return std::filesystem::path(xdg_value);
   if (!home.empty() && home.front() == '/') return std::filesystem::path(home) / fallback;
   return std::nullopt;
 }
 
-std::optional<std::filesystem::path> under(std::optional<std::filesystem::path> base,
-                                           const char* leaf) {
+std::optional<std::filesystem::path> under(std::optional<std::filesystem::path> base, const char* leaf) {
   if (!base) return std::nullopt;
   return *base / kAppFolder / leaf;
 }
@@ -52,8 +50,7 @@ std::optional<std::filesystem::path> default_handheld_folder(const XdgEnvironmen
   return under(base_folder(env.data_home, env.home, ".local/share"), "handheld");
 }
 
-std::optional<std::filesystem::path> bundled_office_converter(
-    const std::filesystem::path& executable) {
+std::optional<std::filesystem::path> bundled_office_converter(const std::filesystem::path& executable) {
   // The link is resolved so that a symlink to vellora (say in
   // /usr/local/bin) still finds the converter beside the real binary.
   std::error_code error;

@@ -27,14 +27,11 @@ XdgEnvironment process_environment();
 // somewhere relative to the current directory.
 
 // $XDG_CONFIG_HOME/vellora/registry.reg, else ~/.config/vellora/registry.reg
-std::optional<std::filesystem::path> default_registry_file(
-    const XdgEnvironment& env = process_environment());
+std::optional<std::filesystem::path> default_registry_file(const XdgEnvironment& env = process_environment());
 // $XDG_STATE_HOME/vellora/hotsync.log, else ~/.local/state/vellora/hotsync.log
-std::optional<std::filesystem::path> default_log_file(
-    const XdgEnvironment& env = process_environment());
+std::optional<std::filesystem::path> default_log_file(const XdgEnvironment& env = process_environment());
 // $XDG_DATA_HOME/vellora/handheld, else ~/.local/share/vellora/handheld
-std::optional<std::filesystem::path> default_handheld_folder(
-    const XdgEnvironment& env = process_environment());
+std::optional<std::filesystem::path> default_handheld_folder(const XdgEnvironment& env = process_environment());
 
 // The office converter installed beside vellora:
 // <folder of the executable>/../lib/vellora/converters/office.so when that is

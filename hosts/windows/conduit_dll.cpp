@@ -74,14 +74,9 @@ void detach() {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      DisableThreadLibraryCalls(instance);
-      return attach(instance) ? TRUE : FALSE;
-    case DLL_PROCESS_DETACH:
-      detach();
-      return TRUE;
-    default:
-      return TRUE;
+    case DLL_PROCESS_ATTACH: DisableThreadLibraryCalls(instance); return attach(instance) ? TRUE : FALSE;
+    case DLL_PROCESS_DETACH: detach(); return TRUE;
+    default: return TRUE;
   }
 }
 
@@ -104,12 +99,12 @@ extern "C" __declspec(dllexport) std::int32_t ConfigureConduit(void* /*preferenc
   return vellora::ConfigureConduit();
 }
 
-extern "C" __declspec(dllexport) std::int32_t GetConduitInfo(std::int32_t info_type, void* input, void* output,
-                                                             std::uint32_t* output_size) {
+extern "C" __declspec(dllexport) std::int32_t
+    GetConduitInfo(std::int32_t info_type, void* input, void* output, std::uint32_t* output_size) {
   return without_exceptions([&] { return vellora::GetConduitInfo(info_type, input, output, output_size); });
 }
 
-extern "C" __declspec(dllexport) std::int32_t CfgConduit(std::int32_t config_type, void* argument,
-                                                         std::uint32_t* argument_size) {
+extern "C" __declspec(dllexport) std::int32_t
+    CfgConduit(std::int32_t config_type, void* argument, std::uint32_t* argument_size) {
   return without_exceptions([&] { return vellora::CfgConduit(config_type, argument, argument_size); });
 }

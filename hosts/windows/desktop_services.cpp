@@ -15,17 +15,14 @@ namespace {
 
 constexpr DWORD kStringBufferBytes = 260;
 
-HKEY root_of(RegistryHive hive) {
-  return hive == RegistryHive::current_user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-}
+HKEY root_of(RegistryHive hive) { return hive == RegistryHive::current_user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
 // An open key, closed when it goes out of scope.
 class OpenKey {
  public:
   OpenKey(RegistryHive hive, std::string_view path) {
     const std::string zero_terminated(path);
-    if (RegOpenKeyExA(root_of(hive), zero_terminated.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS)
-      key_ = nullptr;
+    if (RegOpenKeyExA(root_of(hive), zero_terminated.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
   }
   ~OpenKey() {
     if (key_ != nullptr) RegCloseKey(key_);
@@ -38,8 +35,7 @@ class OpenKey {
     if (key_ == nullptr) return false;
     const std::string name(value);
     DWORD type = 0;
-    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, static_cast<BYTE*>(buffer), &size) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, static_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
       return false;
     return type == expected_type;
   }

@@ -154,8 +154,6 @@ FindDbRequestBytes encode_find_db_request(const FindDbRequest& request, Address3
   return bytes;
 }
 
-OpenDbInfoRequestBytes encode_open_db_info_request(DbHandle handle) {
-  return {kDbInfoOptionAttributes, handle};
-}
+OpenDbInfoRequestBytes encode_open_db_info_request(DbHandle handle) { return {kDbInfoOptionAttributes, handle}; }
 
 }  // namespace vellora::win32

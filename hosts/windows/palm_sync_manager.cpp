@@ -15,13 +15,9 @@ namespace {
 // The library is 32-bit and so is this host: a pointer is its address.
 static_assert(sizeof(void*) == sizeof(Address32), "the conduit library is a 32-bit library");
 
-Address32 address_of(const void* pointer) {
-  return static_cast<Address32>(reinterpret_cast<std::uintptr_t>(pointer));
-}
+Address32 address_of(const void* pointer) { return static_cast<Address32>(reinterpret_cast<std::uintptr_t>(pointer)); }
 
-SyncStatus as_core_status(SyncStatus status) {
-  return status == kPalmErrNotFound ? kSyncErrNotFound : status;
-}
+SyncStatus as_core_status(SyncStatus status) { return status == kPalmErrNotFound ? kSyncErrNotFound : status; }
 
 }  // namespace
 
@@ -32,12 +28,9 @@ SyncStatus PalmSyncManager::SyncRegisterConduit(ConduitHandle& handle) {
   return status;
 }
 
-SyncStatus PalmSyncManager::SyncUnRegisterConduit(ConduitHandle handle) {
-  return ::SyncUnRegisterConduit(handle);
-}
+SyncStatus PalmSyncManager::SyncUnRegisterConduit(ConduitHandle handle) { return ::SyncUnRegisterConduit(handle); }
 
-SyncStatus PalmSyncManager::SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle,
-                                       std::uint8_t mode) {
+SyncStatus PalmSyncManager::SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle, std::uint8_t mode) {
   const std::string zero_terminated(name);
   std::uint8_t opened = 0;
   const SyncStatus status = ::SyncOpenDB(zero_terminated.c_str(), card, &opened, mode);

@@ -3,6 +3,7 @@
 #include "hosts/windows/windows_text_converters.h"
 
 #include <windows.h>
+
 #include <ole2.h>
 
 #include <cstring>
@@ -69,9 +70,7 @@ GlobalHandle WindowsTextConverterLibrary::allocate(std::size_t bytes) {
   return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
 }
 
-void* WindowsTextConverterLibrary::lock(GlobalHandle block) {
-  return block == nullptr ? nullptr : GlobalLock(block);
-}
+void* WindowsTextConverterLibrary::lock(GlobalHandle block) { return block == nullptr ? nullptr : GlobalLock(block); }
 
 void WindowsTextConverterLibrary::unlock(GlobalHandle block) {
   if (block != nullptr) GlobalUnlock(block);
@@ -85,9 +84,7 @@ std::unique_ptr<ConverterEvent> WindowsTextConverterLibrary::create_event() {
   return std::make_unique<MessagePumpingEvent>();
 }
 
-void WindowsTextConverterLibrary::begin_converter_thread() {
-  has_initialised_ole = SUCCEEDED(OleInitialize(nullptr));
-}
+void WindowsTextConverterLibrary::begin_converter_thread() { has_initialised_ole = SUCCEEDED(OleInitialize(nullptr)); }
 
 void WindowsTextConverterLibrary::end_converter_thread() {
   if (has_initialised_ole) OleUninitialize();

@@ -110,7 +110,8 @@ std::size_t put_list_prefix(HtmlState& state, std::size_t length) {
   std::size_t marker_length = 0;
   switch (style.list_kind) {
     case kNumberedList:
-      marker_length = static_cast<std::size_t>(std::snprintf(marker.data(), marker.size(), "%4d. ", style.list_counter));
+      marker_length =
+          static_cast<std::size_t>(std::snprintf(marker.data(), marker.size(), "%4d. ", style.list_counter));
       ++style.list_counter;
       break;
     case kBulletedList:
@@ -125,8 +126,7 @@ std::size_t put_list_prefix(HtmlState& state, std::size_t length) {
       marker_length = 4;
       std::memcpy(marker.data(), "  - ", marker_length);
       break;
-    default:
-      return 0;
+    default: return 0;
   }
   std::size_t indent = style.list_depth >= 2 ? 2 * (style.list_depth - std::size_t{1}) : 0;
   // Hundreds of nested lists: the indentation gives way so that prefix and
@@ -251,8 +251,7 @@ void read_document(HtmlState& state) {
     take_text_run(state);
     const int c = input.get();
     switch (c) {
-      case ByteSource::kEnd:
-        return;
+      case ByteSource::kEnd: return;
       case '\t':
         // Tabs and line ends skip the 1012 test; a full buffer drops them,
         // as the flush would.
@@ -264,8 +263,7 @@ void read_document(HtmlState& state) {
           append(state, ' ');
         if (state.style.is_preformatted) flush(state);
         break;
-      case '>':
-        break;
+      case '>': break;
       case '<':
         if (!read_tag(state)) return;
         break;
@@ -421,9 +419,8 @@ Converted stage_html(ByteSource& input, StagingWriter& out) {
   return {state->style.background, state->loss, state->loss_offset};
 }
 
-ImportResult ImportHtml(const std::filesystem::path& source,
-                        const std::filesystem::path& staging_folder, std::string_view file_name,
-                        const ImportOptions& options) {
+ImportResult ImportHtml(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                        std::string_view file_name, const ImportOptions& options) {
   return import_file(source, staging_folder, file_name, &stage_html, SourceKind::html, options);
 }
 

@@ -17,9 +17,8 @@ namespace vellora {
 // Reads `source` and writes the staging files into `staging_folder`. The
 // document is named from `file_name` by the handheld name rule. A source
 // that cannot be opened or read leaves no staging files.
-ImportResult ImportHtml(const std::filesystem::path& source,
-                        const std::filesystem::path& staging_folder, std::string_view file_name,
-                        const ImportOptions& options = {});
+ImportResult ImportHtml(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                        std::string_view file_name, const ImportOptions& options = {});
 
 // The conversion itself, over any byte source; returns the background
 // colour that the body tag set (white by default), and where a title was

@@ -54,7 +54,6 @@ constexpr std::int32_t kNoTable = 0;
 constexpr std::int32_t kBorderedTable = 1;
 constexpr std::int32_t kBorderlessTable = 2;
 
-
 // Everything a tag can change; the tag stack saves and restores it whole.
 struct StyleState {
   std::int32_t border_mode = kNoTable;
@@ -64,10 +63,10 @@ struct StyleState {
   std::uint16_t list_counter = 0;  // number of the next numbered paragraph
   std::uint16_t list_depth = 0;    // list tags open
   std::int32_t alignment = kAlignLeft;
-  std::uint8_t background = 0;   // palette indices from here on
+  std::uint8_t background = 0;  // palette indices from here on
   std::uint8_t text_colour = 0;
   std::uint8_t link_colour = 0;
-  std::uint8_t font_size = 3;    // HTML sizes 1 to 7
+  std::uint8_t font_size = 3;  // HTML sizes 1 to 7
   std::uint8_t base_font_size = 3;
   bool is_preformatted = false;  // every line end ends the paragraph
   bool is_visible = true;        // false: text characters are dropped
@@ -188,8 +187,8 @@ inline void copy_cell(std::uint8_t* to, const std::uint8_t* from) {
 
 // Moves `count` characters with their cells from position `from` to
 // position `to`; the ranges may overlap, as in-place compaction gives.
-inline void move_characters(const std::uint8_t* text, const std::uint8_t* cells, std::size_t from,
-                            std::size_t count, std::uint8_t* to_text, std::uint8_t* to_cells, std::size_t to) {
+inline void move_characters(const std::uint8_t* text, const std::uint8_t* cells, std::size_t from, std::size_t count,
+                            std::uint8_t* to_text, std::uint8_t* to_cells, std::size_t to) {
   if (count == 0 || (to_text + to == text + from)) return;
   std::memmove(to_text + to, text + from, count);
   std::memmove(cell_at(to_cells, to), cell_at(cells, from), count * kCellBytes);

@@ -16,8 +16,8 @@ namespace {
 
 constexpr int kMinFontSize = 1;
 constexpr int kMaxFontSize = 7;
-constexpr std::uint8_t kHeadingFontSize = 6;     // h1 to h3
-constexpr std::uint8_t kBodyFontSize = 3;        // h4 to h6
+constexpr std::uint8_t kHeadingFontSize = 6;  // h1 to h3
+constexpr std::uint8_t kBodyFontSize = 3;     // h4 to h6
 constexpr std::size_t kMaxNumberDigits = 6;
 
 // Rule thickness units.

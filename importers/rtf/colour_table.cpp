@@ -33,18 +33,10 @@ void clear_colour_components(RtfState& state) {
 void apply_colour_word(RtfState& state, ColourWord word, std::int32_t value) {
   const auto component = static_cast<std::uint8_t>(value);
   switch (word) {
-    case ColourWord::cf:
-      state.group.current.colour = table_colour(state, value, state.black);
-      break;
-    case ColourWord::highlight:
-      state.group.current.highlight = table_colour(state, value, kNoHighlight);
-      break;
-    case ColourWord::red:
-      state.red = component;
-      break;
-    case ColourWord::green:
-      state.green = component;
-      break;
+    case ColourWord::cf: state.group.current.colour = table_colour(state, value, state.black); break;
+    case ColourWord::highlight: state.group.current.highlight = table_colour(state, value, kNoHighlight); break;
+    case ColourWord::red: state.red = component; break;
+    case ColourWord::green: state.green = component; break;
     case ColourWord::blue:
       // An entry is complete with its blue; an entry without one adds
       // nothing, and neither does the empty first entry (see

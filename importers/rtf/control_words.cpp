@@ -240,9 +240,7 @@ void set_property(RtfState& state, Field field, std::int32_t value) {
       state.group.current.font = kStandardFont;
       state.group.current.kind = kCharacterCell;
       break;
-    case Field::pard:
-      state.group.paragraph = ParagraphProperties{};
-      break;
+    case Field::pard: state.group.paragraph = ParagraphProperties{}; break;
   }
 }
 
@@ -258,12 +256,8 @@ void run_special(RtfState& state, Special action, const std::optional<std::int32
       }
       break;
     }
-    case Special::skip_unknown:
-      state.is_skip_unknown = true;
-      break;
-    case Special::hex:
-      state.group.input_state = InputState::hex;
-      break;
+    case Special::skip_unknown: state.is_skip_unknown = true; break;
+    case Special::hex: state.group.input_state = InputState::hex; break;
   }
 }
 
@@ -280,12 +274,8 @@ void dispatch(RtfState& state, const ControlWordText& word) {
   const bool is_skipping = state.group.destination == Destination::skip;
   const std::int32_t value = word.parameter.value_or(row->default_value);
   switch (row->kind) {
-    case WordKind::character:
-      deliver(state, row->index);
-      break;
-    case WordKind::destination:
-      state.group.destination = Destination::skip;
-      break;
+    case WordKind::character: deliver(state, row->index); break;
+    case WordKind::destination: state.group.destination = Destination::skip; break;
     case WordKind::property:
       if (!is_skipping)
         set_property(state, static_cast<Field>(row->index), row->is_default_forced ? row->default_value : value);
@@ -295,17 +285,10 @@ void dispatch(RtfState& state, const ControlWordText& word) {
       if (!is_skipping || action == Special::binary) run_special(state, action, word.parameter);
       break;
     }
-    case WordKind::colour:
-      apply_colour_word(state, static_cast<ColourWord>(row->index), value);
-      break;
-    case WordKind::size:
-      set_font_size(state, value);
-      break;
-    case WordKind::row:
-      state.is_row_suppressed = row->index != 0;
-      break;
-    case WordKind::ignored:
-      break;
+    case WordKind::colour: apply_colour_word(state, static_cast<ColourWord>(row->index), value); break;
+    case WordKind::size: set_font_size(state, value); break;
+    case WordKind::row: state.is_row_suppressed = row->index != 0; break;
+    case WordKind::ignored: break;
   }
 }
 

@@ -30,7 +30,9 @@ constexpr std::int64_t kTwipsPerSpace = 100;
 constexpr std::uint8_t kBulletStandIn = 0x17;  // stored as the handheld's bullet
 constexpr std::uint8_t kBullet = 0x95;
 
-std::uint8_t* cell_at(ParagraphBuffer& buffer, std::size_t index) { return vellora::cell_at(buffer.cells.data(), index); }
+std::uint8_t* cell_at(ParagraphBuffer& buffer, std::size_t index) {
+  return vellora::cell_at(buffer.cells.data(), index);
+}
 
 // ---------------------------------------------------------------- paragraphs
 
@@ -71,8 +73,10 @@ void refresh_cell(RtfState& state) {
   if (!state.is_cell_stale) return;
   // The font follows bold; the large font stays large.
   AttributeCell& current = state.group.current;
-  if (current.font == kStandardFont && state.group.is_bold) current.font = kBoldFont;
-  else if (current.font == kBoldFont && !state.group.is_bold) current.font = kStandardFont;
+  if (current.font == kStandardFont && state.group.is_bold)
+    current.font = kBoldFont;
+  else if (current.font == kBoldFont && !state.group.is_bold)
+    current.font = kStandardFont;
   if (current != state.encoded_current) {
     state.encoded_current = current;
     state.current_cell = encode_cell(current);
@@ -99,13 +103,9 @@ void append(RtfState& state, std::uint8_t byte) {
       else
         flush(state);  // the tab itself is dropped
       return;
-    case kBulletStandIn:
-      store(state, kBullet);
-      return;
-    case 0:
-      return;
-    default:
-      store(state, byte);
+    case kBulletStandIn: store(state, kBullet); return;
+    case 0: return;
+    default: store(state, byte);
   }
 }
 
@@ -238,8 +238,8 @@ void read_control_word(RtfState& state) {
     // Accumulated in 64 bits and saturated to the 32-bit range.
     constexpr std::uint32_t kMaxPositive = 0x7FFFFFFF;
     const std::uint32_t magnitude = read_digits(input, kMaxParameterDigits, kMaxPositive + (is_negative ? 1 : 0));
-    word.parameter = is_negative ? static_cast<std::int32_t>(-std::int64_t{magnitude})
-                                 : static_cast<std::int32_t>(magnitude);
+    word.parameter =
+        is_negative ? static_cast<std::int32_t>(-std::int64_t{magnitude}) : static_cast<std::int32_t>(magnitude);
     delimiter = input.peek();
   }
   if (delimiter == ' ') {
@@ -282,14 +282,9 @@ void parse(RtfState& state) {
     }
     switch (c) {
       case '\r':
-      case '\n':
-        break;
-      case '{':
-        open_group(state);
-        break;
-      case '}':
-        close_group(state);
-        break;
+      case '\n': break;
+      case '{': open_group(state); break;
+      case '}': close_group(state); break;
       case '\\':
         read_control_word(state);
         state.is_cell_stale = true;
@@ -359,9 +354,8 @@ Converted stage_rtf(ByteSource& input, StagingWriter& out) {
   return converted;
 }
 
-ImportResult ImportRtf(const std::filesystem::path& source,
-                       const std::filesystem::path& staging_folder, std::string_view file_name,
-                       const ImportOptions& options) {
+ImportResult ImportRtf(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                       std::string_view file_name, const ImportOptions& options) {
   return import_file(source, staging_folder, file_name, &stage_rtf, SourceKind::rtf, options);
 }
 

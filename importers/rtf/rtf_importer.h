@@ -20,9 +20,8 @@ namespace vellora {
 // folder passes the lower-cased file name, the Word importer the name of
 // the .doc file whose RTF `source` holds. A source that cannot be opened or
 // read leaves no staging files.
-ImportResult ImportRtf(const std::filesystem::path& source,
-                       const std::filesystem::path& staging_folder, std::string_view file_name,
-                       const ImportOptions& options = {});
+ImportResult ImportRtf(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                       std::string_view file_name, const ImportOptions& options = {});
 
 // The conversion itself, over any byte source; returns the document's
 // background colour (the fill colour of a background shape, else white),

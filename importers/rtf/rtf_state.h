@@ -98,7 +98,7 @@ struct RtfState {
   const std::uint8_t black;
   const std::uint8_t white;
 
-  GroupState group;  // the innermost open group's
+  GroupState group;                      // the innermost open group's
   std::vector<GroupState> saved_groups;  // what each open group restores as it closes
   // Groups open beyond kMaxGroupDepth, and the first of those levels (0:
   // the deepest saved group) whose destination was skipped as it opened a

@@ -47,20 +47,15 @@ void read_shape_value(RtfState& state) {
   if (!shape.is_value_expected) return;
   const std::uint32_t value = read_digits(state.input, kMaxShapeValueDigits, kMaxShapeValue);
   switch (shape.pending) {
-    case ShapeProperty::filled:
-      shape.filled = value == 1 ? 1 : 0;
-      break;
-    case ShapeProperty::background:
-      shape.background = value == 1 ? 1 : 0;
-      break;
+    case ShapeProperty::filled: shape.filled = value == 1 ? 1 : 0; break;
+    case ShapeProperty::background: shape.background = value == 1 ? 1 : 0; break;
     case ShapeProperty::fill_colour:
       // The value is 0x00BBGGRR.
-      shape.fill_colour = nearest_colour(pack_colour(static_cast<std::uint8_t>(value),
-                                                     static_cast<std::uint8_t>(value >> 8),
-                                                     static_cast<std::uint8_t>(value >> 16)));
+      shape.fill_colour =
+          nearest_colour(pack_colour(static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                     static_cast<std::uint8_t>(value >> 16)));
       break;
-    case ShapeProperty::none:
-      break;
+    case ShapeProperty::none: break;
   }
   shape.is_value_expected = false;
 }

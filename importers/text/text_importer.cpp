@@ -42,8 +42,7 @@ struct TextState {
       // An empty line is one character whose cell marks the paragraph empty.
       writer.write_paragraph(kAlignLeft, {text.data(), 1}, cells.empty);
     } else {
-      writer.write_paragraph(kAlignLeft, {text.data(), length},
-                             {cells.text.data(), length * kCellBytes});
+      writer.write_paragraph(kAlignLeft, {text.data(), length}, {cells.text.data(), length * kCellBytes});
       // Positions skipped by tabs were never written, so restoring the
       // used part restores the whole buffer to spaces.
       std::fill_n(text.begin(), length, ' ');
@@ -59,11 +58,8 @@ struct TextState {
         else
           end_paragraph();  // the tab itself is dropped
         break;
-      case '\n':
-        end_paragraph();
-        break;
-      case '\r':
-        break;
+      case '\n': end_paragraph(); break;
+      case '\r': break;
       default:
         if (length == kMaxParagraphChars) end_paragraph();
         text[length++] = byte;
@@ -106,9 +102,8 @@ Converted stage_text(ByteSource& input, StagingWriter& out) {
   return {nearest_colour(0xFFFFFFFF)};
 }
 
-ImportResult ImportText(const std::filesystem::path& source,
-                        const std::filesystem::path& staging_folder, std::string_view file_name,
-                        const ImportOptions& options) {
+ImportResult ImportText(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                        std::string_view file_name, const ImportOptions& options) {
   return import_file(source, staging_folder, file_name, &stage_text, SourceKind::text, options);
 }
 

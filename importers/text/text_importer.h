@@ -15,9 +15,8 @@ namespace vellora {
 // document is named from `file_name` by the handheld name rule (the send
 // folder passes the lower-cased file name). A source that cannot be opened
 // or read leaves no staging files.
-ImportResult ImportText(const std::filesystem::path& source,
-                        const std::filesystem::path& staging_folder, std::string_view file_name,
-                        const ImportOptions& options = {});
+ImportResult ImportText(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                        std::string_view file_name, const ImportOptions& options = {});
 
 // The conversion itself, over any byte source; the background is white,
 // and a text file is always converted whole.

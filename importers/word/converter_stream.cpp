@@ -49,8 +49,7 @@ ConverterStream::~ConverterStream() {
     // The converter may be waiting for the buffer to be taken: read it to
     // its end so that its thread can finish.
     std::uint8_t sink[4096];
-    while (read(sink, sizeof sink) != 0) {
-    }
+    while (read(sink, sizeof sink) != 0) {}
     converter_.join();
   }
   ConverterStream* self = this;

@@ -23,7 +23,6 @@ namespace {
 constexpr std::size_t kPieceBytes = 4096;
 constexpr std::string_view kRtfSignature = "{\\rtf";
 
-
 // The registered converter libraries in order of preference. A path that
 // does not fit the interface's buffer cannot be loaded as it stands, so it
 // is passed over rather than cut to another path.
@@ -53,7 +52,8 @@ ImportResult collect_rtf(ConverterStream& stream, const fs::path& temp, const st
     if (write_error == 0 && std::fwrite(piece.data(), 1, got, out.get()) != got) write_error = errno ? errno : EIO;
   }
   if (out && std::fclose(out.release()) != 0 && write_error == 0) write_error = errno ? errno : EIO;
-  if (stream.failed()) return {ImportStatus::cannot_convert, source + ": the text converter " + converter + " failed", 0};
+  if (stream.failed())
+    return {ImportStatus::cannot_convert, source + ": the text converter " + converter + " failed", 0};
   if (write_error != 0) return {ImportStatus::cannot_write, host_text(temp) + ": " + errno_text(write_error), 0};
   return {};
 }
@@ -65,7 +65,8 @@ ImportResult check_rtf(const fs::path& source, bool& is_rtf) {
   if (!input) return {ImportStatus::cannot_read, host_text(source) + ": " + errno_text(errno), 0};
   std::array<char, kRtfSignature.size()> start{};
   const std::size_t got = std::fread(start.data(), 1, start.size(), input.get());
-  if (std::ferror(input.get())) return {ImportStatus::cannot_read, host_text(source) + ": read failed: " + errno_text(errno), 0};
+  if (std::ferror(input.get()))
+    return {ImportStatus::cannot_read, host_text(source) + ": read failed: " + errno_text(errno), 0};
   is_rtf = got == start.size() && std::string_view(start.data(), start.size()) == kRtfSignature;
   return {};
 }
@@ -122,10 +123,13 @@ ImportResult ImportWordDocument(const fs::path& source, const fs::path& staging_
         if (options.on_converter) options.on_converter(converter);
         work.emplace(staging_folder);
         if (!*work)
-          return {ImportStatus::cannot_write,
-                  host_text(staging_folder) + ": cannot make a folder for the converted text: " + work->error().message(), 0};
+          return {
+              ImportStatus::cannot_write,
+              host_text(staging_folder) + ": cannot make a folder for the converted text: " + work->error().message(),
+              0};
         if (!stream.open(input))
-          return {ImportStatus::cannot_convert, input + ": the text converter " + converter + " could not be started", 0};
+          return {ImportStatus::cannot_convert, input + ": the text converter " + converter + " could not be started",
+                  0};
         collected = collect_rtf(stream, work->temp_file(), input, converter);
       }  // the converter thread has ended and the library is released
       if (!collected) return collected;

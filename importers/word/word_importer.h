@@ -24,9 +24,8 @@ inline constexpr std::string_view kWordWorkFolderPrefix = ".vellora-word-";
 // Imports `source` into staging files in `staging_folder`, named from
 // `file_name`. A conversion that fails, and a file that no converter takes
 // and that is not RTF, write no staging files and report why.
-ImportResult ImportWordDocument(const std::filesystem::path& source,
-                                const std::filesystem::path& staging_folder, std::string_view file_name,
-                                const ImportOptions& options = {});
+ImportResult ImportWordDocument(const std::filesystem::path& source, const std::filesystem::path& staging_folder,
+                                std::string_view file_name, const ImportOptions& options = {});
 
 // Removes what a killed conversion left in `staging_folder`: its private
 // folders, and an empty regular file named kWordTempFile, which older

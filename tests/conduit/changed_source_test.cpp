@@ -57,14 +57,9 @@ void put_source(const fs::path& path) {
 
 void apply(Edit edit, const fs::path& path) {
   switch (edit) {
-    case Edit::none:
-      break;
-    case Edit::append:
-      std::ofstream(path, std::ios::binary | std::ios::app) << "appended\n";
-      break;
-    case Edit::truncate:
-      fs::resize_file(path, 4);
-      break;
+    case Edit::none: break;
+    case Edit::append: std::ofstream(path, std::ios::binary | std::ios::app) << "appended\n"; break;
+    case Edit::truncate: fs::resize_file(path, 4); break;
     case Edit::rewrite: {
       std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
       file << "ORIGINAL TEXT\n";  // the same size
@@ -197,8 +192,7 @@ TEST_F(ChangedSource, AnEditDuringTheReadKeepsTheFile) {
 TEST_F(ChangedSource, ADocChangedWhileItsConverterRunsStays) {
   const std::string library = (root / "converter.so").string();
   write_file(library, "library");
-  registry.machine_strings[{"Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8", "Path"}] =
-      library;
+  registry.machine_strings[{"Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8", "Path"}] = library;
   converters.install(library, {1, "{\\rtf1 Converted\\par}", {8192}, -1, true, 0});
   for (const Edit edit : kEdits) {
     SCOPED_TRACE(edit_name(edit));

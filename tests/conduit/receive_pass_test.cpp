@@ -55,7 +55,8 @@ TEST_F(ReceivePass, RebuildsTheCatalogEvenWithoutMarks) {
   }
   EXPECT_EQ(handheld.calls[2], "SyncReadOpenDbInfo(1)");  // a catalog of another application is left alone
   EXPECT_EQ(handheld.calls[8], "SyncDeleteDB(name=Vellora file DB, card=0)");
-  EXPECT_EQ(handheld.calls[9], "SyncCreateDB(name=Vellora file DB, creator=bhVL, flags=0, card=0, type=VLdb, version=10)");
+  EXPECT_EQ(handheld.calls[9],
+            "SyncCreateDB(name=Vellora file DB, creator=bhVL, flags=0, card=0, type=VLdb, version=10)");
   EXPECT_EQ(handheld.calls[10], "SyncWriteRec(handle=2, id=0, attributes=64, category=1, size=40)");
   EXPECT_TRUE(testing::file_names(receive_dir()).empty());
 }
@@ -65,8 +66,12 @@ TEST_F(ReceivePass, ExportsMarkedDocumentsAndClearsEveryMark) {
   // Marked: one document to export, two whose databases are gone (x.txt,
   // a.b.txt), one of no known type, one whose name is a path; keep.txt is
   // not marked. Only notes.txt arrives, and every mark is cleared.
-  testing::put_catalog(handheld, {{"notes.txt", 1, true}, {"x.txt", 1, true}, {"a.b.txt", 2, true},
-                                  {"odd.txt", 9, true}, {"../evil.txt", 1, true}, {"keep.txt", 1, false}});
+  testing::put_catalog(handheld, {{"notes.txt", 1, true},
+                                  {"x.txt", 1, true},
+                                  {"a.b.txt", 2, true},
+                                  {"odd.txt", 9, true},
+                                  {"../evil.txt", 1, true},
+                                  {"keep.txt", 1, false}});
   sync();
   EXPECT_EQ(text_of("notes.txt"), "hello\nworld\n");
   EXPECT_EQ(testing::file_names(receive_dir()), (std::vector<std::string>{"notes.txt"}));

@@ -139,8 +139,7 @@ TEST_F(SendPass, KeepsFilesThatCannotBecomeACompleteDocument) {
 TEST_F(SendPass, DocFilesTravelThroughTheirConverterOrStay) {
   const std::string library = (root / "converter.so").string();
   write_file(library, "library");
-  registry.machine_strings[{"Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8", "Path"}] =
-      library;
+  registry.machine_strings[{"Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8", "Path"}] = library;
   converters.install(library, {1, "{\\rtf1 Converted\\par}", {8192}, -1, true, 0});
   write_file(sent("Report.DOC"), "a word-processor document");
   sync();
@@ -215,7 +214,8 @@ TEST_F(SendPass, FilesLeaveOnlyOnceTheirDocumentsAreDurable) {
   handheld.calls.clear();
   sync();
   const auto names = handheld.call_names();
-  handheld.fail_call_number = static_cast<int>(std::find(names.begin(), names.end(), "make_writes_durable") - names.begin()) + 1;
+  handheld.fail_call_number =
+      static_cast<int>(std::find(names.begin(), names.end(), "make_writes_durable") - names.begin()) + 1;
   handheld.databases.erase("d.txt");
   handheld.databases.erase("e.txt");
   for (const std::string name : {"d.txt", "e.txt"}) write_file(sent(name), name + "\n");

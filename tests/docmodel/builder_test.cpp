@@ -202,8 +202,7 @@ class BuildDocument : public ::testing::Test {
     return build_document(dir.path(), handheld);
   }
   bool staging_left() const {
-    return std::filesystem::exists(dir / kStagingDataFile) ||
-           std::filesystem::exists(dir / kStagingSizesFile);
+    return std::filesystem::exists(dir / kStagingDataFile) || std::filesystem::exists(dir / kStagingSizesFile);
   }
   std::vector<std::vector<std::uint8_t>> records(const std::string& name) {
     std::vector<std::vector<std::uint8_t>> out;
@@ -215,18 +214,16 @@ class BuildDocument : public ::testing::Test {
 };
 
 TEST_F(BuildDocument, CreatesWritesAndClosesThenRemovesStaging) {
-  const auto result = build({paragraph("one"), paragraph("two"), special(kEmptyParagraphCell),
-                             special(kRuleCell, 1)}, 17);
+  const auto result =
+      build({paragraph("one"), paragraph("two"), special(kEmptyParagraphCell), special(kRuleCell, 1)}, 17);
   ASSERT_TRUE(result) << result.reason;
-  EXPECT_EQ(handheld.calls,
-            (std::vector<std::string>{
-                "SyncCreateDB(name=report.txt, creator=bhV1, flags=0, card=0, type=VLTx, version=2)",
-                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=48)",
-                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=35)",
-                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=35)",
-                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=16)",
-                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=16)",
-                "SyncCloseDB(1)"}));
+  EXPECT_EQ(handheld.calls, (std::vector<std::string>{
+                                "SyncCreateDB(name=report.txt, creator=bhV1, flags=0, card=0, type=VLTx, version=2)",
+                                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=48)",
+                                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=35)",
+                                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=35)",
+                                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=16)",
+                                "SyncWriteRec(handle=1, id=0, attributes=64, category=0, size=16)", "SyncCloseDB(1)"}));
   const auto written = records("report.txt");
   EXPECT_TRUE(check_document(written).empty());
   HeaderRecord header;

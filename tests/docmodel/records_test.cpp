@@ -37,10 +37,10 @@ TEST(Records, IndentFollowsAlignment) {
 }
 
 TEST(Records, EmptyLineAndRuleRecordBytes) {
-  EXPECT_TRUE(BytesEqual(packed(special(kEmptyParagraphCell)),
-                         hex_bytes("00 01 00 08 FF FF FF FF FF FF FF FF FF FF FF FF")));
-  EXPECT_TRUE(BytesEqual(packed(special(kRuleCell, 2, 230)),
-                         hex_bytes("00 02 00 06 FF FF 02 E6 FA FF FF FF FF FF FF FF")));
+  EXPECT_TRUE(
+      BytesEqual(packed(special(kEmptyParagraphCell)), hex_bytes("00 01 00 08 FF FF FF FF FF FF FF FF FF FF FF FF")));
+  EXPECT_TRUE(
+      BytesEqual(packed(special(kRuleCell, 2, 230)), hex_bytes("00 02 00 06 FF FF 02 E6 FA FF FF FF FF FF FF FF")));
   // Height and thickness keep the low bits of a large thickness unit.
   const auto wide = packed(special(kRuleCell, 0x12345, 1));
   EXPECT_EQ(wide[2], 0x69);

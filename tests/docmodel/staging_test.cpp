@@ -19,11 +19,9 @@ TEST(HandheldName, ShortNamesStayWholeLongOnesKeepTheirExtension) {
   EXPECT_EQ(handheld_name("report.htm"), "report.htm");
   EXPECT_EQ(handheld_name(std::string(31, 'a')), std::string(31, 'a'));
   // 40 characters: 36 letters and digits, then .txt.
-  EXPECT_EQ(handheld_name("abcdefghijklmnopqrstuvwxyz0123456789.txt"),
-            "abcdefghijklmnopqrstuvwxyz0.txt");
+  EXPECT_EQ(handheld_name("abcdefghijklmnopqrstuvwxyz0123456789.txt"), "abcdefghijklmnopqrstuvwxyz0.txt");
   EXPECT_EQ(handheld_name(std::string(40, 'x')), std::string(31, 'x'));
-  EXPECT_EQ(handheld_name("a.b" + std::string(40, 'c') + ".html"),
-            "a.b" + std::string(23, 'c') + ".html");
+  EXPECT_EQ(handheld_name("a.b" + std::string(40, 'c') + ".html"), "a.b" + std::string(23, 'c') + ".html");
   // An extension that alone is too long keeps its first 31 characters.
   EXPECT_EQ(handheld_name("a." + std::string(40, 'e')), "." + std::string(30, 'e'));
 }

@@ -59,9 +59,8 @@ StagingBytes import(const std::string& input, const std::string& name, Conversio
 }
 
 // Imports `input`, builds the database, exports it and imports the export.
-std::pair<StagingBytes, StagingBytes> round_trip(const std::string& input, const std::string& name,
-                                                 Conversion convert, Exporter exporter,
-                                                 const ExportOptions& options = {}) {
+std::pair<StagingBytes, StagingBytes> round_trip(const std::string& input, const std::string& name, Conversion convert,
+                                                 Exporter exporter, const ExportOptions& options = {}) {
   StagingBytes first = import(input, name, convert);
   PackedDocument document;
   EXPECT_TRUE(pack_document(first, document));

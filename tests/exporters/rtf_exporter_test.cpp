@@ -24,8 +24,8 @@ Bytes text_record(const std::vector<std::vector<StyledRun>>& lines, std::uint16_
     line.entry.run_count = static_cast<std::uint8_t>(runs.size());
     for (const auto& run : runs) {
       record.text.insert(record.text.end(), run.text.begin(), run.text.end());
-      line.runs.push_back(RunEntry{kTextRun, static_cast<std::uint8_t>(run.text.size()), 0, 11, run.font, run.colour,
-                                   run.highlight});
+      line.runs.push_back(
+          RunEntry{kTextRun, static_cast<std::uint8_t>(run.text.size()), 0, 11, run.font, run.colour, run.highlight});
     }
   }
   return encode_text_record(record);
@@ -61,8 +61,7 @@ std::string background_lines(const std::string& fill) {
 // A whole file with the font name "Arial"; `colours` are the table's entries.
 std::string document(const std::string& colours, const std::string& paragraphs, const std::string& background = "") {
   return "{\\rtf1\\ansi\\deff0\\deftab720{\\fonttbl{\\f0\\fnil Arial;}}\n" +
-         (colours.empty() ? "" : "{\\colortbl" + colours + "}") + "\n\\deflang1033\n" + background + paragraphs +
-         "}\n";
+         (colours.empty() ? "" : "{\\colortbl" + colours + "}") + "\n\\deflang1033\n" + background + paragraphs + "}\n";
 }
 
 std::string para(const std::string& runs, const std::string& align = "\\ql") {
@@ -141,10 +140,7 @@ TEST_F(RtfExport, ParagraphsByCase) {
        {text_record({{{"a", 0, 125, 125}}})},
        kRed,
        para(run("a", "\\cf0 \\highlight0 \\fs20 "))},
-      {"colour 250 is a colour; highlight 250 is none",
-       {text_record({{{"a", 0, 250, 250}}})},
-       kBlack,
-       para(run("a"))},
+      {"colour 250 is a colour; highlight 250 is none", {text_record({{{"a", 0, 250, 250}}})}, kBlack, para(run("a"))},
       {"escapes: specials, NUL and bytes above 0x80",
        {text_record(std::string("\xE9\x80{}\\\x7F\x81\xFF\0x\t", 11))},
        kBlack,
@@ -156,8 +152,7 @@ TEST_F(RtfExport, ParagraphsByCase) {
       {"alignment words; unknown codes add none",
        {text_record("", 1), text_record("", 2), text_record("", 3), text_record("", 4), text_record("", 0xFFFF)},
        kBlack,
-       para(run(""), "\\qr") + para(run(""), "\\qj") + para(run(""), "\\qc") + para(run(""), "") +
-           para(run(""), "")},
+       para(run(""), "\\qr") + para(run(""), "\\qj") + para(run(""), "\\qc") + para(run(""), "") + para(run(""), "")},
       {"a record without lines has no runs", {text_record(std::vector<std::vector<StyledRun>>{})}, "", para("")},
       {"justified: every space a group of its own",
        {packed(testing::paragraph("a  b", kAlignJustified))},
@@ -197,9 +192,9 @@ TEST_F(RtfExport, FontSizeIsClampedBeforeTheHalfPoints) {
                {0xFFFFFFFF, "65526", "65530", "65534"}};
   for (const auto& c : cases) {
     const auto head = [](const std::string& size) { return "\\cf0 \\fs" + size + " "; };
-    EXPECT_EQ(exported({text_record({{{"a"}, {"b", 1}, {"c", 2}}})}, kWhiteIndex, c.points),
-              document(kBlack, para(run("a", head(c.standard)) + run("b", head(c.bold) + "\\b ") +
-                                    run("c", head(c.large)))))
+    EXPECT_EQ(
+        exported({text_record({{{"a"}, {"b", 1}, {"c", 2}}})}, kWhiteIndex, c.points),
+        document(kBlack, para(run("a", head(c.standard)) + run("b", head(c.bold) + "\\b ") + run("c", head(c.large)))))
         << c.points;
   }
 }
@@ -275,7 +270,9 @@ TEST(RtfExportShifting, AColourMissingFromTheTableFailsTheExport) {
 
 TEST_F(RtfExport, GoldenDocument) {
   using testing::paragraph, testing::restyle, testing::special, testing::text_cell;
-  auto intro = paragraph("Fish & Chips {now} for \xA3" "3.50 at the \"Caf\xE9 du Port\" \\ quay.");
+  auto intro = paragraph(
+      "Fish & Chips {now} for \xA3"
+      "3.50 at the \"Caf\xE9 du Port\" \\ quay.");
   restyle(intro, 0, 12, text_cell(1, 125));
   auto notes = paragraph("Marked words, a highlight equal to its colour and a plain end.", kAlignRight);
   restyle(notes, 0, 12, text_cell(0, 230, 18));

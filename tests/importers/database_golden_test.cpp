@@ -48,7 +48,7 @@ struct Document {
 std::vector<Document> documents() {
   std::vector<Document> found;
   for (const fs::path& folder : {kSource / "samples", kSource / "tests/samples/html", kSource / "tests/samples/rtf",
-                                kSource / "tests/golden/text"}) {
+                                 kSource / "tests/golden/text"}) {
     for (const auto& entry : fs::directory_iterator(folder)) {
       std::string extension = entry.path().extension().string();
       if (extension == ".html") extension = ".htm";
@@ -105,8 +105,9 @@ TEST(DatabaseGoldens, TheCommandLineBuildsThemInTheCLocaleAndWhenToldCp1252) {
       const std::string locale = run.substr(0, run.find(" --"));
       const std::string flag = run.find(" --") == std::string::npos ? "" : run.substr(run.find(" --"));
       const fs::path out = dir / "out.pdb";
-      const std::string command = "env -u LC_CTYPE -u LANG " + locale + " XDG_CONFIG_HOME='" + dir.path().string() + "' '" +
-                                  cli + "' convert '" + path.string() + "' -o '" + out.string() + "'" + flag + " >/dev/null";
+      const std::string command = "env -u LC_CTYPE -u LANG " + locale + " XDG_CONFIG_HOME='" + dir.path().string() +
+                                  "' '" + cli + "' convert '" + path.string() + "' -o '" + out.string() + "'" + flag +
+                                  " >/dev/null";
       ASSERT_EQ(std::system(command.c_str()), 0) << command;
       posix::PdbReader db;
       ASSERT_TRUE(db.open(out));

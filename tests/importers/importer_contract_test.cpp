@@ -4,8 +4,8 @@
 // cut, and the same text stages the same bytes.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <sys/stat.h>
+#include <filesystem>
 
 #include "docmodel/builder.h"
 
@@ -99,18 +99,18 @@ TEST(EveryImporter, StagesTheGoldenBytesOfHello) {
     SCOPED_TRACE(c.input);
     const StagingBytes staged =
         import_bytes({reinterpret_cast<const std::uint8_t*>(c.input.data()), c.input.size()}, c.name, c.convert);
-    EXPECT_TRUE(testing::BytesEqual(staged.data, testing::hex_bytes(c.name_bytes +
-                                                                    " 00 00 00 00 00 00 00"
-                                                                    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
-                                                                    "00 00 00 00"     // left
-                                                                    "48 65 6C 6C 6F"  // "Hello"
-                                                                    // kind 0, black, no highlight, font 0
-                                                                    "00 00 00 00 E6 FA 00 00 00 00"
-                                                                    "00 00 00 00 E6 FA 00 00 00 00"
-                                                                    "00 00 00 00 E6 FA 00 00 00 00"
-                                                                    "00 00 00 00 E6 FA 00 00 00 00"
-                                                                    "00 00 00 00 E6 FA 00 00 00 00"
-                                                                    "00")));  // white background
+    EXPECT_TRUE(testing::BytesEqual(staged.data,
+                                    testing::hex_bytes(c.name_bytes + " 00 00 00 00 00 00 00"
+                                                                      "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+                                                                      "00 00 00 00"     // left
+                                                                      "48 65 6C 6C 6F"  // "Hello"
+                                                                      // kind 0, black, no highlight, font 0
+                                                                      "00 00 00 00 E6 FA 00 00 00 00"
+                                                                      "00 00 00 00 E6 FA 00 00 00 00"
+                                                                      "00 00 00 00 E6 FA 00 00 00 00"
+                                                                      "00 00 00 00 E6 FA 00 00 00 00"
+                                                                      "00 00 00 00 E6 FA 00 00 00 00"
+                                                                      "00")));  // white background
     EXPECT_TRUE(testing::BytesEqual(staged.sizes, testing::hex_bytes("05 00")));
   }
 }

@@ -20,16 +20,14 @@ std::string hex_window(std::span<const std::uint8_t> bytes, std::size_t at) {
 }
 }  // namespace
 
-::testing::AssertionResult BytesEqual(std::span<const std::uint8_t> got,
-                                      std::span<const std::uint8_t> want) {
+::testing::AssertionResult BytesEqual(std::span<const std::uint8_t> got, std::span<const std::uint8_t> want) {
   const std::size_t common = std::min(got.size(), want.size());
   std::size_t at = 0;
   while (at < common && got[at] == want[at]) ++at;
   if (at == common && got.size() == want.size()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "first difference at offset " << at << " (got " << got.size()
-         << " bytes, want " << want.size() << ")\n  got:  " << hex_window(got, at)
-         << "\n  want: " << hex_window(want, at);
+  return ::testing::AssertionFailure() << "first difference at offset " << at << " (got " << got.size()
+                                       << " bytes, want " << want.size() << ")\n  got:  " << hex_window(got, at)
+                                       << "\n  want: " << hex_window(want, at);
 }
 
 std::vector<std::uint8_t> hex_bytes(const std::string& text) {

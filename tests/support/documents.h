@@ -22,7 +22,7 @@ inline FakeDatabase& put_document(FakeSyncManager& handheld, const std::string& 
   db.records.push_back(header);
   for (const auto& text : texts) {
     ByteVector bytes;
-    pack_paragraph(text.empty() ? special(kEmptyParagraphCell)
+    pack_paragraph(text.empty()    ? special(kEmptyParagraphCell)
                    : text == "---" ? special(kRuleCell, 1)
                                    : paragraph(text),
                    bytes);

@@ -31,12 +31,12 @@ using HostTextConverters = posix::DlTextConverterLibrary;
 #endif
 
 struct ConverterScript {
-  std::int16_t check_answer = 1;         // what IsFormatCorrect32 answers
-  std::string rtf;                       // what ForeignToRtf32 delivers
+  std::int16_t check_answer = 1;              // what IsFormatCorrect32 answers
+  std::string rtf;                            // what ForeignToRtf32 delivers
   std::vector<std::int32_t> pieces = {8192};  // byte counts, repeated; a 0 hands over nothing
-  int fail_after_pieces = -1;            // fails after this many pieces (0: at once); -1 never
-  bool has_check = true;                 // exports IsFormatCorrect32
-  std::int32_t last_callback_answer = 0; // what the output callback last answered
+  int fail_after_pieces = -1;                 // fails after this many pieces (0: at once); -1 never
+  bool has_check = true;                      // exports IsFormatCorrect32
+  std::int32_t last_callback_answer = 0;      // what the output callback last answered
 };
 
 class FakeConverters : public HostTextConverters {

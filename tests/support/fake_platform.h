@@ -18,7 +18,7 @@ namespace vellora::testing {
 
 class FakeRegistry : public Registry {
  public:
-  std::map<std::string, std::string> strings;      // value name -> string, settings key only
+  std::map<std::string, std::string> strings;  // value name -> string, settings key only
   std::map<std::string, std::uint32_t> numbers;
   // (key, value name) -> string, under HKEY_LOCAL_MACHINE
   std::map<std::pair<std::string, std::string>, std::string> machine_strings;

@@ -11,8 +11,8 @@ std::string name_of(const std::array<char, 32>& field) {
 }
 }  // namespace
 
-FakeDatabase& FakeSyncManager::add_database(const std::string& name, FourCC type,
-                                            FourCC creator, std::uint16_t version) {
+FakeDatabase& FakeSyncManager::add_database(const std::string& name, FourCC type, FourCC creator,
+                                            std::uint16_t version) {
   auto& db = databases[name];
   db = FakeDatabase{};
   db.name = name;
@@ -52,8 +52,7 @@ SyncStatus FakeSyncManager::SyncUnRegisterConduit(ConduitHandle handle) {
   return kSyncOk;
 }
 
-SyncStatus FakeSyncManager::SyncOpenDB(std::string_view name, std::uint8_t card,
-                                       DbHandle& handle, std::uint8_t mode) {
+SyncStatus FakeSyncManager::SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle, std::uint8_t mode) {
   if (!begin_call("SyncOpenDB(name=" + std::string(name) + ", card=" + std::to_string(card) +
                   ", mode=" + std::to_string(mode) + ")"))
     return failure_code;
@@ -69,9 +68,8 @@ SyncStatus FakeSyncManager::SyncOpenDB(std::string_view name, std::uint8_t card,
 SyncStatus FakeSyncManager::SyncCreateDB(CreateDbRecord& record) {
   const std::string name = name_of(record.name);
   if (!begin_call("SyncCreateDB(name=" + name + ", creator=" + four_cc_text(record.creator) +
-                  ", flags=" + std::to_string(record.flags) +
-                  ", card=" + std::to_string(record.card) + ", type=" +
-                  four_cc_text(record.type) + ", version=" + std::to_string(record.version) + ")"))
+                  ", flags=" + std::to_string(record.flags) + ", card=" + std::to_string(record.card) +
+                  ", type=" + four_cc_text(record.type) + ", version=" + std::to_string(record.version) + ")"))
     return failure_code;
   if (databases.count(name) != 0) return 2;
   auto& db = add_database(name, record.type, record.creator, record.version);
@@ -92,8 +90,7 @@ SyncStatus FakeSyncManager::SyncCloseDB(DbHandle handle) {
 }
 
 SyncStatus FakeSyncManager::SyncDeleteDB(std::string_view name, std::uint8_t card) {
-  if (!begin_call("SyncDeleteDB(name=" + std::string(name) + ", card=" + std::to_string(card) +
-                  ")"))
+  if (!begin_call("SyncDeleteDB(name=" + std::string(name) + ", card=" + std::to_string(card) + ")"))
     return failure_code;
   auto it = databases.find(std::string(name));
   if (it == databases.end()) return 4;
@@ -103,11 +100,9 @@ SyncStatus FakeSyncManager::SyncDeleteDB(std::string_view name, std::uint8_t car
 }
 
 SyncStatus FakeSyncManager::SyncWriteRec(RecordDescriptor& record) {
-  if (!begin_call("SyncWriteRec(handle=" + std::to_string(record.handle) +
-                  ", id=" + std::to_string(record.record_id) +
+  if (!begin_call("SyncWriteRec(handle=" + std::to_string(record.handle) + ", id=" + std::to_string(record.record_id) +
                   ", attributes=" + std::to_string(record.attributes) +
-                  ", category=" + std::to_string(record.category) +
-                  ", size=" + std::to_string(record.size) + ")"))
+                  ", category=" + std::to_string(record.category) + ", size=" + std::to_string(record.size) + ")"))
     return failure_code;
   auto* db = open_database(record.handle);
   if (db == nullptr || record.data == nullptr) return 3;
@@ -122,9 +117,8 @@ SyncStatus FakeSyncManager::SyncWriteRec(RecordDescriptor& record) {
 }
 
 SyncStatus FakeSyncManager::SyncReadRecordByIndex(RecordDescriptor& record) {
-  if (!begin_call("SyncReadRecordByIndex(handle=" + std::to_string(record.handle) +
-                  ", index=" + std::to_string(record.index) +
-                  ", buffer_size=" + std::to_string(record.buffer_size) + ")"))
+  if (!begin_call("SyncReadRecordByIndex(handle=" + std::to_string(record.handle) + ", index=" +
+                  std::to_string(record.index) + ", buffer_size=" + std::to_string(record.buffer_size) + ")"))
     return failure_code;
   auto* db = open_database(record.handle);
   if (db == nullptr || record.index >= db->records.size()) return 6;
@@ -152,8 +146,7 @@ SyncStatus FakeSyncManager::SyncFindDbByName(const FindDbRequest& request, DbInf
 }
 
 SyncStatus FakeSyncManager::SyncReadSingleCardInfo(CardInfo& info) {
-  if (!begin_call("SyncReadSingleCardInfo(card=" + std::to_string(info.card) + ")"))
-    return failure_code;
+  if (!begin_call("SyncReadSingleCardInfo(card=" + std::to_string(info.card) + ")")) return failure_code;
   info.free_bytes = free_bytes;
   return kSyncOk;
 }

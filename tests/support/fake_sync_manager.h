@@ -47,15 +47,13 @@ class FakeSyncManager : public SyncManager {
     return fail_call_number > 0 && static_cast<int>(calls.size()) >= fail_call_number;
   }
 
-  FakeDatabase& add_database(const std::string& name, FourCC type, FourCC creator,
-                             std::uint16_t version = 1);
+  FakeDatabase& add_database(const std::string& name, FourCC type, FourCC creator, std::uint16_t version = 1);
   // Names of the calls made, without arguments.
   std::vector<std::string> call_names() const;
 
   SyncStatus SyncRegisterConduit(ConduitHandle& handle) override;
   SyncStatus SyncUnRegisterConduit(ConduitHandle handle) override;
-  SyncStatus SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle,
-                        std::uint8_t mode) override;
+  SyncStatus SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle, std::uint8_t mode) override;
   SyncStatus SyncCreateDB(CreateDbRecord& record) override;
   SyncStatus SyncCloseDB(DbHandle handle) override;
   SyncStatus SyncDeleteDB(std::string_view name, std::uint8_t card) override;

@@ -31,8 +31,7 @@ inline void restyle(StagedParagraph& p, std::size_t from, std::size_t to, Attrib
     std::copy(bytes.begin(), bytes.end(), p.cells.begin() + static_cast<std::ptrdiff_t>(i * kCellBytes));
 }
 
-inline StagedParagraph special(std::int32_t kind, std::int32_t font = 0,
-                               std::uint8_t colour = kBlackIndex) {
+inline StagedParagraph special(std::int32_t kind, std::int32_t font = 0, std::uint8_t colour = kBlackIndex) {
   StagedParagraph p = paragraph(" ");
   restyle(p, 0, 1, AttributeCell{kind, colour, kNoHighlight, font});
   return p;

@@ -28,9 +28,7 @@ inline std::optional<std::filesystem::path> find_program(const std::string& name
 inline std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
 // Runs a shell command with its output discarded; true when it succeeded.
-inline bool run_quietly(const std::string& command) {
-  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
+inline bool run_quietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 // Words are runs of ASCII letters and digits: quotes, dashes and accented
 // letters are written differently by every tool, words are not.

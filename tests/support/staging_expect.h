@@ -36,8 +36,7 @@ struct Expected {
 };
 
 // A paragraph whose runs of text each have their own cell.
-inline Expected runs(std::vector<std::pair<std::string, AttributeCell>> parts,
-                     std::int32_t alignment = kAlignLeft) {
+inline Expected runs(std::vector<std::pair<std::string, AttributeCell>> parts, std::int32_t alignment = kAlignLeft) {
   Expected p{alignment, {}, {}};
   for (const auto& [text, cell] : parts) {
     p.text += text;
@@ -76,8 +75,7 @@ inline StagingBytes staging_of(const std::vector<Expected>& paragraphs, std::uin
       const CellBytes bytes = encode_cell(cell);
       cells.insert(cells.end(), bytes.begin(), bytes.end());
     }
-    writer.write_paragraph(p.alignment, {reinterpret_cast<const std::uint8_t*>(p.text.data()), p.text.size()},
-                           cells);
+    writer.write_paragraph(p.alignment, {reinterpret_cast<const std::uint8_t*>(p.text.data()), p.text.size()}, cells);
   }
   writer.finish(background);
   return writer.take_bytes();
@@ -183,9 +181,8 @@ inline std::string repeated(const std::string& text, std::size_t count) {
 // whatever is cut must stage as it does from memory. The document is
 // `piece` twice, then `tail`.
 template <typename ImportFile>
-void expect_chunk_edges_stage_as_from_memory(const std::string& head, const std::string& piece,
-                                             const std::string& tail, const std::string& file_name,
-                                             ImportFile import_file, Conversion convert) {
+void expect_chunk_edges_stage_as_from_memory(const std::string& head, const std::string& piece, const std::string& tail,
+                                             const std::string& file_name, ImportFile import_file, Conversion convert) {
   constexpr std::size_t kReadChunkBytes = 1 << 16;  // as the byte source reads files
   TempDir dir;
   for (std::size_t shift = 0; shift < piece.size(); ++shift) {

@@ -34,8 +34,8 @@ CliRun vellora(const std::string& args, const std::string& environment = "", con
                const std::string& limits = "") {
   CliRun run;
   const std::string command = (limits.empty() ? "" : limits + "; ") + (umask.empty() ? "" : "umask " + umask + "; ") +
-                              (environment.empty() ? "" : "env " + environment + " ") + std::string(VELLORA_CLI) +
-                              " " + args + " 2>&1";
+                              (environment.empty() ? "" : "env " + environment + " ") + std::string(VELLORA_CLI) + " " +
+                              args + " 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
   char buffer[4096];
   for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, got);
@@ -185,8 +185,11 @@ class CliSync : public Cli {
     for (const char* folder : {"send", "receive", "handheld"}) std::filesystem::create_directory(dir / folder);
     testing::write_file(dir / "registry.reg",
                         "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
-                        "\"FolderForSFiles\"=\"" + (dir / "send").string() + "\"\n"
-                        "\"FolderForRFiles\"=\"" + (dir / "receive").string() + "\"\n");
+                        "\"FolderForSFiles\"=\"" +
+                            (dir / "send").string() +
+                            "\"\n"
+                            "\"FolderForRFiles\"=\"" +
+                            (dir / "receive").string() + "\"\n");
   }
   CliRun run_sync(const std::string& answer) {
     return vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
@@ -213,7 +216,9 @@ TEST_F(CliSync, SendsReceivesAndAsksBeforeOverwriting) {
   // The same name again: "no" keeps the file, "yes" replaces the database.
   testing::write_file(dir / "send" / "report.txt", "second version\n");
   const auto declined = run_sync("no");
-  EXPECT_NE(declined.out.find("File report.txt already exists on your Palm Device! Overwrite? -> no"), std::string::npos) << declined.out;
+  EXPECT_NE(declined.out.find("File report.txt already exists on your Palm Device! Overwrite? -> no"),
+            std::string::npos)
+      << declined.out;
   EXPECT_NE(declined.out.find("kept     report.txt: "), std::string::npos) << declined.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "send" / "report.txt"));
   const auto accepted = run_sync("yes");
@@ -241,7 +246,9 @@ TEST_F(CliSync, HtmlTravelsBothWays) {
   EXPECT_NE(text.find(">Hello</font>"), std::string::npos) << text;
 
   ASSERT_EQ(vellora("export " + at("handheld/page.htm.pdb") + " --to htm -o " + at("again.htm") +
-                    " --font-name Arial --registry " + at("registry.reg")).status, 0);
+                    " --font-name Arial --registry " + at("registry.reg"))
+                .status,
+            0);
   const auto again = testing::read_file(dir / "again.htm");
   EXPECT_NE(std::string(again.begin(), again.end()).find("<basefont face=\"Arial\">"), std::string::npos);
 }
@@ -266,7 +273,9 @@ TEST_F(CliSync, RtfTravelsBothWays) {
   }
 
   ASSERT_EQ(vellora("export " + at("handheld/notes.rtf.pdb") + " --to rtf -o " + at("again.rtf") +
-                    " --font-name Arial --font-size 12 --registry " + at("registry.reg")).status, 0);
+                    " --font-name Arial --font-size 12 --registry " + at("registry.reg"))
+                .status,
+            0);
   const auto again = testing::read_file(dir / "again.rtf");
   const std::string text(again.begin(), again.end());
   EXPECT_NE(text.find("{\\fonttbl{\\f0\\fnil Arial;}}"), std::string::npos) << text;
@@ -344,7 +353,8 @@ unsigned mode_of(const std::filesystem::path& path) {
 // replaces keeps its mode, however open the umask.
 TEST_F(Cli, NewOutputsFollowTheUmaskAndReplacedOnesKeepTheirMode) {
   testing::write_file(dir / "a.txt", "hello\n");
-  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb") + " --preview " + at("a.png"), "", "077").status, 0);
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb") + " --preview " + at("a.png"), "", "077").status,
+            0);
   ASSERT_EQ(vellora("export " + at("a.pdb") + " --to htm -o " + at("a.htm"), "", "077").status, 0);
   ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("b.pdb"), "", "027").status, 0);
   EXPECT_EQ(mode_of(dir / "a.pdb"), 0600u);
@@ -353,8 +363,10 @@ TEST_F(Cli, NewOutputsFollowTheUmaskAndReplacedOnesKeepTheirMode) {
   EXPECT_EQ(mode_of(dir / "b.pdb"), 0640u);
 
   std::filesystem::permissions(dir / "b.pdb", std::filesystem::perms(0640));
-  for (const char* name : {"a.pdb", "a.png", "a.htm"}) std::filesystem::permissions(dir / name, std::filesystem::perms(0600));
-  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb") + " --preview " + at("a.png"), "", "022").status, 0);
+  for (const char* name : {"a.pdb", "a.png", "a.htm"})
+    std::filesystem::permissions(dir / name, std::filesystem::perms(0600));
+  ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("a.pdb") + " --preview " + at("a.png"), "", "022").status,
+            0);
   ASSERT_EQ(vellora("export " + at("a.pdb") + " --to htm -o " + at("a.htm"), "", "022").status, 0);
   ASSERT_EQ(vellora("convert " + at("a.txt") + " -o " + at("b.pdb"), "", "077").status, 0);
   EXPECT_EQ(mode_of(dir / "a.pdb"), 0600u);
@@ -375,7 +387,8 @@ TEST_F(CliSync, DeepRtfNestingArrivesWholeAndACutRtfStays) {
   EXPECT_NE(sent.out.find("sent     deep.rtf"), std::string::npos) << sent.out;
   EXPECT_NE(sent.out.find("kept     stray.rtf: the RTF is read only up to a closing brace with no group open at "
                           "offset 9;"),
-            std::string::npos) << sent.out;
+            std::string::npos)
+      << sent.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "send" / "stray.rtf"));
   ASSERT_EQ(vellora("export " + at("handheld/deep.rtf.pdb") + " --to txt -o " + at("deep.txt")).status, 0);
   const auto text = testing::read_file(dir / "deep.txt");
@@ -394,14 +407,13 @@ TEST_F(CliSync, EveryFilePassedOverIsReported) {
   std::filesystem::create_symlink("/etc/hostname", dir / "send" / "link.txt");
   const auto run = run_sync("no");
   ASSERT_EQ(run.status, 0) << run.out;
-  for (const char* line : {"kept     trail.txt : its name ends in a space or a dot, so it is not taken for a .txt file; "
-                           "rename it to trail.txt to send it",
-                           "kept     ...: not a document type the handheld takes",
-                           "kept     picture.gif: not a document type the handheld takes",
-                           "kept     empty.txt: is empty",
-                           "kept     fifo.txt: is a FIFO; only regular files are sent",
-                           "kept     link.txt: is a symbolic link; only regular files are sent",
-                           "session done: 0 sent, 6 kept back"})
+  for (const char* line :
+       {"kept     trail.txt : its name ends in a space or a dot, so it is not taken for a .txt file; "
+        "rename it to trail.txt to send it",
+        "kept     ...: not a document type the handheld takes",
+        "kept     picture.gif: not a document type the handheld takes", "kept     empty.txt: is empty",
+        "kept     fifo.txt: is a FIFO; only regular files are sent",
+        "kept     link.txt: is a symbolic link; only regular files are sent", "session done: 0 sent, 6 kept back"})
     EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
   EXPECT_EQ(testing::file_names(dir / "send").size(), 6u);
 }
@@ -413,22 +425,28 @@ TEST_F(CliSync, DocFilesGoThroughTheRegisteredConverter) {
                       std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n") +
                           "\"FolderForSFiles\"=\"" + (dir / "send").string() + "\"\n" +
                           "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord6]\n"
-                          "\"Path\"=\"" + VELLORA_TEST_CONVERTER_SIX + "\"\n");
+                          "\"Path\"=\"" +
+                          VELLORA_TEST_CONVERTER_SIX + "\"\n");
   testing::write_file(dir / "send" / "Report.doc", "TEST-CONVERTER pieces=1,0,100\n{\\rtf1 Converted by @NAME@\\par}");
   testing::write_file(dir / "send" / "broken.doc", "TEST-CONVERTER fail-after=1\n{\\rtf1 Half\\par}");
   const auto run = run_sync("no");
   ASSERT_EQ(run.status, 0) << run.out;
   const std::string converter = VELLORA_TEST_CONVERTER_SIX;
-  EXPECT_NE(run.out.find("convert  Report.doc: with the text converter " + converter + "\nsent     Report.doc -> handheld \"report.doc\""),
-            std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("convert  Report.doc: with the text converter " + converter +
+                         "\nsent     Report.doc -> handheld \"report.doc\""),
+            std::string::npos)
+      << run.out;
   EXPECT_NE(run.out.find("kept     broken.doc: " + (dir / "send" / "broken.doc").string() + ": the text converter " +
-                         converter + " failed"), std::string::npos) << run.out;
+                         converter + " failed"),
+            std::string::npos)
+      << run.out;
   EXPECT_EQ(testing::file_names(dir / "send"), std::vector<std::string>{"broken.doc"});
   const auto dump = vellora("dump " + at("handheld/report.doc.pdb"));
   EXPECT_NE(dump.out.find("\"Converted by six\""), std::string::npos) << dump.out;
 
   testing::write_file(dir / "Letter.DOC", "TEST-CONVERTER\n{\\rtf1 A letter\\par}");
-  const auto converted = vellora("convert " + at("Letter.DOC") + " -o " + at("letter.pdb") + " --registry " + at("registry.reg"));
+  const auto converted =
+      vellora("convert " + at("Letter.DOC") + " -o " + at("letter.pdb") + " --registry " + at("registry.reg"));
   ASSERT_EQ(converted.status, 0) << converted.out;
   EXPECT_EQ(converted.out.rfind("converting with the text converter " + converter + "\n", 0), 0u) << converted.out;
   EXPECT_NE(converted.out.find("\"letter.doc\", 1 paragraph, 2 records"), std::string::npos) << converted.out;
@@ -468,18 +486,23 @@ TEST_F(Cli, TheFlagTheSettingAndTheLocaleChooseTheEncoding) {
     std::string environment, flags;
     bool transcodes;
   } cases[] = {
-      {"LANG=en_GB.UTF-8", "", true},          {"LC_CTYPE=C.utf8 LANG=C", "", true},
-      {"LC_ALL=C LANG=C.UTF-8", "", false},    {"", "", false},
+      {"LANG=en_GB.UTF-8", "", true},
+      {"LC_CTYPE=C.utf8 LANG=C", "", true},
+      {"LC_ALL=C LANG=C.UTF-8", "", false},
+      {"", "", false},
       {"LC_ALL=C", "--registry " + at("utf-8.reg"), true},
       {"LC_ALL=C.UTF-8", "--registry " + at("cp1252.reg"), false},
       {"LC_ALL=C", "--registry " + at("cp1252.reg") + " --encoding utf-8", true},
   };
   for (const auto& c : cases) {
-    const auto run = vellora("convert " + at("note.txt") + " -o " + at("note.pdb") + " " + c.flags, clean + c.environment);
+    const auto run =
+        vellora("convert " + at("note.txt") + " -o " + at("note.pdb") + " " + c.flags, clean + c.environment);
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(run.out.find("(transcoded from UTF-8)") != std::string::npos, c.transcodes) << c.environment << c.flags << run.out;
+    EXPECT_EQ(run.out.find("(transcoded from UTF-8)") != std::string::npos, c.transcodes)
+        << c.environment << c.flags << run.out;
   }
-  const auto bad = vellora("convert " + at("note.txt") + " -o " + at("note.pdb") + " --registry " + at("latin9.reg"), clean);
+  const auto bad =
+      vellora("convert " + at("note.txt") + " -o " + at("note.pdb") + " --registry " + at("latin9.reg"), clean);
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(line_count(bad.out), 1u);
   EXPECT_NE(bad.out.find("TextEncoding is \"latin9\""), std::string::npos) << bad.out;
@@ -490,17 +513,21 @@ TEST_F(CliSync, AUtf8NoteTravelsBothWaysWithItsName) {
   testing::write_file(dir / "send" / "Café.txt", note);
   const std::string utf8 = "LC_ALL=C.UTF-8";
   const auto sent = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
-                                at("hotsync.log") + " < /dev/null", utf8);
+                                at("hotsync.log") + " < /dev/null",
+                            utf8);
   ASSERT_EQ(sent.status, 0) << sent.out;
-  EXPECT_NE(sent.out.find("sent     Café.txt -> handheld \"café.txt\" (transcoded from UTF-8, 1 character replaced by '?')"),
-            std::string::npos) << sent.out;
+  EXPECT_NE(
+      sent.out.find("sent     Café.txt -> handheld \"café.txt\" (transcoded from UTF-8, 1 character replaced by '?')"),
+      std::string::npos)
+      << sent.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "handheld" / "caf%E9.txt.pdb"));
   const auto dump = vellora("dump " + at("handheld/caf%E9.txt.pdb"), utf8);
   EXPECT_NE(dump.out.find("“brûlée” €4 ?"), std::string::npos) << dump.out;
 
   ASSERT_EQ(vellora("mark café.txt --handheld " + at("handheld"), utf8).status, 0);
   const auto received = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
-                                    at("hotsync.log") + " < /dev/null", utf8);
+                                    at("hotsync.log") + " < /dev/null",
+                                utf8);
   ASSERT_EQ(received.status, 0) << received.out;
   const auto back = testing::read_file(dir / "receive" / "café.txt");
   std::string expected = note;
@@ -576,7 +603,8 @@ TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
   const auto run = run_sync("no");
   EXPECT_EQ(run.status, 3) << run.out;  // the session ran, with a problem
   EXPECT_NE(run.out.find("problem  Vellora file DB: damaged, so it was left as it is: record 0 is 30 bytes"),
-            std::string::npos) << run.out;
+            std::string::npos)
+      << run.out;
   EXPECT_TRUE(std::filesystem::is_empty(dir / "receive"));
   EXPECT_EQ(testing::read_file(catalog), bytes);
 
@@ -591,7 +619,8 @@ TEST_F(CliSync, ADamagedCatalogIsReportedAndNeverReplaced) {
   bytes.resize(80);
   testing::write_file(catalog, bytes);
   const auto again = run_sync("no");
-  EXPECT_NE(again.out.find("problem  Vellora file DB: damaged or unreadable, so it was left as it is"), std::string::npos)
+  EXPECT_NE(again.out.find("problem  Vellora file DB: damaged or unreadable, so it was left as it is"),
+            std::string::npos)
       << again.out;
   EXPECT_EQ(vellora("mark note.txt --handheld " + at("handheld")).status, 1);
   EXPECT_EQ(testing::read_file(catalog), bytes);
@@ -607,8 +636,8 @@ TEST_F(CliSync, ASentFileThatCannotBeDeletedIsAProblem) {
   if (std::system(("chattr +i " + stuck + " 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "chattr +i is not possible here, so no file can be made undeletable";
   const std::string command = std::string(VELLORA_CLI) + " sync --registry " + at("registry.reg") + " --handheld " +
-                              at("handheld") + " --log " + at("hotsync.log") + " < /dev/null > " + at("out") +
-                              " 2> " + at("err");
+                              at("handheld") + " --log " + at("hotsync.log") + " < /dev/null > " + at("out") + " 2> " +
+                              at("err");
   const int status = std::system(command.c_str());
   (void)std::system(("chattr -i " + stuck).c_str());
   ASSERT_TRUE(WIFEXITED(status));
@@ -630,20 +659,28 @@ TEST_F(CliSync, ASentFileThatCannotBeDeletedIsAProblem) {
 TEST_F(CliSync, DatabasesAndReceivedFilesFollowTheUmask) {
   testing::write_file(dir / "registry.reg",
                       "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
-                      "\"FolderForSFiles\"=\"" + (dir / "send").string() + "\"\n"
-                      "\"FolderForRFiles\"=\"" + (dir / "receive").string() + "\"\n"
-                      "\"FromPalmToPC\"=dword:00000000\n");
+                      "\"FolderForSFiles\"=\"" +
+                          (dir / "send").string() +
+                          "\"\n"
+                          "\"FolderForRFiles\"=\"" +
+                          (dir / "receive").string() +
+                          "\"\n"
+                          "\"FromPalmToPC\"=dword:00000000\n");
   testing::write_file(dir / "note.txt", "on the handheld\n");
   testing::write_file(dir / "memo.txt", "on the handheld too\n");
   for (const char* name : {"note", "memo"}) {
-    ASSERT_EQ(vellora("convert " + at(std::string(name) + ".txt") + " -o " + at("handheld/" + std::string(name) + ".pdb")).status, 0);
+    ASSERT_EQ(
+        vellora("convert " + at(std::string(name) + ".txt") + " -o " + at("handheld/" + std::string(name) + ".pdb"))
+            .status,
+        0);
     ASSERT_EQ(vellora("mark " + std::string(name) + ".txt --handheld " + at("handheld")).status, 0);
   }
   testing::write_file(dir / "receive" / "memo.txt", "an older memo\n");
   std::filesystem::permissions(dir / "receive" / "memo.txt", std::filesystem::perms(0640));
   testing::write_file(dir / "send" / "new.txt", "to the handheld\n");
   const auto run = vellora("sync --registry " + at("registry.reg") + " --handheld " + at("handheld") + " --log " +
-                               at("hotsync.log") + " < /dev/null", "", "077");
+                               at("hotsync.log") + " < /dev/null",
+                           "", "077");
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(mode_of(dir / "handheld" / "new.txt.pdb"), 0600u);
   EXPECT_EQ(mode_of(dir / "receive" / "note.txt"), 0600u);
@@ -705,10 +742,15 @@ namespace {
 class CliTwoSessions : public Cli {
  protected:
   void write_registry(const std::string& name, const std::string& send, const std::string& receive) {
-    testing::write_file(dir / name, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
-                                    "\"FolderForSFiles\"=\"" + (dir / send).string() + "\"\n"
-                                    "\"FolderForRFiles\"=\"" + (dir / receive).string() + "\"\n"
-                                    "\"FromPCToPalm\"=dword:00000000\n\"FromPalmToPC\"=dword:00000000\n");
+    testing::write_file(dir / name,
+                        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
+                        "\"FolderForSFiles\"=\"" +
+                            (dir / send).string() +
+                            "\"\n"
+                            "\"FolderForRFiles\"=\"" +
+                            (dir / receive).string() +
+                            "\"\n"
+                            "\"FromPCToPalm\"=dword:00000000\n\"FromPalmToPC\"=dword:00000000\n");
   }
   // Starts both sessions before reading either's output.
   std::pair<CliRun, CliRun> run_both() {
@@ -748,14 +790,15 @@ TEST_F(CliTwoSessions, SharingASendFolderLosesNoFile) {
     for (int i = 0; i < kFiles; ++i) {
       const std::string name = "f" + std::to_string(round) + "-" + std::to_string(i) + ".txt";
       const bool kept = std::filesystem::exists(dir / "send" / name);
-      const int on_handhelds = std::filesystem::exists(dir / "h1" / (name + ".pdb")) +
-                               std::filesystem::exists(dir / "h2" / (name + ".pdb"));
+      const int on_handhelds =
+          std::filesystem::exists(dir / "h1" / (name + ".pdb")) + std::filesystem::exists(dir / "h2" / (name + ".pdb"));
       EXPECT_TRUE(kept ? on_handhelds == 0 : on_handhelds == 1) << name << "\n" << a.out << b.out;
       if (kept || on_handhelds != 1) continue;
       const std::string from = std::filesystem::exists(dir / "h1" / (name + ".pdb")) ? "h1/" : "h2/";
       ASSERT_EQ(vellora("export " + at(from + name + ".pdb") + " --to txt -o " + at("check.txt")).status, 0);
       const auto text = testing::read_file(dir / "check.txt");
-      EXPECT_EQ(std::string(text.begin(), text.end()), "file " + std::to_string(i) + " of round " + std::to_string(round) + "\n");
+      EXPECT_EQ(std::string(text.begin(), text.end()),
+                "file " + std::to_string(i) + " of round " + std::to_string(round) + "\n");
     }
   }
 }

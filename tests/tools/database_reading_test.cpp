@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "docmodel/builder.h"
 #include "base/byte_order.h"
+#include "docmodel/builder.h"
 #include "docmodel/records.h"
 #include "hosts/linux/pdb_file.h"
 #include "tests/support/paragraphs.h"
@@ -129,8 +129,7 @@ void write_large_document(const fs::path& path) {
     put_be32(entry, static_cast<std::uint32_t>(at));
     ByteVector record;
     line_total += pack_paragraph(testing::paragraph("paragraph " + std::to_string(i)), record);
-    ASSERT_EQ(::pwrite(fd, record.data(), record.size(), static_cast<off_t>(at)),
-              static_cast<ssize_t>(record.size()));
+    ASSERT_EQ(::pwrite(fd, record.data(), record.size(), static_cast<off_t>(at)), static_cast<ssize_t>(record.size()));
     at += posix::kPdbMaxRecordBytes;
   }
   encode_header(head.data() + header_record_at,
@@ -172,9 +171,8 @@ TEST(LargeDatabase, ExportAndDumpStayWithinAFixedPeakMemory) {
   // Every paragraph is checked, after all records are shown: each record
   // is 65535 bytes where its contents need fewer.
   const auto lines = lines_of(dump);
-  const auto first_problem = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
-    return line.starts_with("layout check: ");
-  });
+  const auto first_problem = std::find_if(lines.begin(), lines.end(),
+                                          [](const std::string& line) { return line.starts_with("layout check: "); });
   ASSERT_EQ(lines.end() - first_problem, static_cast<std::ptrdiff_t>(kParagraphs));
   EXPECT_EQ(first_problem[-1],
             "      text run: 15 chars, width 70, height 11, font 0, colour 230 #000000, highlight 250 (none)");
@@ -206,9 +204,16 @@ TEST(DumpLayoutCheck, FindsWhatTheWholeDocumentCheckFinds) {
 
   for (const auto& records : documents) {
     posix::PdbDatabase db;
-    db.header = posix::PdbHeader{.name = "checked", .attributes = 0, .version = kDocumentVersion,
-                                 .created = 0, .modified = 0, .backed_up = 0, .modification_number = 0,
-                                 .type = kDocumentType, .creator = kDocumentCreator, .unique_id_seed = 0};
+    db.header = posix::PdbHeader{.name = "checked",
+                                 .attributes = 0,
+                                 .version = kDocumentVersion,
+                                 .created = 0,
+                                 .modified = 0,
+                                 .backed_up = 0,
+                                 .modification_number = 0,
+                                 .type = kDocumentType,
+                                 .creator = kDocumentCreator,
+                                 .unique_id_seed = 0};
     for (const auto& record : records)
       ASSERT_TRUE(db.append_record({.data = record, .attributes = 0, .category = 0, .unique_id = 1}));
     ASSERT_TRUE(posix::write_pdb_file(dir / "doc.pdb", db));
@@ -239,9 +244,9 @@ TEST(ExportServing, ReadsThroughARelativeLinkAndLeavesTheFileAsItWas) {
   // Resolved from the folder that holds the link, not from wherever the
   // file is served.
   fs::create_symlink("../store/note.pdb", dir / "links" / "note.pdb");
-  const auto run = run_vellora({"export", (dir / "links" / "note.pdb").string(), "--to", "txt", "-o",
-                                (dir / "back.txt").string()},
-                               dir / "out", dir / "err");
+  const auto run =
+      run_vellora({"export", (dir / "links" / "note.pdb").string(), "--to", "txt", "-o", (dir / "back.txt").string()},
+                  dir / "out", dir / "err");
   ASSERT_EQ(run.exit_status, 0) << text_of(dir / "err");
   EXPECT_EQ(text_of(dir / "back.txt"), "served by a link\n");
   EXPECT_EQ(testing::read_file(stored), before);

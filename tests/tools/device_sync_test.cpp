@@ -25,12 +25,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testing::FakeHandheld;
-using testing::FakeHandheldOptions;
 using posix::PdbDatabase;
 using posix::PdbRecordView;
 using posix::read_pdb_file;
 using posix::write_pdb_file;
+using testing::FakeHandheld;
+using testing::FakeHandheldOptions;
 
 enum class Transport { network, serial_pty, netsync_pty };
 
@@ -107,7 +107,8 @@ std::vector<std::string> session_lines(const CliRun& run, const fs::path& side) 
   std::vector<std::string> out;
   for (std::string line : run.lines) {
     if (line.starts_with("waiting for a handheld on ") || line.starts_with("connected: ")) continue;
-    for (std::size_t at; (at = line.find(side.string())) != std::string::npos;) line.replace(at, side.string().size(), "SIDE");
+    for (std::size_t at; (at = line.find(side.string())) != std::string::npos;)
+      line.replace(at, side.string().size(), "SIDE");
     out.push_back(line);
   }
   return out;
@@ -123,10 +124,17 @@ class DeviceSync : public ::testing::Test {
     fill(at(side));
     testing::write_file(at(side) / "registry.reg",
                         "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
-                        "\"FolderForSFiles\"=\"" + (at(side) / "send").string() + "\"\n"
-                        "\"FolderForRFiles\"=\"" + (at(side) / "receive").string() + "\"\n"
-                        "\"FromPCToPalm\"=dword:0000000" + std::to_string(policy) + "\n"
-                        "\"FromPalmToPC\"=dword:0000000" + std::to_string(policy) + "\n");
+                        "\"FolderForSFiles\"=\"" +
+                            (at(side) / "send").string() +
+                            "\"\n"
+                            "\"FolderForRFiles\"=\"" +
+                            (at(side) / "receive").string() +
+                            "\"\n"
+                            "\"FromPCToPalm\"=dword:0000000" +
+                            std::to_string(policy) +
+                            "\n"
+                            "\"FromPalmToPC\"=dword:0000000" +
+                            std::to_string(policy) + "\n");
   }
   std::string settings(const std::string& side) const {
     return "--registry " + quoted(at(side) / "registry.reg") + " --log " + quoted(at(side) / "hotsync.log") +
@@ -297,7 +305,8 @@ TEST_F(DeviceSync, TheCommandSaysWhereItWaitsWhoConnectedAndWhyASessionFailed) {
   const CliRun alone = vellora("sync " + settings("device") + " --device net:127.0.0.1:0 --timeout 0.2");
   EXPECT_EQ(alone.status, 1);
   ASSERT_EQ(alone.lines.size(), 2u);
-  EXPECT_TRUE(alone.lines[1].starts_with("vellora: no handheld came within 0.2 s on 127.0.0.1 port ")) << alone.lines[1];
+  EXPECT_TRUE(alone.lines[1].starts_with("vellora: no handheld came within 0.2 s on 127.0.0.1 port "))
+      << alone.lines[1];
   EXPECT_EQ(vellora("sync --device net --handheld " + quoted(at("x"))).status, 1);
 }
 
@@ -305,25 +314,26 @@ TEST_F(DeviceSync, KeptRunningItServesHandheldAfterHandheldUntilNoneComes) {
   make_side("device", [](const fs::path& side) { put_in_send(side, "welcome.txt"); });
   std::vector<std::unique_ptr<FakeHandheld>> handhelds;
   std::vector<std::future<testing::SessionOutcome>> sessions;
-  const CliRun run = vellora("sync " + settings("device") + " --device net:127.0.0.1:0 --keep-running --timeout 2",
-                             [&](const std::string& line) {
-                               const auto port_at = line.rfind(" port ");
-                               if (!line.starts_with("waiting for a handheld on ") || handhelds.size() == 2) return;
-                               if (handhelds.size() == 1) put_in_send(at("device"), "book-club.rtf");
-                               std::string error;
-                               auto fd = testing::connect_tcp(
-                                   "127.0.0.1", static_cast<std::uint16_t>(std::stoi(line.substr(port_at + 6))),
-                                   testing::FakeClock::now() + 10s, error);
-                               ASSERT_TRUE(fd.is_open()) << error;
-                               handhelds.push_back(std::make_unique<FakeHandheld>(FakeHandheldOptions{}));
-                               sessions.push_back(testing::serve_in_background(
-                                   *handhelds.back(), testing::FakeLink::netsync, std::move(fd)));
-                             });
+  const CliRun run = vellora(
+      "sync " + settings("device") + " --device net:127.0.0.1:0 --keep-running --timeout 2",
+      [&](const std::string& line) {
+        const auto port_at = line.rfind(" port ");
+        if (!line.starts_with("waiting for a handheld on ") || handhelds.size() == 2) return;
+        if (handhelds.size() == 1) put_in_send(at("device"), "book-club.rtf");
+        std::string error;
+        auto fd = testing::connect_tcp("127.0.0.1", static_cast<std::uint16_t>(std::stoi(line.substr(port_at + 6))),
+                                       testing::FakeClock::now() + 10s, error);
+        ASSERT_TRUE(fd.is_open()) << error;
+        handhelds.push_back(std::make_unique<FakeHandheld>(FakeHandheldOptions{}));
+        sessions.push_back(testing::serve_in_background(*handhelds.back(), testing::FakeLink::netsync, std::move(fd)));
+      });
   for (auto& session : sessions) EXPECT_TRUE(session.get().has_reached_end_of_sync());
   ASSERT_EQ(handhelds.size(), 2u);
   EXPECT_EQ(handhelds[0]->log_entries(), std::vector<std::string>{"Vellora: 1 sent, 0 received"});
   EXPECT_EQ(handhelds[1]->log_entries(), std::vector<std::string>{"Vellora: 1 sent, 0 received"});
-  EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::string("sent     book-club.rtf -> handheld \"book-club.rtf\"")), 1);
+  EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(),
+                       std::string("sent     book-club.rtf -> handheld \"book-club.rtf\"")),
+            1);
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.lines.back().starts_with("vellora: no handheld came within 2 s")) << run.lines.back();
 }

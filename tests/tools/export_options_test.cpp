@@ -47,7 +47,8 @@ TEST_F(ExportFont, FlagsWinThenTheRegistryFileThenEmptyAndTen) {
 TEST_F(ExportFont, ANamedRegistryMustExistAndAnyRegistryMustParse) {
   ExportOptions out;
   std::string why_not;
-  EXPECT_FALSE(resolve_export_options(ExportCommandOptions{(dir / "absent.reg").string(), {}, {}, {}}, std::nullopt, out, why_not));
+  EXPECT_FALSE(resolve_export_options(ExportCommandOptions{(dir / "absent.reg").string(), {}, {}, {}}, std::nullopt,
+                                      out, why_not));
   EXPECT_NE(why_not.find("absent.reg"), std::string::npos);
   testing::write_file(dir / "bad.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=nonsense\n");
   EXPECT_FALSE(resolve_export_options({}, dir / "bad.reg", out, why_not));

@@ -64,9 +64,13 @@ std::vector<std::uint8_t> text_record(const std::vector<std::pair<std::string, s
   line.entry.height = kLineHeightPx;
   for (const auto& [text, highlight] : runs) {
     const int width = width_of(text);
-    line.runs.push_back({.kind = kTextRun, .chars = static_cast<std::uint8_t>(text.size()),
-                         .width = static_cast<std::uint8_t>(width), .height = kLineHeightPx, .font = kStandardFont,
-                         .colour = kBlackIndex, .highlight = highlight});
+    line.runs.push_back({.kind = kTextRun,
+                         .chars = static_cast<std::uint8_t>(text.size()),
+                         .width = static_cast<std::uint8_t>(width),
+                         .height = kLineHeightPx,
+                         .font = kStandardFont,
+                         .colour = kBlackIndex,
+                         .highlight = highlight});
     line.entry.chars = static_cast<std::uint8_t>(line.entry.chars + text.size());
     line.entry.width = static_cast<std::uint8_t>(line.entry.width + width);
     record.text.insert(record.text.end(), text.begin(), text.end());
@@ -81,9 +85,16 @@ class Preview : public ::testing::Test {
   void write(const std::vector<std::vector<std::uint8_t>>& paragraphs, std::uint16_t version = kDocumentVersion,
              FourCC type = kDocumentType) {
     posix::PdbDatabase db;
-    db.header = posix::PdbHeader{.name = "shown", .attributes = 0, .version = version, .created = 0, .modified = 0,
-                                 .backed_up = 0, .modification_number = 0, .type = type,
-                                 .creator = kDocumentCreator, .unique_id_seed = 0};
+    db.header = posix::PdbHeader{.name = "shown",
+                                 .attributes = 0,
+                                 .version = version,
+                                 .created = 0,
+                                 .modified = 0,
+                                 .backed_up = 0,
+                                 .modification_number = 0,
+                                 .type = type,
+                                 .creator = kDocumentCreator,
+                                 .unique_id_seed = 0};
     std::vector<std::uint8_t> header(kHeaderRecordBytes);
     encode_header(header.data(), {.tag = kHeaderTag, .line_total = 0, .background = kBackground});
     ASSERT_TRUE(db.append_record({.data = header, .attributes = 0, .category = 0, .unique_id = 1}));
@@ -106,7 +117,9 @@ TEST_F(Preview, BackgroundHighlightAndRuleSitWhereTheRecordsPutThem) {
   const Picture picture = read_png(dir / "out.png");
   ASSERT_EQ(picture.width, 320u);
   ASSERT_EQ(picture.height, 320u);
-  const auto at = [&](int x, int y) { return picture.at(static_cast<std::uint32_t>(2 * x), static_cast<std::uint32_t>(2 * y)); };
+  const auto at = [&](int x, int y) {
+    return picture.at(static_cast<std::uint32_t>(2 * x), static_cast<std::uint32_t>(2 * y));
+  };
   const Rgb background = palette_colour(kBackground);
   EXPECT_EQ(at(1, 5), background);  // the left margin
   // Row 0 of the line is above every glyph: highlight and background only.
@@ -132,8 +145,8 @@ TEST_F(Preview, ScreensStackAndALongDocumentRunsPastSeveral) {
   const Rgb highlight = palette_colour(kHighlight);
   EXPECT_EQ(picture.at(18, 0), highlight);
   EXPECT_EQ(picture.at(18, 478), palette_colour(kBackground));  // below the 14th line
-  EXPECT_NE(picture.at(18, 479), highlight);                     // the line between screens
-  EXPECT_EQ(picture.at(18, 480), highlight);                     // the 15th line starts screen 2
+  EXPECT_NE(picture.at(18, 479), highlight);                    // the line between screens
+  EXPECT_EQ(picture.at(18, 480), highlight);                    // the 15th line starts screen 2
 
   ASSERT_EQ(run(preview("--screens all --scale 1")), 0);
   picture = read_png(dir / "out.png");

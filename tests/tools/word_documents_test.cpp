@@ -42,11 +42,13 @@ TEST(WordDocuments, SentThroughTheOfficeConverterTheyArriveWordForWord) {
   ASSERT_TRUE(run_quietly(quoted(*soffice) + " -env:UserInstallation=file://" + (dir / "profile").string() +
                           " --headless --convert-to 'doc:MS Word 97' --outdir " + quoted(dir / "send") + inputs));
   // No converter registered: the bundled office converter answers.
-  write_file(dir / "registry.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
-                                   "\"FolderForSFiles\"=\"" + (dir / "send").string() + "\"\n");
-  const std::string sync = output_of(std::string(VELLORA_CLI) + " sync --registry " + quoted(dir / "registry.reg") +
-                                     " --handheld " + quoted(dir / "handheld") + " --log " + quoted(dir / "log") +
-                                     " </dev/null");
+  write_file(dir / "registry.reg",
+             "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n"
+             "\"FolderForSFiles\"=\"" +
+                 (dir / "send").string() + "\"\n");
+  const std::string sync =
+      output_of(std::string(VELLORA_CLI) + " sync --registry " + quoted(dir / "registry.reg") + " --handheld " +
+                quoted(dir / "handheld") + " --log " + quoted(dir / "log") + " </dev/null");
   for (const char* name : licences) {
     SCOPED_TRACE(name);
     const std::string doc = std::string(name) + ".doc";

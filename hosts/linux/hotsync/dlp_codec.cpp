@@ -101,18 +101,12 @@ DlpDecodeStatus decode_dlp_response(std::span<const std::uint8_t> bytes, DlpFunc
 
 std::string dlp_decode_text(DlpDecodeStatus status) {
   switch (status) {
-    case DlpDecodeStatus::ok:
-      return {};
-    case DlpDecodeStatus::too_short:
-      return "the handheld's response is shorter than its header";
-    case DlpDecodeStatus::wrong_function:
-      return "the handheld answered another request";
-    case DlpDecodeStatus::bad_wrapper:
-      return "the handheld's response holds an argument of unknown form";
-    case DlpDecodeStatus::past_the_end:
-      return "the handheld's response announces more bytes than it holds";
-    case DlpDecodeStatus::arguments_on_error:
-      return "the handheld's response carries arguments with an error";
+    case DlpDecodeStatus::ok: return {};
+    case DlpDecodeStatus::too_short: return "the handheld's response is shorter than its header";
+    case DlpDecodeStatus::wrong_function: return "the handheld answered another request";
+    case DlpDecodeStatus::bad_wrapper: return "the handheld's response holds an argument of unknown form";
+    case DlpDecodeStatus::past_the_end: return "the handheld's response announces more bytes than it holds";
+    case DlpDecodeStatus::arguments_on_error: return "the handheld's response carries arguments with an error";
   }
   return {};
 }

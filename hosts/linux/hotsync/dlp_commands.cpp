@@ -201,8 +201,8 @@ Bytes set_db_info_request(std::uint8_t handle, std::string_view name) {
   put16(data, 0);  // flags to set
   put16(data, kKeepVersion);
   data.resize(data.size() + 3 * kDlpDateBytes);  // year 0: each date kept
-  put32(data, 0);  // type kept
-  put32(data, 0);  // creator kept
+  put32(data, 0);                                // type kept
+  put32(data, 0);                                // creator kept
   if (!put_name(data, name)) return {};
   return request(DlpFunction::set_db_info, kFirst, data);
 }

@@ -83,8 +83,8 @@ bool read_sys_info_result(const DlpResponse& response, DlpSysInfo& out);
 bool read_user_info_result(const DlpResponse& response, DlpUserInfo& out);
 // The first card the response describes.
 bool read_storage_info_result(const DlpResponse& response, CardInfo& out);
-bool db_handle_result(const DlpResponse& response, std::uint8_t& handle);  // OpenDB, CreateDB
-bool record_id_result(const DlpResponse& response, std::uint32_t& id);    // WriteRecord
+bool db_handle_result(const DlpResponse& response, std::uint8_t& handle);     // OpenDB, CreateDB
+bool record_id_result(const DlpResponse& response, std::uint32_t& id);        // WriteRecord
 bool record_count_result(const DlpResponse& response, std::uint16_t& count);  // ReadOpenDBInfo
 bool find_db_result(const DlpResponse& response, DbInfo& out);
 bool read_record_result(const DlpResponse& response, DlpRecord& out);

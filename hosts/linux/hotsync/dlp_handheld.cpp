@@ -141,7 +141,8 @@ std::string DlpHandheld::os_text() const {
 }
 
 bool DlpHandheld::finish(std::string_view log_entry) {
-  if (!log_entry.empty() && !cancelled_) call(DlpFunction::add_sync_log_entry, add_sync_log_entry_request(log_entry), {});
+  if (!log_entry.empty() && !cancelled_)
+    call(DlpFunction::add_sync_log_entry, add_sync_log_entry_request(log_entry), {});
   const bool was_lost = lost_;
   if (call(DlpFunction::end_of_sync, end_of_sync_request(cancelled_ ? kEndCancelled : kEndNormal), {}) == kSyncOk)
     return true;
@@ -157,8 +158,7 @@ bool DlpHandheld::finish(std::string_view log_entry) {
 }
 
 bool DlpHandheld::is_own(FourCC creator) const {
-  return std::find(options_.own_creators.begin(), options_.own_creators.end(), creator) !=
-         options_.own_creators.end();
+  return std::find(options_.own_creators.begin(), options_.own_creators.end(), creator) != options_.own_creators.end();
 }
 
 SyncStatus DlpHandheld::list_databases(std::vector<DbInfo>& out) {
@@ -182,10 +182,12 @@ SyncStatus DlpHandheld::list_databases(std::vector<DbInfo>& out) {
 
 SyncStatus DlpHandheld::rename(std::string_view from, std::string_view to) {
   DlpResponse response;
-  SyncStatus status = call(DlpFunction::open_db, open_db_request(0, kDlpOpenRead | kDlpOpenWrite, from), from, response);
+  SyncStatus status =
+      call(DlpFunction::open_db, open_db_request(0, kDlpOpenRead | kDlpOpenWrite, from), from, response);
   std::uint8_t handle = 0;
   if (status != kSyncOk) return status;
-  if (!db_handle_result(response, handle)) return fail(kHandheldRefused, "OpenDB of " + std::string(from) + ": no handle");
+  if (!db_handle_result(response, handle))
+    return fail(kHandheldRefused, "OpenDB of " + std::string(from) + ": no handle");
   status = call(DlpFunction::set_db_info, set_db_info_request(handle, to), from);
   const std::string why = last_error_;
   const SyncStatus closed = call(DlpFunction::close_db, close_db_request(handle), from);
@@ -280,8 +282,9 @@ SyncStatus DlpHandheld::SyncCreateDB(CreateDbRecord& record) {
       char digits[9];
       std::snprintf(digits, sizeof digits, "%08X", next_temporary_++);
       temporary = std::string(kNewDatabasePrefix) + digits;
-      status = call(DlpFunction::create_db,
-                    create_db_request(record.creator, record.type, 0, flags, record.version, temporary), name, response);
+      status =
+          call(DlpFunction::create_db,
+               create_db_request(record.creator, record.type, 0, flags, record.version, temporary), name, response);
       if (status != kHandheldExists) break;
     }
   }
@@ -367,8 +370,7 @@ SyncStatus DlpHandheld::SyncDeleteDB(std::string_view name, std::uint8_t card) {
   }
   if (!can_rename()) {
     const SyncStatus status = call(DlpFunction::delete_db, delete_db_request(0, name), name);
-    if (status == kSyncOk && listing_)
-      std::erase_if(*listing_, [&](const DbInfo& db) { return db.name == name; });
+    if (status == kSyncOk && listing_) std::erase_if(*listing_, [&](const DbInfo& db) { return db.name == name; });
     return status;
   }
   if (!is_sendable_name(name)) return fail(kHandheldBadName, "not a name a handheld holds: " + std::string(name));
@@ -387,11 +389,11 @@ SyncStatus DlpHandheld::SyncWriteRec(RecordDescriptor& record) {
     return fail(kHandheldBadRecord, db.name + ": a record of " + std::to_string(record.size) + " bytes");
   }
   DlpResponse response;
-  const SyncStatus status = call(
-      DlpFunction::write_record,
-      write_record_request(record.handle, record.attributes, static_cast<std::uint8_t>(record.category),
-                           std::span<const std::uint8_t>(record.data, record.size)),
-      db.name, response);
+  const SyncStatus status =
+      call(DlpFunction::write_record,
+           write_record_request(record.handle, record.attributes, static_cast<std::uint8_t>(record.category),
+                                std::span<const std::uint8_t>(record.data, record.size)),
+           db.name, response);
   if (status != kSyncOk) {
     db.failed = true;
     return status;
@@ -410,8 +412,9 @@ SyncStatus DlpHandheld::SyncReadRecordByIndex(RecordDescriptor& record) {
   if (found == open_.end())
     return fail(kHandheldBadHandle, "no database open as handle " + std::to_string(record.handle));
   DlpResponse response;
-  if (const SyncStatus status = call(DlpFunction::read_record, read_record_by_index_request(record.handle, record.index),
-                                     found->second.name, response);
+  if (const SyncStatus status =
+          call(DlpFunction::read_record, read_record_by_index_request(record.handle, record.index), found->second.name,
+               response);
       status != kSyncOk)
     return status;
   DlpRecord read;
@@ -444,12 +447,12 @@ SyncStatus DlpHandheld::find_by_listing(std::string_view name, DbInfo& found) {
 }
 
 SyncStatus DlpHandheld::SyncFindDbByName(const FindDbRequest& request, DbInfo& found) {
-  if (replaced_.count(request.name) != 0)
-    return fail(kSyncErrNotFound, request.name + ": the handheld says not found");
+  if (replaced_.count(request.name) != 0) return fail(kSyncErrNotFound, request.name + ": the handheld says not found");
   if (!is_sendable_name(request.name)) return fail(kSyncErrNotFound, request.name + ": not a name a handheld holds");
   if (!can_rename()) return find_by_listing(request.name, found);
   DlpResponse response;
-  if (const SyncStatus status = call(DlpFunction::find_db, find_db_by_name_request(0, request.name), request.name, response);
+  if (const SyncStatus status =
+          call(DlpFunction::find_db, find_db_by_name_request(0, request.name), request.name, response);
       status != kSyncOk)
     return status;
   if (!find_db_result(response, found))
@@ -492,7 +495,8 @@ SyncStatus DlpHandheld::SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) {
     if (const SyncStatus status = call(DlpFunction::find_db, find_db_by_handle_request(handle), name, response);
         status != kSyncOk)
       return status;
-    if (!find_db_result(response, info)) return fail(kHandheldRefused, "FindDB of " + name + ": the answer is too short");
+    if (!find_db_result(response, info))
+      return fail(kHandheldRefused, "FindDB of " + name + ": the answer is too short");
   }
   return SyncGetDBRecordCount(handle, info.record_count);
 }

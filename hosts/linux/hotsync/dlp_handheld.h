@@ -137,7 +137,7 @@ class DlpHandheld : public SyncManager {
   // Before DLP 1.2 a database is found in the list of all of them, read
   // once a session and kept up to date with this session's changes.
   std::optional<std::vector<DbInfo>> listing_;
-  std::string abandoned_;           // a new database given up: the caller's clean-up passes it over
+  std::string abandoned_;  // a new database given up: the caller's clean-up passes it over
   std::uint32_t next_temporary_ = 0;
   std::uint32_t requests_ = 0;
   bool lost_ = false;

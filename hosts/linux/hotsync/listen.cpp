@@ -186,7 +186,8 @@ bool HandheldPlace::prepare(std::string& why) {
   hints.ai_family = device_.address.empty() ? AF_INET6 : AF_UNSPEC;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(device_.port);
-  int status = ::getaddrinfo(device_.address.empty() ? nullptr : device_.address.c_str(), service.c_str(), &hints, &found);
+  int status =
+      ::getaddrinfo(device_.address.empty() ? nullptr : device_.address.c_str(), service.c_str(), &hints, &found);
   if (status != 0 && device_.address.empty()) {
     hints.ai_family = AF_INET;  // a machine without IPv6
     status = ::getaddrinfo(nullptr, service.c_str(), &hints, &found);
@@ -215,7 +216,7 @@ bool HandheldPlace::prepare(std::string& why) {
     socklen_t size = sizeof bound;
     ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&bound), &size);
     bound_port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(bound).sin6_port
-                                                     : reinterpret_cast<sockaddr_in&>(bound).sin_port);
+                                                    : reinterpret_cast<sockaddr_in&>(bound).sin_port);
     listener_ = std::move(fd);
     break;
   }
@@ -297,8 +298,9 @@ std::unique_ptr<HandheldConnection> HandheldPlace::accept_tty(std::optional<Link
   if (protocol == TtyProtocol::unknown) {
     timed_out = stream.failure() == LinkFailure::timed_out;
     why = timed_out ? "no handheld came within the time given"
-                    : device_.tty + ": " + (stream.failure() == LinkFailure::closed ? std::string("the tty went away")
-                                                                                   : errno_words(stream.error_number()));
+                    : device_.tty + ": " +
+                          (stream.failure() == LinkFailure::closed ? std::string("the tty went away")
+                                                                   : errno_words(stream.error_number()));
     return nullptr;
   }
   const LinkDeadline open_by = LinkClock::now() + timeouts_.reply;
@@ -311,8 +313,8 @@ std::unique_ptr<HandheldConnection> HandheldPlace::accept_tty(std::optional<Link
     connection->link = std::move(link);
   } else {
     const int tty = stream.fd();
-    auto link = std::make_unique<SerialLink>(stream, timeouts_, most_speed_,
-                                             [tty](std::uint32_t speed) { return set_tty_speed(tty, speed); }, seen);
+    auto link = std::make_unique<SerialLink>(
+        stream, timeouts_, most_speed_, [tty](std::uint32_t speed) { return set_tty_speed(tty, speed); }, seen);
     if (!link->open(open_by)) {
       why = device_.tty + ": " + link->error_text();
       return nullptr;

@@ -22,7 +22,7 @@ struct DeviceAddress {
   bool is_network = false;
   std::string address;  // network: empty for every address
   std::uint16_t port = kNetSyncPort;
-  std::string tty;      // otherwise: the tty's path
+  std::string tty;  // otherwise: the tty's path
 };
 
 // Reads the --device value; nullopt, with `why`, when it is neither form.
@@ -55,8 +55,7 @@ class HandheldPlace {
   // The next handheld, its opening done; `deadline` empty waits for ever.
   // nullptr with `why` when none came or its opening failed; `timed_out`
   // tells a wait that ran out from a handheld that failed.
-  std::unique_ptr<HandheldConnection> accept(std::optional<LinkDeadline> deadline, std::string& why,
-                                             bool& timed_out);
+  std::unique_ptr<HandheldConnection> accept(std::optional<LinkDeadline> deadline, std::string& why, bool& timed_out);
   // The network port actually bound (for port 0 in tests).
   std::uint16_t bound_port() const { return bound_port_; }
   const DeviceAddress& device() const { return device_; }

@@ -59,12 +59,10 @@ std::optional<NetSyncMessage> NetSyncReader::next() {
 
 std::string NetSyncReader::error_text() const {
   switch (error_) {
-    case NetSyncError::none:
-      return {};
+    case NetSyncError::none: return {};
     case NetSyncError::bad_type:
       return "the handheld sent a NetSync message of unknown type " + std::to_string(bad_type_);
-    case NetSyncError::tickle_with_payload:
-      return "the handheld sent a keep-alive with a payload";
+    case NetSyncError::tickle_with_payload: return "the handheld sent a keep-alive with a payload";
     case NetSyncError::too_long:
       return "the handheld announced a message of " + std::to_string(bad_length_) + " bytes, more than any it sends";
   }

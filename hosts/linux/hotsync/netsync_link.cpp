@@ -46,10 +46,8 @@ bool NetSyncLink::fail_stream(const char* doing) {
   switch (stream_.failure()) {
     case LinkFailure::timed_out:
       return fail(LinkFailure::timed_out, std::string("no answer within ") + seconds_text(timeouts_.reply));
-    case LinkFailure::closed:
-      return fail(LinkFailure::closed, "the handheld hung up");
-    default:
-      return fail(LinkFailure::io, std::string(doing) + ": " + std::strerror(stream_.error_number()));
+    case LinkFailure::closed: return fail(LinkFailure::closed, "the handheld hung up");
+    default: return fail(LinkFailure::io, std::string(doing) + ": " + std::strerror(stream_.error_number()));
   }
 }
 
@@ -99,8 +97,8 @@ bool NetSyncLink::exchange(std::span<const std::uint8_t> request, std::vector<st
   NetSyncMessage message;
   if (!send(request, deadline) || !receive(message, deadline)) return false;
   if (message.xid != xid_)
-    return fail(LinkFailure::broken, "the handheld answered transaction " + std::to_string(message.xid) + ", not " +
-                                         std::to_string(xid_));
+    return fail(LinkFailure::broken,
+                "the handheld answered transaction " + std::to_string(message.xid) + ", not " + std::to_string(xid_));
   response = std::move(message.payload);
   return true;
 }

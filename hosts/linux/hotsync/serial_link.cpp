@@ -28,19 +28,15 @@ std::string assembly_text(PadpAssembly status, const PadpReassembler& reassemble
   const std::string refused = std::to_string(reassembler.refused_value());
   const std::string expected = std::to_string(reassembler.expected_value());
   switch (status) {
-    case PadpAssembly::no_first:
-      return "a response fragment at offset " + refused + " without the fragments before it";
-    case PadpAssembly::bad_offset:
-      return "a response fragment at offset " + refused + ", expected " + expected;
-    case PadpAssembly::too_long:
-      return "a response of " + refused + " bytes, more than any handheld sends";
+    case PadpAssembly::no_first: return "a response fragment at offset " + refused + " without the fragments before it";
+    case PadpAssembly::bad_offset: return "a response fragment at offset " + refused + ", expected " + expected;
+    case PadpAssembly::too_long: return "a response of " + refused + " bytes, more than any handheld sends";
     case PadpAssembly::past_total:
       return "a response fragment ending at " + refused + ", past the " + expected + " bytes announced";
     case PadpAssembly::short_of_total:
       return "a response that ends at " + refused + " of the " + expected + " bytes announced";
     case PadpAssembly::more:
-    case PadpAssembly::done:
-      break;
+    case PadpAssembly::done: break;
   }
   return {};
 }
@@ -243,14 +239,12 @@ bool SerialLink::fail(LinkFailure failure, std::string text) {
 
 bool SerialLink::fail_stream(LinkFailure failure, const char* doing) {
   switch (failure) {
-    case LinkFailure::closed:
-      return fail(failure, "the handheld hung up");
+    case LinkFailure::closed: return fail(failure, "the handheld hung up");
     case LinkFailure::timed_out:
       return fail(failure, "the handheld took no bytes within " + duration_text(timeouts_.ack));
     case LinkFailure::io:
     case LinkFailure::broken:
-    case LinkFailure::none:
-      break;
+    case LinkFailure::none: break;
   }
   return fail(LinkFailure::io,
               std::string(doing) + " the handheld's port failed: " + std::strerror(stream_.error_number()));

@@ -35,11 +35,11 @@ TEST(DlTextConverters, ResolvesTheEntryPointsAConverterHas) {
     bool is_present;
   };
   const Row rows[] = {
-      {kSix, kInitConverterName, true},      {kSix, kIsFormatCorrectName, true},
-      {kSix, kForeignToRtfName, true},       {kSix, kRtfToForeignName, true},
-      {kSix, "ForeignToRtf", false},         {kSix, "foreigntortf32", false},
+      {kSix, kInitConverterName, true},        {kSix, kIsFormatCorrectName, true},
+      {kSix, kForeignToRtfName, true},         {kSix, kRtfToForeignName, true},
+      {kSix, "ForeignToRtf", false},           {kSix, "foreigntortf32", false},
       {kNoCheck, kIsFormatCorrectName, false}, {kNoCheck, kForeignToRtfName, true},
-      {kNoCheck, kInitConverterName, true},  {kNoCheck, kRtfToForeignName, true},
+      {kNoCheck, kInitConverterName, true},    {kNoCheck, kRtfToForeignName, true},
   };
   DlTextConverterLibrary library;
   for (const Row& row : rows) {
@@ -55,7 +55,7 @@ TEST(DlTextConverters, WhatCannotBeLoadedIsZero) {
   write_file(dir / "empty.so", std::string());
   DlTextConverterLibrary library;
   for (const std::string& path : {(dir / "missing.so").string(), (dir / "notes.so").string(),
-                                 (dir / "empty.so").string(), dir.path().string(), std::string()})
+                                  (dir / "empty.so").string(), dir.path().string(), std::string()})
     EXPECT_EQ(library.load(path), 0u) << path;
   EXPECT_EQ(library.resolve(0, kForeignToRtfName), nullptr);
   library.free(0);  // harmless
@@ -93,14 +93,24 @@ TEST(DlTextConverters, TestConverterFollowsTheFirstLine) {
   const std::string big(20000, 'x');
   const Row rows[] = {
       {"plain", "TEST-CONVERTER\n" + text, 8192, 0, 1, 0, {16}, text},
-      {"pieces cycle, 0 calls with none", "TEST-CONVERTER pieces=1,0,4\n" + text, 8192, 0, 1, 0,
-       {1, 0, 4, 1, 0, 4, 1, 0, 4, 1}, text},
-      {"pieces never exceed the buffer", "TEST-CONVERTER pieces=8192\n" + text, 5, 0, 1, 0,
-       {5, 5, 5, 1}, text},
-      {"whole buffers, never above 8192", "TEST-CONVERTER\n" + big, 10000, 0, 1, 0,
-       {8192, 8192, 3616}, big},
-      {"fail after two pieces", "TEST-CONVERTER pieces=4 fail-after=2\n" + text, 8192, 0, 1, -3,
-       {4, 4}, text.substr(0, 8)},
+      {"pieces cycle, 0 calls with none",
+       "TEST-CONVERTER pieces=1,0,4\n" + text,
+       8192,
+       0,
+       1,
+       0,
+       {1, 0, 4, 1, 0, 4, 1, 0, 4, 1},
+       text},
+      {"pieces never exceed the buffer", "TEST-CONVERTER pieces=8192\n" + text, 5, 0, 1, 0, {5, 5, 5, 1}, text},
+      {"whole buffers, never above 8192", "TEST-CONVERTER\n" + big, 10000, 0, 1, 0, {8192, 8192, 3616}, big},
+      {"fail after two pieces",
+       "TEST-CONVERTER pieces=4 fail-after=2\n" + text,
+       8192,
+       0,
+       1,
+       -3,
+       {4, 4},
+       text.substr(0, 8)},
       {"fail after the last piece", "TEST-CONVERTER fail-after=1\n" + text, 8192, 0, 1, -3, {16}, text},
       {"fail at once", "TEST-CONVERTER fail-now check=2\n" + text, 8192, 0, 2, -2, {}, ""},
       {"callback refuses", "TEST-CONVERTER pieces=3\n" + text, 8192, 2, 1, -6, {3, 3}, text.substr(0, 6)},

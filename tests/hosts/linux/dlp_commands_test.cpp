@@ -115,7 +115,8 @@ TEST(DlpCommands, SessionAnswersAreRead) {
 TEST(DlpCommands, DatabasesAndRecordsAreRead) {
   DbInfo info;
   const Bytes entry = db_info("a.txt", 50);
-  const Bytes found = hex("b9 01 00 00 20") + Bytes{static_cast<std::uint8_t>(10 + entry.size())} + Bytes(10, 0) + entry;
+  const Bytes found =
+      hex("b9 01 00 00 20") + Bytes{static_cast<std::uint8_t>(10 + entry.size())} + Bytes(10, 0) + entry;
   ASSERT_TRUE(find_db_result(answer(found, DlpFunction::find_db), info));
   EXPECT_EQ(info.name, "a.txt");
   EXPECT_EQ(info.type, 0x564C5478u);
@@ -129,7 +130,8 @@ TEST(DlpCommands, DatabasesAndRecordsAreRead) {
   std::uint16_t next = 0;
   bool more = false;
   const Bytes two = db_info("first", 50) + db_info("second.htm", 55);
-  const Bytes listed = hex("96 01 00 00 20") + Bytes{static_cast<std::uint8_t>(4 + two.size())} + hex("00 09 80 02") + two;
+  const Bytes listed =
+      hex("96 01 00 00 20") + Bytes{static_cast<std::uint8_t>(4 + two.size())} + hex("00 09 80 02") + two;
   ASSERT_TRUE(read_db_list_result(answer(listed, DlpFunction::read_db_list), list, next, more));
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[1].name, "second.htm");

@@ -244,7 +244,8 @@ TEST_F(HotSyncSession, ACancelledSyncTouchesNothing) {
 TEST_F(HotSyncSession, NothingIsLostWhereverTheLinkDrops) {
   const fs::path seed = folder("seed"), send = folder("send"), receive = folder("receive");
   // The handheld before: six of the twenty names, two of them marked.
-  for (std::size_t i = 0; i < 6; ++i) testing::write_file(send / ("doc" + std::to_string(i) + ".txt"), "old " + text_of(i));
+  for (std::size_t i = 0; i < 6; ++i)
+    testing::write_file(send / ("doc" + std::to_string(i) + ".txt"), "old " + text_of(i));
   {
     FakeHandheld first({});
     ASSERT_TRUE(run_with(first, send, receive).reached_end);

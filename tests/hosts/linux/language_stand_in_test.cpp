@@ -21,16 +21,12 @@ TEST(LanguageStandIn, RecordsLoadsAndReleasesWithDistinctHandles) {
   library.release(first, 0x400000);  // a second release changes nothing
   EXPECT_EQ(library.loaded_count(), 1u);
   using Call = LanguageStandIn::Call;
-  EXPECT_EQ(
-      library.calls(),
-      (std::vector<Call>{
-          {.is_load = true,
-           .file_name = "VELLORACONDUITLANG.DLL",
-           .instance = 0x400000,
-           .library = first},
-          {.is_load = true, .file_name = "OTHER.DLL", .instance = 0x400000, .library = second},
-          {.is_load = false, .file_name = "", .instance = 0x400000, .library = first},
-          {.is_load = false, .file_name = "", .instance = 0x400000, .library = first}}));
+  EXPECT_EQ(library.calls(),
+            (std::vector<Call>{
+                {.is_load = true, .file_name = "VELLORACONDUITLANG.DLL", .instance = 0x400000, .library = first},
+                {.is_load = true, .file_name = "OTHER.DLL", .instance = 0x400000, .library = second},
+                {.is_load = false, .file_name = "", .instance = 0x400000, .library = first},
+                {.is_load = false, .file_name = "", .instance = 0x400000, .library = first}}));
 }
 
 }  // namespace

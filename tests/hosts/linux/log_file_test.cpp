@@ -27,8 +27,7 @@ std::string text_of(const std::filesystem::path& path) {
 TEST(LogFile, LineHasLocalTimeActivityAndOneLineOfText) {
   ::setenv("TZ", "UTC", 1);  // the test binary runs nothing else that cares
   ::tzset();
-  EXPECT_EQ(log_line(1700000000, "OK Vellora", kLogActivitySyncStart),
-            "2023-11-14 22:13:20\t19\tOK Vellora\n");
+  EXPECT_EQ(log_line(1700000000, "OK Vellora", kLogActivitySyncStart), "2023-11-14 22:13:20\t19\tOK Vellora\n");
   EXPECT_EQ(log_line(0, "a\nb\tc\r\x7F", -1), "1970-01-01 00:00:00\t-1\ta b c  \n");
 }
 
@@ -50,8 +49,7 @@ TEST(LogFile, FailuresAreKeptAsWarnings) {
   write_file(folder / "file", "not a folder");
   LogFile blocked(folder / "file/hotsync.log");
   blocked.add_entry("lost", kLogActivitySyncStart);
-  EXPECT_TRUE(
-      blocked.last_error().starts_with((folder / "file").string() + ": cannot create folder: "))
+  EXPECT_TRUE(blocked.last_error().starts_with((folder / "file").string() + ": cannot create folder: "))
       << blocked.last_error();
 
   LogFile full("/dev/full");

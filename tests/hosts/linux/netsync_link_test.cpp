@@ -24,9 +24,9 @@ using namespace std::chrono_literals;
 Bytes hex(const std::string& text) { return testing::hex_bytes(text); }
 
 const Bytes kGreeting = hex("90 01 00000000 00000020 00000008 02 00 00 00 00 00 00 00");
-const Bytes kThird = hex(
-    "92 01 00000000 00000020 00000024 ffffffff 3c00 3c00 00000040 00000002 c0a80205 e06b"
-    "0000000000000000000000000000");
+const Bytes kThird =
+    hex("92 01 00000000 00000020 00000024 ffffffff 3c00 3c00 00000040 00000002 c0a80205 e06b"
+        "0000000000000000000000000000");
 const Bytes kFifth = hex("93 00 00000000 0000");
 
 Bytes frame(std::uint8_t xid, const Bytes& payload) {
@@ -125,7 +125,10 @@ TEST_F(NetSyncLinkTest, AFailingHandheldEndsTheLinkWithItsReason) {
        LinkFailure::broken, "transaction"},
       {"silence", [](const Handheld&, const Bytes&) {}, LinkFailure::timed_out, "no answer within 300 ms"},
       {"hang-up", [](const Handheld& h, const Bytes&) { ::shutdown(h.fd, SHUT_RDWR); }, LinkFailure::closed, "hung up"},
-      {"4 GiB", [](const Handheld& h, const Bytes& r) { h.write(Bytes{0x01, r[1], 0xff, 0xff, 0xff, 0xff}); },
+      {"4 GiB",
+       [](const Handheld& h, const Bytes& r) {
+         h.write(Bytes{0x01, r[1], 0xff, 0xff, 0xff, 0xff});
+       },
        LinkFailure::broken, "4294967295 bytes"},
   };
   for (const Case& c : cases) {

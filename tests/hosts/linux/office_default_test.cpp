@@ -35,8 +35,8 @@ TEST(OfficeConverterDefault, RegistrationsInTheFileTurnItOff) {
   };
   const Row rows[] = {
       {"nothing registered", "", std::nullopt, kOffice},
-      {"settings only", "[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n\"FontSize\"=dword:0000000a\n",
-       std::nullopt, kOffice},
+      {"settings only", "[HKEY_CURRENT_USER\\Software\\Brisholm\\Vellora]\n\"FontSize\"=dword:0000000a\n", std::nullopt,
+       kOffice},
       {"Word 6 registered", kWord6Key + "\"Path\"=\"/x/six.so\"\n", "/x/six.so", std::nullopt},
       {"Word 8 registered", kWord8Key + "\"Path\"=\"/x/eight.so\"\n", std::nullopt, "/x/eight.so"},
       {"an empty Path switches it off", kWord8Key + "\"Path\"=\"\"\n", std::nullopt, ""},
@@ -46,11 +46,9 @@ TEST(OfficeConverterDefault, RegistrationsInTheFileTurnItOff) {
        "[hklm\\SOFTWARE\\microsoft\\shared tools\\TEXT CONVERTERS\\import\\msword6]\n\"PATH\"=\"/x/six.so\"\n",
        "/x/six.so", std::nullopt},
       {"other values of the key do not count", kWord8Key + "\"Name\"=\"Word 97\"\n", std::nullopt, kOffice},
-      {"a deleted Path does not count", kWord6Key + "\"Path\"=\"/x/six.so\"\n\"Path\"=-\n", std::nullopt,
-       kOffice},
+      {"a deleted Path does not count", kWord6Key + "\"Path\"=\"/x/six.so\"\n\"Path\"=-\n", std::nullopt, kOffice},
       {"a deleted key does not count",
-       kWord8Key + "\"Path\"=\"/x/eight.so\"\n[-HKEY_LOCAL_MACHINE\\Software\\Microsoft]\n", std::nullopt,
-       kOffice},
+       kWord8Key + "\"Path\"=\"/x/eight.so\"\n[-HKEY_LOCAL_MACHINE\\Software\\Microsoft]\n", std::nullopt, kOffice},
       {"under HKEY_CURRENT_USER it does not count",
        "[HKEY_CURRENT_USER\\Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord8]\n"
        "\"Path\"=\"/x/eight.so\"\n",
@@ -69,9 +67,9 @@ TEST(OfficeConverterDefault, RegistrationsInTheFileTurnItOff) {
 TEST(OfficeConverterDefault, OnlyTheWord8PathAnswers) {
   RegistryFile registry{fs::path(kOffice)};
   ASSERT_TRUE(registry.parse("REGEDIT4\n", "test.reg"));
-  EXPECT_EQ(registry.read_string(kMachine, "\\software\\microsoft\\shared tools\\text converters\\import\\MSWORD8\\",
-                                 "PATH"),
-            kOffice);
+  EXPECT_EQ(
+      registry.read_string(kMachine, "\\software\\microsoft\\shared tools\\text converters\\import\\MSWORD8\\", "PATH"),
+      kOffice);
   EXPECT_EQ(registry.read_string(RegistryHive::current_user, kWord8, "Path"), std::nullopt);
   EXPECT_EQ(registry.read_string(kMachine, kWord8, "Name"), std::nullopt);
   EXPECT_EQ(registry.read_string(kMachine, std::string(kWord8) + "\\Sub", "Path"), std::nullopt);

@@ -75,8 +75,7 @@ TEST(PdbCrossCheck, IndependentReaderSeesWhatWasWritten) {
                        .buffer_size = 0,
                        .data = bytes.data()};
     ASSERT_EQ(handheld.SyncWriteRec(d), kSyncOk);
-    record_lines.push_back("record id=" + std::to_string(d.record_id) +
-                           " category=" + std::to_string(r.category) +
+    record_lines.push_back("record id=" + std::to_string(d.record_id) + " category=" + std::to_string(r.category) +
                            " attributes=Dirty,dirty data=" + hex(r.data) + "\n");
   }
   DbInfo info;
@@ -87,8 +86,7 @@ TEST(PdbCrossCheck, IndependentReaderSeesWhatWasWritten) {
   ASSERT_TRUE(read_pdb_header_file(folder / "Cross check.pdb", header, count));
 
   want += "times=" + std::to_string(unix_time_from_pdb(header.created)) + " " +
-          std::to_string(unix_time_from_pdb(header.modified)) + " " +
-          std::to_string(unix_time_from_pdb(0)) + "\n";
+          std::to_string(unix_time_from_pdb(header.modified)) + " " + std::to_string(unix_time_from_pdb(0)) + "\n";
   want += "seed=" + std::to_string(0xABCDEF + 2) + "\n";  // after the ID given to the last record
   want += "attributes=Backup,backup\nrecords=4\n";
   for (const auto& line : record_lines) want += line;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/temp_dir.h"
 #include "tests/support/bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace vellora::posix {
 namespace {
@@ -39,8 +39,7 @@ PdbDatabase sample_database() {
   const auto c = bytes_of("012345");
   EXPECT_TRUE(db.append_record({.data = a, .attributes = 0x40, .category = 1, .unique_id = 0x10}));
   EXPECT_TRUE(db.append_record({.data = {}, .attributes = 0x00, .category = 0, .unique_id = 0x11}));
-  EXPECT_TRUE(
-      db.append_record({.data = c, .attributes = 0xF0, .category = 15, .unique_id = 0xFFFFFF}));
+  EXPECT_TRUE(db.append_record({.data = c, .attributes = 0xF0, .category = 15, .unique_id = 0xFFFFFF}));
   return db;
 }
 
@@ -61,8 +60,7 @@ TEST(PdbFile, SerializesTheStandardLayoutByteForByte) {
                         .creator = make_four_cc("test"),
                         .unique_id_seed = 0x20};
   const std::vector<std::uint8_t> data = {0xAA, 0xBB};
-  ASSERT_TRUE(
-      db.append_record({.data = data, .attributes = 0x40, .category = 3, .unique_id = 0x010203}));
+  ASSERT_TRUE(db.append_record({.data = data, .attributes = 0x40, .category = 3, .unique_id = 0x010203}));
   const auto want = hex_bytes(
       "61 62 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // name, zero-padded to 32 bytes
       "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
@@ -131,8 +129,7 @@ struct HostileCase {
 // records at 104 (4 bytes), 108 (empty) and 108 (6 bytes).
 TEST(PdbFile, HostileFilesGiveStatusOffsetAndReason) {
   const HostileCase cases[] = {
-      {"short header", [](auto& b) { b.resize(40); }, PdbStatus::truncated, 40,
-       "header is 40 bytes, needs 78"},
+      {"short header", [](auto& b) { b.resize(40); }, PdbStatus::truncated, 40, "header is 40 bytes, needs 78"},
       {"count too big", [](auto& b) { b[76] = b[77] = 0xFF; }, PdbStatus::truncated, 76,
        "record list of 65535 entries needs 524358 bytes, file has 114"},
       {"offset past end", [](auto& b) { put_be32_at(b, 94, 9000); }, PdbStatus::bad_offset, 94,
@@ -141,8 +138,8 @@ TEST(PdbFile, HostileFilesGiveStatusOffsetAndReason) {
        "record 0 offset 10 inside the header or record list (ends at 102)"},
       {"decreasing", [](auto& b) { put_be32_at(b, 94, 105); }, PdbStatus::offsets_decrease, 94,
        "record offsets decrease at record 2"},
-      {"unterminated name", [](auto& b) { std::fill(b.begin(), b.begin() + 32, 'x'); },
-       PdbStatus::bad_name, 0, "name field has no terminating zero"},
+      {"unterminated name", [](auto& b) { std::fill(b.begin(), b.begin() + 32, 'x'); }, PdbStatus::bad_name, 0,
+       "name field has no terminating zero"},
       {"empty name", [](auto& b) { b[0] = 0; }, PdbStatus::bad_name, 0, "name is empty"},
       {"resource", [](auto& b) { b[33] |= 1; }, PdbStatus::resource_database, 32,
        "is a resource database, not a record database"},
@@ -150,8 +147,8 @@ TEST(PdbFile, HostileFilesGiveStatusOffsetAndReason) {
        "app-info offset 500 beyond end of file (114 bytes)"},
       {"sort-info in list", [](auto& b) { put_be32_at(b, 56, 90); }, PdbStatus::bad_offset, 56,
        "sort-info offset 90 inside the header or record list (ends at 102)"},
-      {"record over 64 KB", [](auto& b) { b.resize(b.size() + 70000); },
-       PdbStatus::record_too_large, 108, "record 2 is 70006 bytes, more than 65535"},
+      {"record over 64 KB", [](auto& b) { b.resize(b.size() + 70000); }, PdbStatus::record_too_large, 108,
+       "record 2 is 70006 bytes, more than 65535"},
   };
   for (const auto& c : cases) {
     auto bytes = serialize_pdb(sample_database());
@@ -225,8 +222,7 @@ TEST(PdbFile, ReadErrorsNameTheFile) {
   PdbDatabase db;
   auto result = read_pdb_file(folder / "missing.pdb", db);
   EXPECT_EQ(result.status, PdbStatus::cannot_read);
-  EXPECT_EQ(result.reason,
-            (folder / "missing.pdb").string() + ": cannot open: No such file or directory");
+  EXPECT_EQ(result.reason, (folder / "missing.pdb").string() + ": cannot open: No such file or directory");
 
   ::vellora::testing::write_file(folder / "short.pdb", bytes_of("tiny"));
   result = read_pdb_file(folder / "short.pdb", db);

@@ -45,8 +45,7 @@ CreateDbRecord create_record(std::string_view name, std::uint16_t version = 1) {
 }
 
 // Appends records and returns the IDs they were given.
-std::vector<std::uint32_t> write_records(SyncManager& handheld, DbHandle handle,
-                                         const std::vector<Rec>& records) {
+std::vector<std::uint32_t> write_records(SyncManager& handheld, DbHandle handle, const std::vector<Rec>& records) {
   std::vector<std::uint32_t> ids;
   for (const auto& r : records) {
     std::vector<std::uint8_t> bytes(r.data.begin(), r.data.end());
@@ -64,8 +63,7 @@ std::vector<std::uint32_t> write_records(SyncManager& handheld, DbHandle handle,
   return ids;
 }
 
-void create_database(SyncManager& handheld, std::string_view name,
-                     const std::vector<Rec>& records = {{"hello"}}) {
+void create_database(SyncManager& handheld, std::string_view name, const std::vector<Rec>& records = {{"hello"}}) {
   auto record = create_record(name);
   ASSERT_EQ(handheld.SyncCreateDB(record), kSyncOk);
   write_records(handheld, record.handle, records);
@@ -100,8 +98,7 @@ std::vector<Rec> read_database(SyncManager& handheld, std::string_view name) {
 
 bool is_found(SyncManager& handheld, const std::string& name) {
   DbInfo info;
-  return handheld.SyncFindDbByName(FindDbRequest{.options = 0x80, .reserved = 0, .name = name},
-                                   info) == kSyncOk;
+  return handheld.SyncFindDbByName(FindDbRequest{.options = 0x80, .reserved = 0, .name = name}, info) == kSyncOk;
 }
 
 ino_t inode_of(const std::filesystem::path& path) {
@@ -130,8 +127,7 @@ TEST(PdbFolderHandheld, WrittenDatabaseReadsBackIdentically) {
   EXPECT_EQ(info.record_count, 4);
   ASSERT_EQ(handheld.SyncCloseDB(a.handle), kSyncOk);
   ASSERT_EQ(handheld.SyncCloseDB(b.handle), kSyncOk);
-  EXPECT_EQ(file_names(folder.path()),
-            (std::vector<std::string>{"Vellora file DB.pdb", "report.htm.pdb"}));
+  EXPECT_EQ(file_names(folder.path()), (std::vector<std::string>{"Vellora file DB.pdb", "report.htm.pdb"}));
 
   PdbFolderHandheld reader(folder.path());
   auto want = records;
@@ -140,24 +136,20 @@ TEST(PdbFolderHandheld, WrittenDatabaseReadsBackIdentically) {
     want[i].attributes &= 0xF0;  // the low nibble of the byte is the category
   }
   EXPECT_EQ(read_database(reader, "Vellora file DB"), want);
-  ASSERT_EQ(
-      reader.SyncFindDbByName({.options = 0x80, .reserved = 0, .name = "Vellora file DB"}, info),
-      kSyncOk);
+  ASSERT_EQ(reader.SyncFindDbByName({.options = 0x80, .reserved = 0, .name = "Vellora file DB"}, info), kSyncOk);
   EXPECT_EQ(info.name, "Vellora file DB");
   EXPECT_EQ(info.type, make_four_cc("VLTx"));
   EXPECT_EQ(info.creator, make_four_cc("VLRA"));
   EXPECT_EQ(info.version, 2);
   EXPECT_EQ(info.flags, 0x0008);
   EXPECT_EQ(info.record_count, 4);
-  EXPECT_NEAR(static_cast<double>(unix_time_from_pdb(info.created)),
-              static_cast<double>(std::time(nullptr)), 60.0);
+  EXPECT_NEAR(static_cast<double>(unix_time_from_pdb(info.created)), static_cast<double>(std::time(nullptr)), 60.0);
 }
 
 TEST(PdbFolderHandheld, ReadCopiesAtMostTheBufferAndReportsTheFullSize) {
   TempDir folder;
   PdbFolderHandheld handheld(folder.path());
-  create_database(handheld, "db",
-                  {{.data = "0123456789", .attributes = 0x40, .category = 5, .id = 0}});
+  create_database(handheld, "db", {{.data = "0123456789", .attributes = 0x40, .category = 5, .id = 0}});
   DbHandle handle = 0;
   ASSERT_EQ(handheld.SyncOpenDB("db", 0, handle, kOpenRead), kSyncOk);
   std::uint8_t buffer[8] = {0, 0, 0, 0, 0, 0, 0, 0};
@@ -211,8 +203,7 @@ TEST(PdbFolderHandheld, IdsStayUniqueAcrossWritesAndReopens) {
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[2].data, "c");
   DbInfo info;
-  ASSERT_EQ(handheld.SyncFindDbByName({.options = 0x80, .reserved = 0, .name = "ids"}, info),
-            kSyncOk);
+  ASSERT_EQ(handheld.SyncFindDbByName({.options = 0x80, .reserved = 0, .name = "ids"}, info), kSyncOk);
   EXPECT_EQ(info.modification_number, 1u);
 
   ASSERT_EQ(handheld.SyncOpenDB("ids", 0, handle, kOpenRead), kSyncOk);
@@ -245,8 +236,7 @@ TEST(PdbFolderHandheld, RecordCountAndSizeLimits) {
   EXPECT_EQ(handheld.SyncWriteRec(d), kHandheldFull);
   ASSERT_EQ(handheld.SyncCloseDB(create.handle), kSyncOk);
   DbInfo info;
-  ASSERT_EQ(handheld.SyncFindDbByName({.options = 0x80, .reserved = 0, .name = "full"}, info),
-            kSyncOk);
+  ASSERT_EQ(handheld.SyncFindDbByName({.options = 0x80, .reserved = 0, .name = "full"}, info), kSyncOk);
   EXPECT_EQ(info.record_count, kPdbMaxRecords);
 }
 
@@ -272,8 +262,7 @@ TEST(PdbFolderHandheld, EscapesFileNames) {
   PdbFolderHandheld handheld(folder.path());
   create_database(handheld, "a/b%c");
   create_database(handheld, ".profile");
-  EXPECT_EQ(file_names(folder.path()),
-            (std::vector<std::string>{"%2Eprofile.pdb", "a%2Fb%25c.pdb"}));
+  EXPECT_EQ(file_names(folder.path()), (std::vector<std::string>{"%2Eprofile.pdb", "a%2Fb%25c.pdb"}));
   EXPECT_TRUE(is_found(handheld, "a/b%c"));
 }
 
@@ -375,8 +364,7 @@ TEST(PdbFolderHandheld, OneSessionAtATime) {
   ASSERT_EQ(first.SyncRegisterConduit(a), kSyncOk);
   EXPECT_NE(a, 0u);
   EXPECT_EQ(second.SyncRegisterConduit(b), kHandheldLocked);
-  EXPECT_EQ(second.last_error(),
-            (folder / ".vellora.lock").string() + ": another session holds the folder");
+  EXPECT_EQ(second.last_error(), (folder / ".vellora.lock").string() + ": another session holds the folder");
   EXPECT_EQ(second.SyncUnRegisterConduit(a), kHandheldNotRegistered);
   ASSERT_EQ(first.SyncUnRegisterConduit(a), kSyncOk);
   EXPECT_EQ(second.SyncRegisterConduit(b), kSyncOk);
@@ -417,8 +405,8 @@ TEST(PdbFolderHandheld, FreeMemoryComesFromHandheldConf) {
 
   std::ofstream(folder / "handheld.conf") << "# fine\nmemory = 8 MB\n";
   EXPECT_EQ(handheld.SyncReadSingleCardInfo(info), kHandheldBadConf);
-  EXPECT_EQ(handheld.last_error(), (folder / "handheld.conf").string() +
-                                       ": line 2: memory value \"8 MB\" is not a number of bytes");
+  EXPECT_EQ(handheld.last_error(),
+            (folder / "handheld.conf").string() + ": line 2: memory value \"8 MB\" is not a number of bytes");
   info.card = 1;
   EXPECT_EQ(handheld.SyncReadSingleCardInfo(info), kHandheldNoCard);
 }

@@ -24,18 +24,15 @@ PdbDatabase database(const std::string& name, std::size_t records) {
   db.header.name = name;
   const std::uint8_t byte = 'x';
   for (std::size_t i = 0; i < records; ++i)
-    db.append_record(PdbRecordView{.data = {&byte, 1},
-                                   .attributes = 0x40,
-                                   .category = 0,
-                                   .unique_id = static_cast<std::uint32_t>(i + 1)});
+    db.append_record(PdbRecordView{
+        .data = {&byte, 1}, .attributes = 0x40, .category = 0, .unique_id = static_cast<std::uint32_t>(i + 1)});
   return db;
 }
 
 // Record count of the live database `name`, or -1 when it is not found.
 int found_records(PdbFolderHandheld& handheld, const std::string& name) {
   DbInfo info;
-  if (handheld.SyncFindDbByName({.options = 0x80, .reserved = 0, .name = name}, info) != kSyncOk)
-    return -1;
+  if (handheld.SyncFindDbByName({.options = 0x80, .reserved = 0, .name = name}, info) != kSyncOk) return -1;
   return info.record_count;
 }
 
@@ -47,8 +44,7 @@ std::uint32_t free_bytes(PdbFolderHandheld& handheld) {
 
 class FolderChanges : public ::testing::TestWithParam<FolderWatch> {};
 
-INSTANTIATE_TEST_SUITE_P(Watch, FolderChanges,
-                         ::testing::Values(FolderWatch::automatic, FolderWatch::stat_only),
+INSTANTIATE_TEST_SUITE_P(Watch, FolderChanges, ::testing::Values(FolderWatch::automatic, FolderWatch::stat_only),
                          [](const auto& info) {
                            return info.param == FolderWatch::automatic ? "automatic" : "stat_only";
                          });
@@ -107,8 +103,7 @@ TEST_P(FolderChanges, AnotherFolderAtThePathIsReadAfresh) {
 TEST_P(FolderChanges, UnchangedFolderCostsNoFileReads) {
   TempDir folder;
   for (int i = 0; i < 20; ++i)
-    ASSERT_TRUE(write_pdb_file(folder / ("db" + std::to_string(i) + ".pdb"),
-                               database("db" + std::to_string(i), 1)));
+    ASSERT_TRUE(write_pdb_file(folder / ("db" + std::to_string(i) + ".pdb"), database("db" + std::to_string(i), 1)));
   // Past the window in which fresh timestamps cannot be trusted.
   std::this_thread::sleep_for(std::chrono::milliseconds(kRacyWindowNs / 1'000'000 + 20));
   PdbFolderIndex index(folder.path(), GetParam());

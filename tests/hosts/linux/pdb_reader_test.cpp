@@ -101,8 +101,7 @@ TEST(PdbReader, ReadsStayInsideTheRecordEvenWhenTheFileShrinks) {
   EXPECT_EQ(buffer, bytes_of("....."));
   ASSERT_TRUE(reader.read_record(2, std::span(buffer).first(3)));
   EXPECT_EQ(buffer, bytes_of("012.."));
-  EXPECT_EQ(reader.read_record(4, buffer).reason,
-            path.string() + ": no record 4 (the database holds 4)");
+  EXPECT_EQ(reader.read_record(4, buffer).reason, path.string() + ": no record 4 (the database holds 4)");
 
   // Record 2 keeps 2 of its 6 bytes, record 3 is gone; the record list
   // read at opening stays as it was.
@@ -112,8 +111,7 @@ TEST(PdbReader, ReadsStayInsideTheRecordEvenWhenTheFileShrinks) {
   const auto cut = reader.read_record(2, buffer);
   EXPECT_EQ(cut.status, PdbStatus::cannot_read);
   EXPECT_EQ(cut.offset, 120u);
-  EXPECT_EQ(cut.reason, path.string() +
-                            ": record 2 cut short at byte 120: the file shrank after it was opened");
+  EXPECT_EQ(cut.reason, path.string() + ": record 2 cut short at byte 120: the file shrank after it was opened");
   EXPECT_EQ(reader.read_record(3, buffer).status, PdbStatus::cannot_read);
   EXPECT_EQ(reader.entry(3).size_bytes, 3u);
 }

@@ -86,8 +86,8 @@ TEST(PosixIo, AtomicWriteJoinsItsPartsAndCreateNewLeavesATakenPathAlone) {
   EXPECT_EQ(::vellora::testing::read_file(path), std::vector<std::uint8_t>({'a', 'b', 'c', 'd'}));
   EXPECT_EQ(::vellora::testing::file_names(folder.path()), std::vector<std::string>{"file"});
 
-  const auto missing = write_file_atomically(folder / "absent" / "file", kTempPrefix, second,
-                                             RenameMode::replace, true);
+  const auto missing =
+      write_file_atomically(folder / "absent" / "file", kTempPrefix, second, RenameMode::replace, true);
   EXPECT_EQ(missing.failure, AtomicWriteResult::Failure::cannot_create_temp);
   EXPECT_EQ(missing.error, ENOENT);
 }

@@ -42,12 +42,10 @@ RegistryFile parsed(std::string_view text) {
 TEST(RegistryFile, ReadsBothHivesIgnoringCase) {
   const auto registry = parsed(kExample);
   EXPECT_EQ(registry.read_string(kUser, kVellora, "FolderForSFiles"), "/home/me/palm/send");
-  EXPECT_EQ(registry.read_string(kUser, "SOFTWARE\\brisholm\\VELLORA\\", "fontname"),
-            "Times New Roman");
+  EXPECT_EQ(registry.read_string(kUser, "SOFTWARE\\brisholm\\VELLORA\\", "fontname"), "Times New Roman");
   EXPECT_EQ(registry.read_dword(kUser, "\\Software\\Brisholm\\Vellora", "FONTSIZE"), 10u);
   EXPECT_EQ(
-      registry.read_string(
-          kMachine, "Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord6", "Path"),
+      registry.read_string(kMachine, "Software\\Microsoft\\Shared Tools\\Text Converters\\Import\\MSWord6", "Path"),
       "/usr/local/lib/vellora/converters/office.so");
   // Hives do not share keys, and parents do not see their subkeys' values.
   EXPECT_FALSE(registry.read_string(kMachine, kVellora, "FontName"));
@@ -90,8 +88,7 @@ TEST(RegistryFile, ValuesAndDeletionsApplyInFileOrder) {
   EXPECT_EQ(registry.read_string(kUser, "Apple", "p"), "sibling");
   EXPECT_EQ(registry.read_dword(kUser, "App\\Sub\\Deeper", "d"), 1u);
 
-  const auto deleted =
-      parsed("REGEDIT4\n[HKCU\\A]\n\"v\"=\"1\"\n[HKCU\\A\\B]\n\"v\"=\"2\"\n[-HKCU\\A]\n");
+  const auto deleted = parsed("REGEDIT4\n[HKCU\\A]\n\"v\"=\"1\"\n[HKCU\\A\\B]\n\"v\"=\"2\"\n[-HKCU\\A]\n");
   EXPECT_EQ(deleted.value_count(), 0u);
 }
 
@@ -129,14 +126,12 @@ TEST(RegistryFile, MalformedLineIsReportedWithFileAndLine) {
       {head + "\"v\" \"x\"\n", 3, "expected '=' after the value name"},
       {head + "v=\"x\"\n", 3, "expected \"Name\"=, @=, a [key] or a ; comment"},
       {head + "\"v\"=\"x\n", 3, "quoted string has no closing '\"'"},
-      {head + "\"v\"=\"a\\nb\"\n", 3,
-       "unknown escape \\n in a quoted string (only \\\\ and \\\" are allowed)"},
+      {head + "\"v\"=\"a\\nb\"\n", 3, "unknown escape \\n in a quoted string (only \\\\ and \\\" are allowed)"},
       {head + "\"v\"=\"x\" y\n", 3, "unexpected text after the closing '\"'"},
       {head + "\"v\"=text\n", 3, "expected a quoted string, dword:, hex: or - after '='"},
       {head + "\"v\"=qword:1\n", 3, "unknown value type \"qword:\""},
       {head + "\"v\"=hex(z):00\n", 3, "unknown value type \"hex(z):\""},
-      {head + "\"v\"=hex:0g\n", 3,
-       "hex data must be bytes of 1 or 2 hex digits separated by commas"},
+      {head + "\"v\"=hex:0g\n", 3, "hex data must be bytes of 1 or 2 hex digits separated by commas"},
       {head + "\"v\"=dword:123456789\n", 3, "dword value must be 1 to 8 hex digits"},
       {head + "\"v\"=dword:0x1\n", 3, "dword value must be 1 to 8 hex digits"},
       {head + "\"v\"=hex:00,\\\n  01,\\\n", 4, "hex data continues past the end of the file"},
@@ -177,15 +172,13 @@ TEST(RegistryFile, LoadReportsEachKindOfFailure) {
   write_file(folder / "bad.reg", "REGEDIT4\n[HKCU\\K]\n\"v\"\n");
   result = registry.load(folder / "bad.reg");
   EXPECT_EQ(result.status, RegistryFileStatus::malformed);
-  EXPECT_EQ(result.reason,
-            (folder / "bad.reg").string() + ": line 3: expected '=' after the value name");
+  EXPECT_EQ(result.reason, (folder / "bad.reg").string() + ": line 3: expected '=' after the value name");
 
   // Sparse, so the test stays cheap.
   write_file(folder / "huge.reg", "REGEDIT4\n");
   ASSERT_EQ(::truncate((folder / "huge.reg").c_str(), kMaxRegistryFileBytes + 1), 0);
   EXPECT_EQ(registry.load(folder / "huge.reg").status, RegistryFileStatus::too_large);
-  EXPECT_EQ(registry.parse(std::string(kMaxRegistryFileBytes + 1, '\n')).status,
-            RegistryFileStatus::too_large);
+  EXPECT_EQ(registry.parse(std::string(kMaxRegistryFileBytes + 1, '\n')).status, RegistryFileStatus::too_large);
 }
 
 }  // namespace

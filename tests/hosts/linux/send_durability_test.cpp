@@ -73,7 +73,8 @@ void kill_a_sync_then_sync_again(std::uint32_t policy) {
   fs::create_directories(root.path() / "handheld");
   constexpr std::size_t kFiles = 20;
   for (std::size_t i = 0; i < kFiles; ++i)
-    testing::write_file(root.path() / "send" / ("note-" + std::to_string(i) + ".txt"), "note " + std::to_string(i) + "\n");
+    testing::write_file(root.path() / "send" / ("note-" + std::to_string(i) + ".txt"),
+                        "note " + std::to_string(i) + "\n");
   // A file that changed after the killed sync sent it is not what its
   // database holds: it stays for the walk, which asks before replacing.
   const fs::path changed = root.path() / "send" / "note-3.txt";

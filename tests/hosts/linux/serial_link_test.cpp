@@ -245,11 +245,14 @@ TEST(SerialLink, OpensAndSwitchesSpeedOnlyOnceTheInitIsAcknowledged) {
   std::vector<std::uint32_t> speeds;
   Bytes already_read;
   ASSERT_EQ(read_tty_protocol(*pair.desktop, LinkClock::now() + 2s, already_read), TtyProtocol::serial);
-  SerialLink link(*pair.desktop, kTimeouts, 57600, [&](std::uint32_t bps) {
-    EXPECT_TRUE(is_init_acked);
-    speeds.push_back(bps);
-    return true;
-  }, already_read);
+  SerialLink link(
+      *pair.desktop, kTimeouts, 57600,
+      [&](std::uint32_t bps) {
+        EXPECT_TRUE(is_init_acked);
+        speeds.push_back(bps);
+        return true;
+      },
+      already_read);
   ASSERT_TRUE(link.open(LinkClock::now() + 2s)) << link.error_text();
   EXPECT_EQ(link.speed(), 57600u);
   EXPECT_EQ(speeds, std::vector<std::uint32_t>{57600});

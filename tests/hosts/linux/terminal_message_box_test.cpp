@@ -16,23 +16,19 @@ struct Asked {
   std::string unread;
 };
 
-Asked ask(const std::string& typed, bool is_interactive, int scripted,
-          std::uint32_t style = kStyleYesNoWarning) {
+Asked ask(const std::string& typed, bool is_interactive, int scripted, std::uint32_t style = kStyleYesNoWarning) {
   std::istringstream in(typed);
   std::ostringstream out;
   TerminalMessageBox box(in, out, is_interactive, scripted);
-  Asked asked{
-      .answer = box.show("Overwrite a.txt?", "Vellora", style), .printed = {}, .unread = {}};
+  Asked asked{.answer = box.show("Overwrite a.txt?", "Vellora", style), .printed = {}, .unread = {}};
   asked.printed = out.str();
   std::getline(in, asked.unread, '\0');
   return asked;
 }
 
 TEST(TerminalMessageBox, InteractiveAnswers) {
-  for (const char* yes : {"y\n", " YES \r\n", "y"})
-    EXPECT_EQ(ask(yes, true, kAnswerNo).answer, kAnswerYes);
-  for (const char* no : {"n\n", "No\n", "\n", ""})
-    EXPECT_EQ(ask(no, true, kAnswerYes).answer, kAnswerNo);
+  for (const char* yes : {"y\n", " YES \r\n", "y"}) EXPECT_EQ(ask(yes, true, kAnswerNo).answer, kAnswerYes);
+  for (const char* no : {"n\n", "No\n", "\n", ""}) EXPECT_EQ(ask(no, true, kAnswerYes).answer, kAnswerNo);
 
   auto asked = ask("maybe\ny\n", true, kAnswerNo);
   EXPECT_EQ(asked.answer, kAnswerYes);

@@ -52,8 +52,8 @@ TEST(Utf8Codec, CharactersOutsideTheSetBecomeCountedQuestionMarks) {
 }
 
 TEST(Utf8Codec, SourcesThatAreNotUtf8PassUnchanged) {
-  EXPECT_FALSE(transcode("caf\xE9 cr\xE8me").will_transcode);                       // Latin-1
-  EXPECT_FALSE(transcode("caf\xC3\xA9 then \xC3").will_transcode);                   // cut at the end
+  EXPECT_FALSE(transcode("caf\xE9 cr\xE8me").will_transcode);       // Latin-1
+  EXPECT_FALSE(transcode("caf\xC3\xA9 then \xC3").will_transcode);  // cut at the end
   EXPECT_FALSE(transcode("\xC0\xAF overlong, \xED\xA0\x80 surrogate").will_transcode);
   EXPECT_FALSE(transcode("plain ASCII").will_transcode);                            // nothing to change
   EXPECT_FALSE(transcode("{\\rtf1 caf\xC3\xA9}", SourceKind::rtf).will_transcode);  // RTF has its escapes
@@ -61,18 +61,22 @@ TEST(Utf8Codec, SourcesThatAreNotUtf8PassUnchanged) {
 }
 
 TEST(Utf8Codec, AnHtmlPageDeclaringALatinSetIsTakenAtItsWord) {
-  for (const char* head : {"<meta charset=\"ISO-8859-1\">", "<META http-equiv=Content-Type content='text/html; charset=windows-1252'>"})
-    EXPECT_FALSE(transcode(std::string("<html><head>") + head + "</head><p>caf\xC3\xA9", SourceKind::html).will_transcode)
+  for (const char* head :
+       {"<meta charset=\"ISO-8859-1\">", "<META http-equiv=Content-Type content='text/html; charset=windows-1252'>"})
+    EXPECT_FALSE(
+        transcode(std::string("<html><head>") + head + "</head><p>caf\xC3\xA9", SourceKind::html).will_transcode)
         << head;
   EXPECT_EQ(transcode("<meta charset=utf-8><p>caf\xC3\xA9", SourceKind::html).bytes, "<meta charset=utf-8><p>caf\xE9");
   // A declaration in the body is text, not the page's own.
-  EXPECT_TRUE(transcode("<body><p>&lt;meta charset=latin1&gt; <meta charset=latin1> caf\xC3\xA9", SourceKind::html).will_transcode);
+  EXPECT_TRUE(transcode("<body><p>&lt;meta charset=latin1&gt; <meta charset=latin1> caf\xC3\xA9", SourceKind::html)
+                  .will_transcode);
 }
 
 TEST(Utf8Codec, AnHtmlReferenceAbove255BecomesItsCharacter) {
   // The HTML reader takes reference numbers modulo 256, so "&#8364;" would
   // arrive as ','; the transcoder hands it the character instead.
-  const Transcoded page = transcode("<p>&#8364; &#x2019; &#8220;&#233;&#65; &#9731; &amp; &#8364</p>", SourceKind::html);
+  const Transcoded page =
+      transcode("<p>&#8364; &#x2019; &#8220;&#233;&#65; &#9731; &amp; &#8364</p>", SourceKind::html);
   ASSERT_TRUE(page.will_transcode);
   EXPECT_EQ(page.bytes, "<p>\x80 \x92 \x93&#233;&#65; ? &amp; &#8364</p>");
   EXPECT_EQ(page.replaced, 1u);
@@ -80,7 +84,10 @@ TEST(Utf8Codec, AnHtmlReferenceAbove255BecomesItsCharacter) {
 }
 
 TEST(Utf8Codec, APieceBoundaryInsideACharacterChangesNothing) {
-  const std::string source = "\xEF\xBB\xBF" "a" + kAccented + " 漢😀 &#8364; &#x2666;";
+  const std::string source =
+      "\xEF\xBB\xBF"
+      "a" +
+      kAccented + " 漢😀 &#8364; &#x2666;";
   const Transcoded whole = transcode(source, SourceKind::html);
   for (std::size_t piece = 1; piece < 24; ++piece) {
     const Transcoded pieces = transcode(source, SourceKind::html, piece);

@@ -114,8 +114,8 @@ TEST_F(WorkFolders, OnlyLeftoversOfThisUserThatNobodyHoldsAreRemoved) {
   make_folder(dir.path(), "x-Old004", true);
   fs::create_directory_symlink(make_folder(outside.path(), "w-Aim001", true), dir / "w-Link01");
   write_file(dir / "w-File01", std::string("x"));
-  std::vector<std::string> expected = {"w-Held01", "w-Link01", "w-Old!03", "w-Old002", "w-Old0030", "w-File01",
-                                       "x-Old004"};
+  std::vector<std::string> expected = {"w-Held01",  "w-Link01", "w-Old!03", "w-Old002",
+                                       "w-Old0030", "w-File01", "x-Old004"};
   // Another user's folder, when this test may give one away.
   if (::geteuid() == 0) {
     ASSERT_EQ(::chown(make_folder(dir.path(), "w-Else01", true).c_str(), 12345, 12345), 0);

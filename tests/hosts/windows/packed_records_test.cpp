@@ -77,11 +77,9 @@ TEST(PackedRecords, RecordDescriptorLayout) {
   expect_layouts({
       {"every field", bytes_of(encode_record_descriptor(sample_descriptor(), 0xDEADBEEF)),
        "07 44332211 6655 40 0B0A 00000000 BBAA9988 DDCC EFBEADDE 00000000"},
-      {"a write: handle, attributes 0x40, category, size, data",
-       bytes_of(encode_record_descriptor(write, 0x00401000)),
+      {"a write: handle, attributes 0x40, category, size, data", bytes_of(encode_record_descriptor(write, 0x00401000)),
        "03 00000000 0000 40 0200 00000000 00100000 0000 00104000 00000000"},
-      {"a read: handle, index, buffer size, buffer",
-       bytes_of(encode_record_descriptor(read, 0x12345678)),
+      {"a read: handle, index, buffer size, buffer", bytes_of(encode_record_descriptor(read, 0x12345678)),
        "FE 00000000 0102 00 0000 00000000 00000000 FFFF 78563412 00000000"},
   });
   EXPECT_EQ(kRecordDescriptorBytes, 28u);
@@ -119,11 +117,9 @@ TEST(PackedRecords, CreateDbRecordLayout) {
   CreateDbRecord full = record;
   full.name.fill('x');  // no terminator: the field still ends in zero
   expect_layouts({
-      {"a new document database",
-       bytes_of(encode_create_db_record(record)),
+      {"a new document database", bytes_of(encode_create_db_record(record)),
        "00 64414552 04030201 00 " + text_field(name, 32) + "74584554 0201 00000000"},
-      {"a 32-character name is cut to 31 and terminated",
-       bytes_of(encode_create_db_record(full)),
+      {"a 32-character name is cut to 31 and terminated", bytes_of(encode_create_db_record(full)),
        "00 64414552 04030201 00 " + text_field(std::string(31, 'x'), 32) + "74584554 0201 00000000"},
   });
   EXPECT_EQ(kCreateDbRecordBytes, 52u);
@@ -152,10 +148,9 @@ TEST(PackedRecords, CardInfoLayout) {
   info.manufacturer = "Maker";
   expect_layouts({
       {"the request: card 0, all else zero", bytes_of(encode_card_info_request(0)), zeros(93)},
-      {"an answer",
-       bytes_of(encode_card_info(info)),
-       "01 0000 00000000 00002000 00008000 98BADCFE 08 05 " + text_field("PalmCard", 32) +
-           text_field("Maker", 32) + "0000 0000 00000000"},
+      {"an answer", bytes_of(encode_card_info(info)),
+       "01 0000 00000000 00002000 00008000 98BADCFE 08 05 " + text_field("PalmCard", 32) + text_field("Maker", 32) +
+           "0000 0000 00000000"},
   });
   EXPECT_EQ(kCardInfoBytes, 93u);
 }
@@ -196,8 +191,7 @@ TEST(PackedRecords, DbInfoLayout) {
   info.backed_up = 0x33333333;
   info.record_count = 0x0102;
   expect_layouts({
-      {"type 6-9, name, creator 42-45, version 46-47, the rest this host's",
-       bytes_of(encode_db_info(info)),
+      {"type 6-9, name, creator 42-45, version 46-47, the rest this host's", bytes_of(encode_db_info(info)),
        "0000 0800 0000 74584554 " + text_field("Vellora file DB", 32) +
            "64414552 0403 0D0C0B0A 0000 11111111 22222222 33333333 00000000 0201 " + zeros(42)},
   });
@@ -255,8 +249,8 @@ TEST(PackedRecords, RequestLayouts) {
   FindDbRequest find;
   find.name = "report.htm";
   expect_layouts({
-      {"find by name: option 0x80, 32-bit 0, name address",
-       bytes_of(encode_find_db_request(find, 0x0012FF40)), "80 00000000 40FF1200"},
+      {"find by name: option 0x80, 32-bit 0, name address", bytes_of(encode_find_db_request(find, 0x0012FF40)),
+       "80 00000000 40FF1200"},
       {"open-database info: option 0x80, handle", bytes_of(encode_open_db_info_request(0x11)), "80 11"},
   });
   EXPECT_EQ(kFindDbRequestBytes, 9u);

@@ -77,9 +77,9 @@ TEST(HtmlDocuments, ASampleReadsAsItsAuthorMeantIt) {
   for (const auto& p : paragraphs) texts.push_back(text_of(p));
   const auto has = [&](const std::string& text) { return std::find(texts.begin(), texts.end(), text) != texts.end(); };
   EXPECT_EQ(texts[0], "JSON-C - A JSON implementation in C");
-  EXPECT_TRUE(has(" \x95 mkdir build"));                                     // list items
-  EXPECT_TRUE(has(" Send email to json-c <at> googlegroups <dot> com"));      // references
-  EXPECT_TRUE(has("git clone https://github.com/json-c/json-c.git"));         // bold code
+  EXPECT_TRUE(has(" \x95 mkdir build"));                                  // list items
+  EXPECT_TRUE(has(" Send email to json-c <at> googlegroups <dot> com"));  // references
+  EXPECT_TRUE(has("git clone https://github.com/json-c/json-c.git"));     // bold code
   const auto heading = std::find(texts.begin(), texts.end(), "Overview");
   ASSERT_NE(heading, texts.end());
   EXPECT_EQ(paragraphs[static_cast<std::size_t>(heading - texts.begin())].cell_font(0), 2);  // h3 is large

@@ -12,7 +12,6 @@ namespace {
 using namespace std::string_literals;
 using namespace testing;
 
-
 TEST(HtmlImport, NothingBeforeTheHtmlTagIsImported) {
   for (const std::string& html : {""s, "just text<p>and a paragraph"s, "<htmlx>x"s, "<\0html>x"s}) {
     const StagingBytes staged = import_html(html);

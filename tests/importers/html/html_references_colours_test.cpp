@@ -20,7 +20,9 @@ TEST(HtmlReferences, BecomeOneByteEach) {
       {"&copy;&Eacute;&eacute;&EACUTE;", "\xA9\xC9\xE9\xA0"},
       {"a&nbsp;&nbsp;b", "a  b"},  // collapsing comes first
       {"&#65;&#8364;&#x41;", "A\xAC\0"s},
-      {"&#99999999999999999999;&#-65;&#+66;&#;", "\xFF\xBF" "B\0"s},
+      {"&#99999999999999999999;&#-65;&#+66;&#;",
+       "\xFF\xBF"
+       "B\0"s},
       {"&unknown;&;", "\xA0\xA0"},
       {"&am\0p;"s, "\xA0"},  // a NUL ends the name
       {"a&amp;;b", "a&;b"},
@@ -64,7 +66,7 @@ TEST(HtmlColours, ReadHexPairsAndNames) {
       {"slategray", index(112, 128, 144)},
       {"lightgray", kBlackIndex},  // not in the table
       {"grey", kBlackIndex},
-      {"light-blue", kBlackIndex},  // the name ends at the '-'
+      {"light-blue", kBlackIndex},     // the name ends at the '-'
       {"123456 size=2", kBlackIndex},  // digits are passed over up to "size"
       // Short forms are not recognised: the characters after them are read
       // as digits, any byte k as k - 87, and the end of the text as 0.

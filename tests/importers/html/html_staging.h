@@ -17,7 +17,9 @@ inline ::testing::AssertionResult StagesExactly(const std::string& input, const 
   return StagesExactlyThrough(&stage_html, kDefaultName, input, paragraphs, background);
 }
 
-inline void expect_cases(const std::vector<StagingCase>& cases) { expect_cases_through(&stage_html, kDefaultName, cases); }
+inline void expect_cases(const std::vector<StagingCase>& cases) {
+  expect_cases_through(&stage_html, kDefaultName, cases);
+}
 
 inline StagingBytes staging_of(const std::vector<Expected>& paragraphs, std::uint8_t background = kWhiteIndex) {
   return staging_of(paragraphs, background, kDefaultName);

@@ -79,8 +79,8 @@ void run_against_plain_stack(std::uint32_t seed, std::size_t operations, std::si
 }
 
 TEST(HtmlTagStack, ClosesAsTheClosingRuleSays) {
-  run_against_plain_stack(1, 200000, 3, 50);   // shallow, mostly out of order
-  run_against_plain_stack(2, 200000, 8, 60);   // growing, many names
+  run_against_plain_stack(1, 200000, 3, 50);  // shallow, mostly out of order
+  run_against_plain_stack(2, 200000, 8, 60);  // growing, many names
   run_against_plain_stack(3, 50000, kTagCount, 45);
 }
 

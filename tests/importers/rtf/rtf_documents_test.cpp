@@ -27,7 +27,8 @@ using namespace testing;
 
 const fs::path kSamples = fs::path(VELLORA_SOURCE_DIR) / "tests/samples/rtf";
 const fs::path kHtmlSamples = fs::path(VELLORA_SOURCE_DIR) / "tests/samples/html";
-const char* const kLicences[] = {"Apache-2.0", "Artistic", "BSD", "CC0-1.0", "GFDL-1.3", "GPL-3", "LGPL-2.1", "MPL-2.0"};
+const char* const kLicences[] = {"Apache-2.0", "Artistic", "BSD",      "CC0-1.0",
+                                 "GFDL-1.3",   "GPL-3",    "LGPL-2.1", "MPL-2.0"};
 
 std::string text_of(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
@@ -174,8 +175,8 @@ TEST(RtfDocuments, WordProcessorDocumentsReadAsTheReferenceReadsThem) {
   const std::string convert = quoted(*soffice) + " -env:UserInstallation=file://" + (dir / "profile").string() +
                               " --headless --convert-to rtf --outdir " + quoted(dir.path());
   ASSERT_TRUE(run_quietly(convert + inputs));
-  ASSERT_TRUE(run_quietly(convert + " --infilter='HTML (StarWriter)' " + quoted(kHtmlSamples / "json-c-readme.html") + " " +
-                  quoted(kHtmlSamples / "libffi-primitive-types.html")));
+  ASSERT_TRUE(run_quietly(convert + " --infilter='HTML (StarWriter)' " + quoted(kHtmlSamples / "json-c-readme.html") +
+                          " " + quoted(kHtmlSamples / "libffi-primitive-types.html")));
   expect_documents_read_as_reference(dir.path(), *unrtf, expected + 2);
 }
 
@@ -192,7 +193,7 @@ TEST(RtfDocuments, PandocDocumentsReadAsTheReferenceReadsThem) {
   std::size_t expected = 0;
   for (const auto& markdown : licences_as_markdown(sources)) {
     ASSERT_TRUE(run_quietly(quoted(*pandoc) + " -s -f markdown -t rtf -o " +
-                    quoted(dir / "rtf" / markdown.stem().concat(".rtf")) + " " + quoted(markdown)));
+                            quoted(dir / "rtf" / markdown.stem().concat(".rtf")) + " " + quoted(markdown)));
     ++expected;
   }
   expect_documents_read_as_reference(dir / "rtf", *unrtf, expected);
@@ -204,7 +205,9 @@ TEST(RtfDocuments, TheFileIsReadAsBytes) {
   write_file(dir / "doc.rtf", "{\\rtf1 a\x1A\r\nb\\bin2 \r\n}");
   ASSERT_TRUE(ImportRtf(dir / "doc.rtf", dir.path(), "doc.rtf"));
   const StagingBytes staged{read_file(dir / kStagingDataFile), read_file(dir / kStagingSizesFile)};
-  const StagingBytes want = staging_of({para("a\x1A" "b"), empty_holding('a')});
+  const StagingBytes want = staging_of({para("a\x1A"
+                                             "b"),
+                                        empty_holding('a')});
   EXPECT_TRUE(BytesEqual(staged.data, want.data));
   EXPECT_TRUE(BytesEqual(staged.sizes, want.sizes));
 }

@@ -15,10 +15,10 @@ using namespace testing;
 
 TEST(RtfImport, ParagraphsEndWhereTheTextSaysSo) {
   expect_cases({
-      {"an empty paragraph keeps what position 0 held", "{\\rtf1 Hello\\par\\par}",
+      {"an empty paragraph keeps what position 0 held",
+       "{\\rtf1 Hello\\par\\par}",
        {para("Hello"), empty_holding('H')}},
-      {"an empty paragraph before any text holds the zero buffer", "{\\rtf1\\par a\\par}",
-       {first_empty(), para("a")}},
+      {"an empty paragraph before any text holds the zero buffer", "{\\rtf1\\par a\\par}", {first_empty(), para("a")}},
       {"a backslash before a line end ends the paragraph", "{\\rtf1 a\\\nb\\\rc}", {para("a"), para("b"), para("c")}},
       {"line ends in the file are not text", "{\\rtf1 a\r\nb\n\rc}", {para("abc")}},
       {"an escaped line feed ends the paragraph", "{\\rtf1 a\\'0ab}", {para("a"), para("b")}},
@@ -37,9 +37,11 @@ TEST(RtfImport, LeftIndentBecomesLeadingSpaces) {
       {"li 549: none", "{\\rtf1\\li549 ab\\par}", {para("ab")}},
       {"li 550: one", "{\\rtf1\\li550 ab\\par}", {para(" ab")}},
       {"li -720: none", "{\\rtf1\\li-720 ab\\par}", {para("ab")}},
-      {"the spaces take the first character's cell", "{\\rtf1\\li550\\b a\\b0 b\\par}",
+      {"the spaces take the first character's cell",
+       "{\\rtf1\\li550\\b a\\b0 b\\par}",
        {runs({{" a", kBold}, {"b", kPlain}})}},
-      {"an empty paragraph after an indented one holds a space", "{\\rtf1\\li720 ab\\par\\par}",
+      {"an empty paragraph after an indented one holds a space",
+       "{\\rtf1\\li720 ab\\par\\par}",
        {para("  ab"), empty_holding(' ')}},
       {"the indent in force at the end counts", "{\\rtf1\\li720 a\\pard\\par b\\li550\\par}", {para("a"), para(" b")}},
       {"empty paragraphs are not indented", "{\\rtf1\\li720\\par}", {first_empty()}},
@@ -49,7 +51,8 @@ TEST(RtfImport, LeftIndentBecomesLeadingSpaces) {
       {"the lowest indent does not overflow", "{\\rtf1\\li-2147483648 x\\par}", {para("x")}},
       {"a group's indent ends with it", "{\\rtf1{\\li720 a\\par}b\\par}", {para("  a"), para("b")}},
       {"pard in a group resets the indent and alignment until it closes",
-       "{\\rtf1\\li720\\qc{\\pard a\\par}b\\par}", {para("a"), para("  b", kAlignCentred)}},
+       "{\\rtf1\\li720\\qc{\\pard a\\par}b\\par}",
+       {para("a"), para("  b", kAlignCentred)}},
   });
 }
 
@@ -58,11 +61,14 @@ TEST(RtfImport, LongParagraphsSplitWithoutLosingACharacter) {
   for (std::size_t i = 0; i < 1030; ++i) letters += static_cast<char>('a' + i % 26);
   std::string ys(1019, 'y');
   expect_cases({
-      {"1030 letters: 1019, then the next 11", "{\\rtf1 " + letters + "}",
+      {"1030 letters: 1019, then the next 11",
+       "{\\rtf1 " + letters + "}",
        {para(letters.substr(0, 1019)), para(letters.substr(1019))}},
-      {"a tab at 1016 fills the paragraph to 1024", "{\\rtf1 " + std::string(1016, 'x') + "\\tab y}",
+      {"a tab at 1016 fills the paragraph to 1024",
+       "{\\rtf1 " + std::string(1016, 'x') + "\\tab y}",
        {para(std::string(1016, 'x') + std::string(8, ' ')), para("y")}},
-      {"a tab at 1017 ends the paragraph and is lost", "{\\rtf1 " + std::string(1017, 'x') + "\\tab y}",
+      {"a tab at 1017 ends the paragraph and is lost",
+       "{\\rtf1 " + std::string(1017, 'x') + "\\tab y}",
        {para(std::string(1017, 'x')), para("y")}},
       {"a tab at 1019 is lost after the split", "{\\rtf1 " + ys + "\\tab z}", {para(ys), para("z")}},
       {"a tab is eight spaces", "{\\rtf1 a\tb\\tab c}", {para("a        b        c")}},
@@ -73,10 +79,15 @@ TEST(RtfImport, CharacterWordsAndEscapes) {
   expect_cases({
       {"quotes", "{\\rtf1 \\lquote\\rquote\\ldblquote\\rdblquote}", {para("\x91\x92\"\"")}},
       {"escaped braces and backslash", "{\\rtf1 \\{\\}\\\\}", {para("{}\\")}},
-      {"hex escapes in either case", "{\\rtf1 \\'e9\\'E9\\'41}", {para("\xE9\xE9" "A")}},
+      {"hex escapes in either case",
+       "{\\rtf1 \\'e9\\'E9\\'41}",
+       {para("\xE9\xE9"
+             "A")}},
       {"NUL is dropped and 0x17 is the bullet", "{\\rtf1 a\0b\x17\\'00\\'17}"s, {para("ab\x95\x95")}},
       {"u is underline: only the stand-in character shows", "{\\rtf1 \\u8217?\\u-3913?}", {para("??")}},
-      {"unknown words and their delimiting space vanish", "{\\rtf1\\ansi\\f0\\lang1033 x\\~\\-y\\cell z}", {para("xyz")}},
+      {"unknown words and their delimiting space vanish",
+       "{\\rtf1\\ansi\\f0\\lang1033 x\\~\\-y\\cell z}",
+       {para("xyz")}},
       {"only a space delimiter is consumed", "{\\rtf1\\f0;x\\f1  y}", {para(";x y")}},
       {"names are case-sensitive", "{\\rtf1 a\\PAR b\\Par c}", {para("abc")}},
       {"braces keep their meaning inside a hex escape", "{\\rtf1 a\\'4{}1}", {para("aA")}},
@@ -89,21 +100,21 @@ TEST(RtfImport, DestinationsAreSkippedToTheEndOfTheirGroup) {
        "{\\rtf1{\\fonttbl{\\f0 Times;}}{\\info{\\title T}{\\author A}}{\\stylesheet{\\s0 Normal;}}x\\par}",
        {para("x")}},
       {"unknown destinations after \\*", "{\\rtf1{\\*\\generator Writer;}{\\*\\listtext 1.}x}", {para("x")}},
-      {"unknown groups without \\* keep their text", "{\\rtf1{\\field{\\*\\fldinst HYPERLINK}{\\fldrslt link}}}",
+      {"unknown groups without \\* keep their text",
+       "{\\rtf1{\\field{\\*\\fldinst HYPERLINK}{\\fldrslt link}}}",
        {para("link")}},
       {"\\* before a known word only clears the flag", "{\\rtf1{\\*\\b x}\\par}", {para("x", kAlignLeft, kBold)}},
-      {"a word between \\* and the unknown one clears the flag", "{\\rtf1{\\*\\tab\\foo x}}",
-       {para("        x")}},
+      {"a word between \\* and the unknown one clears the flag", "{\\rtf1{\\*\\tab\\foo x}}", {para("        x")}},
       {"headers, footers and footnotes", "{\\rtf1 a{\\header H}{\\footer F}{\\footnote N}b}", {para("ab")}},
       {"a hex escape in a skipped destination is not read", "{\\rtf1{\\*\\foo\\'zz}x\\par}", {para("x")}},
   });
 }
 
 TEST(RtfImport, EveryDestinationWordSkipsItsGroup) {
-  for (const char* name : {"author", "buptim", "colortbl", "comment", "creatim", "doccomm", "fonttbl", "footer",
-                           "footerf", "footerl", "footerr", "footnote", "ftncn", "ftnsep", "ftnsepc", "header",
-                           "headerf", "headerl", "headerr", "info", "keywords", "operator", "pict", "printim",
-                           "revtim", "rxe", "stylesheet", "subject", "tc", "title", "txe", "xe"}) {
+  for (const char* name : {"author",  "buptim",  "colortbl",   "comment",  "creatim",  "doccomm",  "fonttbl", "footer",
+                           "footerf", "footerl", "footerr",    "footnote", "ftncn",    "ftnsep",   "ftnsepc", "header",
+                           "headerf", "headerl", "headerr",    "info",     "keywords", "operator", "pict",    "printim",
+                           "revtim",  "rxe",     "stylesheet", "subject",  "tc",       "title",    "txe",     "xe"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(StagesExactly("{\\rtf1{\\" + std::string(name) + " hidden\\par}x}", {para("x")}));
   }
@@ -115,9 +126,10 @@ TEST(RtfImport, EveryDestinationWordSkipsItsGroup) {
 // words: "\*" before one does not skip its group, and none of them touches
 // the bold, indent or alignment that do reach it.
 TEST(RtfImport, PropertiesKeptOffTheHandheldAreStillKnownWords) {
-  for (const char* name : {"u", "i", "ri", "fi", "cols", "sbknone", "sbkcol", "sbkeven", "sbkodd", "sbkpage", "pgnx",
-                           "pgny", "pgndec", "pgnucrm", "pgnlcrm", "pgnucltr", "pgnlcltr", "paperw", "paperh",
-                           "margl", "margr", "margt", "margb", "pgnstart", "facingp", "landscape"}) {
+  for (const char* name :
+       {"u",       "i",     "ri",    "fi",     "cols",    "sbknone",  "sbkcol",   "sbkeven",  "sbkodd",
+        "sbkpage", "pgnx",  "pgny",  "pgndec", "pgnucrm", "pgnlcrm",  "pgnucltr", "pgnlcltr", "paperw",
+        "paperh",  "margl", "margr", "margt",  "margb",   "pgnstart", "facingp",  "landscape"}) {
     SCOPED_TRACE(name);
     const std::string word = "\\" + std::string(name);
     EXPECT_TRUE(StagesExactly("{\\rtf1{\\*" + word + "7 kept}x}", {para("keptx")}));
@@ -170,16 +182,19 @@ TEST(RtfImport, GroupsPastTheDepthLimitLoseNoText) {
   expect_cases({
       {"4096 open groups are fine", open(kDepth) + "x" + close(kDepth), {para("x")}},
       {"the 4097th goes on reading", "{\\rtf1 a" + open(kDepth) + "b\\par}", {para("ab")}},
-      {"text inside and after deep nesting", "{\\rtf1 visible start. " + open(4100) + "SECRET-TAIL text" + close(4100) +
-                                                 " end\\par}",
+      {"text inside and after deep nesting",
+       "{\\rtf1 visible start. " + open(4100) + "SECRET-TAIL text" + close(4100) + " end\\par}",
        {para("visible start. SECRET-TAIL text end")}},
       {"100,000 nested groups", "{\\rtf1 a" + open(100000) + "b" + close(100000) + "c\\par}", {para("abc")}},
       {"a destination deep down is skipped to its end",
-       "{\\rtf1 a" + open(5000) + "{\\*\\foo hidden}b" + close(5000) + "c\\par}", {para("abc")}},
+       "{\\rtf1 a" + open(5000) + "{\\*\\foo hidden}b" + close(5000) + "c\\par}",
+       {para("abc")}},
       {"a destination deep down holding deeper groups",
-       "{\\rtf1 a" + open(4200) + "{\\*\\foo {{x}} y}b" + close(4200) + "c\\par}", {para("abc")}},
+       "{\\rtf1 a" + open(4200) + "{\\*\\foo {{x}} y}b" + close(4200) + "c\\par}",
+       {para("abc")}},
       {"a skipped destination around deep groups stays skipped",
-       "{\\rtf1 a{\\*\\foo " + open(5000) + "hidden" + close(5000) + " still hidden}b\\par}", {para("ab")}},
+       "{\\rtf1 a{\\*\\foo " + open(5000) + "hidden" + close(5000) + " still hidden}b\\par}",
+       {para("ab")}},
       {"formatting deep down lasts until the depth is back within the limit",
        "{\\rtf1 " + open(kDepth + 2) + "{\\b x}y" + close(kDepth + 1) + "z" + close(1) + "w\\par}",
        {runs({{"xy", kBold}, {"zw", kPlain}})}},
@@ -198,7 +213,7 @@ TEST(RtfImport, AnErrorBeforeTheEndIsReportedWhenTextIsLost) {
             "the RTF is read only up to a hex escape with a byte that is not a hex digit at offset 10; the rest is "
             "not converted");
   EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a}}\r\n} "), "");  // nothing but braces and blanks follow
-  EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\"), "");      // ends inside a word: nothing follows
+  EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\"), "");        // ends inside a word: nothing follows
   EXPECT_EQ(incomplete_note(&stage_rtf, "{\\rtf1 a\\par}"), "");
 }
 
@@ -209,7 +224,8 @@ TEST(RtfImport, LongNamesAndNumbersAreReadToTheirEnd) {
       {"a long name that starts with a known one", "{\\rtf1\\par" + std::string(40, 'a') + " x}", {para("x")}},
       {"a 25-digit parameter saturates", "{\\rtf1\\fs" + nines + " x}", {para("x", kAlignLeft, kLarge)}},
       {"a 25-digit negative parameter", "{\\rtf1\\li-" + nines + " x\\par}", {para("x")}},
-      {"a saturated indent fills the paragraph", "{\\rtf1\\li" + nines + " x\\par}",
+      {"a saturated indent fills the paragraph",
+       "{\\rtf1\\li" + nines + " x\\par}",
        {para(std::string(1023, ' ') + "x")}},
       {"2^32 saturates rather than wrapping to 0", "{\\rtf1\\fs4294967296 x}", {para("x", kAlignLeft, kLarge)}},
       {"a 200-letter shape name", "{\\rtf1{\\sn " + std::string(200, 'f') + "}x}", {para("x")}},

@@ -21,7 +21,9 @@ const fs::path kSource = VELLORA_SOURCE_DIR;
 
 class TextGolden : public ::testing::TestWithParam<const char*> {
  protected:
-  fs::path golden(const std::string& suffix) const { return kSource / "tests/golden/text" / (std::string(GetParam()) + suffix); }
+  fs::path golden(const std::string& suffix) const {
+    return kSource / "tests/golden/text" / (std::string(GetParam()) + suffix);
+  }
   fs::path source() const {
     const fs::path sample = kSource / "samples" / (std::string(GetParam()) + ".txt");
     return fs::exists(sample) ? sample : golden(".txt");

@@ -94,8 +94,7 @@ TEST_F(TextImport, TabsAdvanceEightSpacesUntilTheParagraphIsFull) {
 }
 
 TEST_F(TextImport, NamesTheDocumentByTheHandheldNameRule) {
-  EXPECT_EQ(import("x", "abcdefghijklmnopqrstuvwxyz0123456789.txt").name,
-            "abcdefghijklmnopqrstuvwxyz0.txt");
+  EXPECT_EQ(import("x", "abcdefghijklmnopqrstuvwxyz0123456789.txt").name, "abcdefghijklmnopqrstuvwxyz0.txt");
 }
 
 TEST_F(TextImport, AnUnreadableSourceLeavesNoStagingFiles) {

@@ -94,7 +94,10 @@ TEST_F(WordImport, RegistrationsThatCannotConvertArePassedOver) {
     std::function<void(Workspace&)> register_word6;
   } cases[] = {
       {"no registration", [](Workspace&) {}},
-      {"an empty path", [](Workspace& t) { t.registry.machine_strings[{std::string(kWord6ConverterKey), "Path"}] = ""; }},
+      {"an empty path",
+       [](Workspace& t) {
+         t.registry.machine_strings[{std::string(kWord6ConverterKey), "Path"}] = "";
+       }},
       {"a missing file",
        [](Workspace& t) {
          t.registry.machine_strings[{std::string(kWord6ConverterKey), "Path"}] = (t.dir / "absent.so").string();
@@ -114,9 +117,18 @@ TEST_F(WordImport, RegistrationsThatCannotConvertArePassedOver) {
          testing::write_file(t.dir / "text.so", "not a library");
          t.registry.machine_strings[{std::string(kWord6ConverterKey), "Path"}] = (t.dir / "text.so").string();
        }},
-      {"no IsFormatCorrect32", [](Workspace& t) { t.install("six.so", kWord6ConverterKey, {1, "{\\rtf1 six\\par}", {8192}, -1, false, 0}); }},
-      {"a check answering 2", [](Workspace& t) { t.install("six.so", kWord6ConverterKey, {2, "{\\rtf1 six\\par}", {8192}, -1, true, 0}); }},
-      {"a check answering 0", [](Workspace& t) { t.install("six.so", kWord6ConverterKey, {0, "{\\rtf1 six\\par}", {8192}, -1, true, 0}); }},
+      {"no IsFormatCorrect32",
+       [](Workspace& t) {
+         t.install("six.so", kWord6ConverterKey, {1, "{\\rtf1 six\\par}", {8192}, -1, false, 0});
+       }},
+      {"a check answering 2",
+       [](Workspace& t) {
+         t.install("six.so", kWord6ConverterKey, {2, "{\\rtf1 six\\par}", {8192}, -1, true, 0});
+       }},
+      {"a check answering 0",
+       [](Workspace& t) {
+         t.install("six.so", kWord6ConverterKey, {0, "{\\rtf1 six\\par}", {8192}, -1, true, 0});
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -236,8 +248,8 @@ TEST_F(WordImport, WhatSitsUnderTheTemporaryNameIsLeftAlone) {
     ASSERT_TRUE(result) << result.reason;
     EXPECT_TRUE(testing::BytesEqual(t.staged().data, t.direct(kRtf).data));
     EXPECT_EQ(fs::symlink_status(t.dir / temp_name).type(), c.type);
-    EXPECT_EQ(t.files(), (std::vector<std::string>{temp_name, kStagingDataFile, kStagingSizesFile,
-                                                   "report.doc", "six.so"}));
+    EXPECT_EQ(t.files(),
+              (std::vector<std::string>{temp_name, kStagingDataFile, kStagingSizesFile, "report.doc", "six.so"}));
   }
   const auto target = testing::read_file(outside / "target.txt");
   EXPECT_EQ(std::string(target.begin(), target.end()), "not to be overwritten");
@@ -263,8 +275,8 @@ TEST_F(WordImport, StaleWorkIsRemovedAndNothingOfTheUsers) {
   fs::create_directory(dir / (folder + "Keep01") / "nested");
   testing::write_file(dir / temp_name, "");
   remove_stale_word_work(dir.path());
-  EXPECT_EQ(files(), (std::vector<std::string>{folder + "Keep01", folder + "TooLong7", folder + "dEf456",
-                                               "report.doc"}));
+  EXPECT_EQ(files(),
+            (std::vector<std::string>{folder + "Keep01", folder + "TooLong7", folder + "dEf456", "report.doc"}));
 
   testing::TempDir other;
   testing::write_file(other / temp_name, "mine");

@@ -37,40 +37,30 @@ std::string hex16(std::uint16_t value) {
 SessionOutcome outcome_of(const LinkResult& result) {
   switch (result.status) {
     case LinkStatus::ok:
-    case LinkStatus::closed:
-      return {SessionEnd::closed, result.text};
-    case LinkStatus::timed_out:
-      return {SessionEnd::timed_out, result.text};
-    case LinkStatus::broken:
-      return {SessionEnd::broken, result.text};
-    case LinkStatus::failed:
-      return {SessionEnd::failed, result.text};
+    case LinkStatus::closed: return {SessionEnd::closed, result.text};
+    case LinkStatus::timed_out: return {SessionEnd::timed_out, result.text};
+    case LinkStatus::broken: return {SessionEnd::broken, result.text};
+    case LinkStatus::failed: return {SessionEnd::failed, result.text};
   }
   return {SessionEnd::failed, result.text};
 }
 
 std::vector<std::uint8_t> malformed(std::vector<std::uint8_t> answer, Malformation kind, std::uint8_t function) {
   switch (kind) {
-    case Malformation::garbage:
-      return {kGarbageAnswer.begin(), kGarbageAnswer.end()};
+    case Malformation::garbage: return {kGarbageAnswer.begin(), kGarbageAnswer.end()};
     case Malformation::wrong_function:
       answer[0] = static_cast<std::uint8_t>(((function + 1) & 0x7F) | kDlpAnswerFlag);
       return answer;
-    case Malformation::truncated:
-      answer.resize(answer.size() / 2);
-      return answer;
+    case Malformation::truncated: answer.resize(answer.size() / 2); return answer;
   }
   return answer;
 }
 
 const char* malformation_name(Malformation kind) {
   switch (kind) {
-    case Malformation::garbage:
-      return "garbage";
-    case Malformation::wrong_function:
-      return "an answer to another function";
-    case Malformation::truncated:
-      return "a truncated answer";
+    case Malformation::garbage: return "garbage";
+    case Malformation::wrong_function: return "an answer to another function";
+    case Malformation::truncated: return "a truncated answer";
   }
   return "";
 }
@@ -79,31 +69,23 @@ const char* malformation_name(Malformation kind) {
 
 LinkResult wire_failure(const Wire& wire, WireStatus status, const std::string& waiting_for) {
   switch (status) {
-    case WireStatus::timed_out:
-      return {LinkStatus::timed_out, "timed out waiting for " + waiting_for};
+    case WireStatus::timed_out: return {LinkStatus::timed_out, "timed out waiting for " + waiting_for};
     case WireStatus::closed:
       return {LinkStatus::closed, "the desktop hung up while the handheld waited for " + waiting_for};
     case WireStatus::ok:
-    case WireStatus::failed:
-      break;
+    case WireStatus::failed: break;
   }
   return {LinkStatus::failed, "waiting for " + waiting_for + ": " + std::strerror(wire.error_number())};
 }
 
 std::string session_end_name(SessionEnd end) {
   switch (end) {
-    case SessionEnd::end_of_sync:
-      return "end of sync";
-    case SessionEnd::closed:
-      return "closed";
-    case SessionEnd::timed_out:
-      return "timed out";
-    case SessionEnd::broken:
-      return "broken";
-    case SessionEnd::dropped:
-      return "dropped";
-    case SessionEnd::failed:
-      return "failed";
+    case SessionEnd::end_of_sync: return "end of sync";
+    case SessionEnd::closed: return "closed";
+    case SessionEnd::timed_out: return "timed out";
+    case SessionEnd::broken: return "broken";
+    case SessionEnd::dropped: return "dropped";
+    case SessionEnd::failed: return "failed";
   }
   return "";
 }
@@ -145,19 +127,14 @@ SessionOutcome FakeHandheld::run(Wire& wire, Channel& channel) {
   const FakeFaults& faults = options_.faults;
   const auto deadline = [&] { return FakeClock::now() + options_.command_timeout; };
   switch (faults.hostility) {
-    case Hostility::silence:
-      fire("silence: connected and sending nothing");
-      return drain(wire);
+    case Hostility::silence: fire("silence: connected and sending nothing"); return drain(wire);
     case Hostility::garbage_handshake:
       fire("garbage sent instead of the handshake");
       if (const auto status = wire.write_all(kGarbage, deadline()); status != WireStatus::ok)
         return outcome_of(wire_failure(wire, status, "the desktop to take the garbage"));
       return drain(wire);
-    case Hostility::wrong_xids:
-      fire("answering under transaction ids the desktop did not use");
-      break;
-    default:
-      break;
+    case Hostility::wrong_xids: fire("answering under transaction ids the desktop did not use"); break;
+    default: break;
   }
   if (const auto opened = channel.open(deadline()); !opened) return outcome_of(opened);
 

@@ -50,8 +50,7 @@ class LoadedConverter {
 
   // The callback asks to stop at call `refuse_at_call` (1-based) when it is
   // positive.
-  Delivery convert(const std::string& file, std::size_t buffer_bytes = 8192,
-                   int refuse_at_call = 0) const {
+  Delivery convert(const std::string& file, std::size_t buffer_bytes = 8192, int refuse_at_call = 0) const {
     Delivery delivery;
     auto* convert = reinterpret_cast<ForeignToRtfEntry>(entry(kForeignToRtfName));
     if (convert == nullptr) {

@@ -97,8 +97,7 @@ struct Script {
 std::optional<int> number(std::string_view text) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kMaxNumber)
-    return std::nullopt;
+  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kMaxNumber) return std::nullopt;
   return value;
 }
 
@@ -250,7 +249,8 @@ int16_t VELLORA_CONVERTER_ENTRY IsFormatCorrect32(VelloraGlobal file, VelloraGlo
 #endif
 
 int16_t VELLORA_CONVERTER_ENTRY ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
-                       VelloraGlobal class_name, VelloraGlobal subset, VelloraConverterOutput output) {
+                                               VelloraGlobal class_name, VelloraGlobal subset,
+                                               VelloraConverterOutput output) {
   (void)storage;
   (void)class_name;
   (void)subset;
@@ -266,7 +266,8 @@ int16_t VELLORA_CONVERTER_ENTRY ForeignToRtf32(VelloraGlobal file, void* storage
   return deliver(script, buffer, output);
 }
 
-int16_t VELLORA_CONVERTER_ENTRY RtfToForeign32(VelloraGlobal, void*, VelloraGlobal, VelloraGlobal, VelloraConverterOutput) {
+int16_t VELLORA_CONVERTER_ENTRY RtfToForeign32(VelloraGlobal, void*, VelloraGlobal, VelloraGlobal,
+                                               VelloraConverterOutput) {
   return kNotSupported;
 }
 

@@ -32,9 +32,9 @@ inline bool has_ole() {
 extern "C" {
 __declspec(dllexport) std::int32_t __stdcall InitConverter32(void* window, char* application);
 __declspec(dllexport) std::int16_t __stdcall IsFormatCorrect32(VelloraGlobal file, VelloraGlobal class_name);
-__declspec(dllexport) std::int16_t __stdcall ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
-                                                           VelloraGlobal class_name, VelloraGlobal subset,
-                                                           VelloraConverterOutput output);
+__declspec(dllexport) std::int16_t
+    __stdcall ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer, VelloraGlobal class_name,
+                             VelloraGlobal subset, VelloraConverterOutput output);
 __declspec(dllexport) std::int16_t __stdcall RtfToForeign32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
-                                                           VelloraGlobal class_name, VelloraConverterOutput input);
+                                                            VelloraGlobal class_name, VelloraConverterOutput input);
 }

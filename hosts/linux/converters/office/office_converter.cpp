@@ -46,8 +46,8 @@
 #include <thread>
 #include <vector>
 
-#include "hosts/linux/converters/office/office_results.h"
 #include "base/ascii.h"
+#include "hosts/linux/converters/office/office_results.h"
 #include "hosts/linux/posix_io.h"
 #include "hosts/linux/work_folder.h"
 #include "vellora/converter.h"
@@ -66,8 +66,7 @@ using vellora::posix::UniqueFd;
 using vellora::posix::WorkFolder;
 
 // OLE compound files: Word 97-2003 and Word 6/95 documents both start so.
-constexpr unsigned char kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0,
-                                                    0xA1, 0xB1, 0x1A, 0xE1};
+constexpr unsigned char kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::string_view kRtfStart = "{\\rtf";
 constexpr std::size_t kMaxPieceBytes = 8192;
 constexpr long kDefaultTimeoutSeconds = 120;
@@ -102,8 +101,7 @@ bool is_executable_file(const std::string& path) {
 std::optional<std::string> find_office_program() {
   const char* chosen = std::getenv("VELLORA_SOFFICE");
   const std::string name = chosen != nullptr && *chosen != '\0' ? chosen : "soffice";
-  if (name.find('/') != std::string::npos)
-    return is_executable_file(name) ? std::optional(name) : std::nullopt;
+  if (name.find('/') != std::string::npos) return is_executable_file(name) ? std::optional(name) : std::nullopt;
   const char* search = std::getenv("PATH");
   std::string_view folders = search != nullptr ? search : "/usr/local/bin:/usr/bin:/bin";
   while (!folders.empty()) {
@@ -190,8 +188,7 @@ std::string file_url(std::string_view path) {
 class SpawnAttributes {
  public:
   SpawnAttributes() {
-    is_ready_ = ::posix_spawnattr_init(&attributes_) == 0 &&
-                ::posix_spawn_file_actions_init(&actions_) == 0;
+    is_ready_ = ::posix_spawnattr_init(&attributes_) == 0 && ::posix_spawn_file_actions_init(&actions_) == 0;
   }
   ~SpawnAttributes() {
     ::posix_spawn_file_actions_destroy(&actions_);
@@ -211,8 +208,7 @@ class SpawnAttributes {
     sigset_t to_default;
     sigemptyset(&none);
     sigemptyset(&to_default);
-    for (const int signal : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP})
-      sigaddset(&to_default, signal);
+    for (const int signal : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&to_default, signal);
     const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     // The lock moves first, in case the host runs without a standard
     // descriptor and the lock took its number.
@@ -271,16 +267,14 @@ bool run_to_completion(const std::string& program, const std::vector<std::string
   }
   ::kill(-pid, SIGKILL);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   return has_exited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Streams the RTF file through the shared buffer: each piece fills at most
 // the buffer (and never more than 8 KiB), is unlocked before the callback
 // runs, and reports the share delivered so far.
-std::int16_t deliver_rtf(const std::string& rtf_path, VelloraGlobal buffer,
-                         VelloraConverterOutput output) {
+std::int16_t deliver_rtf(const std::string& rtf_path, VelloraGlobal buffer, VelloraConverterOutput output) {
   const UniqueFd rtf(::open(rtf_path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
   if (!rtf.is_open() || ::fstat(rtf.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kOfficeFailed;
@@ -358,8 +352,8 @@ int16_t IsFormatCorrect32(VelloraGlobal file, VelloraGlobal class_name) {
   }
 }
 
-int16_t ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
-                       VelloraGlobal class_name, VelloraGlobal subset, VelloraConverterOutput output) {
+int16_t ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer, VelloraGlobal class_name,
+                       VelloraGlobal subset, VelloraConverterOutput output) {
   (void)storage;
   (void)class_name;
   (void)subset;

@@ -28,14 +28,16 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"an unlocked block frees, then is gone", 16,
+    {"an unlocked block frees, then is gone",
+     16,
      {{Op::size, 16}, {Op::free, 1}, {Op::lock, 0}, {Op::unlock, 0}, {Op::size, 0}, {Op::free, 0}}},
-    {"locks nest; unlock says whether one is left", 16,
+    {"locks nest; unlock says whether one is left",
+     16,
      {{Op::lock, 1}, {Op::lock, 1}, {Op::unlock, 1}, {Op::unlock, 0}, {Op::free, 1}}},
-    {"an unlock too many is harmless", 16,
+    {"an unlock too many is harmless",
+     16,
      {{Op::unlock, 0}, {Op::lock, 1}, {Op::unlock, 0}, {Op::unlock, 0}, {Op::lock, 1}, {Op::unlock, 0}}},
-    {"a locked block is not freed", 16,
-     {{Op::lock, 1}, {Op::free, 0}, {Op::size, 16}, {Op::unlock, 0}, {Op::free, 1}}},
+    {"a locked block is not freed", 16, {{Op::lock, 1}, {Op::free, 0}, {Op::size, 16}, {Op::unlock, 0}, {Op::free, 1}}},
     {"an empty block still locks", 0, {{Op::size, 0}, {Op::lock, 1}, {Op::unlock, 0}, {Op::free, 1}}},
     {"a buffer-sized block", 8192, {{Op::size, 8192}, {Op::lock, 1}, {Op::unlock, 0}}},
 };
@@ -50,12 +52,8 @@ TEST(MovableMemory, LockCountsAndFreeing) {
       SCOPED_TRACE("step " + std::to_string(i + 1));
       const Step& step = c.steps[i];
       switch (step.op) {
-        case Op::lock:
-          EXPECT_EQ(vellora_global_lock(block) != nullptr, step.expect == 1);
-          break;
-        case Op::unlock:
-          EXPECT_EQ(static_cast<std::size_t>(vellora_global_unlock(block) != 0), step.expect);
-          break;
+        case Op::lock: EXPECT_EQ(vellora_global_lock(block) != nullptr, step.expect == 1); break;
+        case Op::unlock: EXPECT_EQ(static_cast<std::size_t>(vellora_global_unlock(block) != 0), step.expect); break;
         case Op::free: {
           const VelloraGlobal left = vellora_global_free(block);
           EXPECT_EQ(left == nullptr, step.expect == 1);
@@ -65,14 +63,11 @@ TEST(MovableMemory, LockCountsAndFreeing) {
           is_freed = is_freed || left == nullptr;
           break;
         }
-        case Op::size:
-          EXPECT_EQ(vellora_global_size(block), step.expect);
-          break;
+        case Op::size: EXPECT_EQ(vellora_global_size(block), step.expect); break;
       }
     }
     if (!is_freed) {
-      while (vellora_global_unlock(block) != 0) {
-      }
+      while (vellora_global_unlock(block) != 0) {}
       EXPECT_EQ(vellora_global_free(block), nullptr);
     }
   }

@@ -28,11 +28,11 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/linux/converters/office/office_results.h"
 #include "hosts/linux/dl_text_converters.h"
 #include "hosts/linux/posix_io.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_converter/converter_run.h"
-#include "hosts/linux/converters/office/office_results.h"
 #include "vellora/converter.h"
 
 namespace vellora::posix {
@@ -53,12 +53,16 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value) ::setenv(name, value->c_str(), 1);
-    else ::unsetenv(name);
+    if (value)
+      ::setenv(name, value->c_str(), 1);
+    else
+      ::unsetenv(name);
   }
   ~ScopedEnv() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
   }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
@@ -307,8 +311,7 @@ TEST_F(OfficeConverter, FailuresDeliverNothingAndLeaveNothing) {
       {"the program is killed", doc, copying_stand_in("kill -9 $$"), kOfficeFailed},
       {"no RTF written", doc, copying_stand_in("rm \"$out/input.rtf\""), kOfficeFailed},
       {"an empty file written", doc, copying_stand_in(": > \"$out/input.rtf\""), kOfficeFailed},
-      {"something else written", doc, copying_stand_in("echo '<html>' > \"$out/input.rtf\""),
-       kOfficeFailed},
+      {"something else written", doc, copying_stand_in("echo '<html>' > \"$out/input.rtf\""), kOfficeFailed},
       {"the input is missing", (files_ / "missing.doc").string(), copying_stand_in(), kInputUnreadable},
       {"the input is a folder", files_.path().string(), copying_stand_in(), kInputUnreadable},
       {"no office program", doc, "/nonexistent/soffice", kNoOffice},
@@ -459,8 +462,7 @@ std::vector<std::string> words_of(std::string_view text) {
 
 // True when `wanted` occurs in `words` in order, with at most `slack`
 // other words in between in all (quotes, bullets and link fields).
-bool occurs_in_order(const std::vector<std::string>& wanted, const std::vector<std::string>& words,
-                     std::size_t slack) {
+bool occurs_in_order(const std::vector<std::string>& wanted, const std::vector<std::string>& words, std::size_t slack) {
   for (std::size_t start = 0; start < words.size(); ++start) {
     if (words[start] != wanted.front()) continue;
     std::size_t at = start;
@@ -495,8 +497,8 @@ TEST_F(OfficeConverter, RealDocumentsConvertWithTheirWordsInOrder) {
   const char* const licences[] = {"GPL-3", "Apache-2.0"};
   const TempDir& documents = files_;  // not under the TMPDIR the conversions use
   std::string command = "soffice -env:UserInstallation=file://" + documents.path().string() +
-                        "/profile --headless --convert-to 'doc:MS Word 97' --outdir '" +
-                        documents.path().string() + "'";
+                        "/profile --headless --convert-to 'doc:MS Word 97' --outdir '" + documents.path().string() +
+                        "'";
   for (const char* licence : licences) {
     const fs::path text = fs::path("/usr/share/common-licenses") / licence;
     if (!fs::is_regular_file(text)) GTEST_SKIP() << text.string() << " is missing";

@@ -10,13 +10,13 @@
 
 int main(void) {
   /* Code and stack the 32-bit side can address: below 4 GB. */
-  unsigned char *low = mmap((void *)0x20000000, 65536, PROT_READ | PROT_WRITE | PROT_EXEC,
+  unsigned char* low = mmap((void*)0x20000000, 65536, PROT_READ | PROT_WRITE | PROT_EXEC,
                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
   if (low == MAP_FAILED) {
     perror("mmap");
     return 2;
   }
-  unsigned char *landing = low + 1024;
+  unsigned char* landing = low + 1024;
   const uint32_t landing_address = (uint32_t)(uintptr_t)landing;
   /* 32-bit: mov eax, 42; push 0x33; push landing; retf */
   unsigned char in_32_bits[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0x6A, 0x33, 0x68, 0, 0, 0, 0, 0xCB};

@@ -115,8 +115,7 @@ long set_string(const char* function, const char* creator, const char* value_nam
 }
 
 long set_number(const char* function, const char* creator, const char* value_name, DWORD number) {
-  const std::string call =
-      std::string(function) + "(" + stand_in::shown(creator) + ", " + std::to_string(number) + ")";
+  const std::string call = std::string(function) + "(" + stand_in::shown(creator) + ", " + std::to_string(number) + ")";
   long result = 0;
   if (injected_failure(function, call, result)) return result;
   return answer(set_value(creator, value_name, REG_DWORD, &number, sizeof number), call.c_str());
@@ -169,7 +168,8 @@ STAND_IN_EXPORT WORD __stdcall CmGetLibVersion() {
 }
 
 STAND_IN_EXPORT long __stdcall CmInstallCreator(const char* creator, int type) {
-  const std::string call = std::string("CmInstallCreator(") + stand_in::shown(creator) + ", " + std::to_string(type) + ")";
+  const std::string call =
+      std::string("CmInstallCreator(") + stand_in::shown(creator) + ", " + std::to_string(type) + ")";
   long result = 0;
   if (injected_failure("CmInstallCreator", call, result)) return result;
   DWORD id = 0;
@@ -177,8 +177,8 @@ STAND_IN_EXPORT long __stdcall CmInstallCreator(const char* creator, int type) {
   if (!find_conduit(id).empty()) return answer(kCreatorInUse, call.c_str());
   HKEY desktop = nullptr;
   DWORD disposition = 0;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &desktop,
-                      &disposition) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &desktop, &disposition) !=
+      ERROR_SUCCESS)
     return answer(kRegistryAccess, call.c_str());
   const std::string name = free_conduit_key(type, disposition == REG_OPENED_EXISTING_KEY);
   const LSTATUS status = RegSetKeyValueA(desktop, name.c_str(), "Creator", REG_DWORD, &id, sizeof id);

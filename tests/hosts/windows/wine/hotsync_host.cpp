@@ -54,7 +54,9 @@ int WINAPI answer_box(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   if (is_question) answer = next_answer < answers.size() && answers[next_answer++] == 'y' ? IDYES : IDNO;
   std::printf("box: owner %s, caption \"%s\", style 0x%02X, text \"%s\" -> %s\n", owner == nullptr ? "none" : "set",
               caption == nullptr ? "(null)" : caption, style, text == nullptr ? "(null)" : text,
-              answer == IDYES ? "yes" : answer == IDNO ? "no" : "ok");
+              answer == IDYES  ? "yes"
+              : answer == IDNO ? "no"
+                               : "ok");
   std::fflush(stdout);
   return answer;
 }
@@ -76,7 +78,8 @@ bool answer_boxes_of(HMODULE module) {
       const auto* by_name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
       if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), "MessageBoxA") != 0) continue;
       DWORD old_protection = 0;
-      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old_protection)) return false;
+      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old_protection))
+        return false;
       slots->u1.Function = reinterpret_cast<ULONG_PTR>(&answer_box);
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old_protection, &old_protection);
       return true;

@@ -102,11 +102,8 @@ STAND_IN_EXPORT long __stdcall HsSetAppStatus(int status, DWORD flags) {
       write_state("stopped");
       return answer(0, call.c_str());
     case kStartApp:
-    case kRestart:
-      write_state("running");
-      return answer(0, call.c_str());
-    default:
-      return answer(kFailure, call.c_str());
+    case kRestart: write_state("running"); return answer(0, call.c_str());
+    default: return answer(kFailure, call.c_str());
   }
 }
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-extern "C" __declspec(dllexport) std::int32_t LogAddEntry(const char* text, std::int32_t activity,
-                                                          std::int32_t timestamp) {
+extern "C" __declspec(dllexport) std::int32_t
+    LogAddEntry(const char* text, std::int32_t activity, std::int32_t timestamp) {
   const char* path = std::getenv("VELLORA_HOTSYNC_LOG");
   if (path == nullptr || *path == '\0') return 0;
   std::FILE* log = std::fopen(path, "ab");

@@ -84,8 +84,7 @@ std::vector<std::uint8_t> serialize(const StoredDatabase& db) {
     const std::size_t entry = kHeaderBytes + kEntryBytes * i;
     put32(out, entry, static_cast<std::uint32_t>(offset));
     put32(out, entry + 4,
-          static_cast<std::uint32_t>((r.attributes & 0xF0) | (r.category & 0x0F)) << 24 |
-              (r.unique_id & 0xFFFFFF));
+          static_cast<std::uint32_t>((r.attributes & 0xF0) | (r.category & 0x0F)) << 24 | (r.unique_id & 0xFFFFFF));
     std::copy(r.data.begin(), r.data.end(), out.begin() + static_cast<std::ptrdiff_t>(offset));
     offset += r.data.size();
   }
@@ -117,12 +116,12 @@ bool parse(const std::vector<std::uint8_t>& bytes, StoredDatabase& out) {
     const std::size_t end = i + 1 < count ? get32(bytes, entry + kEntryBytes) : bytes.size();
     if (begin > end || end > bytes.size()) return false;
     const std::uint32_t attribute_id = get32(bytes, entry + 4);
-    out.records.push_back(StoredRecord{
-        .data = std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
-                                          bytes.begin() + static_cast<std::ptrdiff_t>(end)),
-        .attributes = static_cast<std::uint8_t>((attribute_id >> 24) & 0xF0),
-        .category = static_cast<std::uint8_t>((attribute_id >> 24) & 0x0F),
-        .unique_id = attribute_id & 0xFFFFFF});
+    out.records.push_back(
+        StoredRecord{.data = std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                                                       bytes.begin() + static_cast<std::ptrdiff_t>(end)),
+                     .attributes = static_cast<std::uint8_t>((attribute_id >> 24) & 0xF0),
+                     .category = static_cast<std::uint8_t>((attribute_id >> 24) & 0x0F),
+                     .unique_id = attribute_id & 0xFFFFFF});
   }
   out.info.record_count = static_cast<std::uint16_t>(count);
   return true;
@@ -161,8 +160,7 @@ SyncStatus PdbFolderStore::SyncUnRegisterConduit(ConduitHandle) {
   return kSyncOk;
 }
 
-SyncStatus PdbFolderStore::SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle,
-                                      std::uint8_t) {
+SyncStatus PdbFolderStore::SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle, std::uint8_t) {
   if (card != 0 || !is_valid_name(name)) return kStoreBadName;
   Open open;
   open.file = find_file(name, &open.db);
@@ -236,8 +234,7 @@ SyncStatus PdbFolderStore::SyncWriteRec(RecordDescriptor& record) {
     return kStoreBadRecord;
   StoredDatabase& db = it->second.db;
   const auto is_used = [&](std::uint32_t id) {
-    return std::any_of(db.records.begin(), db.records.end(),
-                       [&](const StoredRecord& r) { return r.unique_id == id; });
+    return std::any_of(db.records.begin(), db.records.end(), [&](const StoredRecord& r) { return r.unique_id == id; });
   };
   std::uint32_t id = record.record_id;
   if (id != 0 && is_used(id)) return kStoreBadRecord;

@@ -54,8 +54,7 @@ class PdbFolderStore final : public SyncManager {
 
   SyncStatus SyncRegisterConduit(ConduitHandle& handle) override;
   SyncStatus SyncUnRegisterConduit(ConduitHandle handle) override;
-  SyncStatus SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle,
-                        std::uint8_t mode) override;
+  SyncStatus SyncOpenDB(std::string_view name, std::uint8_t card, DbHandle& handle, std::uint8_t mode) override;
   SyncStatus SyncCreateDB(CreateDbRecord& record) override;
   SyncStatus SyncCloseDB(DbHandle handle) override;
   SyncStatus SyncDeleteDB(std::string_view name, std::uint8_t card) override;

@@ -53,9 +53,13 @@ void run(SyncManager& sync, const Script& script) {
   const auto write_all = [&](DbHandle handle, const std::vector<Write>& writes) {
     for (const auto& w : writes) {
       std::vector<std::uint8_t> data(w.bytes.begin(), w.bytes.end());
-      RecordDescriptor record{.handle = handle, .record_id = w.record_id, .index = 0,
-                              .attributes = w.attributes, .category = w.category,
-                              .size = static_cast<std::uint32_t>(data.size()), .buffer_size = 0,
+      RecordDescriptor record{.handle = handle,
+                              .record_id = w.record_id,
+                              .index = 0,
+                              .attributes = w.attributes,
+                              .category = w.category,
+                              .size = static_cast<std::uint32_t>(data.size()),
+                              .buffer_size = 0,
                               .data = data.data()};
       ASSERT_EQ(sync.SyncWriteRec(record), kSyncOk);
     }
@@ -91,8 +95,11 @@ const Script kScripts[] = {
     {"empty database", "notes.txt", {}, {}, ""},
     {"records get IDs from 1", "report.htm", {{"abc", 0x40, 0, 0}, {"", 0x40, 0, 0}, {"xyz", 0x40, 3, 0}}, {}, ""},
     {"given IDs move the seed", "a", {{"one", 0x40, 0, 7}, {"two", 0x40, 1, 0}}, {}, ""},
-    {"reopened database appends and counts a modification", "letter.rtf",
-     {{"first", 0x40, 0, 0}}, {{"second", 0x40, 15, 0}}, ""},
+    {"reopened database appends and counts a modification",
+     "letter.rtf",
+     {{"first", 0x40, 0, 0}},
+     {{"second", 0x40, 15, 0}},
+     ""},
     {"names escaped in file names", ".hidden/50%\x01", {{"x", 0x40, 0, 0}}, {}, ""},
     {"deleted database leaves no file", "gone.txt", {{"x", 0x40, 0, 0}}, {}, "gone.txt"},
 };
@@ -101,8 +108,8 @@ class PdbFolderStoreMatchesLinux : public ::testing::TestWithParam<Script> {};
 
 TEST_P(PdbFolderStoreMatchesLinux, SameFilesButDates) {
   const auto root = fs::temp_directory_path() /
-                    ("vellora-store-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                     "-" + std::to_string(reinterpret_cast<std::uintptr_t>(&GetParam())));
+                    ("vellora-store-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                     std::to_string(reinterpret_cast<std::uintptr_t>(&GetParam())));
   fs::remove_all(root);
   fs::create_directories(root / "linux");
   fs::create_directories(root / "stand-in");
@@ -137,8 +144,14 @@ TEST(PdbFolderStore, StandInReadsBackWhatLinuxWrote) {
   DbHandle handle = 0;
   ASSERT_EQ(store.SyncOpenDB("letter.rtf", 0, handle, kOpenRead), kSyncOk);
   std::uint8_t buffer[16] = {};
-  RecordDescriptor record{.handle = handle, .record_id = 0, .index = 1, .attributes = 0, .category = 0,
-                          .size = 0, .buffer_size = 3, .data = buffer};
+  RecordDescriptor record{.handle = handle,
+                          .record_id = 0,
+                          .index = 1,
+                          .attributes = 0,
+                          .category = 0,
+                          .size = 0,
+                          .buffer_size = 3,
+                          .data = buffer};
   ASSERT_EQ(store.SyncReadRecordByIndex(record), kSyncOk);
   EXPECT_EQ(record.size, 6u);  // the whole size, though only 3 bytes fit
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), "sec");

@@ -144,9 +144,9 @@ static std::int32_t record_call(std::uint8_t* descriptor,
   std::uint8_t* data = record_data(descriptor);
   record.data = data;
   const SyncStatus status = (s->*call)(record);
-  store_back(win32::encode_record_descriptor(
-                 record, static_cast<win32::Address32>(reinterpret_cast<std::uintptr_t>(data))),
-             descriptor);
+  store_back(
+      win32::encode_record_descriptor(record, static_cast<win32::Address32>(reinterpret_cast<std::uintptr_t>(data))),
+      descriptor);
   return as_palm_status(status);
 }
 

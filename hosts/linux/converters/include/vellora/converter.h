@@ -46,11 +46,10 @@ VELLORA_EXPORT int32_t InitConverter32(void* window, char* application);
 VELLORA_EXPORT int16_t IsFormatCorrect32(VelloraGlobal file, VelloraGlobal class_name);
 /* Converts the file to RTF: fills `buffer` (its whole size at most) and
  * calls `output` with the byte count, piece after piece. */
-VELLORA_EXPORT int16_t ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
-                                      VelloraGlobal class_name, VelloraGlobal subset,
-                                      VelloraConverterOutput output);
-VELLORA_EXPORT int16_t RtfToForeign32(VelloraGlobal file, void* storage, VelloraGlobal buffer,
-                                      VelloraGlobal class_name, VelloraConverterOutput input);
+VELLORA_EXPORT int16_t ForeignToRtf32(VelloraGlobal file, void* storage, VelloraGlobal buffer, VelloraGlobal class_name,
+                                      VelloraGlobal subset, VelloraConverterOutput output);
+VELLORA_EXPORT int16_t RtfToForeign32(VelloraGlobal file, void* storage, VelloraGlobal buffer, VelloraGlobal class_name,
+                                      VelloraConverterOutput input);
 
 #ifdef __cplusplus
 }
