@@ -201,7 +201,7 @@ UniqueFile create_new_file(const std::filesystem::path& path) {
 }
 #endif
 
-bool close_written_file(UniqueFile& file) {
+bool flush_and_close(UniqueFile& file) {
   bool ok = std::fflush(file.get()) == 0;
 #ifdef _WIN32
   ok = ok && ::_commit(::_fileno(file.get())) == 0;
@@ -250,7 +250,7 @@ bool flush_files(const std::vector<std::filesystem::path>& files, const std::fil
     if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) continue;
     // Opened for writing: Windows flushes only through a handle that may write.
     UniqueFile opened = open_file(file, "r+b");
-    if (!opened || !close_written_file(opened)) return false;
+    if (!opened || !flush_and_close(opened)) return false;
   }
   return flush_folder(folder);
 }

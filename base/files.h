@@ -75,7 +75,7 @@ UniqueFile create_new_file(const std::filesystem::path& path);
 // Closes a file opened for writing once everything written is on the disk,
 // so a rename that follows can never expose an empty or partial file after
 // a power loss. False with errno set when anything failed.
-bool close_written_file(UniqueFile& file);
+bool flush_and_close(UniqueFile& file);
 
 // Makes the folder's entries (a rename into it) durable. False with errno
 // set when that failed.

@@ -28,13 +28,13 @@ bool may_overwrite(Conduit& conduit, const std::string& target) {
 
 // Files of this pass written without a flush: each pass flushes them at
 // once before the catalog clears their marks.
-struct Unflushed {
+struct PendingFlush {
   std::vector<fs::path> files;
   std::vector<CatalogEntry*> entries;
   bool has_renames = false;  // files replaced in place, whose folder entries still need a flush
 };
 
-void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry, Unflushed& unflushed) {
+void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry, PendingFlush& pending) {
   const TextCodec& codec = conduit.platform.codec;
   const std::string handheld_name = entry.name();
   // The file name comes through the codec, and the checks apply to what
@@ -89,10 +89,10 @@ void export_entry(Conduit& conduit, const fs::path& folder, CatalogEntry& entry,
     return;
   }
   if (replaces) {
-    unflushed.has_renames = true;
+    pending.has_renames = true;
   } else {
-    unflushed.files.push_back(path);
-    unflushed.entries.push_back(&entry);
+    pending.files.push_back(path);
+    pending.entries.push_back(&entry);
   }
   conduit.received_files.insert(*target);
   conduit.report(SessionEventKind::received, name, host_text(path));
@@ -125,23 +125,23 @@ void run_receive_pass(Conduit& conduit) {
   }
   if (!read) return;
 
-  Unflushed unflushed;
+  PendingFlush pending;
   for (CatalogEntry& entry : entries) {
     if (!entry.is_marked()) continue;
     // A request is consumed once seen, whatever becomes of it.
     entry.set_mark(0);
-    contain_failure(conduit, entry.name(), [&] { export_entry(conduit, folder, entry, unflushed); });
+    contain_failure(conduit, entry.name(), [&] { export_entry(conduit, folder, entry, pending); });
   }
   // The marks are cleared when the catalog is rebuilt, so the files must be
   // durable before then. Files that cannot be made so keep their marks and
   // come again next time. A folder that cannot be flushed still has them.
-  if (!flush_files(unflushed.files, folder)) {
+  if (!flush_files(pending.files, folder)) {
     const std::string why = errno_text(errno);
-    for (CatalogEntry* entry : unflushed.entries) entry->set_mark(1);
+    for (CatalogEntry* entry : pending.entries) entry->set_mark(1);
     conduit.report(SessionEventKind::problem, "receive pass",
                    folder_text + ": the received files could not be flushed to disk (" + why +
                        "); they stay marked on the handheld");
-  } else if (unflushed.files.empty() && unflushed.has_renames) {
+  } else if (pending.files.empty() && pending.has_renames) {
     flush_folder(folder);
   }
   if (const CatalogResult rebuilt = rebuild_catalog(sync, entries); !rebuilt)

@@ -244,7 +244,7 @@ class SendWalk {
     unsettled_.push_back({file, conversion.imported.source_stamp});
     if (unsettled_.size() >= kMostUnsettledFiles ||
         std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
-      settle();
+      flush_and_delete_sent();
   }
 
   // Whether database `name` on the handheld is one of ours and holds
@@ -303,12 +303,12 @@ class SendWalk {
   // Makes the databases written since the last call durable and only then
   // deletes their files: a file leaves the send folder only once its
   // document is safe on the handheld. One flush serves many files.
-  void settle() {
+  void flush_and_delete_sent() {
     if (unsettled_.empty()) {
       journal_.clear();  // it names only files that were not sent
       return;
     }
-    if (const SyncStatus status = sync_.make_writes_durable(); status != kSyncOk) {
+    if (const SyncStatus status = sync_.flush_pending_writes(); status != kSyncOk) {
       conduit_.not_all_sent = true;
       conduit_.report(SessionEventKind::problem, "send pass",
                       "the new documents could not be made durable on the handheld (" + sync_.error_text(status) +
@@ -349,12 +349,12 @@ class SendWalk {
       const std::string name = document_name_for(entry->name, &codec_);
       FileStamp stamp;
       if (name != noted.database || !holds(name, *entry, *type, stamp)) continue;
-      if (sync_.include_in_next_flush(name) != kSyncOk) continue;
+      if (sync_.add_to_pending_flush(name) != kSyncOk) continue;
       settled.insert(entry->name);
       confirmed.push_back({SentFile{entry->name, stamp}, name});
     }
     if (!settled.empty()) {
-      if (const SyncStatus status = sync_.make_writes_durable(); status != kSyncOk) {
+      if (const SyncStatus status = sync_.flush_pending_writes(); status != kSyncOk) {
         conduit_.report(SessionEventKind::problem, "send pass",
                         "the documents of an interrupted sync could not be made durable on the handheld (" +
                             sync_.error_text(status) + "); their files stay in the send folder");
@@ -423,7 +423,7 @@ void run_send_pass(Conduit& conduit) {
     const std::string name = entry.name;
     contain_failure(conduit, name, [&] { walk.handle(std::move(entry)); });
   }
-  contain_failure(conduit, "send pass", [&] { walk.settle(); });
+  contain_failure(conduit, "send pass", [&] { walk.flush_and_delete_sent(); });
 }
 
 }  // namespace vellora

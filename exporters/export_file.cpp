@@ -33,14 +33,14 @@ bool ExportFile::write(std::string_view bytes) {
 }
 
 ExportResult ExportFile::finish() {
-  if (is_flushed_by_caller_) {
+  if (leaves_flush_pending_) {
     const bool written = std::fflush(file_.get()) == 0 && std::ferror(file_.get()) == 0;
     const int error = errno;
     if (std::fclose(file_.release()) != 0 || !written) {
       if (!written) errno = error;
       return failure();
     }
-  } else if (!close_written_file(file_)) {
+  } else if (!flush_and_close(file_)) {
     return failure();
   }
   is_finished_ = true;

@@ -15,9 +15,9 @@ namespace vellora {
 
 class ExportFile {
  public:
-  // With `is_flushed_by_caller`, finish() closes without flushing.
-  explicit ExportFile(std::filesystem::path path, bool is_flushed_by_caller = false)
-      : path_(std::move(path)), is_flushed_by_caller_(is_flushed_by_caller) {}
+  // With `leaves_flush_pending`, finish() closes without flushing.
+  explicit ExportFile(std::filesystem::path path, bool leaves_flush_pending = false)
+      : path_(std::move(path)), leaves_flush_pending_(leaves_flush_pending) {}
   ~ExportFile();
   ExportFile(const ExportFile&) = delete;
   ExportFile& operator=(const ExportFile&) = delete;
@@ -35,7 +35,7 @@ class ExportFile {
   std::filesystem::path path_;
   UniqueFile file_;
   bool is_finished_ = false;
-  bool is_flushed_by_caller_ = false;
+  bool leaves_flush_pending_ = false;
 };
 
 }  // namespace vellora

@@ -167,7 +167,7 @@ ExportResult ExportHtml(SyncManager& sync, std::string_view database_name, const
   const bool has_title = leading_count == 2 && leading[0].kind == DocumentParagraph::Kind::text &&
                          leading[1].kind == DocumentParagraph::Kind::rule;
 
-  ExportFile file(output, options.is_flushed_by_caller);
+  ExportFile file(output, options.leaves_flush_pending);
   if (auto opened = file.open(); !opened) return opened;
   std::string html;
   const auto write_out = [&] {

@@ -207,7 +207,7 @@ ExportResult ExportRtf(SyncManager& sync, std::string_view database_name, const 
     colours.add_runs_of(paragraph);
   }
 
-  ExportFile file(output, options.is_flushed_by_caller);
+  ExportFile file(output, options.leaves_flush_pending);
   if (auto opened = file.open(); !opened) return opened;
   std::string rtf;
   const auto write_out = [&] {

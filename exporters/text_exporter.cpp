@@ -12,7 +12,7 @@ ExportResult ExportText(SyncManager& sync, std::string_view database_name, const
   DocumentReader document(sync);
   if (auto opened = document.open(database_name); !opened) return export_failure(opened);
 
-  ExportFile file(output, options.is_flushed_by_caller);
+  ExportFile file(output, options.leaves_flush_pending);
   if (auto opened = file.open(); !opened) return opened;
   const TextCodec& codec = options.codec != nullptr ? *options.codec : TextCodec::identity();
   DocumentParagraph paragraph;

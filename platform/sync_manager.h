@@ -128,11 +128,11 @@ class SyncManager {
   // handheld commits each call) has nothing to do; the Linux host defers
   // its flushes so that a pass writing many databases pays for one. The
   // conduit deletes a sent file only after this succeeded.
-  virtual SyncStatus make_writes_durable() { return kSyncOk; }
+  virtual SyncStatus flush_pending_writes() { return kSyncOk; }
   // Counts the database `name`, which a session before this one wrote and
-  // may not have flushed, among those the next make_writes_durable()
+  // may not have flushed, among those the next flush_pending_writes()
   // flushes: the conduit finishes an interrupted session's sends with it.
-  virtual SyncStatus include_in_next_flush(std::string_view name) {
+  virtual SyncStatus add_to_pending_flush(std::string_view name) {
     static_cast<void>(name);
     return kSyncOk;
   }

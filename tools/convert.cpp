@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/files.h"
 #include "conduit/convert_file.h"
 #include "docmodel/builder.h"
 #include "docmodel/staging.h"
@@ -91,14 +92,14 @@ int convert(const fs::path& file, const fs::path& output, const std::string& reg
   {
     posix::PdbFolderHandheld handheld(scratch.path(), posix::FolderWatch::stat_only);
     built = write_document(document, handheld);
-    if (built && flush && handheld.make_writes_durable() != kSyncOk) return fail(handheld.last_error());
+    if (built && flush && handheld.flush_pending_writes() != kSyncOk) return fail(handheld.last_error());
     if (!built) return fail_to_write(built, scratch.path(), file, output);
     const auto written = handheld.database_path(built.database_name);
     if (!written) return fail(file.string(), "the database was not written");
-    if (!flush) handheld.skip_pending_flush();
+    if (!flush) handheld.drop_pending_flush();
     rename_over_output(*written, output, error);
     if (error) return fail(output.string(), error.message());
-    if (flush) posix::sync_folder(output_folder);
+    if (flush) static_cast<void>(flush_folder(output_folder));
   }
   const TextCodec& codec = *importing.options.codec;
   const std::string database_name = codec.name_to_pc(built.database_name).value_or(built.database_name);

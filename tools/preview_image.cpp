@@ -450,7 +450,7 @@ long write_preview(const fs::path& database, const fs::path& output, long max_sc
       why_not = output.string() + ": the picture could not be written";
     }
   }
-  if (ok && !close_written_file(file)) {
+  if (ok && !flush_and_close(file)) {
     ok = false;
     why_not = temporary.string() + ": " + std::generic_category().message(errno);
   }

@@ -159,14 +159,13 @@ PdbResult PdbReader::read_record(std::size_t index, std::vector<std::uint8_t>& o
   return read_record(index, std::span<std::uint8_t>(out));
 }
 
-PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db, PdbWriteMode mode,
-                         PdbDurability durability) {
+PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db, PdbWriteMode mode, PdbFlush flush) {
   if (auto r = check_pdb_encodable(db); !r) return with_path(path, std::move(r));
   const std::vector<std::uint8_t> prefix = serialize_pdb_prefix(db);
   const std::span<const std::uint8_t> parts[] = {prefix, db.app_info, db.sort_info, db.record_data()};
   const auto written = write_file_atomically(
       path, kPdbTempPrefix, parts, mode == PdbWriteMode::replace ? RenameMode::replace : RenameMode::create_new,
-      durability == PdbDurability::now);
+      flush == PdbFlush::now);
   if (written) return {};
   if (written.failure == AtomicWriteResult::Failure::exists)
     return pdb_failure(PdbStatus::file_exists, 0, path.string() + ": exists");

@@ -81,9 +81,9 @@ enum class PdbWriteMode {
   create_new,  // fail with file_exists if the path is taken
 };
 
-enum class PdbDurability {
-  now,       // fsync the file before the rename, and the folder after it
-  deferred,  // leave the flush to flush_pdb_files
+enum class PdbFlush {
+  now,      // fsync the file before the rename, and the folder after it
+  pending,  // leave the flush to flush_pdb_files
 };
 
 // Writes the database to a temporary file in the path's folder, fsyncs it
@@ -92,9 +92,9 @@ enum class PdbDurability {
 // replaced file keeps its permission bits; a new one gets 0666 less the
 // umask.
 PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db,
-                         PdbWriteMode mode = PdbWriteMode::replace, PdbDurability durability = PdbDurability::now);
+                         PdbWriteMode mode = PdbWriteMode::replace, PdbFlush flush = PdbFlush::now);
 
-// Makes files written with PdbDurability::deferred durable, and their
+// Makes files written with PdbFlush::pending durable, and their
 // folder's entries, as flush_files does (base/files.h).
 PdbResult flush_pdb_files(const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder);
 

@@ -250,26 +250,26 @@ SyncStatus PdbFolderHandheld::SyncUnRegisterConduit(ConduitHandle handle) {
   return end_session();
 }
 
-SyncStatus PdbFolderHandheld::make_writes_durable() {
+SyncStatus PdbFolderHandheld::flush_pending_writes() {
   last_error_.clear();
-  if (unflushed_.empty()) return kSyncOk;
-  const auto flushed = flush_pdb_files(unflushed_, folder_);
+  if (pending_flush_.empty()) return kSyncOk;
+  const auto flushed = flush_pdb_files(pending_flush_, folder_);
   if (!flushed) return fail(kHandheldIoError, flushed.reason);
-  unflushed_.clear();
+  pending_flush_.clear();
   return kSyncOk;
 }
 
-SyncStatus PdbFolderHandheld::include_in_next_flush(std::string_view name) {
+SyncStatus PdbFolderHandheld::add_to_pending_flush(std::string_view name) {
   last_error_.clear();
   const auto path = database_path(name);
   if (!path) return kHandheldNotFound;  // database_path() said why
-  unflushed_.push_back(*path);
+  pending_flush_.push_back(*path);
   return kSyncOk;
 }
 
 SyncStatus PdbFolderHandheld::end_session() {
   abandoned_.clear();
-  SyncStatus status = make_writes_durable();
+  SyncStatus status = flush_pending_writes();
   for (const auto& h : hidden_) {
     struct stat st {};
     if (::lstat(h.path.c_str(), &st) != 0 || st.st_dev != h.device || st.st_ino != h.inode)
@@ -415,10 +415,10 @@ SyncStatus PdbFolderHandheld::commit_created(OpenDatabase& db) {
   const std::string stem = own_name.substr(0, own_name.size() - 4);
   for (int suffix = 0; suffix <= kMaxFileNameSuffix; ++suffix) {
     const std::string file_name = suffix == 0 ? own_name : stem + "~" + std::to_string(suffix) + ".pdb";
-    const auto result = write_pdb_file(folder_ / file_name, db.db, PdbWriteMode::create_new, PdbDurability::deferred);
+    const auto result = write_pdb_file(folder_ / file_name, db.db, PdbWriteMode::create_new, PdbFlush::pending);
     if (result) {
       note_written(file_name, db.db);
-      unflushed_.push_back(folder_ / file_name);
+      pending_flush_.push_back(folder_ / file_name);
       return kSyncOk;
     }
     if (result.status != PdbStatus::file_exists) return fail(kHandheldIoError, result.reason);

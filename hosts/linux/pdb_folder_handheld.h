@@ -9,7 +9,7 @@
 //
 // Nothing reaches disk until SyncCloseDB, which writes a temporary file in
 // the folder and renames it into place. A new database is flushed to disk
-// later, by make_writes_durable or at the end of the session, so that a
+// later, by flush_pending_writes or at the end of the session, so that a
 // pass writing many pays for one flush; a database that replaces another is
 // flushed before its rename, so the old one survives a power cut. SyncDeleteDB only hides a database
 // until the session ends or a new database of the same name is closed,
@@ -106,12 +106,12 @@ class PdbFolderHandheld : public SyncManager {
   SyncStatus SyncGetDBRecordCount(DbHandle handle, std::uint16_t& count) override;
   SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) override;
   // Flushes the new databases written since the last call, then the folder.
-  SyncStatus make_writes_durable() override;
+  SyncStatus flush_pending_writes() override;
   // Forgets the flush still owed to the new databases written so far: for
   // a caller that moves them out of the folder and decides for itself
   // whether they must reach the disk.
-  void skip_pending_flush() { unflushed_.clear(); }
-  SyncStatus include_in_next_flush(std::string_view name) override;
+  void drop_pending_flush() { pending_flush_.clear(); }
+  SyncStatus add_to_pending_flush(std::string_view name) override;
 
   // last_error() when the last call failed, else "error N".
   std::string error_text(SyncStatus status) const override;
@@ -152,8 +152,8 @@ class PdbFolderHandheld : public SyncManager {
   // database of its name: the old one is live again, and the next
   // SyncDeleteDB of the name, the caller's clean-up, passes it over.
   std::string abandoned_;
-  std::vector<std::filesystem::path> unflushed_;  // new databases not yet durable
-  UniqueFd lock_fd_;                              // held while registered
+  std::vector<std::filesystem::path> pending_flush_;  // new databases not yet durable
+  UniqueFd lock_fd_;                                  // held while registered
   PdbFolderIndex index_;
 };
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <system_error>
 
+#include "base/files.h"
+
 namespace vellora::posix {
 
 namespace {
@@ -117,11 +119,6 @@ bool write_fully(int fd, std::string_view text) {
   return write_fully(fd, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-void sync_folder(const std::filesystem::path& folder) {
-  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.is_open()) (void)::fsync(dir.get());
-}
-
 SmallFileResult read_small_regular_file(const std::filesystem::path& path, std::size_t max_bytes, std::string& text) {
   using Failure = SmallFileResult::Failure;
   const auto failed = [](Failure failure, int error) {
@@ -150,7 +147,7 @@ SmallFileResult read_small_regular_file(const std::filesystem::path& path, std::
 
 AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::string_view temp_prefix,
                                         std::span<const std::span<const std::uint8_t>> parts, RenameMode mode,
-                                        bool is_flushed_now) {
+                                        bool flushes_now) {
   using Failure = AtomicWriteResult::Failure;
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   std::string temp = (folder / (std::string(temp_prefix) + "XXXXXX")).string();
@@ -170,14 +167,15 @@ AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::
     return fail(Failure::cannot_set_permissions, errno);
   for (const auto part : parts)
     if (!write_fully(fd.get(), part)) return fail(Failure::cannot_write, errno);
-  if (is_flushed_now && ::fsync(fd.get()) != 0) return fail(Failure::cannot_flush, errno);
+  if (flushes_now && ::fsync(fd.get()) != 0) return fail(Failure::cannot_flush, errno);
 
   if (mode == RenameMode::replace) {
     if (::rename(temp.c_str(), path.c_str()) != 0) return fail(Failure::cannot_rename, errno);
   } else if (const int error = rename_no_replace(temp, path); error != 0) {
     return fail(error == EEXIST ? Failure::exists : Failure::cannot_rename, error);
   }
-  if (is_flushed_now) sync_folder(folder);
+  // Some file systems cannot flush a folder; the rename is atomic all the same.
+  if (flushes_now) static_cast<void>(flush_folder(folder));
   return {};
 }
 

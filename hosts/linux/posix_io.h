@@ -54,10 +54,6 @@ long pread_fully(int fd, std::span<std::uint8_t> out, std::uint64_t at);
 bool write_fully(int fd, std::span<const std::uint8_t> bytes);
 bool write_fully(int fd, std::string_view text);
 
-// Makes a folder's entries durable. Some file systems cannot sync a
-// folder; that is ignored, as a rename into it is atomic all the same.
-void sync_folder(const std::filesystem::path& folder);
-
 struct SmallFileResult {
   enum class Failure {
     none,
@@ -108,7 +104,7 @@ inline constexpr unsigned kNewFilePermissions = 0666;
 
 // Writes `parts` in turn to a temporary file named `temp_prefix` plus six
 // characters in the path's folder, and renames it to `path`. With
-// `is_flushed_now` the file is fsync'ed before the rename and the folder
+// `flushes_now` the file is fsync'ed before the rename and the folder
 // after it; otherwise flushing is the caller's. On any failure the
 // temporary file is removed and whatever was at `path` is untouched. A
 // replaced file keeps its permission bits; a new one gets
@@ -117,7 +113,7 @@ inline constexpr unsigned kNewFilePermissions = 0666;
 // alive.
 AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::string_view temp_prefix,
                                         std::span<const std::span<const std::uint8_t>> parts, RenameMode mode,
-                                        bool is_flushed_now);
+                                        bool flushes_now);
 
 // Removes the regular files in `folder` whose names start with
 // `temp_prefix` and that no live writer holds.

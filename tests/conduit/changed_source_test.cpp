@@ -114,7 +114,7 @@ TEST_F(ChangedSource, AnEditAfterTheReadKeepsTheFileForTheNextSync) {
     SCOPED_TRACE(edit_name(edit));
     put_source(sent("a.txt"));
     write_file(sent("b.txt"), "untouched\n");
-    handheld.before_durable = [&] { apply(edit, sent("a.txt")); };
+    handheld.before_flush = [&] { apply(edit, sent("a.txt")); };
     events.clear();
     sync();
     ASSERT_TRUE(fs::exists(sent("a.txt")));
@@ -216,9 +216,9 @@ TEST_F(ChangedSource, RecoveryOfAnInterruptedSyncDeletesOnlyTheVersionItChecked)
   for (const Edit edit : {Edit::none, Edit::append, Edit::truncate, Edit::rewrite, Edit::replace}) {
     SCOPED_TRACE(edit_name(edit));
     leave_interrupted_send();
-    handheld.before_durable = [&] { apply(edit, sent("a.txt")); };
+    handheld.before_flush = [&] { apply(edit, sent("a.txt")); };
     sync();
-    handheld.before_durable = nullptr;
+    handheld.before_flush = nullptr;
     // Recovery made no second database, and the walk left the file alone.
     EXPECT_EQ(count_calls("SyncCreateDB(name=a.txt"), 0u);
     if (edit == Edit::none) {

@@ -197,7 +197,7 @@ TEST_F(SendPass, AFailureAtAnyHandheldCallLosesNoFile) {
 TEST_F(SendPass, FilesLeaveOnlyOnceTheirDocumentsAreDurable) {
   for (const std::string name : {"a.txt", "b.txt", "c.txt"}) write_file(sent(name), name + "\n");
   int flushes = 0;
-  handheld.before_durable = [&] {
+  handheld.before_flush = [&] {
     ++flushes;
     // The journal names them, for a session killed before they are deleted.
     EXPECT_EQ(testing::file_names(send_dir()),
@@ -210,12 +210,12 @@ TEST_F(SendPass, FilesLeaveOnlyOnceTheirDocumentsAreDurable) {
   EXPECT_EQ(warnings(), 0u);
 
   for (const std::string name : {"d.txt", "e.txt"}) write_file(sent(name), name + "\n");
-  handheld.before_durable = nullptr;
+  handheld.before_flush = nullptr;
   handheld.calls.clear();
   sync();
   const auto names = handheld.call_names();
   handheld.fail_call_number =
-      static_cast<int>(std::find(names.begin(), names.end(), "make_writes_durable") - names.begin()) + 1;
+      static_cast<int>(std::find(names.begin(), names.end(), "flush_pending_writes") - names.begin()) + 1;
   handheld.databases.erase("d.txt");
   handheld.databases.erase("e.txt");
   for (const std::string name : {"d.txt", "e.txt"}) write_file(sent(name), name + "\n");

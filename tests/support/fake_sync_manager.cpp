@@ -173,9 +173,9 @@ SyncStatus FakeSyncManager::SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) {
   return kSyncOk;
 }
 
-SyncStatus FakeSyncManager::make_writes_durable() {
-  if (before_durable) before_durable();
-  if (!begin_call("make_writes_durable()")) return failure_code;
+SyncStatus FakeSyncManager::flush_pending_writes() {
+  if (before_flush) before_flush();
+  if (!begin_call("flush_pending_writes()")) return failure_code;
   return kSyncOk;
 }
 

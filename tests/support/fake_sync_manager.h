@@ -63,10 +63,10 @@ class FakeSyncManager : public SyncManager {
   SyncStatus SyncReadSingleCardInfo(CardInfo& info) override;
   SyncStatus SyncGetDBRecordCount(DbHandle handle, std::uint16_t& count) override;
   SyncStatus SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) override;
-  // Logged as "make_writes_durable()"; fails like any call. Runs
-  // `before_durable` first, so a test can look at the PC side then.
-  SyncStatus make_writes_durable() override;
-  std::function<void()> before_durable;
+  // Logged as "flush_pending_writes()"; fails like any call. Runs
+  // `before_flush` first, so a test can look at the PC side then.
+  SyncStatus flush_pending_writes() override;
+  std::function<void()> before_flush;
   // Runs at the start of every call with its line: a test changes the PC
   // side at a chosen moment of a pass.
   std::function<void(const std::string& call)> on_call;

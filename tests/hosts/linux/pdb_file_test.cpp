@@ -272,7 +272,7 @@ TEST(PdbFile, ANewDatabaseFollowsTheUmaskAndAReplacedOneKeepsItsMode) {
     SCOPED_TRACE(mask);
     ::umask(mask);
     const auto path = folder / ("new-" + std::to_string(mask) + ".pdb");
-    ASSERT_TRUE(write_pdb_file(path, sample_database(), PdbWriteMode::create_new, PdbDurability::deferred));
+    ASSERT_TRUE(write_pdb_file(path, sample_database(), PdbWriteMode::create_new, PdbFlush::pending));
     EXPECT_EQ(mode_of(path), mode);
   }
   ::umask(077);

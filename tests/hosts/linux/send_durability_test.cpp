@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 class KilledBeforeTheFlush : public PdbFolderHandheld {
  public:
   using PdbFolderHandheld::PdbFolderHandheld;
-  SyncStatus make_writes_durable() override {
+  SyncStatus flush_pending_writes() override {
     ::raise(SIGKILL);
     return kSyncOk;
   }
@@ -35,8 +35,8 @@ class KilledBeforeTheFlush : public PdbFolderHandheld {
 class KilledAfterTheFlush : public PdbFolderHandheld {
  public:
   using PdbFolderHandheld::PdbFolderHandheld;
-  SyncStatus make_writes_durable() override {
-    PdbFolderHandheld::make_writes_durable();
+  SyncStatus flush_pending_writes() override {
+    PdbFolderHandheld::flush_pending_writes();
     ::raise(SIGKILL);
     return kSyncOk;
   }

@@ -127,7 +127,7 @@ posix::PdbDatabase to_pdb(const CardDatabase& db) {
 bool write_opaque(const fs::path& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
   const std::array<std::span<const std::uint8_t>, 1> parts{std::span<const std::uint8_t>(bytes)};
   const auto written = posix::write_file_atomically(path, posix::kPdbTempPrefix, parts, posix::RenameMode::replace,
-                                                    /*is_flushed_now=*/true);
+                                                    /*flushes_now=*/true);
   if (!written) error = path.string() + ": cannot write: " + std::strerror(written.error);
   return static_cast<bool>(written);
 }
