@@ -166,118 +166,189 @@ DecodeResult decode_paragraph(std::span<const std::uint8_t> bytes, ParagraphReco
 
 // ---------------------------------------------------------------- invariants
 
-std::vector<std::string> check_text_record(const TextRecord& record, std::span<const std::uint8_t> cells) {
-  std::vector<std::string> problems;
-  const auto report = [&](std::size_t line, const std::string& what) {
-    problems.push_back("line " + std::to_string(line + 1) + ": " + what);
-  };
-  const bool justified = record.alignment == kAlignJustified;
-  const bool has_cells = cells.size() == record.text.size() * kCellBytes;
-  if (!cells.empty() && !has_cells) problems.push_back("cell bytes do not match the text length");
+namespace {
 
+// One text record under check: the rules below each add what they find.
+struct TextRecordCheck {
+  const TextRecord& record;
+  std::span<const std::uint8_t> cells;
+  bool justified;
+  bool has_cells;  // the paragraph's staged cells came with the record
+  std::vector<std::string> problems;
+
+  void report(std::size_t line, const std::string& what) {
+    problems.push_back("line " + std::to_string(line + 1) + ": " + what);
+  }
+};
+
+// What a line's runs add up to.
+struct LineSums {
+  int natural = 0;  // the characters' widths
+  int run_sum = 0;  // the runs' widths
+  bool has_large = false;
+  std::size_t run_chars = 0;
+};
+
+std::string run_name(std::size_t r) { return "run " + std::to_string(r + 1); }
+
+// A run's font exists and its characters lie in the text: false when not,
+// and nothing after it can be read.
+bool run_is_readable(TextRecordCheck& c, std::size_t l, std::size_t r, const RunEntry& run, std::size_t pos) {
+  if (run.font >= kFontCount) {
+    c.report(l, run_name(r) + " has font " + std::to_string(run.font));
+    return false;
+  }
+  if (pos + run.chars > c.record.text.size()) {
+    c.report(l, "runs extend past the text");
+    return false;
+  }
+  return true;
+}
+
+// A run's height, and its width and kind against its characters.
+void check_run_measure(TextRecordCheck& c, std::size_t l, std::size_t r, const RunEntry& run, int width,
+                       bool has_space) {
+  if (run.height != line_height_px(run.font == kLargeFont)) c.report(l, "run height is wrong");
+  if (run.kind == kTextRun) {
+    if (run.width != width)
+      c.report(l,
+               run_name(r) + " width " + std::to_string(run.width) + ", its characters are " + std::to_string(width));
+    if (c.justified && has_space) c.report(l, "a text run of a justified line holds a space");
+  } else if (run.kind == kSpaceRun) {
+    if (!c.justified || run.chars != 1 || !has_space) c.report(l, "space run is not one space of a justified line");
+  } else {
+    c.report(l, "unknown run kind " + std::to_string(run.kind));
+  }
+}
+
+// A run's cells: all alike, carrying the run's attributes, and different
+// from the run before unless a justified line's space split them (a run
+// at the text's start, after empty ones, has no cell before it).
+void check_run_cells(TextRecordCheck& c, std::size_t l, std::size_t r, const RunEntry& run, std::size_t pos,
+                     std::size_t line_start) {
+  if (!c.has_cells || run.chars == 0) return;
+  const std::uint8_t* first = c.cells.data() + pos * kCellBytes;
+  for (std::size_t i = pos + 1; i < pos + run.chars; ++i)
+    if (std::memcmp(first, c.cells.data() + i * kCellBytes, kCellBytes) != 0)
+      c.report(l, run_name(r) + " mixes attributes");
+  const AttributeCell cell = decode_cell(first);
+  if (run.font != static_cast<std::uint8_t>(cell.font) || run.colour != cell.colour || run.highlight != cell.highlight)
+    c.report(l, run_name(r) + " attributes differ from its cells");
+  const auto& text = c.record.text;
+  const bool space_split = c.justified && (text[pos] == ' ' || (pos > line_start && text[pos - 1] == ' '));
+  if (r > 0 && pos > 0 && !space_split && std::memcmp(first - kCellBytes, first, kCellBytes) == 0)
+    c.report(l, run_name(r) + " could have joined the run before it");
+}
+
+// Checks the runs of line `l`, which starts at text position `pos`; adds
+// them up in `sums` and moves `pos` past them. False when a run cannot be
+// read.
+bool check_runs(TextRecordCheck& c, std::size_t l, std::size_t& pos, LineSums& sums) {
+  const TextLine& line = c.record.lines[l];
+  const std::size_t line_start = pos;
+  for (std::size_t r = 0; r < line.runs.size(); ++r) {
+    const RunEntry& run = line.runs[r];
+    if (!run_is_readable(c, l, r, run, pos)) return false;
+    sums.has_large |= run.font == kLargeFont;
+    const auto& widths = font_widths(run.font);
+    int width = 0;
+    bool has_space = false;
+    for (std::size_t i = pos; i < pos + run.chars; ++i) {
+      width += widths[c.record.text[i]];
+      has_space |= c.record.text[i] == ' ';
+    }
+    sums.natural += width;
+    sums.run_sum += run.width;
+    check_run_measure(c, l, r, run, width, has_space);
+    check_run_cells(c, l, r, run, pos, line_start);
+    pos += run.chars;
+    sums.run_chars += run.chars;
+  }
+  return true;
+}
+
+// A line's characters, width, height and indent as its runs give them.
+void check_line_measure(TextRecordCheck& c, std::size_t l, const LineSums& sums) {
+  const LineEntry& entry = c.record.lines[l].entry;
+  const std::size_t run_count = c.record.lines[l].runs.size();
+  if (sums.run_chars != entry.chars)
+    c.report(l, "runs cover " + std::to_string(sums.run_chars) + " of " + std::to_string(entry.chars) + " characters");
+  if (sums.natural > kDisplayWidthPx - 1)
+    c.report(l, "natural width " + std::to_string(sums.natural) + " exceeds 149 pixels");
+  const int expected_width = c.justified && run_count > 1 ? kDisplayWidthPx : sums.natural;
+  if (entry.width != expected_width)
+    c.report(l, "width " + std::to_string(entry.width) + ", expected " + std::to_string(expected_width));
+  if (!c.justified && sums.run_sum != entry.width)
+    c.report(l, "run widths add up to " + std::to_string(sums.run_sum) + ", not the line width");
+  if (entry.height != line_height_px(sums.has_large))
+    c.report(l, "height " + std::to_string(entry.height) + " is wrong");
+  int indent = 0;
+  if (c.record.alignment == kAlignRight) indent = kDisplayWidthPx - sums.natural;
+  if (c.record.alignment == kAlignCentred) indent = (kDisplayWidthPx - sums.natural) / 2;
+  if (entry.indent != indent)
+    c.report(l, "indent " + std::to_string(entry.indent) + ", expected " + std::to_string(indent));
+}
+
+// Stretched spaces fill the display exactly when a justified line has
+// inner spaces and its trailing spaces are 2 pixels wide. The line spans
+// the text from `line_start` to `pos`.
+void check_justified_fill(TextRecordCheck& c, std::size_t l, std::size_t line_start, std::size_t pos, int run_sum) {
+  const TextLine& line = c.record.lines[l];
+  if (!c.justified || line.runs.size() <= 1) return;
+  const auto& text = c.record.text;
+  std::size_t end = pos;
+  while (end > line_start && text[end - 1] == ' ') --end;
+  bool inner = false;
+  for (std::size_t i = line_start; i < end; ++i) inner |= text[i] == ' ';
+  bool narrow_trailing = true;
+  std::size_t at = pos;
+  for (auto r = line.runs.rbegin(); r != line.runs.rend() && at > end; ++r) {
+    at -= r->chars;
+    narrow_trailing &= font_widths(r->font)[' '] == 2;
+  }
+  if (inner && narrow_trailing && run_sum != kDisplayWidthPx)
+    c.report(l, "justified runs add up to " + std::to_string(run_sum) + ", not 150");
+}
+
+// The record's lines cover its text, its height is theirs, and its size
+// is what the size formula gives.
+void check_record_totals(TextRecordCheck& c, std::size_t pos, unsigned record_height, std::size_t runs_total) {
+  const TextRecord& record = c.record;
+  if (pos != record.text.size())
+    c.problems.push_back("lines cover " + std::to_string(pos) + " of " + std::to_string(record.text.size()) +
+                         " characters");
+  if (record.height != record_height)
+    c.problems.push_back("record height " + std::to_string(record.height) + ", lines add up to " +
+                         std::to_string(record_height));
+  const std::size_t needed = text_record_bytes(record.text.size(), record.lines.size(), runs_total);
+  if (record.record_bytes != 0 && record.record_bytes != needed)
+    c.problems.push_back("record is " + std::to_string(record.record_bytes) + " bytes, its contents need " +
+                         std::to_string(needed));
+}
+
+}  // namespace
+
+std::vector<std::string> check_text_record(const TextRecord& record, std::span<const std::uint8_t> cells) {
+  TextRecordCheck c{
+      record, cells, record.alignment == kAlignJustified, cells.size() == record.text.size() * kCellBytes, {}};
+  if (!cells.empty() && !c.has_cells) c.problems.push_back("cell bytes do not match the text length");
   std::size_t pos = 0, runs_total = 0;
   unsigned record_height = 0;
   for (std::size_t l = 0; l < record.lines.size(); ++l) {
     const TextLine& line = record.lines[l];
     runs_total += line.runs.size();
-    if (line.runs.size() != line.entry.run_count) report(l, "run count differs from its runs");
-    if (line.entry.chars > kMaxLineChars) report(l, "holds more than " + std::to_string(kMaxLineChars) + " characters");
+    if (line.runs.size() != line.entry.run_count) c.report(l, "run count differs from its runs");
+    if (line.entry.chars > kMaxLineChars)
+      c.report(l, "holds more than " + std::to_string(kMaxLineChars) + " characters");
     const std::size_t line_start = pos;
-    int natural = 0, run_sum = 0;
-    bool has_large = false;
-    std::size_t run_chars = 0;
-    for (std::size_t r = 0; r < line.runs.size(); ++r) {
-      const RunEntry& run = line.runs[r];
-      if (run.font >= kFontCount) {
-        report(l, "run " + std::to_string(r + 1) + " has font " + std::to_string(run.font));
-        return problems;
-      }
-      if (pos + run.chars > record.text.size()) {
-        report(l, "runs extend past the text");
-        return problems;
-      }
-      has_large |= run.font == kLargeFont;
-      const auto& widths = font_widths(run.font);
-      int width = 0;
-      bool has_space = false;
-      for (std::size_t i = pos; i < pos + run.chars; ++i) {
-        width += widths[record.text[i]];
-        has_space |= record.text[i] == ' ';
-      }
-      natural += width;
-      run_sum += run.width;
-      if (run.height != line_height_px(run.font == kLargeFont)) report(l, "run height is wrong");
-      if (run.kind == kTextRun) {
-        if (run.width != width)
-          report(l, "run " + std::to_string(r + 1) + " width " + std::to_string(run.width) + ", its characters are " +
-                        std::to_string(width));
-        if (justified && has_space) report(l, "a text run of a justified line holds a space");
-      } else if (run.kind == kSpaceRun) {
-        if (!justified || run.chars != 1 || !has_space) report(l, "space run is not one space of a justified line");
-      } else {
-        report(l, "unknown run kind " + std::to_string(run.kind));
-      }
-      if (has_cells && run.chars > 0) {
-        const std::uint8_t* first = cells.data() + pos * kCellBytes;
-        for (std::size_t i = pos + 1; i < pos + run.chars; ++i)
-          if (std::memcmp(first, cells.data() + i * kCellBytes, kCellBytes) != 0)
-            report(l, "run " + std::to_string(r + 1) + " mixes attributes");
-        const AttributeCell cell = decode_cell(first);
-        if (run.font != static_cast<std::uint8_t>(cell.font) || run.colour != cell.colour ||
-            run.highlight != cell.highlight)
-          report(l, "run " + std::to_string(r + 1) + " attributes differ from its cells");
-        const bool space_split =
-            justified && (record.text[pos] == ' ' || (pos > line_start && record.text[pos - 1] == ' '));
-        if (r > 0 && !space_split && std::memcmp(first - kCellBytes, first, kCellBytes) == 0)
-          report(l, "run " + std::to_string(r + 1) + " could have joined the run before it");
-      }
-      pos += run.chars;
-      run_chars += run.chars;
-    }
-    if (run_chars != line.entry.chars)
-      report(l, "runs cover " + std::to_string(run_chars) + " of " + std::to_string(line.entry.chars) + " characters");
-    if (natural > kDisplayWidthPx - 1) report(l, "natural width " + std::to_string(natural) + " exceeds 149 pixels");
-    const int expected_width = justified && line.runs.size() > 1 ? kDisplayWidthPx : natural;
-    if (line.entry.width != expected_width)
-      report(l, "width " + std::to_string(line.entry.width) + ", expected " + std::to_string(expected_width));
-    if (!justified && run_sum != line.entry.width)
-      report(l, "run widths add up to " + std::to_string(run_sum) + ", not the line width");
-    if (line.entry.height != line_height_px(has_large))
-      report(l, "height " + std::to_string(line.entry.height) + " is wrong");
-    int indent = 0;
-    if (record.alignment == kAlignRight) indent = kDisplayWidthPx - natural;
-    if (record.alignment == kAlignCentred) indent = (kDisplayWidthPx - natural) / 2;
-    if (line.entry.indent != indent)
-      report(l, "indent " + std::to_string(line.entry.indent) + ", expected " + std::to_string(indent));
-    // Stretched spaces fill the display exactly when the line has inner
-    // spaces and its trailing spaces are 2 pixels wide.
-    if (justified && line.runs.size() > 1) {
-      std::size_t end = pos;
-      while (end > line_start && record.text[end - 1] == ' ') --end;
-      bool inner = false;
-      for (std::size_t i = line_start; i < end; ++i) inner |= record.text[i] == ' ';
-      bool narrow_trailing = true;
-      std::size_t at = pos;
-      for (auto r = line.runs.rbegin(); r != line.runs.rend() && at > end; ++r) {
-        at -= r->chars;
-        narrow_trailing &= font_widths(r->font)[' '] == 2;
-      }
-      if (inner && narrow_trailing && run_sum != kDisplayWidthPx)
-        report(l, "justified runs add up to " + std::to_string(run_sum) + ", not 150");
-    }
+    LineSums sums;
+    if (!check_runs(c, l, pos, sums)) return std::move(c.problems);
+    check_line_measure(c, l, sums);
+    check_justified_fill(c, l, line_start, pos, sums.run_sum);
     record_height += line.entry.height;
   }
-  if (pos != record.text.size())
-    problems.push_back("lines cover " + std::to_string(pos) + " of " + std::to_string(record.text.size()) +
-                       " characters");
-  if (record.height != record_height)
-    problems.push_back("record height " + std::to_string(record.height) + ", lines add up to " +
-                       std::to_string(record_height));
-  if (record.record_bytes != 0 &&
-      record.record_bytes != text_record_bytes(record.text.size(), record.lines.size(), runs_total))
-    problems.push_back("record is " + std::to_string(record.record_bytes) + " bytes, its contents need " +
-                       std::to_string(text_record_bytes(record.text.size(), record.lines.size(), runs_total)));
-  return problems;
+  check_record_totals(c, pos, record_height, runs_total);
+  return std::move(c.problems);
 }
 
 void DocumentCheck::add(std::span<const std::uint8_t> record) {

@@ -99,6 +99,17 @@ TEST(Records, CheckerCatchesBrokenRecords) {
   }));
 }
 
+// A run of no characters first on the first line: the run after it has no
+// cell before it to be compared with, and none is read.
+TEST(Records, CheckerReadsNoCellBeforeTheText) {
+  const auto p = paragraph("two words");
+  ParagraphRecord decoded;
+  ASSERT_TRUE(decode_paragraph(packed(p), decoded));
+  TextRecord r = std::get<TextRecord>(decoded);
+  r.lines[0].runs.insert(r.lines[0].runs.begin(), RunEntry{});
+  EXPECT_FALSE(check_text_record(r, p.cells).empty());
+}
+
 TEST(Records, DocumentCheckCountsLineTotal) {
   std::vector<std::vector<std::uint8_t>> records(1, std::vector<std::uint8_t>(kHeaderRecordBytes));
   for (const auto& p : {paragraph("one"), paragraph("two"), special(kEmptyParagraphCell), special(kRuleCell, 1)})
