@@ -137,42 +137,55 @@ bool SerialLink::send_message(std::uint8_t xid, std::span<const std::uint8_t> me
   const int sends = std::max(timeouts_.retries, 1);
   for (std::size_t i = 0; i < fragments.size(); ++i) {
     const PadpPacket& fragment = fragments[i];
-    const bool is_last = i + 1 == fragments.size();
-    bool is_acked = false;
-    for (int send = 0; send < sends && !is_acked; ++send) {
+    AckWait wait = AckWait::timed_out;
+    for (int send = 0; send < sends && wait == AckWait::timed_out; ++send) {
       if (!write_padp(xid, fragment.header, fragment.data)) return false;
-      const LinkDeadline deadline = LinkClock::now() + timeouts_.ack;
-      while (!is_acked) {
-        Received packet;
-        const LinkFailure got = next_packet(deadline, packet);
-        if (got == LinkFailure::timed_out) break;
-        if (got != LinkFailure::none) return fail_stream(got, "reading from");
-        const PadpHeader& header = packet.header;
-        if (header.type == kPadpAbort) return fail(LinkFailure::closed, "the handheld aborted the sync");
-        if (header.type == kPadpAck && packet.xid == xid) {
-          // All fragments share the xid; a late ack of an earlier one
-          // carries that fragment's offset.
-          if (fragments.size() > 1 && header.size_or_offset != fragment.header.size_or_offset) continue;
-          if ((header.flags & kPadpMemoryError) != 0)
-            return fail(LinkFailure::broken, "the handheld had no memory for the request");
-          is_acked = true;
-        } else if (header.type == kPadpData) {
-          if (is_resent(packet)) {
-            if (!acknowledge(packet)) return false;
-          } else if (packet.xid == xid && is_last) {
-            // The response began, so the ack was lost on the way.
-            held_ = std::move(packet);
-            is_acked = true;
-          }
-        }
-      }
+      wait = await_ack(xid, fragment, fragments.size() > 1, i + 1 == fragments.size());
     }
-    if (!is_acked) {
+    if (wait == AckWait::failed) return false;
+    if (wait == AckWait::timed_out) {
       return fail(LinkFailure::timed_out, "no acknowledgement within " + duration_text(timeouts_.ack) + ", sent " +
                                               std::to_string(sends) + " times");
     }
   }
   return true;
+}
+
+SerialLink::AckWait SerialLink::await_ack(std::uint8_t xid, const PadpPacket& fragment, bool is_fragmented,
+                                          bool is_last) {
+  const LinkDeadline deadline = LinkClock::now() + timeouts_.ack;
+  for (;;) {
+    Received packet;
+    const LinkFailure got = next_packet(deadline, packet);
+    if (got == LinkFailure::timed_out) return AckWait::timed_out;
+    if (got != LinkFailure::none) {
+      fail_stream(got, "reading from");
+      return AckWait::failed;
+    }
+    const PadpHeader& header = packet.header;
+    if (header.type == kPadpAbort) {
+      fail(LinkFailure::closed, "the handheld aborted the sync");
+      return AckWait::failed;
+    }
+    if (header.type == kPadpAck && packet.xid == xid) {
+      // All fragments share the xid; a late ack of an earlier one carries
+      // that fragment's offset.
+      if (is_fragmented && header.size_or_offset != fragment.header.size_or_offset) continue;
+      if ((header.flags & kPadpMemoryError) != 0) {
+        fail(LinkFailure::broken, "the handheld had no memory for the request");
+        return AckWait::failed;
+      }
+      return AckWait::acked;
+    }
+    if (header.type != kPadpData) continue;
+    if (is_resent(packet)) {
+      if (!acknowledge(packet)) return AckWait::failed;
+    } else if (packet.xid == xid && is_last) {
+      // The response began, so the ack was lost on the way.
+      held_ = std::move(packet);
+      return AckWait::acked;
+    }
+  }
 }
 
 bool SerialLink::receive_message(std::uint8_t xid, std::vector<std::uint8_t>& out) {

@@ -63,6 +63,10 @@ class SerialLink : public HotSyncLink {
 
   LinkFailure next_packet(LinkDeadline deadline, Received& out);
   bool send_message(std::uint8_t xid, std::span<const std::uint8_t> message);
+  // What waiting for one fragment's acknowledgement came to; `failed` has
+  // set the failure.
+  enum class AckWait { acked, timed_out, failed };
+  AckWait await_ack(std::uint8_t xid, const PadpPacket& fragment, bool is_fragmented, bool is_last);
   bool receive_message(std::uint8_t xid, std::vector<std::uint8_t>& out);
   bool write_padp(std::uint8_t xid, const PadpHeader& header, std::span<const std::uint8_t> data);
   bool acknowledge(const Received& packet);
