@@ -44,7 +44,7 @@ void decode_text(std::span<const std::uint8_t> bytes, TextRecord& out) {
   for (std::size_t i = 0; i < line_count; ++i) {
     if (at + kLineEntryBytes > bytes.size()) return;
     TextLine line;
-    line.entry = LineEntry{bytes[at], bytes[at + 1], bytes[at + 2], bytes[at + 3], bytes[at + 4]};
+    line.entry = decode_line_entry(&bytes[at]);
     at += kLineEntryBytes;
     bool is_cut = false;
     for (std::size_t r = 0; r < line.entry.run_count; ++r) {
@@ -52,8 +52,7 @@ void decode_text(std::span<const std::uint8_t> bytes, TextRecord& out) {
         is_cut = true;
         break;
       }
-      const std::uint8_t* run = bytes.data() + at;
-      RunEntry entry{get_be16(run), run[2], run[3], run[4], run[5], run[6], run[7]};
+      RunEntry entry = decode_run_entry(bytes.data() + at);
       entry.chars = static_cast<std::uint8_t>(std::min<std::size_t>(entry.chars, text_left));
       text_left -= entry.chars;
       line.runs.push_back(entry);

@@ -63,6 +63,12 @@ void encode_run_entry(std::uint8_t* at, const RunEntry& run) {
   at[7] = run.highlight;
 }
 
+LineEntry decode_line_entry(const std::uint8_t* at) { return LineEntry{at[0], at[1], at[2], at[3], at[4]}; }
+
+RunEntry decode_run_entry(const std::uint8_t* at) {
+  return RunEntry{get_be16(at), at[2], at[3], at[4], at[5], at[6], at[7]};
+}
+
 std::vector<std::uint8_t> encode_text_record(const TextRecord& record) {
   std::size_t runs = 0;
   for (const auto& line : record.lines) runs += line.runs.size();
@@ -121,14 +127,13 @@ DecodeResult decode_text(std::span<const std::uint8_t> bytes, TextRecord& out) {
       return failed("line " + std::to_string(i + 1) + " of " + std::to_string(line_count) +
                     " runs past the record's end");
     TextLine line;
-    line.entry = LineEntry{bytes[at], bytes[at + 1], bytes[at + 2], bytes[at + 3], bytes[at + 4]};
+    line.entry = decode_line_entry(&bytes[at]);
     at += kLineEntryBytes;
     if (at + kRunEntryBytes * line.entry.run_count > bytes.size())
       return failed("the runs of line " + std::to_string(i + 1) + " run past the record's end");
     line.runs.reserve(line.entry.run_count);
     for (std::size_t r = 0; r < line.entry.run_count; ++r, at += kRunEntryBytes)
-      line.runs.push_back(RunEntry{get_be16(&bytes[at]), bytes[at + 2], bytes[at + 3], bytes[at + 4], bytes[at + 5],
-                                   bytes[at + 6], bytes[at + 7]});
+      line.runs.push_back(decode_run_entry(&bytes[at]));
     out.lines.push_back(std::move(line));
   }
   return {};

@@ -117,6 +117,10 @@ void encode_text_head(std::uint8_t* at, std::uint16_t height, std::uint16_t alig
                       std::uint16_t text_length);
 void encode_line_entry(std::uint8_t* at, const LineEntry& line);
 void encode_run_entry(std::uint8_t* at, const RunEntry& run);
+// The entries back from their bytes (kLineEntryBytes, kRunEntryBytes at
+// `at`, which the caller has checked are there).
+LineEntry decode_line_entry(const std::uint8_t* at);
+RunEntry decode_run_entry(const std::uint8_t* at);
 std::vector<std::uint8_t> encode_text_record(const TextRecord& record);
 
 constexpr std::size_t text_record_bytes(std::size_t text_length, std::size_t lines, std::size_t runs) {
