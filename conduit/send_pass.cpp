@@ -240,10 +240,10 @@ class SendWalk {
     if (!written) return keep(file, written.reason, true);
     created_.insert(name);
     conduit_.report(SessionEventKind::sent, file, "handheld " + quoted(name) + transcoding_note(conversion.imported));
-    if (unsettled_.empty()) first_unsettled_ = std::chrono::steady_clock::now();
-    unsettled_.push_back({file, conversion.imported.source_stamp});
-    if (unsettled_.size() >= kMostUnsettledFiles ||
-        std::chrono::steady_clock::now() - first_unsettled_ >= kLongestUnsettled)
+    if (pending_flush_.empty()) first_pending_ = std::chrono::steady_clock::now();
+    pending_flush_.push_back({file, conversion.imported.source_stamp});
+    if (pending_flush_.size() >= kMostPendingFiles ||
+        std::chrono::steady_clock::now() - first_pending_ >= kLongestPending)
       flush_and_delete_sent();
   }
 
@@ -299,12 +299,23 @@ class SendWalk {
     return Removal::removed;
   }
 
+  // Deletes a sent file whose database is durable, as remove_sent does; a
+  // file changed since stays with its line, and one deleted gets a line
+  // saying `removed_note` when there is one.
+  void delete_sent_source(const SentFile& sent, const std::string& removed_note) {
+    const Removal removal = remove_sent(sent);
+    if (removal == Removal::changed)
+      keep(sent.name, std::string(kChangedWhileSent), true);
+    else if (removal == Removal::removed && !removed_note.empty())
+      conduit_.report(SessionEventKind::removed, sent.name, removed_note);
+  }
+
  public:
   // Makes the databases written since the last call durable and only then
   // deletes their files: a file leaves the send folder only once its
   // document is safe on the handheld. One flush serves many files.
   void flush_and_delete_sent() {
-    if (unsettled_.empty()) {
+    if (pending_flush_.empty()) {
       journal_.clear();  // it names only files that were not sent
       return;
     }
@@ -312,13 +323,11 @@ class SendWalk {
       conduit_.not_all_sent = true;
       conduit_.report(SessionEventKind::problem, "send pass",
                       "the new documents could not be made durable on the handheld (" + sync_.error_text(status) +
-                          "); their files stay in the send folder: " + joined(unsettled_));
+                          "); their files stay in the send folder: " + joined(pending_flush_));
     } else {
-      for (const SentFile& sent : unsettled_) {
-        if (remove_sent(sent) == Removal::changed) keep(sent.name, std::string(kChangedWhileSent), true);
-      }
+      for (const SentFile& sent : pending_flush_) delete_sent_source(sent, {});
     }
-    unsettled_.clear();
+    pending_flush_.clear();
     journal_.clear();
   }
 
@@ -326,12 +335,12 @@ class SendWalk {
   // sources of its last batch: each file it names whose database is on the
   // handheld, complete and exactly what the file converts to, was sent, so
   // it is deleted now without a question. Files that fail a check are left
-  // to the walk, as any other file. Returns the files it settled.
+  // to the walk, as any other file. Returns the files it finished.
   std::set<std::string> finish_interrupted(const std::vector<FolderEntry>& entries) {
-    std::set<std::string> settled;
+    std::set<std::string> finished;
     bool found = false;
     const std::vector<JournalEntry> journal = SendJournal::read(folder_, found);
-    if (!found) return settled;
+    if (!found) return finished;
     std::vector<std::pair<SentFile, std::string>> confirmed;  // file, database
     std::set<std::string> checked;                            // a file named twice is converted once
     for (const JournalEntry& noted : journal) {
@@ -350,39 +359,32 @@ class SendWalk {
       FileStamp stamp;
       if (name != noted.database || !holds(name, *entry, *type, stamp)) continue;
       if (sync_.add_to_pending_flush(name) != kSyncOk) continue;
-      settled.insert(entry->name);
+      finished.insert(entry->name);
       confirmed.push_back({SentFile{entry->name, stamp}, name});
     }
-    if (!settled.empty()) {
+    if (!finished.empty()) {
       if (const SyncStatus status = sync_.flush_pending_writes(); status != kSyncOk) {
         conduit_.report(SessionEventKind::problem, "send pass",
                         "the documents of an interrupted sync could not be made durable on the handheld (" +
                             sync_.error_text(status) + "); their files stay in the send folder");
         return {};
       }
-      for (const auto& [sent, name] : confirmed) {
-        const Removal removal = remove_sent(sent);
-        if (removal == Removal::changed) {
-          // Left out of this walk too, as the line says.
-          keep(sent.name, std::string(kChangedWhileSent), true);
-        } else if (removal == Removal::removed) {
-          conduit_.report(SessionEventKind::removed, sent.name,
-                          "sent by an interrupted sync; " + quoted(name) + " on the handheld holds it whole");
-        }
-      }
+      // A file changed since is left out of this walk too, as its line says.
+      for (const auto& [sent, name] : confirmed)
+        delete_sent_source(sent, "sent by an interrupted sync; " + quoted(name) + " on the handheld holds it whole");
     }
     SendJournal::remove(folder_);
-    return settled;
+    return finished;
   }
 
  private:
-  // Files whose databases are written but not yet durable. A batch is
-  // settled when it is this large or this old, so a long pass still shows
-  // its progress.
-  static constexpr std::size_t kMostUnsettledFiles = 256;
-  static constexpr std::chrono::seconds kLongestUnsettled{2};
-  std::vector<SentFile> unsettled_;
-  std::chrono::steady_clock::time_point first_unsettled_;
+  // Files whose databases are written but whose flush is pending. A batch
+  // is flushed when it is this large or this old, so a long pass still
+  // shows its progress.
+  static constexpr std::size_t kMostPendingFiles = 256;
+  static constexpr std::chrono::seconds kLongestPending{2};
+  std::vector<SentFile> pending_flush_;
+  std::chrono::steady_clock::time_point first_pending_;
 
   Conduit& conduit_;
   SyncManager& sync_;
@@ -416,10 +418,10 @@ void run_send_pass(Conduit& conduit) {
     return;
   }
   SendWalk walk(conduit, host_path(folder));
-  std::set<std::string> settled;
-  contain_failure(conduit, "send pass", [&] { settled = walk.finish_interrupted(entries); });
+  std::set<std::string> finished;
+  contain_failure(conduit, "send pass", [&] { finished = walk.finish_interrupted(entries); });
   for (auto& entry : entries) {
-    if (settled.count(entry.name) != 0) continue;
+    if (finished.count(entry.name) != 0) continue;
     const std::string name = entry.name;
     contain_failure(conduit, name, [&] { walk.handle(std::move(entry)); });
   }
