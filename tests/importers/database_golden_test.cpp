@@ -123,5 +123,38 @@ TEST(DatabaseGoldens, TheCommandLineBuildsThemInTheCLocaleAndWhenToldCp1252) {
   }
 }
 
+// Each recorded database has its `vellora dump` beside it, so that a
+// change to the bytes reads as text in a review: the dump of what the
+// command line converts now must be that text. The file's path and the
+// line of dates, which differ from run to run, are left out.
+TEST(DatabaseGoldens, EachHasItsDumpBesideIt) {
+  const bool write = std::getenv("VELLORA_WRITE_GOLDENS") != nullptr;
+  testing::TempDir dir;
+  const std::string cli = VELLORA_CLI;
+  for (const auto& [path, type] : documents()) {
+    const std::string file = path.filename().string();
+    SCOPED_TRACE(file);
+    const fs::path database = dir / "out.pdb";
+    const fs::path dumped = dir / "out.dump";
+    const std::string command = "env -u LC_CTYPE -u LANG LC_ALL=C XDG_CONFIG_HOME='" + dir.path().string() + "' '" +
+                                cli + "' convert '" + path.string() + "' -o '" + database.string() +
+                                "' >/dev/null && '" + cli + "' dump --encoding cp1252 '" + database.string() + "' >'" +
+                                dumped.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const auto bytes = testing::read_file(dumped);
+    std::string text(bytes.begin(), bytes.end());
+    ASSERT_TRUE(text.starts_with(database.string() + ": "));
+    text.replace(0, database.string().size(), file);
+    const auto dates = text.find("\n  created ");
+    ASSERT_NE(dates, std::string::npos);
+    text.erase(dates + 1, text.find('\n', dates + 1) - dates);
+    const fs::path golden = kGoldens / (file + ".dump");
+    if (write) testing::write_file(golden, std::vector<std::uint8_t>(text.begin(), text.end()));
+    ASSERT_TRUE(fs::exists(golden)) << "no recorded dump: run with VELLORA_WRITE_GOLDENS=1 and review it";
+    const auto recorded = testing::read_file(golden);
+    EXPECT_EQ(text, std::string(recorded.begin(), recorded.end()));
+  }
+}
+
 }  // namespace
 }  // namespace vellora
