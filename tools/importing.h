@@ -1,6 +1,7 @@
 // What `vellora stage` and `vellora convert` share on the way into an
-// importer: the importer a file's extension chooses, the name a sync
-// would give the document, and the settings the importer reads.
+// importer: the importer a file's extension chooses, the check that the
+// file can be read, and the settings the importer reads. The name a sync
+// would give the document comes from conduit/convert_file.h.
 #pragma once
 
 #include <filesystem>
