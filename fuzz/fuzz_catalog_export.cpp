@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rebuild_catalog(handheld, entries);
   }
   for (const char* file : {"a.pdb", "b.pdb"}) {
-    posix::PdbHeader header;
+    PdbHeader header;
     std::uint16_t count = 0;
     if (posix::read_pdb_header_file(folder / file, header, count))
       ExportText(handheld, header.name, fuzz::scratch_folder() / "out.txt");

@@ -17,17 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace vellora;
   if (size < 1) return 0;
   const long screens = data[0] % 2 == 0 ? 3 : -1;
-  posix::PdbDatabase db;
-  db.header = posix::PdbHeader{.name = "fuzzed",
-                               .attributes = 0,
-                               .version = kDocumentVersion,
-                               .created = 0,
-                               .modified = 0,
-                               .backed_up = 0,
-                               .modification_number = 0,
-                               .type = kDocumentType,
-                               .creator = kDocumentCreator,
-                               .unique_id_seed = 0};
+  PdbDatabase db;
+  db.header = PdbHeader{.name = "fuzzed",
+                        .attributes = 0,
+                        .version = kDocumentVersion,
+                        .created = 0,
+                        .modified = 0,
+                        .backed_up = 0,
+                        .modification_number = 0,
+                        .type = kDocumentType,
+                        .creator = kDocumentCreator,
+                        .unique_id_seed = 0};
   for (std::size_t at = 1; at + 2 <= size && db.record_count() < 64;) {
     const std::size_t length = std::min<std::size_t>((data[at] << 8) | data[at + 1], size - at - 2);
     at += 2;

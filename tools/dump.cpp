@@ -27,10 +27,7 @@ namespace vellora::cli {
 
 namespace {
 
-using posix::PdbHeader;
 using posix::PdbReader;
-using posix::PdbRecordEntry;
-using posix::PdbResult;
 
 // How handheld text is shown, through the codec: with UTF-8 every byte as
 // the character it stands for; otherwise the upper half as Latin-1 and the
@@ -54,7 +51,7 @@ const char* alignment_name(std::uint16_t code) {
 
 std::string date_text(std::uint32_t pdb_seconds) {
   if (pdb_seconds == 0) return "never";
-  const std::time_t t = static_cast<std::time_t>(posix::unix_time_from_pdb(pdb_seconds));
+  const std::time_t t = static_cast<std::time_t>(unix_time_from_pdb(pdb_seconds));
   std::tm utc{};
   gmtime_r(&t, &utc);
   char text[32];

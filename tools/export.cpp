@@ -42,7 +42,7 @@ int export_document(const fs::path& database, const std::string& to, const fs::p
   ExportOptions options;
   if (std::string why_not; !resolve_export_options(command_options, posix::default_registry_file(), options, why_not))
     return fail(why_not);
-  posix::PdbHeader header;
+  PdbHeader header;
   std::uint16_t records = 0;
   if (auto read = posix::read_pdb_header_file(database, header, records); !read) return fail(read.reason);
   if (header.type != kDocumentType || header.creator != kDocumentCreator)

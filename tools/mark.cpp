@@ -55,7 +55,7 @@ int mark(const fs::path& handheld_folder, const std::string& typed_name, const s
   const CatalogResult read = read_catalog(handheld, entries);
   // A catalog that is there but unusable is never replaced by a second one.
   if (read.status == CatalogStatus::failed || read.status == CatalogStatus::foreign)
-    return fail((handheld_folder / posix::database_file_name(kCatalogName)).string(), read.reason);
+    return fail((handheld_folder / database_file_name(kCatalogName)).string(), read.reason);
   CatalogEntry* entry = nullptr;
   for (auto& candidate : entries)
     if (candidate.name() == name) entry = &candidate;

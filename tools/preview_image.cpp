@@ -285,7 +285,7 @@ PreviewRenderer::~PreviewRenderer() = default;
 bool PreviewRenderer::load_fonts(std::string& why_not) { return glyphs_->load(why_not); }
 
 bool is_previewable(const posix::PdbReader& db, std::string& why_not) {
-  const posix::PdbHeader& header = db.header();
+  const PdbHeader& header = db.header();
   const std::string file = db.path().string();
   if (header.type != kDocumentType || header.creator != kDocumentCreator) {
     why_not = file + ": not a handheld document (type " + four_cc_text(header.type) + ", creator " +

@@ -162,7 +162,8 @@ PdbResult PdbReader::read_record(std::size_t index, std::vector<std::uint8_t>& o
 PdbResult write_pdb_file(const std::filesystem::path& path, const PdbDatabase& db, PdbWriteMode mode, PdbFlush flush) {
   if (auto r = check_pdb_encodable(db); !r) return with_path(path, std::move(r));
   const std::vector<std::uint8_t> prefix = serialize_pdb_prefix(db);
-  const std::span<const std::uint8_t> parts[] = {prefix, db.app_info, db.sort_info, db.record_data()};
+  std::vector<std::span<const std::uint8_t>> parts = {prefix, db.app_info, db.sort_info};
+  for (const auto piece : db.record_data()) parts.push_back(piece);
   const auto written = write_file_atomically(
       path, kPdbTempPrefix, parts, mode == PdbWriteMode::replace ? RenameMode::replace : RenameMode::create_new,
       flush == PdbFlush::now);

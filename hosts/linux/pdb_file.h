@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hosts/linux/pdb_format.h"
+#include "docmodel/pdb_format.h"
 #include "hosts/linux/posix_io.h"
 
 namespace vellora::posix {

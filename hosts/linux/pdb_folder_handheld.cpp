@@ -129,21 +129,6 @@ std::uint32_t clamp_to_u32(std::uint64_t value) {
 
 }  // namespace
 
-std::string database_file_name(std::string_view database_name) {
-  std::string out;
-  for (std::size_t i = 0; i < database_name.size(); ++i) {
-    const auto c = static_cast<unsigned char>(database_name[i]);
-    const bool is_escaped = c < 0x20 || c > 0x7E || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.');
-    if (is_escaped) {
-      out += '%';
-      append_hex_byte(out, c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + ".pdb";
-}
-
 std::string PdbFolderHandheld::error_text(SyncStatus status) const {
   return last_error_.empty() ? SyncManager::error_text(status) : last_error_;
 }

@@ -61,11 +61,6 @@ constexpr SyncStatus kHandheldDamaged = 18;                 // the name's own fi
 
 constexpr std::string_view kHandheldLockName = ".vellora.lock";
 
-// File name of a new database: the name with every byte outside printable
-// ASCII, every '/', '\\', '%' and a leading '.' written as %XX (upper-case
-// hex), plus ".pdb". "report.htm" -> "report.htm.pdb".
-std::string database_file_name(std::string_view database_name);
-
 class PdbFolderHandheld : public SyncManager {
  public:
   // A missing folder is not an error here; calls then fail with

@@ -106,32 +106,32 @@ std::vector<std::string> lines_of(const std::string& text) {
 // out as the builder lays it out, then a hole of zero bytes to the record's
 // end, which readers of the record skip as bytes past its lines.
 void write_large_document(const fs::path& path) {
-  using posix::kPdbHeaderBytes, posix::kPdbRecordEntryBytes;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   const std::size_t count = kParagraphs + 1;
-  const std::size_t header_record_at = kPdbHeaderBytes + count * kPdbRecordEntryBytes + 2;
-  std::vector<std::uint8_t> head(header_record_at + kHeaderRecordBytes, 0);
-  std::copy_n("large.txt", 9, head.begin());
-  put_be16(head.data() + 34, kDocumentVersion);
-  put_be32(head.data() + 60, kDocumentType);
-  put_be32(head.data() + 64, kDocumentCreator);
-  put_be16(head.data() + 76, static_cast<std::uint16_t>(count));
+  PdbLayout layout;
+  layout.header.name = "large.txt";
+  layout.header.version = kDocumentVersion;
+  layout.header.type = kDocumentType;
+  layout.header.creator = kDocumentCreator;
+  layout.records.resize(count);
+  const std::size_t header_record_at = pdb_file_bytes(count, 0);
   std::uint64_t at = header_record_at + kHeaderRecordBytes;
   std::uint32_t line_total = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    std::uint8_t* entry = head.data() + kPdbHeaderBytes + i * kPdbRecordEntryBytes;
-    put_be32(entry + 4, static_cast<std::uint32_t>(i + 1));  // attributes 0, unique ID i + 1
+    layout.records[i].unique_id = static_cast<std::uint32_t>(i + 1);
     if (i == 0) {
-      put_be32(entry, static_cast<std::uint32_t>(header_record_at));
+      layout.records[i].offset = static_cast<std::uint32_t>(header_record_at);
       continue;
     }
-    put_be32(entry, static_cast<std::uint32_t>(at));
+    layout.records[i].offset = static_cast<std::uint32_t>(at);
     ByteVector record;
     line_total += pack_paragraph(testing::paragraph("paragraph " + std::to_string(i)), record);
     ASSERT_EQ(::pwrite(fd, record.data(), record.size(), static_cast<off_t>(at)), static_cast<ssize_t>(record.size()));
-    at += posix::kPdbMaxRecordBytes;
+    at += kPdbMaxRecordBytes;
   }
+  std::vector<std::uint8_t> head = encode_pdb_layout(layout);
+  head.resize(header_record_at + kHeaderRecordBytes);
   encode_header(head.data() + header_record_at,
                 HeaderRecord{.tag = kHeaderTag, .line_total = line_total, .background = 0});
   ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
@@ -203,17 +203,17 @@ TEST(DumpLayoutCheck, FindsWhatTheWholeDocumentCheckFinds) {
       {header, good, padded, empty_line, unknown, stub, good}, {{0, 2, 0, 0}, good}, {}};
 
   for (const auto& records : documents) {
-    posix::PdbDatabase db;
-    db.header = posix::PdbHeader{.name = "checked",
-                                 .attributes = 0,
-                                 .version = kDocumentVersion,
-                                 .created = 0,
-                                 .modified = 0,
-                                 .backed_up = 0,
-                                 .modification_number = 0,
-                                 .type = kDocumentType,
-                                 .creator = kDocumentCreator,
-                                 .unique_id_seed = 0};
+    PdbDatabase db;
+    db.header = PdbHeader{.name = "checked",
+                          .attributes = 0,
+                          .version = kDocumentVersion,
+                          .created = 0,
+                          .modified = 0,
+                          .backed_up = 0,
+                          .modification_number = 0,
+                          .type = kDocumentType,
+                          .creator = kDocumentCreator,
+                          .unique_id_seed = 0};
     for (const auto& record : records)
       ASSERT_TRUE(db.append_record({.data = record, .attributes = 0, .category = 0, .unique_id = 1}));
     ASSERT_TRUE(posix::write_pdb_file(dir / "doc.pdb", db));

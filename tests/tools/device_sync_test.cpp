@@ -25,8 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using posix::PdbDatabase;
-using posix::PdbRecordView;
 using posix::read_pdb_file;
 using posix::write_pdb_file;
 using testing::FakeHandheld;

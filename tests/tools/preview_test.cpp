@@ -84,17 +84,17 @@ class Preview : public ::testing::Test {
  protected:
   void write(const std::vector<std::vector<std::uint8_t>>& paragraphs, std::uint16_t version = kDocumentVersion,
              FourCC type = kDocumentType) {
-    posix::PdbDatabase db;
-    db.header = posix::PdbHeader{.name = "shown",
-                                 .attributes = 0,
-                                 .version = version,
-                                 .created = 0,
-                                 .modified = 0,
-                                 .backed_up = 0,
-                                 .modification_number = 0,
-                                 .type = type,
-                                 .creator = kDocumentCreator,
-                                 .unique_id_seed = 0};
+    PdbDatabase db;
+    db.header = PdbHeader{.name = "shown",
+                          .attributes = 0,
+                          .version = version,
+                          .created = 0,
+                          .modified = 0,
+                          .backed_up = 0,
+                          .modification_number = 0,
+                          .type = type,
+                          .creator = kDocumentCreator,
+                          .unique_id_seed = 0};
     std::vector<std::uint8_t> header(kHeaderRecordBytes);
     encode_header(header.data(), {.tag = kHeaderTag, .line_total = 0, .background = kBackground});
     ASSERT_TRUE(db.append_record({.data = header, .attributes = 0, .category = 0, .unique_id = 1}));

@@ -15,7 +15,7 @@
 
 #include "base/ascii.h"
 #include "base/byte_order.h"
-#include "hosts/linux/pdb_format.h"
+#include "docmodel/pdb_format.h"
 
 namespace vellora::testing {
 
@@ -198,7 +198,7 @@ std::uint32_t clamp32(std::uint64_t value) {
 
 std::size_t rounded_to_even(std::size_t size) { return size + (size & 1); }
 
-std::uint32_t pdb_now() { return posix::pdb_time_from_unix(static_cast<std::int64_t>(std::time(nullptr))); }
+std::uint32_t pdb_now() { return pdb_time_from_unix(static_cast<std::int64_t>(std::time(nullptr))); }
 
 // A DLP date is local wall-clock time; year 0 means none.
 void put_date(Bytes& out, std::uint32_t pdb_seconds) {
@@ -206,7 +206,7 @@ void put_date(Bytes& out, std::uint32_t pdb_seconds) {
     out.insert(out.end(), 8, 0);
     return;
   }
-  const auto unix_seconds = static_cast<std::time_t>(posix::unix_time_from_pdb(pdb_seconds));
+  const auto unix_seconds = static_cast<std::time_t>(unix_time_from_pdb(pdb_seconds));
   std::tm local{};
   ::localtime_r(&unix_seconds, &local);
   put16(out, static_cast<std::uint16_t>(local.tm_year + 1900));
@@ -226,7 +226,7 @@ std::optional<std::uint32_t> date_at(const std::uint8_t* at) {
   local.tm_min = at[5];
   local.tm_sec = at[6];
   local.tm_isdst = -1;
-  return posix::pdb_time_from_unix(static_cast<std::int64_t>(std::mktime(&local)));
+  return pdb_time_from_unix(static_cast<std::int64_t>(std::mktime(&local)));
 }
 
 // The zero-terminated name at `at`: kDlpOk, or PARAM for a name with no
@@ -613,7 +613,7 @@ Answer found(DlpServerState& s, std::uint8_t options, const CardDatabase& db, bo
     Bytes sizes;
     put32(sizes, static_cast<std::uint32_t>(db.count()));
     put32(sizes, clamp32(db.file_bytes()));
-    put32(sizes, clamp32(db.is_opaque() ? db.file_bytes() - posix::kPdbHeaderBytes : data_bytes));
+    put32(sizes, clamp32(db.is_opaque() ? db.file_bytes() - kPdbHeaderBytes : data_bytes));
     if (is_by_handle) {
       put32(sizes, static_cast<std::uint32_t>(db.app_info.size()));
       put32(sizes, static_cast<std::uint32_t>(db.sort_info.size()));

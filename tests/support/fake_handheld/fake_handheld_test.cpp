@@ -231,8 +231,8 @@ FakeHandheldOptions quick(std::filesystem::path seed = {}) {
   return options;
 }
 
-posix::PdbDatabase database(const std::string& name, std::vector<std::string> records) {
-  posix::PdbDatabase db;
+PdbDatabase database(const std::string& name, std::vector<std::string> records) {
+  PdbDatabase db;
   db.header.name = name;
   db.header.type = make_four_cc("TEXt");
   db.header.creator = make_four_cc("REAd");
@@ -246,8 +246,8 @@ posix::PdbDatabase database(const std::string& name, std::vector<std::string> re
   return db;
 }
 
-void write_database(const std::filesystem::path& folder, const posix::PdbDatabase& db) {
-  ASSERT_TRUE(posix::write_pdb_file(folder / posix::database_file_name(db.header.name), db));
+void write_database(const std::filesystem::path& folder, const PdbDatabase& db) {
+  ASSERT_TRUE(posix::write_pdb_file(folder / database_file_name(db.header.name), db));
 }
 
 Bytes name_bytes(const std::string& name) {
@@ -386,7 +386,7 @@ TEST(FakeHandheldNetSync, SessionRoundTripsThroughTheDumpedFolder) {
   std::string error;
   ASSERT_TRUE(handheld.dump(out.path(), error)) << error;
   EXPECT_EQ(file_names(out.path()), (std::vector<std::string>{"Renamed.pdb", "handheld.conf", "junk.pdb"}));
-  posix::PdbDatabase dumped;
+  PdbDatabase dumped;
   ASSERT_TRUE(posix::read_pdb_file(out / "Renamed.pdb", dumped));
   ASSERT_EQ(dumped.record_count(), 2u);
   EXPECT_EQ(dumped.record(0).unique_id, ids[0]);

@@ -15,10 +15,9 @@
 #include <system_error>
 
 #include "base/ascii.h"
-#include "base/byte_order.h"
+#include "docmodel/pdb_format.h"
 #include "hosts/linux/pdb_file.h"
 #include "hosts/linux/pdb_folder_handheld.h"
-#include "hosts/linux/pdb_format.h"
 #include "hosts/linux/posix_io.h"
 
 namespace vellora::testing {
@@ -26,20 +25,6 @@ namespace vellora::testing {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Header fields read from a resource database, whose record list the PDB
-// codec does not take.
-constexpr std::size_t kAttributesAt = 32;
-constexpr std::size_t kVersionAt = 34;
-constexpr std::size_t kCreatedAt = 36;
-constexpr std::size_t kModifiedAt = 40;
-constexpr std::size_t kBackedUpAt = 44;
-constexpr std::size_t kModificationNumberAt = 48;
-constexpr std::size_t kTypeAt = 60;
-constexpr std::size_t kCreatorAt = 64;
-constexpr std::size_t kCountAt = 76;
-// The two zero bytes after a .pdb file's record list.
-constexpr std::uint64_t kPdbPadBytes = 2;
 
 bool has_pdb_extension(std::string_view name) {
   return name.size() > 4 && equals_ignoring_case(name.substr(name.size() - 4), ".pdb");
@@ -52,7 +37,7 @@ bool read_whole_file(const fs::path& path, std::vector<std::uint8_t>& out) {
   return !in.bad();
 }
 
-CardDatabase from_pdb(const posix::PdbDatabase& pdb) {
+CardDatabase from_pdb(const PdbDatabase& pdb) {
   const auto& h = pdb.header;
   CardDatabase db;
   db.name = h.name;
@@ -80,47 +65,46 @@ CardDatabase from_pdb(const posix::PdbDatabase& pdb) {
 
 // A resource database: its header's fields and the file as it is.
 bool from_resource_file(std::vector<std::uint8_t> bytes, CardDatabase& db) {
-  if (bytes.size() < posix::kPdbHeaderBytes) return false;
-  const auto* at = bytes.data();
-  const auto* name_end = std::find(at, at + posix::kPdbNameFieldBytes, 0);
-  if (name_end == at || name_end == at + posix::kPdbNameFieldBytes) return false;
+  PdbHeader header;
+  std::uint16_t count = 0;
+  if (!decode_pdb_header(bytes, header, count)) return false;
   db = CardDatabase{};
-  db.name.assign(at, name_end);
-  db.flags = get_be16(at + kAttributesAt);
-  db.type = get_be32(at + kTypeAt);
-  db.creator = get_be32(at + kCreatorAt);
-  db.version = get_be16(at + kVersionAt);
-  db.modification_number = get_be32(at + kModificationNumberAt);
-  db.created = get_be32(at + kCreatedAt);
-  db.modified = get_be32(at + kModifiedAt);
-  db.backed_up = get_be32(at + kBackedUpAt);
-  db.opaque_count = get_be16(at + kCountAt);
+  db.name = std::move(header.name);
+  db.flags = header.attributes;
+  db.type = header.type;
+  db.creator = header.creator;
+  db.version = header.version;
+  db.modification_number = header.modification_number;
+  db.created = header.created;
+  db.modified = header.modified;
+  db.backed_up = header.backed_up;
+  db.opaque_count = count;
   db.opaque_file = std::move(bytes);
   return true;
 }
 
-posix::PdbDatabase to_pdb(const CardDatabase& db) {
-  posix::PdbDatabase pdb;
-  pdb.header = posix::PdbHeader{.name = db.name,
-                                .attributes = static_cast<std::uint16_t>(db.flags & ~kDbFlagOpen),
-                                .version = db.version,
-                                .created = db.created,
-                                .modified = db.modified,
-                                .backed_up = db.backed_up,
-                                .modification_number = db.modification_number,
-                                .type = db.type,
-                                .creator = db.creator,
-                                .unique_id_seed = db.unique_id_seed};
+PdbDatabase to_pdb(const CardDatabase& db) {
+  PdbDatabase pdb;
+  pdb.header = PdbHeader{.name = db.name,
+                         .attributes = static_cast<std::uint16_t>(db.flags & ~kDbFlagOpen),
+                         .version = db.version,
+                         .created = db.created,
+                         .modified = db.modified,
+                         .backed_up = db.backed_up,
+                         .modification_number = db.modification_number,
+                         .type = db.type,
+                         .creator = db.creator,
+                         .unique_id_seed = db.unique_id_seed};
   pdb.app_info = db.app_info;
   pdb.sort_info = db.sort_info;
   std::size_t data_bytes = 0;
   for (const auto& record : db.records) data_bytes += record.data.size();
   pdb.reserve(db.records.size(), data_bytes);
   for (const auto& record : db.records)
-    (void)pdb.append_record(posix::PdbRecordView{.data = record.data,
-                                                 .attributes = static_cast<std::uint8_t>(record.attributes & 0xF0),
-                                                 .category = static_cast<std::uint8_t>(record.category & 0x0F),
-                                                 .unique_id = record.unique_id});
+    (void)pdb.append_record(PdbRecordView{.data = record.data,
+                                          .attributes = static_cast<std::uint8_t>(record.attributes & 0xF0),
+                                          .category = static_cast<std::uint8_t>(record.category & 0x0F),
+                                          .unique_id = record.unique_id});
   return pdb;
 }
 
@@ -134,20 +118,19 @@ bool write_opaque(const fs::path& path, const std::vector<std::uint8_t>& bytes, 
 
 // True when `path` holds a database, record or resource.
 bool holds_database(const fs::path& path) {
-  posix::PdbHeader header;
+  PdbHeader header;
   std::uint16_t count = 0;
   const auto read = posix::read_pdb_header_file(path, header, count);
-  return read || read.status == posix::PdbStatus::resource_database;
+  return read || read.status == PdbStatus::resource_database;
 }
 
 }  // namespace
 
 std::uint64_t CardDatabase::file_bytes() const {
   if (is_opaque()) return opaque_file.size();
-  std::uint64_t bytes = posix::kPdbHeaderBytes + records.size() * posix::kPdbRecordEntryBytes + kPdbPadBytes +
-                        app_info.size() + sort_info.size();
-  for (const auto& record : records) bytes += record.data.size();
-  return bytes;
+  std::uint64_t content = app_info.size() + sort_info.size();
+  for (const auto& record : records) content += record.data.size();
+  return pdb_file_bytes(records.size(), content);
 }
 
 CardRecord* CardDatabase::find_record(std::uint32_t unique_id) {
@@ -196,11 +179,11 @@ bool FakeStore::seed(const fs::path& folder, std::string& error) {
     }
     const std::uint64_t size = bytes.size();
     CardDatabase db;
-    posix::PdbDatabase pdb;
-    const auto parsed = posix::parse_pdb(bytes, pdb);
+    PdbDatabase pdb;
+    const auto parsed = parse_pdb(bytes, pdb);
     if (parsed) {
       db = from_pdb(pdb);
-    } else if (parsed.status != posix::PdbStatus::resource_database || !from_resource_file(std::move(bytes), db)) {
+    } else if (parsed.status != PdbStatus::resource_database || !from_resource_file(std::move(bytes), db)) {
       unlisted_bytes_ += size;
       continue;
     }
@@ -210,7 +193,7 @@ bool FakeStore::seed(const fs::path& folder, std::string& error) {
     const auto same = std::find_if(seeded.begin(), seeded.end(), [&](const Seeded& s) { return s.db.name == db.name; });
     if (same == seeded.end()) {
       seeded.push_back(Seeded{file_name, std::move(db)});
-    } else if (file_name == posix::database_file_name(db.name)) {
+    } else if (file_name == database_file_name(db.name)) {
       unlisted_bytes_ += same->db.stored_bytes;
       *same = Seeded{file_name, std::move(db)};
     } else {
@@ -230,7 +213,7 @@ bool FakeStore::dump(const fs::path& folder, std::string& error) const {
   }
   std::set<std::string> written;
   for (const auto& db : databases_) {
-    const std::string file_name = posix::database_file_name(db->name);
+    const std::string file_name = database_file_name(db->name);
     const fs::path path = folder / file_name;
     if (db->is_opaque()) {
       if (!write_opaque(path, db->opaque_file, error)) return false;

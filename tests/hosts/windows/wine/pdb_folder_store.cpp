@@ -3,36 +3,19 @@
 #include "tests/hosts/windows/wine/pdb_folder_store.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 
+#include "docmodel/pdb_format.h"
+
 namespace vellora::stand_in {
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = 78;
-constexpr std::size_t kEntryBytes = 8;
-constexpr std::size_t kNameBytes = 32;
 constexpr std::uint64_t kDefaultMemoryBytes = 8388608;
 constexpr ConduitHandle kSessionHandle = 1;
-
-void put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  out[at] = static_cast<std::uint8_t>(v >> 8);
-  out[at + 1] = static_cast<std::uint8_t>(v);
-}
-void put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  put16(out, at, v >> 16);
-  put16(out, at + 2, v & 0xFFFF);
-}
-std::uint32_t get16(const std::vector<std::uint8_t>& in, std::size_t at) {
-  return static_cast<std::uint32_t>(in[at] << 8 | in[at + 1]);
-}
-std::uint32_t get32(const std::vector<std::uint8_t>& in, std::size_t at) {
-  return get16(in, at) << 16 | get16(in, at + 2);
-}
 
 bool read_file(const std::filesystem::path& path, std::vector<std::uint8_t>& out) {
   std::ifstream in(path, std::ios::binary);
@@ -42,88 +25,55 @@ bool read_file(const std::filesystem::path& path, std::vector<std::uint8_t>& out
 }
 
 bool is_valid_name(std::string_view name) {
-  return !name.empty() && name.size() < kNameBytes && name.find('\0') == std::string_view::npos;
+  return !name.empty() && name.size() <= kPdbMaxNameBytes && name.find('\0') == std::string_view::npos;
 }
 
 }  // namespace
 
-std::string pdb_file_name(std::string_view database_name) {
-  std::string out;
-  for (std::size_t i = 0; i < database_name.size(); ++i) {
-    const auto c = static_cast<unsigned char>(database_name[i]);
-    if (c < 0x20 || c > 0x7E || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.')) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + ".pdb";
-}
-
 std::vector<std::uint8_t> serialize(const StoredDatabase& db) {
-  const std::size_t list_end = kHeaderBytes + kEntryBytes * db.records.size() + 2;
-  std::size_t size = list_end;
-  for (const auto& r : db.records) size += r.data.size();
-  std::vector<std::uint8_t> out(size, 0);
-  std::memcpy(out.data(), db.info.name.data(), std::min(db.info.name.size(), kNameBytes - 1));
-  put16(out, 32, db.info.flags);
-  put16(out, 34, db.info.version);
-  put32(out, 36, db.info.created);
-  put32(out, 40, db.info.modified);
-  put32(out, 44, db.info.backed_up);
-  put32(out, 48, db.info.modification_number);
-  put32(out, 60, db.info.type);
-  put32(out, 64, db.info.creator);
-  put32(out, 68, db.unique_id_seed);
-  put16(out, 76, static_cast<std::uint32_t>(db.records.size()));
-  std::size_t offset = list_end;
-  for (std::size_t i = 0; i < db.records.size(); ++i) {
-    const auto& r = db.records[i];
-    const std::size_t entry = kHeaderBytes + kEntryBytes * i;
-    put32(out, entry, static_cast<std::uint32_t>(offset));
-    put32(out, entry + 4,
-          static_cast<std::uint32_t>((r.attributes & 0xF0) | (r.category & 0x0F)) << 24 | (r.unique_id & 0xFFFFFF));
-    std::copy(r.data.begin(), r.data.end(), out.begin() + static_cast<std::ptrdiff_t>(offset));
-    offset += r.data.size();
-  }
-  return out;
+  PdbDatabase pdb;
+  pdb.header = PdbHeader{.name = db.info.name,
+                         .attributes = db.info.flags,
+                         .version = db.info.version,
+                         .created = db.info.created,
+                         .modified = db.info.modified,
+                         .backed_up = db.info.backed_up,
+                         .modification_number = db.info.modification_number,
+                         .type = db.info.type,
+                         .creator = db.info.creator,
+                         .unique_id_seed = db.unique_id_seed};
+  for (const auto& record : db.records)
+    (void)pdb.append_record(PdbRecordView{.data = record.data,
+                                          .attributes = record.attributes,
+                                          .category = record.category,
+                                          .unique_id = record.unique_id});
+  return serialize_pdb(pdb);
 }
 
 bool parse(const std::vector<std::uint8_t>& bytes, StoredDatabase& out) {
-  if (bytes.size() < kHeaderBytes) return false;
-  const auto name_end = std::find(bytes.begin(), bytes.begin() + kNameBytes, 0);
-  if (name_end == bytes.begin() || name_end == bytes.begin() + kNameBytes) return false;
-  const std::uint32_t flags = get16(bytes, 32);
-  if ((flags & 0x0001) != 0 || get32(bytes, 52) != 0 || get32(bytes, 56) != 0) return false;
-  const std::size_t count = get16(bytes, 76);
-  if (bytes.size() < kHeaderBytes + kEntryBytes * count) return false;
+  PdbDatabase pdb;
+  // Info blocks have no place here and would be lost on the next write.
+  if (!parse_pdb(bytes, pdb) || !pdb.app_info.empty() || !pdb.sort_info.empty()) return false;
   out = StoredDatabase{};
-  out.info.name.assign(bytes.begin(), name_end);
-  out.info.flags = static_cast<std::uint16_t>(flags);
-  out.info.version = static_cast<std::uint16_t>(get16(bytes, 34));
-  out.info.created = get32(bytes, 36);
-  out.info.modified = get32(bytes, 40);
-  out.info.backed_up = get32(bytes, 44);
-  out.info.modification_number = get32(bytes, 48);
-  out.info.type = get32(bytes, 60);
-  out.info.creator = get32(bytes, 64);
-  out.unique_id_seed = get32(bytes, 68);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t entry = kHeaderBytes + kEntryBytes * i;
-    const std::size_t begin = get32(bytes, entry);
-    const std::size_t end = i + 1 < count ? get32(bytes, entry + kEntryBytes) : bytes.size();
-    if (begin > end || end > bytes.size()) return false;
-    const std::uint32_t attribute_id = get32(bytes, entry + 4);
-    out.records.push_back(
-        StoredRecord{.data = std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
-                                                       bytes.begin() + static_cast<std::ptrdiff_t>(end)),
-                     .attributes = static_cast<std::uint8_t>((attribute_id >> 24) & 0xF0),
-                     .category = static_cast<std::uint8_t>((attribute_id >> 24) & 0x0F),
-                     .unique_id = attribute_id & 0xFFFFFF});
+  const PdbHeader& h = pdb.header;
+  out.info.name = h.name;
+  out.info.flags = h.attributes;
+  out.info.version = h.version;
+  out.info.created = h.created;
+  out.info.modified = h.modified;
+  out.info.backed_up = h.backed_up;
+  out.info.modification_number = h.modification_number;
+  out.info.type = h.type;
+  out.info.creator = h.creator;
+  out.unique_id_seed = h.unique_id_seed;
+  out.info.record_count = static_cast<std::uint16_t>(pdb.record_count());
+  for (std::size_t i = 0; i < pdb.record_count(); ++i) {
+    const PdbRecordView record = pdb.record(i);
+    out.records.push_back(StoredRecord{.data = {record.data.begin(), record.data.end()},
+                                       .attributes = record.attributes,
+                                       .category = record.category,
+                                       .unique_id = record.unique_id});
   }
-  out.info.record_count = static_cast<std::uint16_t>(count);
   return true;
 }
 
@@ -138,7 +88,7 @@ std::filesystem::path PdbFolderStore::find_file(std::string_view name, StoredDat
   for (const auto& entry : std::filesystem::directory_iterator(folder_, error))
     if (entry.path().extension() == ".pdb") files.push_back(entry.path());
   std::sort(files.begin(), files.end());
-  const auto own = folder_ / pdb_file_name(name);
+  const auto own = folder_ / database_file_name(name);
   std::stable_partition(files.begin(), files.end(), [&](const auto& f) { return f == own; });
   for (const auto& file : files) {
     std::vector<std::uint8_t> bytes;
@@ -201,7 +151,7 @@ SyncStatus PdbFolderStore::SyncCloseDB(DbHandle handle) {
   if (!open.is_modified) return kSyncOk;
   open.db.info.modified = now_();
   if (open.file.empty()) {
-    open.file = folder_ / pdb_file_name(open.db.info.name);
+    open.file = folder_ / database_file_name(open.db.info.name);
   } else {
     ++open.db.info.modification_number;
   }

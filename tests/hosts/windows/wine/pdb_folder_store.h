@@ -1,7 +1,7 @@
 // A small PDB-folder handheld in standard C++ only, for the stand-in Sync
 // Manager library that the Windows tests load in place of the real one.
-// It writes the same file layout as the Linux host (one standard PDB file
-// per database, named by the same rule), so a session through the
+// It writes the same files as the Linux host (one PDB file per database,
+// through the same codec and named by the same rule), so a session through the
 // conduit library leaves the same bytes as one through the Linux tool,
 // dates aside. It is deliberately simpler than the Linux host: no folder
 // lock, no index, no crash safety beyond writing a temporary file and
@@ -40,9 +40,7 @@ struct StoredDatabase {
   std::vector<StoredRecord> records;
 };
 
-// "report.htm" -> "report.htm.pdb"; bytes outside printable ASCII, '/',
-// '\\', '%' and a leading '.' as %XX.
-std::string pdb_file_name(std::string_view database_name);
+// Through the PDB codec of the core, as the Linux host writes and reads.
 std::vector<std::uint8_t> serialize(const StoredDatabase& db);
 // False for anything that is not a record database in the standard layout.
 bool parse(const std::vector<std::uint8_t>& bytes, StoredDatabase& out);

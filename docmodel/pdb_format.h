@@ -1,8 +1,10 @@
-// The PDB format as bytes: the standard handheld database layout that the
-// Linux host keeps one of per database, decoded from and encoded to memory
-// with no file access (pdb_file.h reads and writes the files). Decoding
-// checks every offset against the file size, so a hostile file yields a
-// status with the byte offset and a one-line reason instead of a crash.
+// The PDB format as bytes: the standard layout of a handheld database in a
+// file, decoded from and encoded to memory with no file access. It is the
+// one codec of the format: the Linux host's folder handheld (whose
+// pdb_file.h reads and writes the files), `vellora dump` and the test
+// handhelds all use it. Decoding checks every offset against the file
+// size, so a hostile file yields a status with the byte offset and a
+// one-line reason instead of a crash.
 //
 // Layout, all fields big-endian: a 78-byte header, one 8-byte entry per
 // record (data offset, attribute byte, 3-byte unique ID), 2 zero bytes, then
@@ -14,15 +16,16 @@
 #include <limits>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "hosts/linux/byte_buffer.h"
 #include "platform/sync_manager.h"
 
-namespace vellora::posix {
+namespace vellora {
 
 constexpr std::size_t kPdbHeaderBytes = 78;
 constexpr std::size_t kPdbRecordEntryBytes = 8;
+constexpr std::size_t kPdbPadBytes = 2;         // the zero bytes after the record list
 constexpr std::size_t kPdbNameFieldBytes = 32;  // name plus its terminating zero
 constexpr std::size_t kPdbMaxNameBytes = kPdbNameFieldBytes - 1;
 constexpr std::size_t kPdbMaxRecords = 0xFFFF;  // the count is 16 bits
@@ -38,6 +41,18 @@ constexpr std::uint64_t kPdbMaxFileBytes = std::numeric_limits<std::uint32_t>::m
 constexpr std::uint16_t kPdbAttrResource = 0x0001;
 // Seconds from 1904-01-01 (the handheld's epoch) to 1970-01-01.
 constexpr std::int64_t kPdbEpochOffsetSeconds = 2082844800;
+
+// File name of a database in a folder of PDB files: the name with every
+// byte outside printable ASCII, every '/', '\\', '%' and a leading '.'
+// written as %XX (upper-case hex), plus ".pdb". "report.htm" ->
+// "report.htm.pdb".
+std::string database_file_name(std::string_view database_name);
+
+// Bytes of a file of `record_count` records whose app-info, sort-info and
+// record data together take `content_bytes`.
+constexpr std::uint64_t pdb_file_bytes(std::size_t record_count, std::uint64_t content_bytes) {
+  return kPdbHeaderBytes + std::uint64_t{record_count} * kPdbRecordEntryBytes + kPdbPadBytes + content_bytes;
+}
 
 // Handheld time from Unix time, clamped to the 32-bit range.
 std::uint32_t pdb_time_from_unix(std::int64_t unix_seconds);
@@ -67,9 +82,12 @@ struct PdbRecordView {
   std::uint32_t unique_id = 0;  // 24 bits
 };
 
-// A whole database in memory. Record data lives in one contiguous buffer
-// with an 8-byte entry per record, so a database of 100,000 small records
-// costs little more than its bytes.
+// A whole database in memory. Record data lives in chunks of about a
+// megabyte, each filled with whole records in order and never moved once
+// allocated: a growing database never holds its old and new storage at
+// once, so writing one costs little more than its bytes (a single buffer
+// that doubled would briefly cost three times them), and a database of
+// 60,000 small records costs little more than its bytes too.
 class PdbDatabase {
  public:
   PdbHeader header;
@@ -78,26 +96,34 @@ class PdbDatabase {
 
   std::size_t record_count() const { return entries_.size(); }
   PdbRecordView record(std::size_t index) const;  // index < record_count()
-  // Bytes of all records, in record order, as they appear in the file.
-  std::span<const std::uint8_t> record_data() const { return data_; }
+  // Bytes of all records, in record order, as they appear in the file:
+  // the concatenation of these pieces.
+  std::vector<std::span<const std::uint8_t>> record_data() const;
+  std::uint64_t record_data_bytes() const { return data_bytes_; }
 
   // Appends a record; attributes are kept in the high nibble and category
   // in the low one. False, and no change, when the database already holds
   // kPdbMaxRecords records, the record exceeds kPdbMaxRecordBytes, or the
-  // file would pass 4 GB.
+  // file would pass 4 GB. `record.data` may view this database's records.
   bool append_record(const PdbRecordView& record);
+  // Room for `records` more records of `data_bytes` in all, in one piece.
   void reserve(std::size_t records, std::size_t data_bytes);
 
-  bool operator==(const PdbDatabase&) const = default;
+  // The same header, blocks and records, however their bytes are chunked.
+  bool operator==(const PdbDatabase& other) const;
 
  private:
   struct Entry {
-    std::uint32_t end = 0;           // one past the record's last byte in data_
+    std::uint32_t chunk = 0;
+    std::uint32_t begin = 0;  // within the chunk
+    std::uint32_t size_bytes = 0;
     std::uint32_t attribute_id = 0;  // attribute byte << 24 | unique ID, as on disk
-    bool operator==(const Entry&) const = default;
   };
+  std::vector<std::uint8_t>& chunk_with_room(std::size_t bytes);
+
   std::vector<Entry> entries_;
-  ByteBuffer data_;
+  std::vector<std::vector<std::uint8_t>> chunks_;
+  std::uint64_t data_bytes_ = 0;
 };
 
 enum class PdbStatus {
@@ -162,6 +188,11 @@ std::uint64_t pdb_prefix_bytes(std::span<const std::uint8_t, kPdbHeaderBytes> he
 // only when the result is ok.
 PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes, PdbLayout& out);
 
+// The header's fields and record count, whatever kind of database it is
+// (a resource database too): only the name is checked. `header` holds at
+// least kPdbHeaderBytes bytes, else the result is `truncated`.
+PdbResult decode_pdb_header(std::span<const std::uint8_t> header, PdbHeader& out, std::uint16_t& record_count);
+
 // The layout check alone, for lookups, which need no record data.
 PdbResult parse_pdb_header(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes, PdbHeader& header,
                            std::uint16_t& record_count);
@@ -175,6 +206,12 @@ PdbResult parse_pdb(std::span<const std::uint8_t> bytes, PdbDatabase& out);
 // that would pass 4 GB.
 PdbResult check_pdb_encodable(const PdbDatabase& db);
 
+// Header, record list and the 2 zero bytes after it, as `layout` gives
+// them: each record's offset and flags, each info block's start (0 for
+// none). Sizes are not checked; the bytes the layout points at are the
+// caller's to write.
+std::vector<std::uint8_t> encode_pdb_layout(const PdbLayout& layout);
+
 // Header, record list and the 2 zero bytes after it, for a database that
 // check_pdb_encodable accepts: what precedes the app-info, sort-info and
 // record bytes in the file.
@@ -184,4 +221,4 @@ std::vector<std::uint8_t> serialize_pdb_prefix(const PdbDatabase& db);
 // record data. Empty when check_pdb_encodable refuses the database.
 std::vector<std::uint8_t> serialize_pdb(const PdbDatabase& db);
 
-}  // namespace vellora::posix
+}  // namespace vellora

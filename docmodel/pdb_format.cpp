@@ -3,15 +3,17 @@
 // then copies the data; lookups and the record-by-record reader use the
 // first step alone, so scanning a folder reads only a few hundred bytes per
 // file and reading a database holds one record at a time.
-#include "hosts/linux/pdb_format.h"
+#include "docmodel/pdb_format.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/byte_order.h"
 
-namespace vellora::posix {
+namespace vellora {
 
 namespace {
 
@@ -29,9 +31,11 @@ constexpr std::size_t kTypeAt = 60;
 constexpr std::size_t kCreatorAt = 64;
 constexpr std::size_t kSeedAt = 68;
 constexpr std::size_t kCountAt = 76;
-constexpr std::size_t kPadBytes = 2;  // the zero bytes after the record list
 // Where the second word of a record list entry lies within the entry.
 constexpr std::size_t kAttributeIdAt = 4;
+
+// Record data is allocated this much at a time (see PdbDatabase).
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
 std::string num(std::uint64_t value) { return std::to_string(value); }
 
@@ -87,6 +91,21 @@ PdbResult pdb_failure(PdbStatus status, std::size_t offset, std::string reason) 
   return PdbResult{.status = status, .offset = offset, .reason = std::move(reason)};
 }
 
+std::string database_file_name(std::string_view database_name) {
+  std::string out;
+  for (std::size_t i = 0; i < database_name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(database_name[i]);
+    const bool is_escaped = c < 0x20 || c > 0x7E || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.');
+    if (is_escaped) {
+      out += '%';
+      append_hex_byte(out, c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + ".pdb";
+}
+
 std::uint32_t pdb_time_from_unix(std::int64_t unix_seconds) {
   const std::int64_t value = unix_seconds + kPdbEpochOffsetSeconds;
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, std::numeric_limits<std::uint32_t>::max()));
@@ -97,46 +116,92 @@ std::int64_t unix_time_from_pdb(std::uint32_t pdb_seconds) {
 }
 
 PdbRecordView PdbDatabase::record(std::size_t index) const {
-  const std::uint32_t begin = index == 0 ? 0 : entries_[index - 1].end;
   const Entry& entry = entries_[index];
   const PdbRecordEntry fields = decode_attribute_id(entry.attribute_id);
   return PdbRecordView{
-      .data = data_.view().subspan(begin, entry.end - begin),
+      .data = std::span<const std::uint8_t>(chunks_[entry.chunk]).subspan(entry.begin, entry.size_bytes),
       .attributes = fields.attributes,
       .category = fields.category,
       .unique_id = fields.unique_id,
   };
 }
 
+std::vector<std::span<const std::uint8_t>> PdbDatabase::record_data() const { return {chunks_.begin(), chunks_.end()}; }
+
+std::vector<std::uint8_t>& PdbDatabase::chunk_with_room(std::size_t bytes) {
+  if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < bytes) {
+    chunks_.emplace_back();
+    chunks_.back().reserve(std::max(bytes, kChunkBytes));
+  }
+  return chunks_.back();
+}
+
 bool PdbDatabase::append_record(const PdbRecordView& record) {
   // Room for the largest header and record list keeps any database built
   // here inside the format's 32-bit offsets.
-  constexpr std::uint64_t kMaxDataBytes =
-      kPdbMaxFileBytes - kPdbHeaderBytes - kPdbMaxRecords * kPdbRecordEntryBytes - kPadBytes;
-  if (entries_.size() >= kPdbMaxRecords || record.data.size() > kPdbMaxRecordBytes ||
-      data_.size() + record.data.size() > kMaxDataBytes)
-    return false;
-  const auto* bytes = record.data.data();
-  if (!data_.empty() && bytes >= data_.data() && bytes < data_.data() + data_.size()) {
-    // The bytes view this buffer, which growing it would invalidate.
-    const std::vector<std::uint8_t> copy(record.data.begin(), record.data.end());
-    PdbRecordView own = record;
-    own.data = copy;
-    return append_record(own);
-  }
-  data_.append(record.data);
-  entries_.push_back(Entry{.end = static_cast<std::uint32_t>(data_.size()),
+  constexpr std::uint64_t kMaxDataBytes = kPdbMaxFileBytes - pdb_file_bytes(kPdbMaxRecords, 0);
+  const std::size_t n = record.data.size();
+  if (entries_.size() >= kPdbMaxRecords || n > kPdbMaxRecordBytes || data_bytes_ + n > kMaxDataBytes) return false;
+  // Chunks never reallocate, so bytes viewing one of them stay valid while
+  // they are copied.
+  std::vector<std::uint8_t>& chunk = chunk_with_room(n);
+  const std::size_t begin = chunk.size();
+  chunk.resize(begin + n);
+  if (n > 0) std::memcpy(chunk.data() + begin, record.data.data(), n);
+  entries_.push_back(Entry{.chunk = static_cast<std::uint32_t>(chunks_.size() - 1),
+                           .begin = static_cast<std::uint32_t>(begin),
+                           .size_bytes = static_cast<std::uint32_t>(n),
                            .attribute_id = encode_attribute_id(record.attributes, record.category, record.unique_id)});
+  data_bytes_ += n;
   return true;
 }
 
 void PdbDatabase::reserve(std::size_t records, std::size_t data_bytes) {
-  entries_.reserve(records);
-  data_.reserve(data_bytes);
+  entries_.reserve(entries_.size() + records);
+  if (data_bytes > 0) (void)chunk_with_room(data_bytes);
+}
+
+bool PdbDatabase::operator==(const PdbDatabase& other) const {
+  if (header != other.header || app_info != other.app_info || sort_info != other.sort_info ||
+      record_count() != other.record_count())
+    return false;
+  for (std::size_t i = 0; i < record_count(); ++i) {
+    const PdbRecordView a = record(i);
+    const PdbRecordView b = other.record(i);
+    if (a.attributes != b.attributes || a.category != b.category || a.unique_id != b.unique_id ||
+        !std::equal(a.data.begin(), a.data.end(), b.data.begin(), b.data.end()))
+      return false;
+  }
+  return true;
 }
 
 std::uint64_t pdb_prefix_bytes(std::span<const std::uint8_t, kPdbHeaderBytes> header) {
   return kPdbHeaderBytes + std::uint64_t{get_be16(header.data() + kCountAt)} * kPdbRecordEntryBytes;
+}
+
+PdbResult decode_pdb_header(std::span<const std::uint8_t> header, PdbHeader& out, std::uint16_t& record_count) {
+  if (header.size() < kPdbHeaderBytes)
+    return pdb_failure(PdbStatus::truncated, header.size(),
+                       "header is " + num(header.size()) + " bytes, needs " + num(kPdbHeaderBytes));
+  const auto* name_begin = header.data() + kNameAt;
+  const auto* name_end = std::find(name_begin, name_begin + kPdbNameFieldBytes, 0);
+  if (name_end == name_begin + kPdbNameFieldBytes)
+    return pdb_failure(PdbStatus::bad_name, kNameAt, "name field has no terminating zero");
+  if (name_end == name_begin) return pdb_failure(PdbStatus::bad_name, kNameAt, "name is empty");
+  out.name.assign(name_begin, name_end);
+  out.attributes = get_be16(header.data() + kAttributesAt);
+  out.version = get_be16(header.data() + kVersionAt);
+  out.created = get_be32(header.data() + kCreatedAt);
+  out.modified = get_be32(header.data() + kModifiedAt);
+  out.backed_up = get_be32(header.data() + kBackedUpAt);
+  out.modification_number = get_be32(header.data() + kModificationNumberAt);
+  out.type = get_be32(header.data() + kTypeAt);
+  out.creator = get_be32(header.data() + kCreatorAt);
+  out.unique_id_seed = get_be32(header.data() + kSeedAt);
+  // The next-record-list field (byte 72) only has meaning in handheld
+  // memory; files carry 0 there and anything else is ignored.
+  record_count = get_be16(header.data() + kCountAt);
+  return {};
 }
 
 PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t file_bytes, PdbLayout& out) {
@@ -146,29 +211,10 @@ PdbResult parse_pdb_layout(std::span<const std::uint8_t> prefix, std::uint64_t f
                            num(kPdbHeaderBytes));
   if (file_bytes > kPdbMaxFileBytes)
     return pdb_failure(PdbStatus::too_large, 0, "file is " + num(file_bytes) + " bytes, more than a database can hold");
-
-  const auto* name_begin = prefix.data() + kNameAt;
-  const auto* name_end = std::find(name_begin, name_begin + kPdbNameFieldBytes, 0);
-  if (name_end == name_begin + kPdbNameFieldBytes)
-    return pdb_failure(PdbStatus::bad_name, kNameAt, "name field has no terminating zero");
-  if (name_end == name_begin) return pdb_failure(PdbStatus::bad_name, kNameAt, "name is empty");
-
-  auto& h = out.header;
-  h.name.assign(name_begin, name_end);
-  h.attributes = get_be16(prefix.data() + kAttributesAt);
-  if ((h.attributes & kPdbAttrResource) != 0)
+  std::uint16_t record_count = 0;
+  if (auto r = decode_pdb_header(prefix, out.header, record_count); !r) return r;
+  if ((out.header.attributes & kPdbAttrResource) != 0)
     return pdb_failure(PdbStatus::resource_database, kAttributesAt, "is a resource database, not a record database");
-  h.version = get_be16(prefix.data() + kVersionAt);
-  h.created = get_be32(prefix.data() + kCreatedAt);
-  h.modified = get_be32(prefix.data() + kModifiedAt);
-  h.backed_up = get_be32(prefix.data() + kBackedUpAt);
-  h.modification_number = get_be32(prefix.data() + kModificationNumberAt);
-  h.type = get_be32(prefix.data() + kTypeAt);
-  h.creator = get_be32(prefix.data() + kCreatorAt);
-  h.unique_id_seed = get_be32(prefix.data() + kSeedAt);
-  // The next-record-list field (byte 72) only has meaning in handheld
-  // memory; files carry 0 there and anything else is ignored.
-  const std::uint16_t record_count = get_be16(prefix.data() + kCountAt);
 
   const std::uint64_t list_end = pdb_prefix_bytes(prefix.first<kPdbHeaderBytes>());
   if (file_bytes < list_end || prefix.size() < list_end)
@@ -259,18 +305,17 @@ PdbResult check_pdb_encodable(const PdbDatabase& db) {
                        "name must be 1 to " + num(kPdbMaxNameBytes) + " bytes without a zero byte");
   if ((db.header.attributes & kPdbAttrResource) != 0)
     return pdb_failure(PdbStatus::resource_database, kAttributesAt, "resource databases cannot be written");
-  const std::uint64_t total = kPdbHeaderBytes + db.record_count() * kPdbRecordEntryBytes + kPadBytes +
-                              db.app_info.size() + db.sort_info.size() + db.record_data().size();
+  const std::uint64_t total =
+      pdb_file_bytes(db.record_count(), db.app_info.size() + db.sort_info.size() + db.record_data_bytes());
   if (total > kPdbMaxFileBytes)
     return pdb_failure(PdbStatus::too_large, 0, "database of " + num(total) + " bytes does not fit the file format");
   return {};
 }
 
-std::vector<std::uint8_t> serialize_pdb_prefix(const PdbDatabase& db) {
-  const std::size_t count = db.record_count();
-  const std::size_t list_end = kPdbHeaderBytes + count * kPdbRecordEntryBytes;
-  std::vector<std::uint8_t> out(list_end + kPadBytes, 0);
-  const auto& h = db.header;
+std::vector<std::uint8_t> encode_pdb_layout(const PdbLayout& layout) {
+  const std::size_t count = layout.records.size();
+  std::vector<std::uint8_t> out(kPdbHeaderBytes + count * kPdbRecordEntryBytes + kPdbPadBytes, 0);
+  const auto& h = layout.header;
   std::copy(h.name.begin(), h.name.end(), out.begin() + kNameAt);
   put_be16(out.data() + kAttributesAt, h.attributes);
   put_be16(out.data() + kVersionAt, h.version);
@@ -278,28 +323,46 @@ std::vector<std::uint8_t> serialize_pdb_prefix(const PdbDatabase& db) {
   put_be32(out.data() + kModifiedAt, h.modified);
   put_be32(out.data() + kBackedUpAt, h.backed_up);
   put_be32(out.data() + kModificationNumberAt, h.modification_number);
-  auto next_at = static_cast<std::uint32_t>(out.size());
-  if (!db.app_info.empty()) {
-    put_be32(out.data() + kAppInfoAt, next_at);
-    next_at += static_cast<std::uint32_t>(db.app_info.size());
-  }
-  if (!db.sort_info.empty()) {
-    put_be32(out.data() + kSortInfoAt, next_at);
-    next_at += static_cast<std::uint32_t>(db.sort_info.size());
-  }
+  put_be32(out.data() + kAppInfoAt, layout.app_info.begin);
+  put_be32(out.data() + kSortInfoAt, layout.sort_info.begin);
   put_be32(out.data() + kTypeAt, h.type);
   put_be32(out.data() + kCreatorAt, h.creator);
   put_be32(out.data() + kSeedAt, h.unique_id_seed);
   put_be16(out.data() + kCountAt, static_cast<std::uint16_t>(count));
   for (std::size_t i = 0; i < count; ++i) {
-    const auto record = db.record(i);
+    const PdbRecordEntry& record = layout.records[i];
     const std::size_t entry_at = kPdbHeaderBytes + i * kPdbRecordEntryBytes;
-    put_be32(out.data() + entry_at, next_at);
+    put_be32(out.data() + entry_at, record.offset);
     put_be32(out.data() + entry_at + kAttributeIdAt,
              encode_attribute_id(record.attributes, record.category, record.unique_id));
-    next_at += static_cast<std::uint32_t>(record.data.size());
   }
   return out;
+}
+
+std::vector<std::uint8_t> serialize_pdb_prefix(const PdbDatabase& db) {
+  PdbLayout layout;
+  layout.header = db.header;
+  layout.records.resize(db.record_count());
+  auto next_at = static_cast<std::uint32_t>(pdb_file_bytes(db.record_count(), 0));
+  // Each block that is present starts where the one before it ends.
+  const auto place = [&next_at](std::size_t size_bytes) {
+    const PdbExtent extent{.begin = size_bytes == 0 ? 0 : next_at,
+                           .end = size_bytes == 0 ? 0 : next_at + static_cast<std::uint32_t>(size_bytes)};
+    next_at += static_cast<std::uint32_t>(size_bytes);
+    return extent;
+  };
+  layout.app_info = place(db.app_info.size());
+  layout.sort_info = place(db.sort_info.size());
+  for (std::size_t i = 0; i < db.record_count(); ++i) {
+    const PdbRecordView record = db.record(i);
+    layout.records[i] = PdbRecordEntry{.offset = next_at,
+                                       .size_bytes = static_cast<std::uint32_t>(record.data.size()),
+                                       .attributes = record.attributes,
+                                       .category = record.category,
+                                       .unique_id = record.unique_id};
+    next_at += static_cast<std::uint32_t>(record.data.size());
+  }
+  return encode_pdb_layout(layout);
 }
 
 std::vector<std::uint8_t> serialize_pdb(const PdbDatabase& db) {
@@ -307,8 +370,8 @@ std::vector<std::uint8_t> serialize_pdb(const PdbDatabase& db) {
   auto out = serialize_pdb_prefix(db);
   out.insert(out.end(), db.app_info.begin(), db.app_info.end());
   out.insert(out.end(), db.sort_info.begin(), db.sort_info.end());
-  out.insert(out.end(), db.record_data().begin(), db.record_data().end());
+  for (const auto piece : db.record_data()) out.insert(out.end(), piece.begin(), piece.end());
   return out;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora
