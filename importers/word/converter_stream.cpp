@@ -37,7 +37,9 @@ ConverterStream::ConverterStream(TextConverterLibrary& platform, const std::stri
   const auto init = resolve_entry<InitConverterEntry>(platform_, library_, kInitConverterName);
   is_format_correct_ = resolve_entry<IsFormatCorrectEntry>(platform_, library_, kIsFormatCorrectName);
   foreign_to_rtf_ = resolve_entry<ForeignToRtfEntry>(platform_, library_, kForeignToRtfName);
-  rtf_to_foreign_ = resolve_entry<RtfToForeignEntry>(platform_, library_, kRtfToForeignName);
+  // Looked up as every host of the interface does, though only importing
+  // happens here.
+  (void)platform_.resolve(library_, kRtfToForeignName);
   if (init != nullptr) {
     std::string application(kApplicationName);
     init(platform_.main_window(), application.data());
@@ -90,7 +92,6 @@ bool ConverterStream::open(const std::string& path) {
   if (library_ == 0 || converter_.joinable() || path.size() >= kConverterPathBytes) return false;
   // Characters without an OEM form become their OEM substitutes.
   const std::string name = platform_.to_ansi(platform_.to_oem(path));
-  is_import_ = true;
   data_ready_ = platform_.create_event();
   buffer_free_ = platform_.create_event();
   if (data_ready_ == nullptr || buffer_free_ == nullptr) return false;

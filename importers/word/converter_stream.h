@@ -62,7 +62,6 @@ class ConverterStream {
   ModuleHandle library_ = 0;
   IsFormatCorrectEntry is_format_correct_ = nullptr;
   ForeignToRtfEntry foreign_to_rtf_ = nullptr;
-  RtfToForeignEntry rtf_to_foreign_ = nullptr;  // resolved, never called: converters only import here
 
   std::unique_ptr<ConverterEvent> data_ready_;
   std::unique_ptr<ConverterEvent> buffer_free_;
@@ -75,7 +74,6 @@ class ConverterStream {
   bool done_ = true;
   bool failed_ = false;
   bool lost_piece_ = false;
-  bool is_import_ = false;
   std::size_t bytes_available_ = 0;
   const std::uint8_t* read_pointer_ = nullptr;
 };
