@@ -1,6 +1,13 @@
+// The send pass through whole sessions against the fake handheld: which
+// files travel, the memory and overwrite checks, a failure at every
+// handheld call, the one flush before any source goes, and the finishing
+// of a sync that was interrupted.
 #include "conduit/send_pass.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <utility>
 
 #include "conduit/entry_points.h"
 #include "conduit/send_journal.h"
@@ -224,6 +231,43 @@ TEST_F(SendPass, FilesLeaveOnlyOnceTheirDocumentsAreDurable) {
   EXPECT_EQ(testing::file_names(send_dir()), (std::vector<std::string>{"d.txt", "e.txt"}));
   EXPECT_TRUE(has_event(SessionEventKind::problem, "send pass"));
   EXPECT_EQ(warnings(), 1u);
+}
+
+// A sync killed before it deleted its sources, whose databases the next
+// sync cannot make durable either: the files stay for that sync's walk,
+// and the journal for the sync after, which finishes them.
+TEST_F(SendPass, AnInterruptedSyncWhoseFlushFailsIsFinishedByTheSyncAfter) {
+  write_file(sent("a.txt"), "alpha\n");
+  sync();
+  ASSERT_TRUE(on_handheld("a.txt"));
+  write_file(sent("a.txt"), "alpha\n");
+  const fs::path journal = sent(std::string(kSendJournalName));
+  write_file(journal, "vellora send journal 1\na.txt\ta.txt\n");
+  registry.numbers["FromPCToPalm"] = kNeverOverwrite;
+  bool has_failed = false;
+  handheld.before_flush = [&] {
+    if (!std::exchange(has_failed, true)) handheld.fail_call_number = static_cast<int>(handheld.calls.size()) + 1;
+  };
+  events.clear();
+  sync();
+  ASSERT_TRUE(has_failed);
+  EXPECT_TRUE(fs::exists(sent("a.txt")) && fs::exists(journal));
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].kind, SessionEventKind::problem);
+  EXPECT_EQ(events[0].detail,
+            "the documents of an interrupted sync could not be made durable on the handheld (error -2); their files "
+            "stay in the send folder");
+  EXPECT_EQ(events[1].kind, SessionEventKind::kept);  // by the walk, which may not overwrite
+
+  handheld.fail_call_number = 0;
+  handheld.calls.clear();
+  events.clear();
+  sync();
+  EXPECT_TRUE(testing::file_names(send_dir()).empty());
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, SessionEventKind::removed);
+  EXPECT_EQ(events[0].detail, "sent by an interrupted sync; \"a.txt\" on the handheld holds it whole");
+  EXPECT_EQ(std::count(handheld.calls.begin(), handheld.calls.end(), "flush_pending_writes()"), 1);
 }
 
 TEST_F(SendPass, AFailedCardInfoCallKeepsTheFileWithTheHandheldsReason) {

@@ -4,6 +4,7 @@
 // case runs one call script on both and compares the folders, dates
 // masked (each side takes its own clock).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -107,9 +108,9 @@ const Script kScripts[] = {
 class PdbFolderStoreMatchesLinux : public ::testing::TestWithParam<Script> {};
 
 TEST_P(PdbFolderStoreMatchesLinux, SameFilesButDates) {
-  const auto root = fs::temp_directory_path() /
-                    ("vellora-store-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                     std::to_string(reinterpret_cast<std::uintptr_t>(&GetParam())));
+  // The process ID keeps two builds' test runs out of each other's folders.
+  const auto root = fs::temp_directory_path() / ("vellora-store-test-" + std::to_string(::getpid()) + "-" +
+                                                 std::to_string(reinterpret_cast<std::uintptr_t>(&GetParam())));
   fs::remove_all(root);
   fs::create_directories(root / "linux");
   fs::create_directories(root / "stand-in");
