@@ -1,9 +1,10 @@
-// ASCII rules for names, extensions, keywords and escapes. Only A to Z
-// change case and only 0 to 9 are digits: bytes above 127 are characters
-// of the handheld's character set, and a locale must never decide what a
-// file or database is called or what a number reads as.
+// ASCII rules for names, extensions, keywords, escapes and the numbers in
+// messages. Only A to Z change case and only 0 to 9 are digits: bytes above
+// 127 are characters of the handheld's character set, and a locale must
+// never decide what a file or database is called or what a number reads as.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,14 @@ constexpr bool is_same_name(std::string_view a, std::string_view b) {
 }
 
 constexpr bool is_ascii_digit(int c) { return c >= '0' && c <= '9'; }
+
+// "32,765": a count as people read it in messages, grouped by commas
+// whatever the locale.
+inline std::string with_thousands(std::size_t count) {
+  std::string digits = std::to_string(count);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+  return digits;
+}
 
 inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 inline constexpr char kLowerHexDigits[] = "0123456789abcdef";

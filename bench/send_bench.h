@@ -1,5 +1,5 @@
 // What the send benchmarks of generated documents share: a workspace
-// holding the document, one send as a sync performs it (importer, builder,
+// holding the document, one send as a sync performs it (importer, packer,
 // PDB-folder handheld), its throughput and its peak memory.
 #pragma once
 
@@ -17,7 +17,7 @@
 
 #include "conduit/convert_file.h"
 #include "conduit/document_types.h"
-#include "docmodel/builder.h"
+#include "conduit/write_document.h"
 #include "docmodel/pipelined_sink.h"
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "platform/text_codec.h"

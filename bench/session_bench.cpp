@@ -10,7 +10,7 @@
 
 #include "conduit/catalog.h"
 #include "conduit/entry_points.h"
-#include "docmodel/builder.h"
+#include "conduit/write_document.h"
 #include "hosts/linux/dl_text_converters.h"
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "importers/text/text_importer.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "conduit/document_types.h"
-#include "docmodel/builder.h"
+#include "docmodel/packer.h"
 #include "docmodel/pipelined_sink.h"
 #include "importers/import_file.h"
 #include "platform/text_codec.h"

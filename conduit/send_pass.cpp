@@ -20,6 +20,7 @@
 #include "conduit/send_folder.h"
 #include "conduit/send_journal.h"
 #include "conduit/send_recovery.h"
+#include "conduit/write_document.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
 

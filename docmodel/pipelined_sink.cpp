@@ -1,65 +1,30 @@
+// The pipelined sink: staged calls gather in a batch on the importer's
+// thread and are replayed to the inner sink by a worker thread, one batch
+// while the next fills.
 #include "docmodel/pipelined_sink.h"
 
-#include <cstring>
 #include <utility>
 
 namespace vellora {
 
-namespace {
-
-// A batch holds the calls back to back: a kind byte, then for a name its
-// record, for a paragraph its alignment, two sizes and the bytes of both
-// spans, for a background its byte.
-
-enum Call : std::uint8_t { kName, kParagraph, kBackground };
-
-template <typename T>
-void put(std::vector<std::uint8_t>& out, const T& value) {
-  const auto at = out.size();
-  out.resize(at + sizeof value);
-  std::memcpy(out.data() + at, &value, sizeof value);
+void PipelinedSink::Batch::clear() {
+  name.reset();
+  paragraphs.clear();
+  bytes.clear();
+  background.reset();
 }
 
-void put_bytes(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes) {
-  out.insert(out.end(), bytes.begin(), bytes.end());
-}
-
-template <typename T>
-T take(const std::uint8_t*& at) {
-  T value;
-  std::memcpy(&value, at, sizeof value);
-  at += sizeof value;
-  return value;
-}
-
-void replay(const std::vector<std::uint8_t>& batch, StagingSink& sink) {
-  const std::uint8_t* at = batch.data();
-  const std::uint8_t* const end = at + batch.size();
-  while (at != end) {
-    switch (*at++) {
-      case kName: {
-        std::array<char, kNameRecordBytes> record;
-        std::memcpy(record.data(), at, record.size());
-        at += record.size();
-        sink.take_name(record);
-        break;
-      }
-      case kParagraph: {
-        const auto alignment = take<std::int32_t>(at);
-        const auto text_bytes = take<std::size_t>(at);
-        const auto cell_bytes = take<std::size_t>(at);
-        const std::span<const std::uint8_t> text(at, text_bytes);
-        const std::span<const std::uint8_t> cells(at + text_bytes, cell_bytes);
-        at += text_bytes + cell_bytes;
-        sink.take_paragraph(alignment, text, cells);
-        break;
-      }
-      default: sink.take_background(*at++); break;
-    }
+void PipelinedSink::Batch::replay(StagingSink& sink) const {
+  if (name) sink.take_name(*name);
+  const std::uint8_t* at = bytes.data();
+  for (const Paragraph& paragraph : paragraphs) {
+    const std::span<const std::uint8_t> text(at, paragraph.text_bytes);
+    const std::span<const std::uint8_t> cells(at + paragraph.text_bytes, paragraph.cell_bytes);
+    at += paragraph.text_bytes + paragraph.cell_bytes;
+    sink.take_paragraph(paragraph.alignment, text, cells);
   }
+  if (background) sink.take_background(*background);
 }
-
-}  // namespace
 
 PipelinedSink::PipelinedSink(StagingSink& inner, std::size_t batch_bytes) : inner_(inner), batch_bytes_(batch_bytes) {}
 
@@ -70,24 +35,22 @@ PipelinedSink::~PipelinedSink() {
 }
 
 void PipelinedSink::take_name(const std::array<char, kNameRecordBytes>& record) {
-  filling_.push_back(kName);
-  filling_.insert(filling_.end(), record.begin(), record.end());
+  if (!filling_.is_empty()) hand_over();
+  filling_.name = record;
 }
 
 void PipelinedSink::take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
                                    std::span<const std::uint8_t> cells) {
-  filling_.push_back(kParagraph);
-  put(filling_, alignment);
-  put(filling_, text.size());
-  put(filling_, cells.size());
-  put_bytes(filling_, text);
-  put_bytes(filling_, cells);
-  if (filling_.size() >= batch_bytes_) hand_over();
+  if (filling_.background) hand_over();
+  filling_.paragraphs.push_back({alignment, text.size(), cells.size()});
+  filling_.bytes.insert(filling_.bytes.end(), text.begin(), text.end());
+  filling_.bytes.insert(filling_.bytes.end(), cells.begin(), cells.end());
+  if (filling_.size_bytes() >= batch_bytes_) hand_over();
 }
 
 void PipelinedSink::take_background(std::uint8_t background) {
-  filling_.push_back(kBackground);
-  filling_.push_back(background);
+  if (filling_.background) hand_over();
+  filling_.background = background;
 }
 
 void PipelinedSink::hand_over() {
@@ -98,7 +61,7 @@ void PipelinedSink::hand_over() {
   {
     std::unique_lock guard(lock_);
     changed_.wait(guard, [this] { return !has_pending_; });
-    pending_.swap(filling_);
+    std::swap(pending_, filling_);
     has_pending_ = true;
   }
   changed_.notify_all();
@@ -106,13 +69,13 @@ void PipelinedSink::hand_over() {
 }
 
 void PipelinedSink::work() {
-  std::vector<std::uint8_t> batch;
+  Batch batch;
   for (;;) {
     {
       std::unique_lock guard(lock_);
       changed_.wait(guard, [this] { return has_pending_ || is_done_; });
       if (!has_pending_) return;
-      batch.swap(pending_);
+      std::swap(batch, pending_);
       has_pending_ = false;
     }
     changed_.notify_all();
@@ -120,7 +83,7 @@ void PipelinedSink::work() {
     // on a worker that stopped.
     if (!failure_) {
       try {
-        replay(batch, inner_);
+        batch.replay(inner_);
       } catch (...) {
         failure_ = std::current_exception();
       }
@@ -134,8 +97,8 @@ void PipelinedSink::finish() {
     {
       std::unique_lock guard(lock_);
       changed_.wait(guard, [this] { return !has_pending_; });
-      if (!filling_.empty()) {
-        pending_.swap(filling_);
+      if (!filling_.is_empty()) {
+        std::swap(pending_, filling_);
         has_pending_ = true;
       }
       is_done_ = true;
@@ -143,9 +106,9 @@ void PipelinedSink::finish() {
     changed_.notify_all();
     worker_.join();
     filling_.clear();
-  } else if (!filling_.empty()) {
+  } else if (!filling_.is_empty()) {
     try {
-      replay(filling_, inner_);
+      filling_.replay(inner_);
     } catch (...) {
       failure_ = std::current_exception();
     }

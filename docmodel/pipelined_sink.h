@@ -6,9 +6,11 @@
 
 #include <array>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 #include <vector>
@@ -17,9 +19,9 @@
 
 namespace vellora {
 
-// How many bytes of staged calls go to the worker at once. A megabyte means
-// so few hand-overs that the threads seldom wait for each other, and the
-// three batches that exist at once are a small part of what a large
+// How many bytes of staged paragraphs go to the worker at once. A megabyte
+// means so few hand-overs that the threads seldom wait for each other, and
+// the three batches that exist at once are a small part of what a large
 // conversion holds.
 inline constexpr std::size_t kPipelineBatchBytes = std::size_t{1024} << 10;
 
@@ -44,13 +46,34 @@ class PipelinedSink final : public StagingSink {
   void finish();
 
  private:
+  // The calls taken since the last hand-over, in the order a sink takes
+  // them: a name, paragraphs, a background. A call that would break that
+  // order within a batch starts the next one, so the inner sink sees every
+  // order as it came. The vectors keep their capacity from batch to batch.
+  struct Batch {
+    struct Paragraph {
+      std::int32_t alignment = 0;
+      std::size_t text_bytes = 0;  // then cell_bytes, back to back in `bytes`
+      std::size_t cell_bytes = 0;
+    };
+    std::optional<std::array<char, kNameRecordBytes>> name;
+    std::vector<Paragraph> paragraphs;
+    std::vector<std::uint8_t> bytes;
+    std::optional<std::uint8_t> background;
+
+    bool is_empty() const { return !name && paragraphs.empty() && !background; }
+    std::size_t size_bytes() const { return bytes.size() + paragraphs.size() * sizeof(Paragraph); }
+    void clear();
+    void replay(StagingSink& sink) const;
+  };
+
   void hand_over();
   void work();
 
   StagingSink& inner_;
   std::size_t batch_bytes_;
-  std::vector<std::uint8_t> filling_;  // the producer's batch of encoded calls
-  std::vector<std::uint8_t> pending_;  // a full batch waiting for the worker
+  Batch filling_;  // the producer's batch
+  Batch pending_;  // a full batch waiting for the worker
   bool has_pending_ = false;
   bool is_done_ = false;
   std::exception_ptr failure_;

@@ -1,5 +1,5 @@
 // The document database format: the records a document database holds on
-// the handheld, with encoders for the builder and decoders for the
+// the handheld, with encoders for the packer and decoders for the
 // exporters and `vellora dump`. Layout is done on the PC, so a text record
 // carries its lines and the runs of each line ready to draw.
 //

@@ -1,5 +1,5 @@
-// Staging file writer (used by every importer) and reader (used by the
-// document builder), and the handheld name rule.
+// The staging files' encoding, written to a folder or kept in memory as an
+// importer stages, and read back and checked for the packer.
 #include "docmodel/staging.h"
 
 #include <algorithm>
@@ -20,21 +20,10 @@ constexpr std::size_t kIoChunkBytes = 1 << 20;
 
 }  // namespace
 
-std::string with_thousands(std::size_t count) {
-  std::string digits = std::to_string(count);
-  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
-  return digits;
-}
-
-std::string handheld_name(std::string_view file_name) {
-  if (file_name.size() <= kMaxHandheldNameChars) return std::string(file_name);
-  const auto dot = file_name.rfind('.');
-  if (dot == std::string_view::npos) return std::string(file_name.substr(0, kMaxHandheldNameChars));
-  const std::string_view extension = file_name.substr(dot);
-  // An extension of 31 characters or more leaves no room for the front;
-  // the name is then the extension's own first 31 characters.
-  if (extension.size() >= kMaxHandheldNameChars) return std::string(extension.substr(0, kMaxHandheldNameChars));
-  return std::string(file_name.substr(0, kMaxHandheldNameChars - extension.size())) + std::string(extension);
+std::array<char, kNameRecordBytes> name_record(std::string_view name) {
+  std::array<char, kNameRecordBytes> record{};
+  std::memcpy(record.data(), name.data(), std::min(name.size(), kMaxHandheldNameChars));
+  return record;
 }
 
 StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_t number, std::string_view where) {
@@ -63,30 +52,50 @@ StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_
   return {};
 }
 
-// ---------------------------------------------------------------- writer
+// ---------------------------------------------------------------- writers
 
-struct StagingWriter::Output {
+namespace {
+
+// The encoding both writers share: each call's bytes appended to the data
+// and sizes files' bytes.
+void append_name(std::vector<std::uint8_t>& data, const std::array<char, kNameRecordBytes>& record) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(record.data());
+  data.insert(data.end(), bytes, bytes + record.size());
+}
+
+void append_paragraph(std::vector<std::uint8_t>& data, std::vector<std::uint8_t>& sizes, std::int32_t alignment,
+                      std::span<const std::uint8_t> text, std::span<const std::uint8_t> cells) {
+  std::uint8_t field[4];
+  put_le16(field, static_cast<std::uint16_t>(text.size()));
+  sizes.insert(sizes.end(), field, field + 2);
+  put_le32(field, static_cast<std::uint32_t>(alignment));
+  data.insert(data.end(), field, field + 4);
+  data.insert(data.end(), text.begin(), text.end());
+  data.insert(data.end(), cells.begin(), cells.end());
+}
+
+}  // namespace
+
+// One staging file: its bytes gather in `buffer` and go to the file a
+// megabyte at a time.
+struct StagingFiles::Output {
   fs::path path;
-  UniqueFile file;  // null for the memory target (or a failed open): everything stays in `buffer`
+  UniqueFile file;
   std::vector<std::uint8_t> buffer;
-  int error = 0;  // first errno seen; sticky
+  int error = EBADF;  // first errno seen, sticky; nothing is written before a successful open
 
   bool open(const fs::path& at) {
     path = at;
     file = open_file(at, "wb");
-    if (!file) {
-      error = errno;
-      return false;
-    }
+    error = file ? 0 : errno;
+    if (!file) return false;
     buffer.reserve(kIoChunkBytes + kMaxParagraphChars * (kCellBytes + 1) + 8);
     return true;
   }
-  void append(const std::uint8_t* bytes, std::size_t count) {
-    buffer.insert(buffer.end(), bytes, bytes + count);
-    if (file && buffer.size() >= kIoChunkBytes) flush();
+  void flush_when_full() {
+    if (buffer.size() >= kIoChunkBytes) flush();
   }
   void flush() {
-    if (!file) return;
     if (error == 0 && !buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), file.get()) != buffer.size())
       error = errno != 0 ? errno : EIO;
     buffer.clear();
@@ -97,87 +106,51 @@ struct StagingWriter::Output {
     if (std::fclose(file.release()) != 0 && error == 0) error = errno != 0 ? errno : EIO;
     return error == 0;
   }
+  StagingResult failure() const { return {StagingError::cannot_write, path.string() + ": " + errno_text(error)}; }
 };
 
-StagingWriter::StagingWriter() = default;
-StagingWriter::~StagingWriter() = default;
+StagingFiles::StagingFiles() : data_(std::make_unique<Output>()), sizes_(std::make_unique<Output>()) {}
+StagingFiles::~StagingFiles() = default;
 
-void StagingWriter::start(StagingTarget target, StagingSink* sink) {
-  target_ = target;
-  sink_ = sink;
-  paragraphs_ = 0;
-  if (target == StagingTarget::sink) {
-    data_.reset();
-    sizes_.reset();
-  } else {
-    data_ = std::make_unique<Output>();
-    sizes_ = std::make_unique<Output>();
-  }
-}
-
-StagingResult StagingWriter::open(const fs::path& folder, std::string_view file_name) {
-  start(StagingTarget::files, nullptr);
-  for (Output* output : {data_.get(), sizes_.get()}) {
-    const fs::path path = folder / (output == data_.get() ? kStagingDataFile : kStagingSizesFile);
-    if (!output->open(path)) return {StagingError::cannot_write, path.string() + ": " + errno_text(output->error)};
-  }
-  write_name_record(file_name);
+StagingResult StagingFiles::open(const fs::path& folder) {
+  if (!data_->open(folder / kStagingDataFile)) return data_->failure();
+  if (!sizes_->open(folder / kStagingSizesFile)) return sizes_->failure();
   return {};
 }
 
-void StagingWriter::open_in_memory(std::string_view file_name) {
-  start(StagingTarget::memory, nullptr);
-  write_name_record(file_name);
+void StagingFiles::take_name(const std::array<char, kNameRecordBytes>& record) {
+  append_name(data_->buffer, record);
+  data_->flush_when_full();
 }
 
-void StagingWriter::open_into(StagingSink& sink, std::string_view file_name) {
-  start(StagingTarget::sink, &sink);
-  write_name_record(file_name);
+void StagingFiles::take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                                  std::span<const std::uint8_t> cells) {
+  append_paragraph(data_->buffer, sizes_->buffer, alignment, text, cells);
+  data_->flush_when_full();
+  sizes_->flush_when_full();
 }
 
-void StagingWriter::write_name_record(std::string_view file_name) {
-  std::array<char, kNameRecordBytes> name_record{};
-  const std::string name = handheld_name(file_name);
-  std::memcpy(name_record.data(), name.data(), name.size());
-  if (target_ == StagingTarget::sink)
-    sink_->take_name(name_record);
-  else
-    data_->append(reinterpret_cast<const std::uint8_t*>(name_record.data()), name_record.size());
+void StagingFiles::take_background(std::uint8_t background) {
+  data_->buffer.push_back(background);
+  data_->flush_when_full();
 }
 
-StagingBytes StagingWriter::take_bytes() {
-  if (target_ != StagingTarget::memory) return {};
-  return {std::move(data_->buffer), std::move(sizes_->buffer)};
-}
-
-void StagingWriter::write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
-                                    std::span<const std::uint8_t> cells) {
-  ++paragraphs_;
-  if (target_ == StagingTarget::sink) {
-    sink_->take_paragraph(alignment, text, cells.first(text.size() * kCellBytes));
-    return;
-  }
-  std::uint8_t field[4];
-  put_le16(field, static_cast<std::uint16_t>(text.size()));
-  sizes_->append(field, 2);
-  put_le32(field, static_cast<std::uint32_t>(alignment));
-  data_->append(field, 4);
-  data_->append(text.data(), text.size());
-  data_->append(cells.data(), text.size() * kCellBytes);
-}
-
-StagingResult StagingWriter::finish(std::uint8_t background) {
-  if (target_ == StagingTarget::sink) {
-    sink_->take_background(background);
-    return {};
-  }
-  data_->append(&background, 1);
+StagingResult StagingFiles::finish() {
   const bool data_ok = data_->close();
   const bool sizes_ok = sizes_->close();
-  if (!data_ok) return {StagingError::cannot_write, data_->path.string() + ": " + errno_text(data_->error)};
-  if (!sizes_ok) return {StagingError::cannot_write, sizes_->path.string() + ": " + errno_text(sizes_->error)};
+  if (!data_ok) return data_->failure();
+  if (!sizes_ok) return sizes_->failure();
   return {};
 }
+
+void StagingMemory::take_name(const std::array<char, kNameRecordBytes>& record) { append_name(bytes_.data, record); }
+
+void StagingMemory::take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                                   std::span<const std::uint8_t> cells) {
+  append_paragraph(bytes_.data, bytes_.sizes, alignment, text, cells);
+}
+
+void StagingMemory::take_background(std::uint8_t background) { bytes_.data.push_back(background); }
 
 // ---------------------------------------------------------------- reader
 

@@ -1,5 +1,5 @@
 // The staging files: the neutral paragraph form that every importer writes
-// and the document builder reads. Two files in one folder:
+// and the packer reads. Two files in one folder:
 //   data  "$$!!temp_file_data!!$$.tmp":  32-byte name record, then per
 //         paragraph an int32 alignment, n text bytes and n 10-byte attribute
 //         cells, then one background byte;
@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/byte_vector.h"
@@ -37,14 +38,6 @@ constexpr std::int32_t kAlignLeft = 0;
 constexpr std::int32_t kAlignRight = 1;
 constexpr std::int32_t kAlignJustified = 2;
 constexpr std::int32_t kAlignCentred = 3;
-
-// "32,765": a count as people read it in messages.
-std::string with_thousands(std::size_t count);
-
-// The handheld name of a file: at most 31 characters. A longer name keeps
-// its last extension and as much of the front as fits before it; a longer
-// name without '.' is cut to 31.
-std::string handheld_name(std::string_view file_name);
 
 // A paragraph as staged: `cells` holds 10 bytes per text byte, exactly as
 // in the file, so runs can be compared byte for byte.
@@ -83,14 +76,20 @@ struct StagingBytes {
   std::vector<std::uint8_t> sizes;
 };
 
-// Takes a document's paragraphs in their staged form as an importer stages
-// them, so that a conversion can be laid out while it is read instead of
-// going through the staging files and back.
+// The name record of the document named `name`: its first 31 characters,
+// zero-filled, so the record always holds a terminating zero.
+std::array<char, kNameRecordBytes> name_record(std::string_view name);
+
+// Where an importer's output goes: a document's name record, then each
+// paragraph in its staged form, then the background. The staging files
+// (StagingFiles), the same bytes in memory (StagingMemory) and the packer,
+// which lays the document out as it is read, take it alike.
 class StagingSink {
  public:
   virtual ~StagingSink() = default;
   virtual void take_name(const std::array<char, kNameRecordBytes>& record) = 0;
-  // As StagingWriter::write_paragraph receives them.
+  // `cells` holds 10 bytes per text byte. An importer stages 1 to 1024
+  // text bytes; a sink that must not trust its caller checks.
   virtual void take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
                               std::span<const std::uint8_t> cells) = 0;
   virtual void take_background(std::uint8_t background) = 0;
@@ -103,55 +102,44 @@ class StagingSink {
 // M: why".
 StagingResult check_staged_cells(std::span<const std::uint8_t> cells, std::size_t number, std::string_view where);
 
-// Where a StagingWriter puts what it is given; each open call chooses one.
-enum class StagingTarget {
-  none,    // not opened yet
-  files,   // the two staging files in a folder
-  memory,  // the same bytes, kept for take_bytes()
-  sink,    // handed to a StagingSink as they come
-};
-
-// Writes the staging files. Output is buffered; failures are sticky and
-// reported by finish().
-class StagingWriter {
+// The two staging files in a folder, written as they are staged. Output is
+// buffered; the first failure sticks, and finish() reports it.
+class StagingFiles final : public StagingSink {
  public:
-  StagingWriter();
-  ~StagingWriter();
-  StagingWriter(const StagingWriter&) = delete;
-  StagingWriter& operator=(const StagingWriter&) = delete;
+  StagingFiles();
+  ~StagingFiles() override;
+  StagingFiles(const StagingFiles&) = delete;
+  StagingFiles& operator=(const StagingFiles&) = delete;
 
-  // Creates (truncating) both files in `folder` and writes the name record
-  // of `handheld_name(file_name)`.
-  StagingResult open(const std::filesystem::path& folder, std::string_view file_name);
-  // The same into memory; finish() then leaves the bytes for take_bytes().
-  void open_in_memory(std::string_view file_name);
-  // Hands everything to `sink` instead, which must outlive the writer.
-  void open_into(StagingSink& sink, std::string_view file_name);
-  StagingTarget target() const { return target_; }
-  // `cells` holds 10 bytes per text byte; text.size() is 1 to 1024.
-  void write_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text, std::span<const std::uint8_t> cells);
-  std::size_t paragraphs() const { return paragraphs_; }
-  // Stop staging once `paragraphs()` reaches this; importers ask is_full()
-  // and end early, so a source far bigger than any handheld document
-  // cannot fill the disk with staging data.
-  void set_paragraph_limit(std::size_t limit) { paragraph_limit_ = limit; }
-  bool is_full() const { return paragraphs_ >= paragraph_limit_; }
-  // Writes the background byte and closes both files.
-  StagingResult finish(std::uint8_t background);
-  // After finish() of an in-memory writer: both files' bytes.
-  StagingBytes take_bytes();
+  // Creates (truncating) both files in `folder`.
+  StagingResult open(const std::filesystem::path& folder);
+  void take_name(const std::array<char, kNameRecordBytes>& record) override;
+  void take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                      std::span<const std::uint8_t> cells) override;
+  void take_background(std::uint8_t background) override;
+  // Closes both files. A write or close that failed, the data file's
+  // before the sizes file's, is reported naming the file.
+  StagingResult finish();
 
  private:
   struct Output;
-  void start(StagingTarget target, StagingSink* sink);
-  void write_name_record(std::string_view file_name);
-  StagingTarget target_ = StagingTarget::none;
-  // Both set for the files and memory targets, neither for a sink.
   std::unique_ptr<Output> data_;
   std::unique_ptr<Output> sizes_;
-  StagingSink* sink_ = nullptr;  // set for the sink target only
-  std::size_t paragraphs_ = 0;
-  std::size_t paragraph_limit_ = SIZE_MAX;
+};
+
+// The same bytes as the staging files, kept in memory: for conversions that
+// never touch the disk (tests and fuzzing).
+class StagingMemory final : public StagingSink {
+ public:
+  void take_name(const std::array<char, kNameRecordBytes>& record) override;
+  void take_paragraph(std::int32_t alignment, std::span<const std::uint8_t> text,
+                      std::span<const std::uint8_t> cells) override;
+  void take_background(std::uint8_t background) override;
+  // Both files' bytes as taken so far; the sink is left empty.
+  StagingBytes take_bytes() { return std::exchange(bytes_, {}); }
+
+ private:
+  StagingBytes bytes_;
 };
 
 // Reads and validates the staging files, one paragraph at a time, so memory

@@ -58,11 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PackedDocument from_memory;
   {
     DocumentPacker packer(from_memory, size);
-    StagingWriter writer;
-    writer.open_into(packer, name);
-    writer.set_paragraph_limit(kMaxParagraphs + 1);
-    ByteSource input({data, size});
-    writer.finish(kind.convert(input, writer).background);
+    stage_bytes({data, size}, name, kind.convert, packer, kMaxParagraphs + 1);
   }
   if (from_file.bytes != from_memory.bytes || from_file.offsets != from_memory.offsets) {
     std::fprintf(stderr, "the file's records differ from those converted from memory\n");

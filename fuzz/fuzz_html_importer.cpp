@@ -1,4 +1,4 @@
-// HTML file bytes -> HTML importer -> staging reader -> builder layout, all
+// HTML file bytes -> HTML importer -> staging reader -> layout and packing, all
 // in memory; then once more with a small paragraph limit, as the send pass
 // sets one, to exercise stopping early.
 #include <cstdint>

@@ -1,4 +1,4 @@
-// RTF file bytes -> RTF importer -> staging reader -> builder layout, all
+// RTF file bytes -> RTF importer -> staging reader -> layout and packing, all
 // in memory; then once more with a small paragraph limit, as the send pass
 // sets one, to exercise stopping early.
 #include <cstdint>

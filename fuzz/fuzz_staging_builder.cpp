@@ -1,13 +1,14 @@
-// Arbitrary staging files -> staging reader -> builder -> a handheld that
+// Arbitrary staging files -> staging reader -> packer -> a handheld that
 // accepts everything, in memory. The first input byte splits the rest into
 // the sizes file and the data file.
 #include <cstdint>
 
+#include "conduit/write_document.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
 
-// Accepts every write; checks only that the builder's calls stay in order.
+// Accepts every write; checks only that the writer's calls stay in order.
 class AcceptingHandheld : public vellora::SyncManager {
  public:
   using Status = vellora::SyncStatus;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/files.h"
-#include "docmodel/builder.h"
+#include "docmodel/packer.h"
 #include "docmodel/records.h"
 #include "importers/import_file.h"
 
@@ -78,10 +78,7 @@ inline void check_conversion(const std::uint8_t* data, std::size_t size, std::st
   PackedDocument streamed;
   {
     DocumentPacker packer(streamed, size);
-    StagingWriter writer;
-    writer.open_into(packer, name);
-    ByteSource input({data, size});
-    writer.finish(convert(input, writer).background);
+    stage_bytes({data, size}, name, convert, packer);
     if (!packer.result() || streamed.bytes != from_staging.bytes || streamed.offsets != from_staging.offsets) {
       std::fprintf(stderr, "streamed layout differs from the staging files' layout\n");
       std::abort();
@@ -89,16 +86,13 @@ inline void check_conversion(const std::uint8_t* data, std::size_t size, std::st
   }
 
   const std::size_t limit = size == 0 ? 0 : data[0] % 8;
-  StagingWriter writer;
-  writer.open_in_memory(name);
-  writer.set_paragraph_limit(limit);
-  ByteSource input({data, size});
-  const Converted converted = convert(input, writer);
-  writer.finish(converted.background);
-  if (writer.paragraphs() > limit) std::abort();
+  StagingMemory memory;
+  const Converted converted = stage_bytes({data, size}, name, convert, memory, limit);
+  const StagingBytes limited = memory.take_bytes();
+  if (limited.sizes.size() / 2 > limit) std::abort();
   // A loss is found at a byte of the input.
   if (!converted.is_complete() && converted.offset >= size) std::abort();
-  check_staged(writer.take_bytes());
+  check_staged(limited);
 }
 
 }  // namespace vellora::fuzz

@@ -1,4 +1,4 @@
-// Text file bytes -> text importer -> staging reader -> builder layout, all
+// Text file bytes -> text importer -> staging reader -> layout and packing, all
 // in memory, and the same laid out straight from the importer; then once
 // more with a small paragraph limit, as the send pass sets one.
 #include <cstdint>

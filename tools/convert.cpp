@@ -5,9 +5,10 @@
 #include <string>
 #include <system_error>
 
+#include "base/ascii.h"
 #include "base/files.h"
 #include "conduit/convert_file.h"
-#include "docmodel/builder.h"
+#include "conduit/write_document.h"
 #include "docmodel/staging.h"
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "hosts/linux/terminal_text.h"

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "docmodel/records.h"
-#include "docmodel/staging.h"
 #include "hosts/linux/terminal_text.h"
 #include "tools/fail.h"
 #include "tools/handheld_link.h"

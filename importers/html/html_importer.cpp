@@ -408,7 +408,7 @@ void record_keeping_block(HtmlState& state, std::size_t tag) { state.tags.push(t
 
 }  // namespace html_import
 
-Converted stage_html(ByteSource& input, StagingWriter& out) {
+Converted stage_html(ByteSource& input, StagingOutput& out) {
   using namespace html_import;
   // The buffers take some 45 KB: on the heap, not on a caller's stack.
   const auto state = std::make_unique<HtmlState>(input, out);

@@ -23,6 +23,6 @@ ImportResult ImportHtml(const std::filesystem::path& source, const std::filesyst
 // The conversion itself, over any byte source; returns the background
 // colour that the body tag set (white by default), and where a title was
 // too long.
-Converted stage_html(ByteSource& input, StagingWriter& out);
+Converted stage_html(ByteSource& input, StagingOutput& out);
 
 }  // namespace vellora

@@ -21,6 +21,7 @@
 #include "importers/byte_source.h"
 #include "importers/import_result.h"
 #include "importers/paragraph_buffer.h"
+#include "importers/staging_output.h"
 
 namespace vellora::html_import {
 
@@ -140,10 +141,10 @@ class ColourCache {
 };
 
 struct HtmlState {
-  HtmlState(ByteSource& in, StagingWriter& writer) : input(in), out(writer), style(initial_style()) {}
+  HtmlState(ByteSource& in, StagingOutput& output) : input(in), out(output), style(initial_style()) {}
 
   ByteSource& input;
-  StagingWriter& out;
+  StagingOutput& out;
   StyleState style;
   // style.current as appended characters take it, refreshed after every tag.
   AttributeCell encoded_current{};

@@ -40,7 +40,7 @@ void flush(RtfState& state) {
   ParagraphBuffer& buffer = state.buffer;
   if (buffer.length == 0) {
     // The text byte and the other fields of cell 0 keep what the buffer
-    // holds; the builder looks only at the kind.
+    // holds; the packer looks only at the kind.
     write_cell_kind(cell_at(buffer, 0), kEmptyParagraphCell);
     buffer.length = 1;
   } else {
@@ -300,8 +300,8 @@ void parse(RtfState& state) {
 
 }  // namespace
 
-RtfState::RtfState(ByteSource& in, StagingWriter& writer)
-    : input(in), out(writer), black(nearest_colour(0)), white(nearest_colour(0xFFFFFFFF)) {
+RtfState::RtfState(ByteSource& in, StagingOutput& output)
+    : input(in), out(output), black(nearest_colour(0)), white(nearest_colour(0xFFFFFFFF)) {
   group.current = AttributeCell{kCharacterCell, black, kNoHighlight, kStandardFont};
   reset_colours(*this);
   shape.fill_colour = white;
@@ -338,7 +338,7 @@ bool has_more_text(ByteSource& input) {
 
 }  // namespace rtf_import
 
-Converted stage_rtf(ByteSource& input, StagingWriter& out) {
+Converted stage_rtf(ByteSource& input, StagingOutput& out) {
   using namespace rtf_import;
   // The buffers take some 11 KB: on the heap, not on a caller's stack.
   const auto state = std::make_unique<RtfState>(input, out);

@@ -26,6 +26,6 @@ ImportResult ImportRtf(const std::filesystem::path& source, const std::filesyste
 // The conversion itself, over any byte source; returns the document's
 // background colour (the fill colour of a background shape, else white),
 // and where an error ended the parse before text still to come.
-Converted stage_rtf(ByteSource& input, StagingWriter& out);
+Converted stage_rtf(ByteSource& input, StagingOutput& out);
 
 }  // namespace vellora

@@ -20,6 +20,7 @@
 #include "importers/byte_source.h"
 #include "importers/import_result.h"
 #include "importers/paragraph_buffer.h"
+#include "importers/staging_output.h"
 
 namespace vellora::rtf_import {
 
@@ -85,10 +86,10 @@ struct ShapeState {
 // ---------------------------------------------------------------- one conversion
 
 struct RtfState {
-  RtfState(ByteSource& in, StagingWriter& writer);
+  RtfState(ByteSource& in, StagingOutput& output);
 
   ByteSource& input;
-  StagingWriter& out;
+  StagingOutput& out;
   // An error ended the parse: which, and the offset of the byte that
   // caused it.
   bool is_stopped = false;

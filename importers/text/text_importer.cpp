@@ -7,6 +7,7 @@
 #include "docmodel/cell.h"
 #include "docmodel/palette.h"
 #include "docmodel/staging.h"
+#include "importers/staging_output.h"
 
 namespace vellora {
 
@@ -30,19 +31,19 @@ struct DefaultCells {
 };
 
 struct TextState {
-  StagingWriter& writer;
+  StagingOutput& out;
   const DefaultCells& cells;
   std::array<std::uint8_t, kMaxParagraphChars> text;
   std::size_t length = 0;
 
-  TextState(StagingWriter& w, const DefaultCells& c) : writer(w), cells(c) { text.fill(' '); }
+  TextState(StagingOutput& output, const DefaultCells& c) : out(output), cells(c) { text.fill(' '); }
 
   void end_paragraph() {
     if (length == 0) {
       // An empty line is one character whose cell marks the paragraph empty.
-      writer.write_paragraph(kAlignLeft, {text.data(), 1}, cells.empty);
+      out.write_paragraph(kAlignLeft, {text.data(), 1}, cells.empty);
     } else {
-      writer.write_paragraph(kAlignLeft, {text.data(), length}, {cells.text.data(), length * kCellBytes});
+      out.write_paragraph(kAlignLeft, {text.data(), length}, {cells.text.data(), length * kCellBytes});
       // Positions skipped by tabs were never written, so restoring the
       // used part restores the whole buffer to spaces.
       std::fill_n(text.begin(), length, ' ');
@@ -80,7 +81,7 @@ const std::uint8_t* next_control(const std::uint8_t* from, const std::uint8_t* t
 
 }  // namespace
 
-Converted stage_text(ByteSource& input, StagingWriter& out) {
+Converted stage_text(ByteSource& input, StagingOutput& out) {
   static const DefaultCells cells;
   TextState state(out, cells);
   for (auto chunk = input.take_buffered(); !chunk.empty() && !out.is_full(); chunk = input.take_buffered()) {

@@ -20,6 +20,6 @@ ImportResult ImportText(const std::filesystem::path& source, const std::filesyst
 
 // The conversion itself, over any byte source; the background is white,
 // and a text file is always converted whole.
-Converted stage_text(ByteSource& input, StagingWriter& out);
+Converted stage_text(ByteSource& input, StagingOutput& out);
 
 }  // namespace vellora

@@ -88,5 +88,28 @@ TEST(PipelinedSink, WhatTheInnerSinkThrowsReachesFinish) {
   }
 }
 
+TEST(PipelinedSink, CallsOutOfTheUsualOrderArriveAsTheyCame) {
+  const auto feed_out_of_order = [](StagingSink& sink) {
+    std::array<char, kNameRecordBytes> name{};
+    const std::vector<std::uint8_t> text{'x'};
+    const std::vector<std::uint8_t> cells(kCellBytes, '0');
+    sink.take_paragraph(1, text, cells);
+    std::memcpy(name.data(), "late", 4);
+    sink.take_name(name);
+    sink.take_background(2);
+    sink.take_paragraph(3, text, cells);
+    sink.take_background(4);
+    std::memcpy(name.data(), "last", 4);
+    sink.take_name(name);
+  };
+  RecordingSink direct;
+  feed_out_of_order(direct);
+  RecordingSink inner;
+  PipelinedSink pipeline(inner);
+  feed_out_of_order(pipeline);
+  pipeline.finish();
+  EXPECT_EQ(inner.log, direct.log);
+}
+
 }  // namespace
 }  // namespace vellora

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "docmodel/builder.h"
+#include "docmodel/packer.h"
 #include "tests/support/bytes.h"
 #include "tests/support/paragraphs.h"
 

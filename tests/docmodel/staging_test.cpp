@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/support/paragraphs.h"
 #include "tests/support/temp_dir.h"
 
@@ -15,18 +17,16 @@ using testing::stage;
 using testing::TempDir;
 using testing::write_file;
 
-TEST(HandheldName, ShortNamesStayWholeLongOnesKeepTheirExtension) {
-  EXPECT_EQ(handheld_name("report.htm"), "report.htm");
-  EXPECT_EQ(handheld_name(std::string(31, 'a')), std::string(31, 'a'));
-  // 40 characters: 36 letters and digits, then .txt.
-  EXPECT_EQ(handheld_name("abcdefghijklmnopqrstuvwxyz0123456789.txt"), "abcdefghijklmnopqrstuvwxyz0.txt");
-  EXPECT_EQ(handheld_name(std::string(40, 'x')), std::string(31, 'x'));
-  EXPECT_EQ(handheld_name("a.b" + std::string(40, 'c') + ".html"), "a.b" + std::string(23, 'c') + ".html");
-  // An extension that alone is too long keeps its first 31 characters.
-  EXPECT_EQ(handheld_name("a." + std::string(40, 'e')), "." + std::string(30, 'e'));
+TEST(NameRecord, HoldsAtMost31CharactersAndAZero) {
+  const auto short_name = name_record("doc.txt");
+  EXPECT_STREQ(short_name.data(), "doc.txt");
+  EXPECT_TRUE(std::all_of(short_name.begin() + 7, short_name.end(), [](char c) { return c == 0; }));
+  const auto long_name = name_record(std::string(40, 'x'));
+  EXPECT_EQ(std::string(long_name.data()), std::string(kMaxHandheldNameChars, 'x'));
+  EXPECT_EQ(long_name.back(), 0);
 }
 
-TEST(StagingWriter, WritesNameRecordParagraphsAndBackgroundInOrder) {
+TEST(StagingFiles, HoldTheNameRecordParagraphsAndBackgroundInOrder) {
   TempDir dir;
   stage(dir.path(), "empty.txt", {});
   const auto data = read_file(dir / kStagingDataFile);
@@ -48,56 +48,25 @@ TEST(StagingWriter, WritesNameRecordParagraphsAndBackgroundInOrder) {
   EXPECT_EQ(two.back(), 7);
 }
 
-// Counts what reaches it.
-struct CountingSink final : StagingSink {
-  void take_name(const std::array<char, kNameRecordBytes>& record) override { names.emplace_back(record.data()); }
-  void take_paragraph(std::int32_t, std::span<const std::uint8_t> text, std::span<const std::uint8_t> cells) override {
-    ++paragraphs;
-    cell_bytes += cells.size();
-    text_bytes += text.size();
-  }
-  void take_background(std::uint8_t background) override { backgrounds.push_back(background); }
-  std::vector<std::string> names;
-  std::size_t paragraphs = 0, text_bytes = 0, cell_bytes = 0;
-  std::vector<std::uint8_t> backgrounds;
-};
-
-TEST(StagingWriter, EachOpenChoosesWhereEverythingGoes) {
-  StagingWriter writer;
-  EXPECT_EQ(writer.target(), StagingTarget::none);
-  CountingSink sink;
-  writer.open_into(sink, "first.txt");
-  EXPECT_EQ(writer.target(), StagingTarget::sink);
+TEST(StagingFiles, HoldWhatMemoryHolds) {
   const auto p = paragraph("abc");
-  // A sink sees only the cells of the text, however many it was offered.
-  ByteVector spare_cells = p.cells;
-  spare_cells.insert(spare_cells.end(), kCellBytes, 0xEE);
-  writer.write_paragraph(p.alignment, p.text, spare_cells);
-  EXPECT_TRUE(writer.finish(5));
-  EXPECT_EQ(sink.names, std::vector<std::string>{"first.txt"});
-  EXPECT_EQ(sink.paragraphs, 1u);
-  EXPECT_EQ(sink.cell_bytes, 3 * kCellBytes);
-  EXPECT_EQ(sink.backgrounds, std::vector<std::uint8_t>{5});
-
-  // Opened again in memory, the same writer leaves the sink alone.
-  writer.open_in_memory("second.txt");
-  EXPECT_EQ(writer.target(), StagingTarget::memory);
-  EXPECT_EQ(writer.paragraphs(), 0u);
-  writer.write_paragraph(p.alignment, p.text, p.cells);
-  EXPECT_TRUE(writer.finish(6));
-  EXPECT_EQ(sink.paragraphs, 1u);
-  const StagingBytes bytes = writer.take_bytes();
+  StagingMemory memory;
+  memory.take_name(name_record("second.txt"));
+  memory.take_paragraph(p.alignment, p.text, p.cells);
+  memory.take_background(6);
+  const StagingBytes bytes = memory.take_bytes();
   EXPECT_EQ(bytes.sizes, (std::vector<std::uint8_t>{3, 0}));
   ASSERT_EQ(bytes.data.size(), kNameRecordBytes + 4 + 3 + 3 * kCellBytes + 1);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data.data())), "second.txt");
   EXPECT_EQ(bytes.data.back(), 6);
 
   TempDir dir;
-  ASSERT_TRUE(writer.open(dir.path(), "third.txt"));
-  EXPECT_EQ(writer.target(), StagingTarget::files);
-  writer.write_paragraph(p.alignment, p.text, p.cells);
-  EXPECT_TRUE(writer.finish(7));
-  EXPECT_EQ(sink.paragraphs, 1u);
+  StagingFiles files;
+  ASSERT_TRUE(files.open(dir.path()));
+  files.take_name(name_record("third.txt"));
+  files.take_paragraph(p.alignment, p.text, p.cells);
+  files.take_background(7);
+  EXPECT_TRUE(files.finish());
   EXPECT_EQ(read_file(dir / kStagingSizesFile), (std::vector<std::uint8_t>{3, 0}));
   // The files hold what memory held, but for the name and background.
   auto expected = bytes.data;
@@ -105,6 +74,15 @@ TEST(StagingWriter, EachOpenChoosesWhereEverythingGoes) {
   std::copy_n("third.txt", 9, expected.begin());
   expected.back() = 7;
   EXPECT_EQ(read_file(dir / kStagingDataFile), expected);
+}
+
+TEST(StagingFiles, NameTheFileThatCouldNotBeMade) {
+  TempDir dir;
+  StagingFiles files;
+  const StagingResult missing = files.open(dir / "no-such-folder");
+  EXPECT_EQ(missing.error, StagingError::cannot_write);
+  const std::string data_file = (dir / "no-such-folder" / kStagingDataFile).string();
+  EXPECT_EQ(missing.reason.substr(0, data_file.size() + 2), data_file + ": ") << missing.reason;
 }
 
 class StagingReaderTest : public ::testing::Test {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "conduit/document_types.h"
-#include "docmodel/builder.h"
+#include "conduit/write_document.h"
 #include "docmodel/palette.h"
 #include "exporters/html_exporter.h"
 #include "exporters/rtf_exporter.h"

@@ -12,7 +12,7 @@
 
 #include "conduit/convert_file.h"
 #include "conduit/document_types.h"
-#include "docmodel/builder.h"
+#include "docmodel/packer.h"
 #include "hosts/linux/pdb_file.h"
 #include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"

@@ -1,15 +1,16 @@
 // What every importer promises the send pass, whatever it reads: a source
 // it cannot read stages nothing, a source that is not a regular file is
 // refused before it is opened, a document is either whole or reported as
-// cut, and the same text stages the same bytes.
+// cut, the same text stages the same bytes, and the document is named by
+// the handheld name rule.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <filesystem>
 
-#include "docmodel/builder.h"
-
 #include "conduit/document_types.h"
+#include "docmodel/packer.h"
+#include "docmodel/palette.h"
 #include "importers/html/html_importer.h"
 #include "importers/rtf/rtf_importer.h"
 #include "tests/support/bytes.h"
@@ -113,6 +114,77 @@ TEST(EveryImporter, StagesTheGoldenBytesOfHello) {
                                                                       "00")));  // white background
     EXPECT_TRUE(testing::BytesEqual(staged.sizes, testing::hex_bytes("05 00")));
   }
+}
+
+// Staging files that cannot be written are reported, with the file, and
+// removed: a document must not be taken for staged when it is not all there.
+TEST(EveryImporter, AStagingFileThatCannotBeWrittenIsReportedAndRemoved) {
+  testing::TempDir dir;
+  for (const std::string extension : {".txt", ".htm", ".rtf"}) {
+    SCOPED_TRACE(extension);
+    const std::string name = "doc" + extension;
+    testing::write_file(dir / name, "{\\rtf1 <html>text\\par}");
+    // A full disk fails the sizes file's bytes as they go out, at the end.
+    std::filesystem::create_symlink("/dev/full", dir / kStagingSizesFile);
+    const ImportResult imported = find_document_type(extension)->import(dir / name, dir.path(), name, {});
+    EXPECT_EQ(imported.status, ImportStatus::cannot_write);
+    EXPECT_EQ(imported.reason, (dir / kStagingSizesFile).string() + ": No space left on device");
+    EXPECT_EQ(testing::file_names(dir.path()), (std::vector<std::string>{name}));
+    std::filesystem::remove(dir / name);
+  }
+}
+
+TEST(HandheldName, ShortNamesStayWholeLongOnesKeepTheirExtension) {
+  EXPECT_EQ(handheld_name("report.htm"), "report.htm");
+  EXPECT_EQ(handheld_name(std::string(31, 'a')), std::string(31, 'a'));
+  // 40 characters: 36 letters and digits, then .txt.
+  EXPECT_EQ(handheld_name("abcdefghijklmnopqrstuvwxyz0123456789.txt"), "abcdefghijklmnopqrstuvwxyz0.txt");
+  EXPECT_EQ(handheld_name(std::string(40, 'x')), std::string(31, 'x'));
+  EXPECT_EQ(handheld_name("a.b" + std::string(40, 'c') + ".html"), "a.b" + std::string(23, 'c') + ".html");
+  // An extension that alone is too long keeps its first 31 characters.
+  EXPECT_EQ(handheld_name("a." + std::string(40, 'e')), "." + std::string(30, 'e'));
+}
+
+// Counts what reaches it.
+struct CountingSink final : StagingSink {
+  void take_name(const std::array<char, kNameRecordBytes>& record) override { names.emplace_back(record.data()); }
+  void take_paragraph(std::int32_t, std::span<const std::uint8_t> text, std::span<const std::uint8_t> cells) override {
+    ++paragraphs;
+    cell_bytes += cells.size();
+    text_bytes += text.size();
+  }
+  void take_background(std::uint8_t background) override { backgrounds.push_back(background); }
+  std::vector<std::string> names;
+  std::size_t paragraphs = 0, text_bytes = 0, cell_bytes = 0;
+  std::vector<std::uint8_t> backgrounds;
+};
+
+TEST(StagingOutput, HandsOnOnlyTheCellsOfTheTextAndCountsToTheLimit) {
+  CountingSink sink;
+  StagingOutput out(sink, 2);
+  const std::vector<std::uint8_t> text = {'a', 'b', 'c'};
+  // An importer may hand over its whole buffer of cells.
+  const std::vector<std::uint8_t> cells(kMaxParagraphChars * kCellBytes, 0);
+  out.write_paragraph(kAlignLeft, text, cells);
+  EXPECT_EQ(sink.paragraphs, 1u);
+  EXPECT_EQ(sink.text_bytes, 3u);
+  EXPECT_EQ(sink.cell_bytes, 3 * kCellBytes);
+  EXPECT_FALSE(out.is_full());
+  out.write_paragraph(kAlignLeft, text, cells);
+  EXPECT_EQ(out.paragraphs(), 2u);
+  EXPECT_TRUE(out.is_full());
+  EXPECT_TRUE(sink.names.empty() && sink.backgrounds.empty()) << "the name and background are the caller's";
+}
+
+TEST(StageBytes, NamesTheDocumentThenStagesItsParagraphsThenItsBackground) {
+  CountingSink sink;
+  const std::string input = "<html><body bgcolor=black>one<p>two<p>three";
+  const Converted converted = stage_bytes({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()},
+                                          "a very long page name of 43 characters.html", &stage_html, sink, 2);
+  EXPECT_EQ(sink.names, std::vector<std::string>{"a very long page name of 4.html"});
+  EXPECT_EQ(sink.paragraphs, 2u);
+  EXPECT_EQ(sink.backgrounds, std::vector<std::uint8_t>{converted.background});
+  EXPECT_NE(converted.background, kWhiteIndex);
 }
 
 }  // namespace

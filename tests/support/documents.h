@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "conduit/catalog.h"
-#include "docmodel/builder.h"
+#include "docmodel/packer.h"
 #include "docmodel/records.h"
 #include "tests/support/fake_sync_manager.h"
 #include "tests/support/paragraphs.h"

@@ -37,12 +37,16 @@ inline StagedParagraph special(std::int32_t kind, std::int32_t font = 0, std::ui
   return p;
 }
 
-inline void stage(const std::filesystem::path& folder, const std::string& file_name,
+// Writes the staging files of a document named `name` into `folder`, the
+// paragraphs as they are, whether they are valid or not.
+inline void stage(const std::filesystem::path& folder, const std::string& name,
                   const std::vector<StagedParagraph>& paragraphs, std::uint8_t background = kWhiteIndex) {
-  StagingWriter writer;
-  writer.open(folder, file_name);
-  for (const auto& p : paragraphs) writer.write_paragraph(p.alignment, p.text, p.cells);
-  writer.finish(background);
+  StagingFiles files;
+  files.open(folder);
+  files.take_name(name_record(name));
+  for (const auto& p : paragraphs) files.take_paragraph(p.alignment, p.text, p.cells);
+  files.take_background(background);
+  files.finish();
 }
 
 }  // namespace vellora::testing

@@ -1,7 +1,7 @@
 // Expected staging bytes for the importers' tests, written paragraph by
 // paragraph, and the import of a string through a conversion. Every import
 // is also packed and its records checked, so each test also proves that the
-// importer staged paragraphs the builder accepts.
+// importer staged paragraphs the packer accepts.
 #pragma once
 
 #include <cstdio>
@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "docmodel/builder.h"
+#include "docmodel/packer.h"
 #include "docmodel/palette.h"
 #include "docmodel/records.h"
 #include "docmodel/staging.h"
@@ -67,18 +67,18 @@ inline Expected rule(std::int32_t thickness, std::uint8_t colour = kBlackIndex) 
 
 inline StagingBytes staging_of(const std::vector<Expected>& paragraphs, std::uint8_t background,
                                const std::string& name) {
-  StagingWriter writer;
-  writer.open_in_memory(name);
+  StagingMemory memory;
+  memory.take_name(name_record(handheld_name(name)));
   for (const auto& p : paragraphs) {
     ByteVector cells;
     for (const auto& cell : p.cells) {
       const CellBytes bytes = encode_cell(cell);
       cells.insert(cells.end(), bytes.begin(), bytes.end());
     }
-    writer.write_paragraph(p.alignment, {reinterpret_cast<const std::uint8_t*>(p.text.data()), p.text.size()}, cells);
+    memory.take_paragraph(p.alignment, {reinterpret_cast<const std::uint8_t*>(p.text.data()), p.text.size()}, cells);
   }
-  writer.finish(background);
-  return writer.take_bytes();
+  memory.take_background(background);
+  return memory.take_bytes();
 }
 
 // One line per paragraph, with its cells where they change, for messages.
@@ -134,12 +134,9 @@ inline StagingBytes import_through(Conversion convert, const std::string& input,
 // What the conversion of `input` says it could not convert; empty when the
 // whole input arrived.
 inline std::string incomplete_note(Conversion convert, const std::string& input) {
-  StagingWriter writer;
-  writer.open_in_memory("doc");
-  ByteSource source({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
-  const Converted converted = convert(source, writer);
-  writer.finish(converted.background);
-  return incomplete_reason(converted);
+  StagingMemory memory;
+  return incomplete_reason(
+      stage_bytes({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()}, "doc", convert, memory));
 }
 
 inline ::testing::AssertionResult StagesExactlyThrough(Conversion convert, const std::string& name,

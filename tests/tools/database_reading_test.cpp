@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "base/byte_order.h"
-#include "docmodel/builder.h"
+#include "docmodel/packer.h"
 #include "docmodel/records.h"
 #include "hosts/linux/pdb_file.h"
 #include "tests/support/paragraphs.h"

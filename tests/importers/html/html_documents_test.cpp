@@ -1,4 +1,4 @@
-// Real HTML that nobody here wrote, through the importer and the builder:
+// Real HTML that nobody here wrote, through the importer and the packer:
 // the sample pages kept with the tests, and every HTML manual page that
 // Debian installed under /usr/share/doc. Each document must stage valid
 // paragraphs whose every packed record keeps the layout rules. Also the

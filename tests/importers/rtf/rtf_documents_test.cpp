@@ -1,4 +1,4 @@
-// Real RTF that nobody here wrote, through the importer and the builder:
+// Real RTF that nobody here wrote, through the importer and the packer:
 // the samples kept with the tests, and documents that the word processors
 // on the machine write from the licence texts and manual pages Debian
 // installs. Each must stage valid paragraphs whose packed records keep the

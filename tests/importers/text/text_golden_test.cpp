@@ -5,7 +5,7 @@
 // from memory must stage the same bytes as from the file.
 #include <gtest/gtest.h>
 
-#include "docmodel/builder.h"
+#include "conduit/write_document.h"
 #include "exporters/text_exporter.h"
 #include "importers/text/text_importer.h"
 #include "tests/support/bytes.h"

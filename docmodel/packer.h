@@ -1,22 +1,20 @@
-// The document builder: reads the staging files, lays every paragraph out
-// into lines of at most 149 pixels for the 150-pixel display, cuts lines into
-// runs of equal attributes, packs one record per paragraph behind a header
-// record and writes the database through the Sync Manager. The whole
-// document is packed in memory first; the handheld is touched only when
-// every record is ready, and a database that could not be written completely
-// is deleted again.
+// Record packing: the lines and runs the layout gives each paragraph become
+// the paragraph's record, one record per paragraph behind a header record,
+// all back to back in memory. The packer takes paragraphs as an importer
+// stages them (it is a StagingSink) or from the staging files; writing the
+// packed document to a handheld is the conduit's part.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "docmodel/layout.h"
 #include "docmodel/staging.h"
-#include "platform/sync_manager.h"
 
 namespace vellora {
 
@@ -35,8 +33,8 @@ struct PackedDocument {
 };
 
 // Appends the record of one validated paragraph to `out` and returns the
-// number of display lines it adds to `lineTotal`. It trusts the cells, as
-// DocumentPacker::take_trusted_paragraph does.
+// number of display lines it adds to the document's line total. It trusts
+// the cells, as DocumentPacker::take_trusted_paragraph does.
 std::uint32_t pack_paragraph(const StagedParagraph& paragraph, ByteVector& out);
 
 // Lays out and packs paragraphs as an importer stages them, checking them
@@ -46,7 +44,6 @@ class DocumentPacker final : public StagingSink {
  public:
   // `expected_chars` (the source's size will do) sizes the first reserve.
   explicit DocumentPacker(PackedDocument& out, std::size_t expected_chars = 0);
-  ~DocumentPacker() override;
   DocumentPacker(const DocumentPacker&) = delete;
   DocumentPacker& operator=(const DocumentPacker&) = delete;
 
@@ -63,11 +60,12 @@ class DocumentPacker final : public StagingSink {
   const StagingResult& result() const { return result_; }
 
  private:
-  struct Layout;
   void fail(StagingResult why);
 
   PackedDocument& out_;
-  std::unique_ptr<Layout> layout_;
+  // Reused from paragraph to paragraph.
+  MeasuredParagraph measured_;
+  LaidOutParagraph laid_out_;
   std::string where_ = "staged document";
   StagingResult result_;
 };
@@ -79,26 +77,5 @@ StagingResult pack_document(const std::filesystem::path& folder, PackedDocument&
                             std::string_view expected_name = {});
 // The same for staging files held in memory.
 StagingResult pack_document(const StagingBytes& staging, PackedDocument& out);
-
-enum class BuildError { none, bad_staging, create_failed, write_failed, close_failed };
-
-struct BuildResult {
-  BuildError error = BuildError::none;
-  std::string reason;                // one line, for the user
-  SyncStatus sync_status = kSyncOk;  // the failing call's status
-  std::string database_name;
-  std::size_t paragraphs = 0;
-  std::size_t records = 0;
-  bool was_cut = false;
-  explicit operator bool() const { return error == BuildError::none; }
-};
-
-// Creates the database, writes every record and closes it. If any call
-// fails, a database that was created is closed and deleted again.
-BuildResult write_document(const PackedDocument& document, SyncManager& sync);
-
-// pack_document + write_document, then deletes the staging files, whatever
-// happened. Nothing reaches the handheld unless the staging files are valid.
-BuildResult build_document(const std::filesystem::path& staging_folder, SyncManager& sync);
 
 }  // namespace vellora
