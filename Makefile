@@ -108,7 +108,7 @@ check-threads:
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS)
 	@build-tsan/tests/importers/word/word_importer_tests --gtest_brief=1
-	@build-tsan/tests/hosts/linux/text_converter_posix_tests --gtest_brief=1
+	@build-tsan/tests/hosts/linux/text_converter_linux_tests --gtest_brief=1
 	@build-tsan/tests/docmodel/docmodel_tests --gtest_filter="PipelinedSink.*" --gtest_brief=1
 	@build-tsan/fuzz/fuzz_converter_stream fuzz/corpus/fuzz_converter_stream
 

@@ -41,7 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using vellora::posix::UniqueFd;
+using vellora::linux_host::UniqueFd;
 using vellora::testing::FakeHandheld;
 using vellora::testing::FakeHandheldOptions;
 using vellora::testing::FakeLink;
@@ -108,11 +108,11 @@ struct SessionResult {
 
 // One session over an opened link, as `vellora sync --device` runs it: the
 // handheld's opening, the conduit's session, the log entry and EndOfSync.
-SessionResult sync_session(vellora::posix::HotSyncLink& link, const Folders& folders) {
+SessionResult sync_session(vellora::linux_host::HotSyncLink& link, const Folders& folders) {
   SessionResult result;
-  vellora::posix::DlpHandheld::Options options;
+  vellora::linux_host::DlpHandheld::Options options;
   options.own_creators = {vellora::kDocumentCreator, vellora::kCatalogCreator};
-  vellora::posix::DlpHandheld handheld(link, options);
+  vellora::linux_host::DlpHandheld handheld(link, options);
   if (!handheld.start()) {
     result.failure = handheld.last_error();
     return result;
@@ -121,7 +121,7 @@ SessionResult sync_session(vellora::posix::HotSyncLink& link, const Folders& fol
   registry.send = folders.send.string();
   registry.receive = folders.receive.string();
   Quiet quiet;
-  vellora::posix::DlTextConverterLibrary converters;
+  vellora::linux_host::DlTextConverterLibrary converters;
   vellora::Conduit conduit(vellora::Platform{handheld, registry, quiet, quiet, quiet, converters});
   conduit.on_event = [&](const vellora::SessionEvent& event) {
     if (event.kind == vellora::SessionEventKind::sent) ++result.sent;
@@ -151,11 +151,11 @@ SessionResult sync_over_socket_pair(FakeHandheld& fake, const Folders& folders) 
   auto served = vellora::testing::serve_in_background(fake, FakeLink::netsync, std::move(handheld));
   SessionResult result;
   {
-    vellora::posix::LinkStream stream{std::move(desktop)};
-    const vellora::posix::LinkTimeouts timeouts;
-    vellora::posix::NetSyncLink link(stream, timeouts);
-    result = link.open(vellora::posix::LinkClock::now() + timeouts.reply) ? sync_session(link, folders)
-                                                                          : SessionResult{0, link.error_text()};
+    vellora::linux_host::LinkStream stream{std::move(desktop)};
+    const vellora::linux_host::LinkTimeouts timeouts;
+    vellora::linux_host::NetSyncLink link(stream, timeouts);
+    result = link.open(vellora::linux_host::LinkClock::now() + timeouts.reply) ? sync_session(link, folders)
+                                                                               : SessionResult{0, link.error_text()};
   }  // the desktop hangs up, so the fake's session ends
   served.get();
   return result;
@@ -272,12 +272,12 @@ void BM_HotSyncNetSyncPerRecord(benchmark::State& state) {
   std::vector<std::pair<std::string, std::string>> files;
   for (int i = 0; i < kLongDocuments; ++i)
     files.emplace_back("prose-" + std::to_string(i) + ".txt", vellora::bench::generate_text(kLongDocumentBytes));
-  vellora::posix::DeviceAddress device;
+  vellora::linux_host::DeviceAddress device;
   device.is_network = true;
   device.address = "127.0.0.1";
   device.port = 0;
-  const vellora::posix::LinkTimeouts timeouts;
-  vellora::posix::HandheldPlace place(device, timeouts);
+  const vellora::linux_host::LinkTimeouts timeouts;
+  vellora::linux_host::HandheldPlace place(device, timeouts);
   std::string why;
   if (!place.prepare(why)) {
     state.SkipWithError(why.c_str());
@@ -349,7 +349,7 @@ class CountingRelay {
       for (int from = 0; from < 2 && is_open; ++from) {
         if (ends[from].revents == 0) continue;
         const int to = from == 0 ? handheld_.get() : desktop_.get();
-        const long got = vellora::posix::read_once(ends[from].fd, buffer);
+        const long got = vellora::linux_host::read_once(ends[from].fd, buffer);
         is_open = got > 0 && send_all(to, std::span(buffer).first(static_cast<std::size_t>(got)));
         if (got > 0) bytes_ += static_cast<std::uint64_t>(got);
       }
@@ -404,11 +404,11 @@ void BM_HotSyncSerial100KB(benchmark::State& state) {
     auto served = vellora::testing::serve_in_background(fake, FakeLink::serial, std::move(handheld));
     SessionResult result;
     {
-      vellora::posix::LinkStream stream{std::move(desktop)};
-      const vellora::posix::LinkTimeouts timeouts;
+      vellora::linux_host::LinkStream stream{std::move(desktop)};
+      const vellora::linux_host::LinkTimeouts timeouts;
       // A socket has no rate to set: the agreed one is only told to the handheld.
-      vellora::posix::SerialLink link(stream, timeouts, kSerialBitsPerSecond, {});
-      if (!link.open(vellora::posix::LinkClock::now() + timeouts.reply)) {
+      vellora::linux_host::SerialLink link(stream, timeouts, kSerialBitsPerSecond, {});
+      if (!link.open(vellora::linux_host::LinkClock::now() + timeouts.reply)) {
         result.failure = link.error_text();
       } else if (link.speed() != kSerialBitsPerSecond) {
         result.failure = "agreed " + std::to_string(link.speed()) + " bps";

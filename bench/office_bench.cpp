@@ -76,7 +76,7 @@ void BM_OfficeConverterHundredPages(benchmark::State& state) {
     state.SkipWithError("LibreOffice could not make the .doc to convert");
     return;
   }
-  vellora::posix::DlTextConverterLibrary library;
+  vellora::linux_host::DlTextConverterLibrary library;
   const vellora::ModuleHandle office = library.load(VELLORA_OFFICE_CONVERTER);
   if (office == 0) {
     state.SkipWithError("the office converter cannot be loaded");

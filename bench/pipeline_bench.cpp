@@ -20,7 +20,7 @@ namespace {
 using vellora::bench::generate_text;
 using vellora::bench::Utf8Decoration;
 
-const vellora::posix::Utf8Codec kUtf8Codec;
+const vellora::linux_host::Utf8Codec kUtf8Codec;
 
 std::string generated_book() { return generate_text(vellora::bench::kGeneratedBytes); }
 [[maybe_unused]] const bool kInputAdded = vellora::bench::add_generated_input("book.txt", generated_book);

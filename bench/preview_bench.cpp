@@ -23,7 +23,7 @@ struct SentDocument {
       : workspace(name, text, paragraphs) {
     const vellora::BuildResult built = vellora::bench::send_once(workspace, &vellora::ImportText);
     if (!built) return;
-    vellora::posix::PdbFolderHandheld handheld(workspace.handheld);
+    vellora::linux_host::PdbFolderHandheld handheld(workspace.handheld);
     database = handheld.database_path(built.database_name).value_or(fs::path());
   }
 

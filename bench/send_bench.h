@@ -79,7 +79,7 @@ inline BuildResult send_once(const SendWorkspace& w, Importer import, const Text
   const FileConversion conversion = convert_file(*type, w.source, w.name, w.send, options, w.input_bytes);
   if (imported != nullptr) *imported = conversion.imported;
   if (!conversion.imported || !conversion.packed) return {};
-  posix::PdbFolderHandheld handheld(w.handheld);
+  linux_host::PdbFolderHandheld handheld(w.handheld);
   return write_document(conversion.document, handheld);
 }
 

@@ -59,7 +59,7 @@ void prepare(const fs::path& root) {
   for (const char* folder : {"send", "receive", "handheld", "stage"}) fs::create_directories(root / folder);
   for (int i = 0; i < kFilesToSend; ++i)
     std::ofstream(root / "send" / ("note-" + std::to_string(i) + ".txt")) << small_text(i);
-  vellora::posix::PdbFolderHandheld handheld(root / "handheld");
+  vellora::linux_host::PdbFolderHandheld handheld(root / "handheld");
   std::vector<vellora::CatalogEntry> entries;
   for (int i = 0; i < kDocumentsToReceive; ++i) {
     const std::string name = "doc-" + std::to_string(i) + ".txt";
@@ -87,8 +87,8 @@ void BM_SyncSession(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     prepare(root);
-    vellora::posix::PdbFolderHandheld handheld(root / "handheld");
-    vellora::posix::DlTextConverterLibrary converters;
+    vellora::linux_host::PdbFolderHandheld handheld(root / "handheld");
+    vellora::linux_host::DlTextConverterLibrary converters;
     vellora::Conduit conduit(vellora::Platform{handheld, registry, quiet, quiet, quiet, converters});
     state.ResumeTiming();
     const int manager = 0;

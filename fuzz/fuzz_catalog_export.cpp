@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::write_bytes(folder / "a.pdb", data, first);
   if (split != nullptr) fuzz::write_bytes(folder / "b.pdb", split + 3, size - first - 3);
 
-  posix::PdbFolderHandheld handheld(folder);
+  linux_host::PdbFolderHandheld handheld(folder);
   std::vector<CatalogEntry> entries;
   if (read_catalog(handheld, entries)) {
     for (auto& entry : entries) {
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const char* file : {"a.pdb", "b.pdb"}) {
     PdbHeader header;
     std::uint16_t count = 0;
-    if (posix::read_pdb_header_file(folder / file, header, count))
+    if (linux_host::read_pdb_header_file(folder / file, header, count))
       ExportText(handheld, header.name, fuzz::scratch_folder() / "out.txt");
   }
   return 0;

@@ -16,7 +16,7 @@
 #include "hosts/linux/hotsync/serial_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace vellora::posix;
+  using namespace vellora::linux_host;
   using namespace std::chrono_literals;
   const std::span<const std::uint8_t> input(data, size);
   if (const auto message = decode_cmp(input)) {

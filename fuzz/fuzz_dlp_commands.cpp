@@ -9,7 +9,7 @@
 
 namespace {
 
-using vellora::posix::DlpFunction;
+using vellora::linux_host::DlpFunction;
 
 constexpr DlpFunction kFunctions[] = {
     DlpFunction::read_sys_info, DlpFunction::read_user_info, DlpFunction::read_storage_info,
@@ -21,7 +21,7 @@ constexpr DlpFunction kFunctions[] = {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vellora;
-  using namespace vellora::posix;
+  using namespace vellora::linux_host;
   if (size == 0) return 0;
   const DlpFunction function = kFunctions[data[0] % std::size(kFunctions)];
   const std::span<const std::uint8_t> bytes(data + 1, size - 1);

@@ -6,7 +6,7 @@
 #include "hosts/linux/hotsync/dlp_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace vellora::posix;
+  using namespace vellora::linux_host;
   if (size == 0) return 0;
   const auto function = static_cast<DlpFunction>(data[0] & 0x7F);
   const std::span<const std::uint8_t> bytes(data + 1, size - 1);

@@ -9,10 +9,10 @@
 
 namespace {
 
-std::vector<vellora::posix::NetSyncMessage> drain(vellora::posix::NetSyncReader& reader) {
-  std::vector<vellora::posix::NetSyncMessage> out;
+std::vector<vellora::linux_host::NetSyncMessage> drain(vellora::linux_host::NetSyncReader& reader) {
+  std::vector<vellora::linux_host::NetSyncMessage> out;
   while (auto message = reader.next()) {
-    if (message->payload.size() > vellora::posix::kNetSyncMostPayloadBytes) std::abort();
+    if (message->payload.size() > vellora::linux_host::kNetSyncMostPayloadBytes) std::abort();
     out.push_back(std::move(*message));
   }
   return out;
@@ -21,7 +21,7 @@ std::vector<vellora::posix::NetSyncMessage> drain(vellora::posix::NetSyncReader&
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace vellora::posix;
+  using namespace vellora::linux_host;
   if (size == 0) return 0;
   const std::size_t piece = data[0] % 16 + 1;
   const std::span<const std::uint8_t> stream(data + 1, size - 1);

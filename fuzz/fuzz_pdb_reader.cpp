@@ -25,7 +25,7 @@
 namespace {
 
 using namespace vellora;
-using namespace vellora::posix;
+using namespace vellora::linux_host;
 
 void remove_folder();
 

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     at += length;
   }
   const auto folder = fuzz::scratch_folder();
-  if (!posix::write_pdb_file(folder / "doc.pdb", db)) std::abort();
+  if (!linux_host::write_pdb_file(folder / "doc.pdb", db)) std::abort();
   std::string why_not;
   const long drawn = cli::write_preview(folder / "doc.pdb", folder / "out.png", screens, 1, why_not);
   if (drawn < 0 && (why_not.empty() || why_not.find('\n') != std::string::npos)) std::abort();

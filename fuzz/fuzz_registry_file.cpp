@@ -13,7 +13,7 @@
 namespace {
 
 using namespace vellora;
-using namespace vellora::posix;
+using namespace vellora::linux_host;
 
 constexpr std::string_view kKeys[] = {
     "Software\\Brisholm\\Vellora",

@@ -13,14 +13,14 @@
 
 namespace {
 
-using vellora::posix::SlpPacket;
-using vellora::posix::SlpReader;
+using vellora::linux_host::SlpPacket;
+using vellora::linux_host::SlpReader;
 
 std::vector<SlpPacket> drain(SlpReader& reader) {
   std::vector<SlpPacket> out;
   while (auto packet = reader.next()) {
-    if (packet->dest != vellora::posix::kSlpDlpSocket || packet->type == vellora::posix::kSlpTypeLoopBack ||
-        packet->body.size() > vellora::posix::kSlpMostBodyBytes)
+    if (packet->dest != vellora::linux_host::kSlpDlpSocket || packet->type == vellora::linux_host::kSlpTypeLoopBack ||
+        packet->body.size() > vellora::linux_host::kSlpMostBodyBytes)
       std::abort();
     out.push_back(std::move(*packet));
   }
@@ -32,7 +32,7 @@ bool same(const SlpPacket& a, const SlpPacket& b) {
 }
 
 void reassemble(const std::vector<SlpPacket>& packets) {
-  using namespace vellora::posix;
+  using namespace vellora::linux_host;
   PadpReassembler reassembler;
   for (const SlpPacket& packet : packets) {
     const auto padp = decode_padp(packet.body);
@@ -51,7 +51,7 @@ void reassemble(const std::vector<SlpPacket>& packets) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace vellora::posix;
+  using namespace vellora::linux_host;
   if (size == 0) return 0;
   const std::size_t piece = data[0] % 16 + 1;
   std::span<const std::uint8_t> input(data + 1, size - 1);

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   if (whole.bytes.size() > source.size() || whole.replaced > source.size()) std::abort();
 
-  const posix::Utf8Codec codec;
+  const linux_host::Utf8Codec codec;
   std::string pc;
   codec.append_pc_text({data + 2, size - 2}, pc);
   const Transcoded back = transcode(pc, SourceKind::text, piece);

@@ -91,7 +91,7 @@ int convert(const fs::path& file, const fs::path& output, const std::string& reg
   // folder holds one database, so the index needs no watch on it.
   BuildResult built;
   {
-    posix::PdbFolderHandheld handheld(scratch.path(), posix::FolderWatch::stat_only);
+    linux_host::PdbFolderHandheld handheld(scratch.path(), linux_host::FolderWatch::stat_only);
     built = write_document(document, handheld);
     if (built && flush && handheld.flush_pending_writes() != kSyncOk) return fail(handheld.last_error());
     if (!built) return fail_to_write(built, scratch.path(), file, output);
@@ -105,11 +105,12 @@ int convert(const fs::path& file, const fs::path& output, const std::string& reg
   const TextCodec& codec = *importing.options.codec;
   const std::string database_name = codec.name_to_pc(built.database_name).value_or(built.database_name);
   std::printf(
-      "%s -> %s: \"%s\", %zu paragraph%s, %zu record%s%s%s%s\n", posix::terminal_safe(file.string()).c_str(),
-      posix::terminal_safe(output.string()).c_str(), posix::terminal_safe(database_name).c_str(), built.paragraphs,
-      built.paragraphs == 1 ? "" : "s", built.records, built.records == 1 ? "" : "s",
+      "%s -> %s: \"%s\", %zu paragraph%s, %zu record%s%s%s%s\n", linux_host::terminal_safe(file.string()).c_str(),
+      linux_host::terminal_safe(output.string()).c_str(), linux_host::terminal_safe(database_name).c_str(),
+      built.paragraphs, built.paragraphs == 1 ? "" : "s", built.records, built.records == 1 ? "" : "s",
       built.was_cut ? (" (cut at " + with_thousands(kMaxParagraphs) + " paragraphs)").c_str() : "",
-      imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
+      imported.incomplete.empty() ? ""
+                                  : linux_host::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
       transcoding_note(imported).c_str());
   // The picture is what `vellora preview` draws by default.
   return preview.empty() ? 0 : draw_preview(output, preview, "3", 2);

@@ -17,12 +17,12 @@ namespace vellora::cli {
 namespace {
 
 int device_info(const DeviceOptions& options) {
-  std::unique_ptr<posix::HandheldPlace> place;
+  std::unique_ptr<linux_host::HandheldPlace> place;
   int status = 0;
   if (!prepare_place(options, place, status)) return status;
   auto connection = wait_for_handheld(*place, options, status);
   if (!connection) return status;
-  posix::DlpHandheld handheld(*connection->link, handheld_options());
+  linux_host::DlpHandheld handheld(*connection->link, handheld_options());
   if (!handheld.start()) return fail(connection->peer, handheld.last_error());
   print_connected(handheld, *connection);
   CardInfo card;
@@ -31,23 +31,24 @@ int device_info(const DeviceOptions& options) {
   const bool has_list = handheld.list_databases(databases) == kSyncOk;
   handheld.finish({});
   if (handheld.is_lost()) return fail(handheld.lost_text());
-  const posix::DlpSysInfo& info = handheld.system();
-  std::printf("user:      %s\n",
-              handheld.user().user_name.empty() ? "(none)" : posix::terminal_safe(handheld.user().user_name).c_str());
+  const linux_host::DlpSysInfo& info = handheld.system();
+  std::printf("user:      %s\n", handheld.user().user_name.empty()
+                                     ? "(none)"
+                                     : linux_host::terminal_safe(handheld.user().user_name).c_str());
   std::printf("Palm OS:   %s (ROM version 0x%08X)\n",
               handheld.os_text().substr(std::string_view("Palm OS ").size()).c_str(),
               static_cast<unsigned>(info.rom_version));
   std::printf("DLP:       %u.%u\n", static_cast<unsigned>(info.dlp_major), static_cast<unsigned>(info.dlp_minor));
   if (has_card)
     std::printf("memory:    %s bytes free of %s (%s)\n", with_thousands(card.free_bytes).c_str(),
-                with_thousands(card.ram_bytes).c_str(), posix::terminal_safe(card.card_name).c_str());
+                with_thousands(card.ram_bytes).c_str(), linux_host::terminal_safe(card.card_name).c_str());
   else
-    std::printf("memory:    unknown: %s\n", posix::terminal_safe(handheld.last_error()).c_str());
+    std::printf("memory:    unknown: %s\n", linux_host::terminal_safe(handheld.last_error()).c_str());
   if (!has_list) return fail("the handheld's databases cannot be listed: " + handheld.last_error());
   std::printf("databases: %zu\n", databases.size());
   for (const DbInfo& db : databases)
-    std::printf("  %-31s %s %s  version %u%s\n", posix::terminal_safe(db.name).c_str(), four_cc_text(db.type).c_str(),
-                four_cc_text(db.creator).c_str(), static_cast<unsigned>(db.version),
+    std::printf("  %-31s %s %s  version %u%s\n", linux_host::terminal_safe(db.name).c_str(),
+                four_cc_text(db.type).c_str(), four_cc_text(db.creator).c_str(), static_cast<unsigned>(db.version),
                 (db.flags & 0x0001) != 0 ? "  (resources)" : "");
   return 0;
 }

@@ -27,7 +27,7 @@ namespace vellora::cli {
 
 namespace {
 
-using posix::PdbReader;
+using linux_host::PdbReader;
 
 // How handheld text is shown, through the codec: with UTF-8 every byte as
 // the character it stands for; otherwise the upper half as Latin-1 and the
@@ -36,7 +36,7 @@ using posix::PdbReader;
 struct Shown {
   bool decodes_handheld_set = false;
 
-  char32_t character(std::uint8_t b) const { return decodes_handheld_set ? posix::handheld_to_unicode(b) : b; }
+  char32_t character(std::uint8_t b) const { return decodes_handheld_set ? linux_host::handheld_to_unicode(b) : b; }
 };
 
 const char* alignment_name(std::uint16_t code) {
@@ -77,7 +77,7 @@ std::string printable(const Shown& shown, std::span<const std::uint8_t> bytes) {
       std::snprintf(escape, sizeof escape, "\\x%02X", b);
       text += escape;
     } else {
-      posix::append_utf8(c, text);
+      linux_host::append_utf8(c, text);
     }
   }
   return text;
@@ -168,7 +168,7 @@ void print_text_record(const Shown& shown, const TextRecord& text) {
 
 PdbResult print_human(const Shown& shown, const std::string& file, const PdbReader& db) {
   const auto& h = db.header();
-  std::printf("%s: \"%s\"\n", posix::terminal_safe(file).c_str(),
+  std::printf("%s: \"%s\"\n", linux_host::terminal_safe(file).c_str(),
               printable(shown, {reinterpret_cast<const std::uint8_t*>(h.name.data()), h.name.size()}).c_str());
   std::printf("  type %s, creator %s, version %u, attributes 0x%04X, %zu records\n", four_cc_text(h.type).c_str(),
               four_cc_text(h.creator).c_str(), h.version, h.attributes, db.record_count());

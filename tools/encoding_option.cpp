@@ -35,7 +35,7 @@ bool locale_is_utf8() {
 }  // namespace
 
 const TextCodec* choose_codec(const std::string& flag, const Registry* registry, std::string& why_not) {
-  static const posix::Utf8Codec utf8;
+  static const linux_host::Utf8Codec utf8;
   std::optional<bool> is_utf8;
   if (!flag.empty()) {
     is_utf8 = is_utf8_name(flag);
@@ -60,8 +60,8 @@ const TextCodec* choose_codec(const std::string& flag, const Registry* registry,
 }
 
 const TextCodec* choose_codec(const std::string& flag, std::string& why_not) {
-  posix::RegistryFile registry;
-  const auto file = posix::default_registry_file();
+  linux_host::RegistryFile registry;
+  const auto file = linux_host::default_registry_file();
   const bool has_settings = flag.empty() && file && registry.load(*file);
   return choose_codec(flag, has_settings ? &registry : nullptr, why_not);
 }

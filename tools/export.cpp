@@ -40,11 +40,12 @@ int export_document(const fs::path& database, const std::string& to, const fs::p
   if (type == nullptr) return fail(to, "not an export type (" + names_in_words(export_type_names(), "or") + ")");
   if (is_same_file(database, output)) return fail_same_file(database, output);
   ExportOptions options;
-  if (std::string why_not; !resolve_export_options(command_options, posix::default_registry_file(), options, why_not))
+  if (std::string why_not;
+      !resolve_export_options(command_options, linux_host::default_registry_file(), options, why_not))
     return fail(why_not);
   PdbHeader header;
   std::uint16_t records = 0;
-  if (auto read = posix::read_pdb_header_file(database, header, records); !read) return fail(read.reason);
+  if (auto read = linux_host::read_pdb_header_file(database, header, records); !read) return fail(read.reason);
   if (header.type != kDocumentType || header.creator != kDocumentCreator)
     return fail(database.string(), "not a handheld document (type " + four_cc_text(header.type) + ", creator " +
                                        four_cc_text(header.creator) + ")");
@@ -77,13 +78,13 @@ int export_document(const fs::path& database, const std::string& to, const fs::p
   ScratchFolder staging(output_folder);
   if (!staging) return fail(output_folder.string(), "cannot make a working folder: " + staging.error());
   const fs::path temporary = staging.path() / "export";
-  posix::PdbFolderHandheld handheld(store.path());
+  linux_host::PdbFolderHandheld handheld(store.path());
   const ExportResult exported = type->export_to(handheld, header.name, temporary, options);
   if (!exported) return fail(database.string(), exported.reason);
   rename_over_output(temporary, output, error);
   if (error) return fail(output.string(), error.message());
-  std::printf("%s -> %s\n", posix::terminal_safe(database.string()).c_str(),
-              posix::terminal_safe(output.string()).c_str());
+  std::printf("%s -> %s\n", linux_host::terminal_safe(database.string()).c_str(),
+              linux_host::terminal_safe(output.string()).c_str());
   return 0;
 }
 

@@ -12,7 +12,7 @@ namespace vellora::cli {
 bool resolve_export_options(const ExportCommandOptions& options,
                             const std::optional<std::filesystem::path>& default_registry, ExportOptions& out,
                             std::string& why_not) {
-  posix::RegistryFile registry(posix::bundled_office_converter());
+  linux_host::RegistryFile registry(linux_host::bundled_office_converter());
   if (!load_registry(options.registry, default_registry, registry, why_not)) return false;
   const Settings settings = load_settings(registry);
   out.font_name = options.font_name.value_or(settings.font_name);

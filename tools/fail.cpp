@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 int fail(const std::string& what, const std::string& reason) { return fail(what + ": " + reason); }
 
 int fail(const std::string& reason_naming_the_file) {
-  std::fprintf(stderr, "vellora: %s\n", posix::terminal_safe(reason_naming_the_file).c_str());
+  std::fprintf(stderr, "vellora: %s\n", linux_host::terminal_safe(reason_naming_the_file).c_str());
   return 1;
 }
 

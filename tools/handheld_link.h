@@ -31,17 +31,18 @@ inline const std::vector<std::uint32_t> kSerialSpeeds = {9600, 19200, 38400, 576
 
 // Parses options.device and opens the place a handheld comes to; false
 // after printing why, with `status` the exit status.
-bool prepare_place(const DeviceOptions& options, std::unique_ptr<posix::HandheldPlace>& place, int& status);
+bool prepare_place(const DeviceOptions& options, std::unique_ptr<linux_host::HandheldPlace>& place, int& status);
 
 // Waits for the next handheld at `place`; nullptr after printing why.
 // `nobody_came`, when given, says whether the wait ran out.
-std::unique_ptr<posix::HandheldConnection> wait_for_handheld(posix::HandheldPlace& place, const DeviceOptions& options,
-                                                             int& status, bool* nobody_came = nullptr);
+std::unique_ptr<linux_host::HandheldConnection> wait_for_handheld(linux_host::HandheldPlace& place,
+                                                                  const DeviceOptions& options, int& status,
+                                                                  bool* nobody_came = nullptr);
 
 // "connected: "Ann Lee", Palm OS 4.1, by NetSync from 192.168.2.5".
-void print_connected(const posix::DlpHandheld& handheld, const posix::HandheldConnection& connection);
+void print_connected(const linux_host::DlpHandheld& handheld, const linux_host::HandheldConnection& connection);
 
 // This conduit's creators, and notes printed to stderr.
-posix::DlpHandheld::Options handheld_options();
+linux_host::DlpHandheld::Options handheld_options();
 
 }  // namespace vellora::cli

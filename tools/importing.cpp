@@ -28,13 +28,13 @@ bool is_readable_file(const fs::path& file, std::string& why_not) {
 }
 
 bool Importing::load(const std::string& registry_file, const std::string& encoding, std::string& why_not) {
-  if (!load_registry(registry_file, posix::default_registry_file(), registry, why_not)) return false;
+  if (!load_registry(registry_file, linux_host::default_registry_file(), registry, why_not)) return false;
   options.codec = choose_codec(encoding, &registry, why_not);
   if (options.codec == nullptr) return false;
   options.registry = &registry;
   options.converters = &converters;
   options.on_converter = [](const std::string& converter) {
-    std::printf("converting with the text converter %s\n", posix::terminal_safe(converter).c_str());
+    std::printf("converting with the text converter %s\n", linux_host::terminal_safe(converter).c_str());
     std::fflush(stdout);
   };
   return true;

@@ -28,8 +28,8 @@ bool is_readable_file(const std::filesystem::path& file, std::string& why_not);
 struct Importing {
   bool load(const std::string& registry_file, const std::string& encoding, std::string& why_not);
 
-  posix::RegistryFile registry{posix::bundled_office_converter()};
-  posix::DlTextConverterLibrary converters;
+  linux_host::RegistryFile registry{linux_host::bundled_office_converter()};
+  linux_host::DlTextConverterLibrary converters;
   ImportOptions options;
 };
 

@@ -48,7 +48,7 @@ int mark(const fs::path& handheld_folder, const std::string& typed_name, const s
   if (type == nullptr)
     return fail(typed_name, "say which type to receive it as: --as " + names_in_words(document_type_names(), "or"));
 
-  posix::PdbFolderHandheld handheld(handheld_folder);
+  linux_host::PdbFolderHandheld handheld(handheld_folder);
   ConduitHandle session = 0;
   if (handheld.SyncRegisterConduit(session) != kSyncOk) return fail(handheld_folder.string(), handheld.last_error());
   std::vector<CatalogEntry> entries;
@@ -72,8 +72,9 @@ int mark(const fs::path& handheld_folder, const std::string& typed_name, const s
   FindDbRequest request;
   request.name = name;
   const bool present = handheld.SyncFindDbByName(request, info) == kSyncOk;
-  std::printf("marked \"%s\" to come to the PC as %s at the next sync%s\n", posix::terminal_safe(typed_name).c_str(),
-              std::string(type->extension).c_str(), present ? "" : " (no such document on the handheld yet)");
+  std::printf("marked \"%s\" to come to the PC as %s at the next sync%s\n",
+              linux_host::terminal_safe(typed_name).c_str(), std::string(type->extension).c_str(),
+              present ? "" : " (no such document on the handheld yet)");
   return 0;
 }
 
@@ -95,7 +96,7 @@ Subcommand add_mark(CLI::App& app) {
   return {command, [options, command] {
             std::string folder = options->handheld;
             if (command->count("--handheld") == 0) {
-              const auto default_folder = posix::default_handheld_folder();
+              const auto default_folder = linux_host::default_handheld_folder();
               folder = default_folder ? default_folder->string() : std::string();
             }
             return mark(folder, options->name, options->as, options->encoding);

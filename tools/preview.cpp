@@ -49,8 +49,8 @@ int draw_preview(const fs::path& database, const fs::path& output, const std::st
   std::string why_not;
   const long drawn = write_preview(database, output, screens, scale, why_not);
   if (drawn < 0) return fail(why_not);
-  std::printf("%s -> %s: %ld screen%s at %dx\n", posix::terminal_safe(database.string()).c_str(),
-              posix::terminal_safe(output.string()).c_str(), drawn, drawn == 1 ? "" : "s", scale);
+  std::printf("%s -> %s: %ld screen%s at %dx\n", linux_host::terminal_safe(database.string()).c_str(),
+              linux_host::terminal_safe(output.string()).c_str(), drawn, drawn == 1 ? "" : "s", scale);
   return 0;
 }
 

@@ -83,7 +83,8 @@ class GlyphCache {
     // Scaled to the line: 11-pixel lines take a 10-pixel face, the large
     // font's 14-pixel lines a 13-pixel one.
     FT_Set_Pixel_Sizes(face, 0, font == kLargeFont ? 13 : 10);
-    if (byte < 0x20 || FT_Load_Char(face, posix::handheld_to_unicode(byte), FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0)
+    if (byte < 0x20 ||
+        FT_Load_Char(face, linux_host::handheld_to_unicode(byte), FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0)
       return glyph;
     const FT_Bitmap& bitmap = face->glyph->bitmap;
     if (bitmap.pixel_mode != FT_PIXEL_MODE_MONO) return glyph;
@@ -284,7 +285,7 @@ PreviewRenderer::~PreviewRenderer() = default;
 
 bool PreviewRenderer::load_fonts(std::string& why_not) { return glyphs_->load(why_not); }
 
-bool is_previewable(const posix::PdbReader& db, std::string& why_not) {
+bool is_previewable(const linux_host::PdbReader& db, std::string& why_not) {
   const PdbHeader& header = db.header();
   const std::string file = db.path().string();
   if (header.type != kDocumentType || header.creator != kDocumentCreator) {
@@ -303,7 +304,7 @@ bool is_previewable(const posix::PdbReader& db, std::string& why_not) {
   return true;
 }
 
-long PreviewRenderer::render(const posix::PdbReader& db, long max_screens, bool draw,
+long PreviewRenderer::render(const linux_host::PdbReader& db, long max_screens, bool draw,
                              const std::function<void(const Screen&)>& on_screen, std::string& why_not) {
   std::vector<std::uint8_t> bytes;
   if (auto read = db.read_record(0, bytes); !read) {
@@ -329,7 +330,7 @@ namespace {
 
 // The height goes into the file's header, so the screens are counted in a
 // pass that draws nothing; only one screen is ever held.
-long count_screens(PreviewRenderer& renderer, const posix::PdbReader& db, long max_screens, std::string& why_not) {
+long count_screens(PreviewRenderer& renderer, const linux_host::PdbReader& db, long max_screens, std::string& why_not) {
   const auto ignore = [](const Screen&) {};
   return renderer.render(db, max_screens, false, ignore, why_not);
 }
@@ -389,7 +390,7 @@ bool rename_into_place(const fs::path& temporary, const fs::path& output, std::s
 
 long write_preview(const fs::path& database, const fs::path& output, long max_screens, int scale,
                    std::string& why_not) {
-  posix::PdbReader db;
+  linux_host::PdbReader db;
   if (const auto opened = db.open(database); !opened) {
     why_not = opened.reason;
     return -1;

@@ -47,7 +47,7 @@ class PreviewRenderer {
   // Walks the document's records and hands each finished screen, at most
   // `max_screens` of them, to `on_screen`; with `draw` false only counts
   // them. Returns the number of screens, or -1 with `why_not` set.
-  long render(const posix::PdbReader& db, long max_screens, bool draw,
+  long render(const linux_host::PdbReader& db, long max_screens, bool draw,
               const std::function<void(const Screen&)>& on_screen, std::string& why_not);
 
  private:
@@ -56,7 +56,7 @@ class PreviewRenderer {
 
 // Checks that an open database is a version 2 document; the reason names
 // the file.
-bool is_previewable(const posix::PdbReader& db, std::string& why_not);
+bool is_previewable(const linux_host::PdbReader& db, std::string& why_not);
 
 // Writes the screens of `database` into the PNG file `output`, scaled by
 // `scale` with nearest-neighbour pixels and stacked top to bottom with a

@@ -3,14 +3,14 @@
 namespace vellora::cli {
 
 bool load_registry(const std::string& named, const std::optional<std::filesystem::path>& default_file,
-                   posix::RegistryFile& registry, std::string& why_not, bool* default_missing) {
+                   linux_host::RegistryFile& registry, std::string& why_not, bool* default_missing) {
   if (default_missing != nullptr) *default_missing = false;
   const std::filesystem::path path = !named.empty() ? std::filesystem::path(named)
                                      : default_file ? *default_file
                                                     : std::filesystem::path();
   if (path.empty()) return true;
   const auto loaded = registry.load(path);
-  if (loaded.status == posix::RegistryFileStatus::missing_file) {
+  if (loaded.status == linux_host::RegistryFileStatus::missing_file) {
     if (!named.empty()) {
       why_not = path.string() + ": no such settings file";
       return false;

@@ -15,6 +15,6 @@ namespace vellora::cli {
 // and `*default_missing` says so. Any file that exists must parse. False
 // with a one-line reason naming the file otherwise.
 bool load_registry(const std::string& named, const std::optional<std::filesystem::path>& default_file,
-                   posix::RegistryFile& registry, std::string& why_not, bool* default_missing = nullptr);
+                   linux_host::RegistryFile& registry, std::string& why_not, bool* default_missing = nullptr);
 
 }  // namespace vellora::cli

@@ -24,14 +24,14 @@ class ScratchFolder {
   std::string error() const { return std::generic_category().message(folder_.error()); }
 
  private:
-  posix::WorkFolder folder_;  // removed with everything in it when done
+  linux_host::WorkFolder folder_;  // removed with everything in it when done
 };
 
 // Removes the scratch folders that killed commands left in `parent`. Those
 // of commands from before the folders had locks are known by holding
 // nothing but files.
 inline void remove_stale_scratch_folders(const std::filesystem::path& parent) {
-  posix::remove_stale_work_folders(parent, kScratchFolderPrefix, posix::LocklessFolders::holding_only_files);
+  linux_host::remove_stale_work_folders(parent, kScratchFolderPrefix, linux_host::LocklessFolders::holding_only_files);
 }
 
 }  // namespace vellora::cli

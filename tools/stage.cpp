@@ -41,9 +41,10 @@ int stage(const fs::path& file, const fs::path& folder, const std::string& regis
       file, folder, handheld_file_name(file.filename().string(), importing.options.codec), importing.options);
   if (!imported) return fail(imported.reason);
   std::printf(
-      "%s: %zu paragraph%s staged in %s%s%s\n", posix::terminal_safe(file.string()).c_str(), imported.paragraphs,
-      imported.paragraphs == 1 ? "" : "s", posix::terminal_safe(folder.string()).c_str(),
-      imported.incomplete.empty() ? "" : posix::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
+      "%s: %zu paragraph%s staged in %s%s%s\n", linux_host::terminal_safe(file.string()).c_str(), imported.paragraphs,
+      imported.paragraphs == 1 ? "" : "s", linux_host::terminal_safe(folder.string()).c_str(),
+      imported.incomplete.empty() ? ""
+                                  : linux_host::terminal_safe(" (incomplete: " + imported.incomplete + ")").c_str(),
       transcoding_note(imported).c_str());
   return 0;
 }

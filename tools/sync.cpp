@@ -94,40 +94,40 @@ void print_event(const SessionEvent& event, Tally& tally) {
   const char* joint = event.kind == SessionEventKind::sent || event.kind == SessionEventKind::received ? " -> " : ": ";
   std::FILE* out = event.kind == SessionEventKind::problem ? stderr : stdout;
   std::fflush(stdout);  // the lines stay in order where both streams meet
-  std::fprintf(out, "%-8s %s%s%s\n", word, posix::terminal_safe(event.subject).c_str(),
-               event.detail.empty() ? "" : joint, posix::terminal_safe(event.detail).c_str());
+  std::fprintf(out, "%-8s %s%s%s\n", word, linux_host::terminal_safe(event.subject).c_str(),
+               event.detail.empty() ? "" : joint, linux_host::terminal_safe(event.detail).c_str());
   std::fflush(out);
 }
 
 // What every session shares, whatever the handheld.
 struct SessionSetup {
   const SyncOptions& options;
-  posix::RegistryFile& registry;
+  linux_host::RegistryFile& registry;
   const TextCodec& codec;
   fs::path log_path;
 };
 
 // Holds the send and receive folders (and `also`, when given) for the
 // session; the error's line when they cannot be had.
-std::string lock_folders(const SessionSetup& setup, posix::FolderLocks& locks, const fs::path& also = {}) {
+std::string lock_folders(const SessionSetup& setup, linux_host::FolderLocks& locks, const fs::path& also = {}) {
   const Settings settings = load_settings(setup.registry);
   std::vector<fs::path> folders{settings.send_folder, settings.receive_folder};
   if (!also.empty()) folders.insert(folders.begin(), also);
   return locks.lock(folders, std::chrono::milliseconds(static_cast<long long>(setup.options.wait_seconds * 1000)),
                     [](const fs::path& folder) {
                       std::fprintf(stderr, "vellora: waiting for another session to finish with %s\n",
-                                   posix::terminal_safe(folder.string()).c_str());
+                                   linux_host::terminal_safe(folder.string()).c_str());
                     });
 }
 
 // Runs the conduit's session against `sync`. `is_lost`, when set, says
 // the handheld is gone: what the passes report after that only repeats it.
-std::int32_t run_conduit(SyncManager& sync, const SessionSetup& setup, posix::LogFile& log, Tally& tally,
+std::int32_t run_conduit(SyncManager& sync, const SessionSetup& setup, linux_host::LogFile& log, Tally& tally,
                          const std::function<bool()>& is_lost = {}) {
-  posix::TerminalMessageBox boxes(std::cin, std::cout, posix::stdin_is_terminal(),
-                                  setup.options.answer == "yes" ? kAnswerYes : kAnswerNo);
-  posix::LanguageStandIn language;
-  posix::DlTextConverterLibrary converters;
+  linux_host::TerminalMessageBox boxes(std::cin, std::cout, linux_host::stdin_is_terminal(),
+                                       setup.options.answer == "yes" ? kAnswerYes : kAnswerNo);
+  linux_host::LanguageStandIn language;
+  linux_host::DlTextConverterLibrary converters;
   Conduit conduit(Platform{sync, setup.registry, boxes, log, language, converters, setup.codec});
   conduit.on_event = [&](const SessionEvent& event) {
     const bool is_echo = event.kind == SessionEventKind::kept || event.kind == SessionEventKind::problem;
@@ -140,7 +140,7 @@ std::int32_t run_conduit(SyncManager& sync, const SessionSetup& setup, posix::Lo
   conduit.detach();
   std::cout.flush();
   if (!log.last_error().empty())
-    std::fprintf(stderr, "vellora: warning: %s\n", posix::terminal_safe(log.last_error()).c_str());
+    std::fprintf(stderr, "vellora: warning: %s\n", linux_host::terminal_safe(log.last_error()).c_str());
   return result;
 }
 
@@ -159,23 +159,23 @@ int folder_sync(const SessionSetup& setup) {
   // mistyped path cannot send files somewhere unexpected.
   fs::path handheld_path = options.handheld;
   if (handheld_path.empty()) {
-    const auto folder = posix::default_handheld_folder();
+    const auto folder = linux_host::default_handheld_folder();
     if (!folder) return fail("handheld", "no handheld folder: set HOME or XDG_DATA_HOME, or give --handheld");
     handheld_path = *folder;
     std::error_code error;
     fs::create_directories(handheld_path, error);
   }
   if (!fs::is_directory(handheld_path)) return fail(handheld_path.string(), "no such handheld folder");
-  if (const std::string conf_error = posix::handheld_conf_error(handheld_path); !conf_error.empty())
+  if (const std::string conf_error = linux_host::handheld_conf_error(handheld_path); !conf_error.empty())
     return fail(conf_error);
 
   // Every folder the session works in is held for its whole length.
-  posix::FolderLocks locks;
+  linux_host::FolderLocks locks;
   if (const std::string lock_error = lock_folders(setup, locks, handheld_path); !lock_error.empty())
     return fail(lock_error);
 
-  posix::PdbFolderHandheld handheld(handheld_path);
-  posix::LogFile log(setup.log_path);
+  linux_host::PdbFolderHandheld handheld(handheld_path);
+  linux_host::LogFile log(setup.log_path);
   Tally tally;
   const std::int32_t result = run_conduit(handheld, setup, log, tally);
   if (result != 0)
@@ -189,17 +189,17 @@ int folder_sync(const SessionSetup& setup) {
 std::string plural(int count, const char* word) { return std::to_string(count) + " " + word; }
 
 // One session with a connected handheld: 0, 1 or 3 as for a folder.
-int device_session(const SessionSetup& setup, posix::HandheldConnection& connection) {
-  posix::DlpHandheld handheld(*connection.link, handheld_options());
+int device_session(const SessionSetup& setup, linux_host::HandheldConnection& connection) {
+  linux_host::DlpHandheld handheld(*connection.link, handheld_options());
   if (!handheld.start()) return fail(connection.peer, handheld.last_error());
   print_connected(handheld, connection);
 
-  posix::FolderLocks locks;
+  linux_host::FolderLocks locks;
   if (const std::string lock_error = lock_folders(setup, locks); !lock_error.empty()) {
     handheld.finish({});
     return fail(lock_error);
   }
-  posix::LogFile log(setup.log_path);
+  linux_host::LogFile log(setup.log_path);
   Tally tally;
   const std::int32_t result = run_conduit(handheld, setup, log, tally, [&handheld] { return handheld.is_lost(); });
   if (handheld.was_cancelled()) {
@@ -222,7 +222,7 @@ int device_session(const SessionSetup& setup, posix::HandheldConnection& connect
 }
 
 int device_sync(const SessionSetup& setup) {
-  std::unique_ptr<posix::HandheldPlace> place;
+  std::unique_ptr<linux_host::HandheldPlace> place;
   int status = 0;
   if (!prepare_place(setup.options.link, place, status)) return status;
   // Kept running, the command serves until stopped, or until no handheld
@@ -238,8 +238,8 @@ int device_sync(const SessionSetup& setup) {
 int sync_command(const SyncOptions& options) {
   // Settings. A missing file is an empty registry: the session runs and
   // touches nothing, as it would with no settings on the PC.
-  const auto default_registry = posix::default_registry_file();
-  posix::RegistryFile registry(posix::bundled_office_converter());
+  const auto default_registry = linux_host::default_registry_file();
+  linux_host::RegistryFile registry(linux_host::bundled_office_converter());
   std::string why_not;
   bool default_missing = false;
   if (!load_registry(options.registry, default_registry, registry, why_not, &default_missing)) return fail(why_not);
@@ -247,13 +247,13 @@ int sync_command(const SyncOptions& options) {
     std::fprintf(stderr,
                  "vellora: no settings yet: %s does not exist, so there is nothing to send or receive "
                  "(the README shows one)\n",
-                 posix::terminal_safe(default_registry->string()).c_str());
+                 linux_host::terminal_safe(default_registry->string()).c_str());
   const TextCodec* codec = choose_codec(options.encoding, &registry, why_not);
   if (codec == nullptr) return fail(why_not);
 
   fs::path log_path = options.log;
   if (log_path.empty()) {
-    const auto folder = posix::default_log_file();
+    const auto folder = linux_host::default_log_file();
     if (folder) log_path = *folder;
   }
   const SessionSetup setup{options, registry, *codec, log_path};

@@ -9,7 +9,7 @@
 
 #include "vellora/converter.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -66,4 +66,4 @@ void DlTextConverterLibrary::release(GlobalHandle block) { vellora_global_free(b
 
 std::unique_ptr<ConverterEvent> DlTextConverterLibrary::create_event() { return std::make_unique<ManualResetEvent>(); }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

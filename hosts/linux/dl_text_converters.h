@@ -6,7 +6,7 @@
 
 #include "platform/text_converter.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 class DlTextConverterLibrary : public TextConverterLibrary {
  public:
@@ -26,4 +26,4 @@ class DlTextConverterLibrary : public TextConverterLibrary {
   std::unique_ptr<ConverterEvent> create_event() override;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

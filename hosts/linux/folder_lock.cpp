@@ -11,7 +11,7 @@
 #include <thread>
 #include <tuple>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -71,4 +71,4 @@ std::string FolderLocks::lock(const std::vector<std::filesystem::path>& folders,
   return {};
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -14,7 +14,7 @@
 
 #include "hosts/linux/posix_io.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 class FolderLocks {
  public:
@@ -38,4 +38,4 @@ class FolderLocks {
   std::vector<UniqueFd> descriptors_;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

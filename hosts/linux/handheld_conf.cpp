@@ -12,7 +12,7 @@
 
 #include "hosts/linux/posix_io.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -81,4 +81,4 @@ std::string handheld_conf_error(const std::filesystem::path& folder) {
   return read_handheld_conf(folder / kHandheldConfName).error;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

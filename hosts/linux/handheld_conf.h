@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // Total memory when handheld.conf is missing or names none.
 constexpr std::uint64_t kDefaultHandheldMemoryBytes = 8388608;
@@ -29,4 +29,4 @@ HandheldConf read_handheld_conf(const std::filesystem::path& path);
 // absent.
 std::string handheld_conf_error(const std::filesystem::path& folder);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

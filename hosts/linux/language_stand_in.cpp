@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 constexpr ModuleHandle kHandleStep = 0x10000;
@@ -24,4 +24,4 @@ void LanguageStandIn::release(ModuleHandle library, ModuleHandle instance) {
   if (const auto it = std::find(loaded_.begin(), loaded_.end(), library); it != loaded_.end()) loaded_.erase(it);
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -11,7 +11,7 @@
 
 #include "platform/language_library.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 class LanguageStandIn : public LanguageLibrary {
  public:
@@ -37,4 +37,4 @@ class LanguageStandIn : public LanguageLibrary {
   ModuleHandle next_handle_ = 0x10000;  // looks like a module base, never 0
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

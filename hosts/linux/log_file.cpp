@@ -9,7 +9,7 @@
 
 #include "hosts/linux/posix_io.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 std::string log_line(std::time_t when, std::string_view text, std::int32_t activity) {
   std::tm local{};
@@ -45,4 +45,4 @@ void LogFile::add_entry(std::string_view text, std::int32_t activity) {
   if (error != 0) last_error_ = path_.string() + ": cannot write: " + std::strerror(error);
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

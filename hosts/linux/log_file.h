@@ -20,7 +20,7 @@
 
 #include "platform/hotsync_log.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // The line for one entry, newline included.
 std::string log_line(std::time_t when, std::string_view text, std::int32_t activity);
@@ -41,4 +41,4 @@ class LogFile : public HotSyncLog {
   std::string last_error_;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -15,7 +15,7 @@
 
 #include "base/files.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -182,4 +182,4 @@ void remove_stale_pdb_temp_files(const std::filesystem::path& folder) {
   remove_stale_temp_files(folder, kPdbTempPrefix);
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

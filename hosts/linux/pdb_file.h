@@ -18,7 +18,7 @@
 #include "docmodel/pdb_format.h"
 #include "hosts/linux/posix_io.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // Temporary files are written under this prefix in the destination folder;
 // they never end in ".pdb", so database lookups cannot mistake one for a
@@ -102,4 +102,4 @@ PdbResult flush_pdb_files(const std::vector<std::filesystem::path>& files, const
 // writer holds a lock on its temporary file, so its file is left alone.
 void remove_stale_pdb_temp_files(const std::filesystem::path& folder);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -24,7 +24,7 @@
 #include "hosts/linux/pdb_open_database.h"
 #include "hosts/linux/terminal_text.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -484,4 +484,4 @@ SyncStatus PdbFolderHandheld::SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) 
   return kSyncOk;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -38,7 +38,7 @@
 #include "hosts/linux/posix_io.h"
 #include "platform/sync_manager.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 constexpr SyncStatus kHandheldNoFolder = 1;                 // the folder is missing or unreadable
 constexpr SyncStatus kHandheldNotFound = kSyncErrNotFound;  // no live database of that name
@@ -152,4 +152,4 @@ class PdbFolderHandheld : public SyncManager {
   PdbFolderIndex index_;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -20,7 +20,7 @@
 
 #include "base/ascii.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -331,4 +331,4 @@ void PdbFolderIndex::erase(const std::string& file_name) {
   files_.erase(it);
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

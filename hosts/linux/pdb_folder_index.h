@@ -40,7 +40,7 @@
 #include "hosts/linux/pdb_file.h"
 #include "hosts/linux/posix_io.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // A timestamp this close to the moment it was seen may still be joined by
 // another change with the same value (coarse kernel clock).
@@ -138,4 +138,4 @@ class PdbFolderIndex {
   std::uint64_t header_reads_ = 0;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

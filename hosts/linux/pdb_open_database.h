@@ -14,7 +14,7 @@
 #include "hosts/linux/pdb_file.h"
 #include "hosts/linux/pdb_folder_handheld.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // The record IDs of a database being written, kept sorted. IDs handed out
 // in turn only ever grow, so the common insert is an append.
@@ -79,4 +79,4 @@ struct PdbFolderHandheld::OpenDatabase {
   }
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

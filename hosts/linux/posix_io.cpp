@@ -18,7 +18,7 @@
 
 #include "base/files.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -193,4 +193,4 @@ void remove_stale_temp_files(const std::filesystem::path& folder, std::string_vi
   }
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

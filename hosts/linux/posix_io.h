@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // Owns a file descriptor; -1 is none.
 class UniqueFd {
@@ -119,4 +119,4 @@ AtomicWriteResult write_file_atomically(const std::filesystem::path& path, std::
 // `temp_prefix` and that no live writer holds.
 void remove_stale_temp_files(const std::filesystem::path& folder, std::string_view temp_prefix);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -14,7 +14,7 @@
 #include "hosts/linux/posix_io.h"
 #include "platform/text_converter.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -383,4 +383,4 @@ std::size_t RegistryFile::value_count() const {
   return count;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

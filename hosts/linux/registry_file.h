@@ -45,7 +45,7 @@
 
 #include "platform/registry.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // Settings fit in a few kilobytes; a larger file is a mistake, not a
 // registry, and is refused before it is read.
@@ -105,4 +105,4 @@ class RegistryFile : public Registry {
   std::optional<std::filesystem::path> office_converter_;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -8,7 +8,7 @@
 #include "base/ascii.h"
 #include "hosts/linux/terminal_text.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -66,4 +66,4 @@ int TerminalMessageBox::ask(std::string_view question) {
   return kAnswerNo;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

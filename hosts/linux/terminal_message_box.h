@@ -11,7 +11,7 @@
 
 #include "platform/message_box.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // Times an unclear answer is asked again before it counts as No.
 constexpr int kMaxPromptAttempts = 3;
@@ -44,4 +44,4 @@ class TerminalMessageBox : public MessageBoxes {
   int scripted_answer_;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

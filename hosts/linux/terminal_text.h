@@ -10,7 +10,7 @@
 
 #include "base/ascii.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 inline std::string terminal_safe(std::string_view text) {
   std::string out;
@@ -27,4 +27,4 @@ inline std::string terminal_safe(std::string_view text) {
   return out;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

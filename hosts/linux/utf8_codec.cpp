@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -456,4 +456,4 @@ void Utf8Codec::append_pc_text(std::span<const std::uint8_t> text, std::string& 
 
 char32_t Utf8Codec::html_reference(std::uint8_t byte) const { return byte >= 0x80 ? handheld_to_unicode(byte) : 0; }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -20,7 +20,7 @@
 
 #include "platform/text_codec.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // The Unicode character a handheld byte stands for.
 char32_t handheld_to_unicode(std::uint8_t byte);
@@ -38,4 +38,4 @@ class Utf8Codec final : public TextCodec {
   bool is_identity() const override { return false; }
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -192,4 +192,4 @@ void remove_stale_work_folders(const std::filesystem::path& parent, std::string_
   }
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

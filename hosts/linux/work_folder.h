@@ -14,7 +14,7 @@
 
 #include "hosts/linux/posix_io.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // The lock file inside every work folder.
 inline constexpr std::string_view kWorkFolderLockName = ".lock";
@@ -56,4 +56,4 @@ enum class LocklessFolders {
 // alone; so is a folder that cannot be emptied.
 void remove_stale_work_folders(const std::filesystem::path& parent, std::string_view prefix, LocklessFolders lockless);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

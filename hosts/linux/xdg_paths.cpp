@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <system_error>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -62,4 +62,4 @@ std::optional<std::filesystem::path> bundled_office_converter(const std::filesys
   return converter;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

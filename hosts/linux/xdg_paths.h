@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // The variables the defaults depend on; empty when unset.
 struct XdgEnvironment {
@@ -39,4 +39,4 @@ std::optional<std::filesystem::path> default_handheld_folder(const XdgEnvironmen
 std::optional<std::filesystem::path> bundled_office_converter(
     const std::filesystem::path& executable = "/proc/self/exe");
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -109,7 +109,7 @@ TEST(DatabaseGoldens, TheCommandLineBuildsThemInTheCLocaleAndWhenToldCp1252) {
                                   "' '" + cli + "' convert '" + path.string() + "' -o '" + out.string() + "'" + flag +
                                   " >/dev/null";
       ASSERT_EQ(std::system(command.c_str()), 0) << command;
-      posix::PdbReader db;
+      linux_host::PdbReader db;
       ASSERT_TRUE(db.open(out));
       std::vector<std::uint8_t> records;
       for (std::size_t i = 0; i < db.record_count(); ++i) {

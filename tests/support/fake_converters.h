@@ -27,7 +27,7 @@ namespace vellora::testing {
 #if defined(_WIN32)
 using HostTextConverters = win32::WindowsTextConverterLibrary;
 #else
-using HostTextConverters = posix::DlTextConverterLibrary;
+using HostTextConverters = linux_host::DlTextConverterLibrary;
 #endif
 
 struct ConverterScript {

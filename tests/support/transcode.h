@@ -21,7 +21,7 @@ struct Transcoded {
 // left unfinished than it was given, or bytes left over at the end.
 inline Transcoded transcode(const std::string& source, SourceKind kind = SourceKind::text,
                             std::size_t piece = 1 << 16) {
-  const auto transcoder = posix::Utf8Codec().source_transcoder(kind);
+  const auto transcoder = linux_host::Utf8Codec().source_transcoder(kind);
   if (!transcoder) return {};
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(source.data());
   for (std::size_t at = 0; at < source.size(); at += piece)

@@ -318,7 +318,7 @@ TEST_F(Cli, ConvertRemovesTheScratchFoldersOfKilledRunsOnly) {
   if (killed == 0) {
     // What a convert holds when it is killed: its folder, and a link to a
     // file outside that must survive the clean-up.
-    const posix::WorkFolder scratch(dir.path(), ".vellora-");
+    const linux_host::WorkFolder scratch(dir.path(), ".vellora-");
     testing::write_file(scratch.path() / ".vellora-tmp-AbCdEf", "half a database");
     std::filesystem::create_symlink(dir / "outside.txt", scratch.path() / "link");
     ::_exit(scratch ? 0 : 1);

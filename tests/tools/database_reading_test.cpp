@@ -216,7 +216,7 @@ TEST(DumpLayoutCheck, FindsWhatTheWholeDocumentCheckFinds) {
                           .unique_id_seed = 0};
     for (const auto& record : records)
       ASSERT_TRUE(db.append_record({.data = record, .attributes = 0, .category = 0, .unique_id = 1}));
-    ASSERT_TRUE(posix::write_pdb_file(dir / "doc.pdb", db));
+    ASSERT_TRUE(linux_host::write_pdb_file(dir / "doc.pdb", db));
     const auto want = check_document(records);
 
     ASSERT_EQ(run_vellora({"dump", (dir / "doc.pdb").string()}, dir / "out", dir / "err").exit_status, 0);

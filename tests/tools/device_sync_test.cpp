@@ -25,8 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using posix::read_pdb_file;
-using posix::write_pdb_file;
+using linux_host::read_pdb_file;
+using linux_host::write_pdb_file;
 using testing::FakeHandheld;
 using testing::FakeHandheldOptions;
 

@@ -100,7 +100,7 @@ class Preview : public ::testing::Test {
     ASSERT_TRUE(db.append_record({.data = header, .attributes = 0, .category = 0, .unique_id = 1}));
     for (const auto& paragraph : paragraphs)
       ASSERT_TRUE(db.append_record({.data = paragraph, .attributes = 0, .category = 0, .unique_id = 1}));
-    ASSERT_TRUE(posix::write_pdb_file(database(), db));
+    ASSERT_TRUE(linux_host::write_pdb_file(database(), db));
   }
   fs::path database() const { return dir / "doc.pdb"; }
   std::string preview(const std::string& flags) const {

@@ -5,7 +5,7 @@
 
 #include "base/byte_order.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 // The rates a handheld and a serial port both know, slowest first.
@@ -43,4 +43,4 @@ std::uint32_t cmp_agreed_speed(std::uint32_t handheld_most_bps, std::uint32_t de
   return agreed;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

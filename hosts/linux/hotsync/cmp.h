@@ -12,7 +12,7 @@
 #include <optional>
 #include <span>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 inline constexpr std::size_t kCmpBytes = 10;
 
@@ -55,4 +55,4 @@ CmpBytes cmp_abort(std::uint8_t flags);
 // standard serial rate, and never below the first rate.
 std::uint32_t cmp_agreed_speed(std::uint32_t handheld_most_bps, std::uint32_t desktop_most_bps);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

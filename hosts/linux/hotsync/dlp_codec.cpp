@@ -5,7 +5,7 @@
 
 #include "base/byte_order.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -138,4 +138,4 @@ const char* dlp_function_name(DlpFunction function) {
   return "a request";
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

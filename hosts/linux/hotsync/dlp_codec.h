@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 inline constexpr std::uint8_t kDlpResponseFlag = 0x80;
 inline constexpr std::uint8_t kDlpFirstArgument = 0x20;
@@ -76,4 +76,4 @@ std::string dlp_error_text(std::uint16_t error);
 // The function's name as the protocol calls it ("WriteRecord").
 const char* dlp_function_name(DlpFunction function);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

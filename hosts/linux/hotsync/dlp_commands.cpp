@@ -7,7 +7,7 @@
 
 #include "base/byte_order.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 namespace {
 
@@ -321,4 +321,4 @@ bool read_db_list_result(const DlpResponse& response, std::vector<DbInfo>& out, 
   return true;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -14,7 +14,7 @@
 #include "hosts/linux/hotsync/dlp_codec.h"
 #include "platform/sync_manager.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // Open modes on the wire: read 0x80, write 0x40, exclusive 0x20, show
 // secret records 0x10.
@@ -92,4 +92,4 @@ bool read_record_result(const DlpResponse& response, DlpRecord& out);
 bool read_db_list_result(const DlpResponse& response, std::vector<DbInfo>& out, std::uint16_t& next_index,
                          bool& has_more);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 constexpr std::size_t kMostNameBytes = 31;
@@ -329,4 +329,4 @@ std::string DlpHandheld::error_text(SyncStatus status) const {
   return "error " + std::to_string(status);
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

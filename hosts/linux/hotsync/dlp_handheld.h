@@ -34,7 +34,7 @@
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "platform/sync_manager.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 constexpr SyncStatus kHandheldGone = 19;       // the link to the handheld is lost
 constexpr SyncStatus kHandheldCancelled = 20;  // the user cancelled the sync on the handheld
@@ -155,4 +155,4 @@ class DlpHandheld : public SyncManager {
   std::thread keeper_;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

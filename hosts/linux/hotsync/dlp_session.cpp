@@ -8,7 +8,7 @@
 
 #include "hosts/linux/hotsync/dlp_handheld.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 // EndOfSync's reasons.
@@ -191,4 +191,4 @@ void DlpHandheld::clear_leftovers() {
   }
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

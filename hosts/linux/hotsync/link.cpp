@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 // Waits until the descriptor can do `events` or the deadline passes.
@@ -86,4 +86,4 @@ bool LinkStream::write_all(std::span<const std::uint8_t> bytes, LinkDeadline dea
   return false;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

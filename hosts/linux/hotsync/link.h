@@ -14,7 +14,7 @@
 
 #include "hosts/linux/posix_io.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 using LinkClock = std::chrono::steady_clock;
 using LinkDeadline = LinkClock::time_point;
@@ -75,4 +75,4 @@ class HotSyncLink {
   virtual const char* protocol_name() const = 0;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

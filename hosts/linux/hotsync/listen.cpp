@@ -21,7 +21,7 @@
 #include "hosts/linux/hotsync/serial_link.h"
 #include "hosts/linux/hotsync/tty_detect.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 constexpr std::string_view kNetworkWord = "net";
@@ -324,4 +324,4 @@ std::unique_ptr<HandheldConnection> HandheldPlace::accept_tty(std::optional<Link
   return connection;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -13,7 +13,7 @@
 
 #include "hosts/linux/hotsync/link.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 inline constexpr std::uint16_t kNetSyncPort = 14238;
 inline constexpr std::uint32_t kDefaultSerialSpeed = 115200;
@@ -77,4 +77,4 @@ class HandheldPlace {
 bool set_tty_raw(int fd, std::uint32_t speed);
 bool set_tty_speed(int fd, std::uint32_t speed);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

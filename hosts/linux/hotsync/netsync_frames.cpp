@@ -5,7 +5,7 @@
 
 #include "base/byte_order.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 void NetSyncReader::feed(std::span<const std::uint8_t> bytes) {
   if (error_ != NetSyncError::none) return;
@@ -80,4 +80,4 @@ std::vector<std::uint8_t> netsync_frame(std::uint8_t xid, std::span<const std::u
 
 std::uint8_t next_netsync_xid(std::uint8_t xid) { return xid >= 0xFE ? 1 : static_cast<std::uint8_t>(xid + 1); }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 inline constexpr std::uint8_t kNetSyncData = 0x01;
 inline constexpr std::uint8_t kNetSyncTickle = 0x02;
@@ -63,4 +63,4 @@ std::vector<std::uint8_t> netsync_frame(std::uint8_t xid, std::span<const std::u
 // handheld's 0xFF.
 std::uint8_t next_netsync_xid(std::uint8_t xid);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 // The desktop's two handshake messages, as every desktop sends them.
@@ -108,4 +108,4 @@ bool NetSyncLink::tickle() {
   return stream_.write_all(kTickle, LinkClock::now() + timeouts_.ack) || fail_stream("cannot write to the handheld");
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -12,7 +12,7 @@
 #include "hosts/linux/hotsync/link.h"
 #include "hosts/linux/hotsync/netsync_frames.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 class NetSyncLink : public HotSyncLink {
  public:
@@ -46,4 +46,4 @@ class NetSyncLink : public HotSyncLink {
   std::string error_;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

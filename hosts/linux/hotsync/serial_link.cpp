@@ -10,7 +10,7 @@
 #include "hosts/linux/hotsync/cmp.h"
 #include "hosts/linux/hotsync/netsync_frames.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 constexpr std::size_t kReadBytes = 4096;
@@ -263,4 +263,4 @@ bool SerialLink::fail_stream(LinkFailure failure, const char* doing) {
               std::string(doing) + " the handheld's port failed: " + std::strerror(stream_.error_number()));
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -19,7 +19,7 @@
 #include "hosts/linux/hotsync/link.h"
 #include "hosts/linux/hotsync/slp_padp.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 class SerialLink : public HotSyncLink {
  public:
@@ -92,4 +92,4 @@ class SerialLink : public HotSyncLink {
   std::string error_text_;
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

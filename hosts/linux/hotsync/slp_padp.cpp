@@ -6,7 +6,7 @@
 
 #include "base/byte_order.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 constexpr std::uint8_t kSignature[] = {0xBE, 0xEF, 0xED};
@@ -182,4 +182,4 @@ PadpAssembly PadpReassembler::refuse(PadpAssembly status, std::uint64_t refused,
   return status;
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

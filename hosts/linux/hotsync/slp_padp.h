@@ -16,7 +16,7 @@
 #include <span>
 #include <vector>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 // CRC-16 with polynomial 0x1021, initial value 0, most significant bit
 // first, no final XOR: the check value of "123456789" is 0x31C3.
@@ -153,4 +153,4 @@ class PadpReassembler {
   bool is_open_ = false;  // a first fragment arrived and the message is not done
 };
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

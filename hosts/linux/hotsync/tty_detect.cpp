@@ -8,7 +8,7 @@
 #include "hosts/linux/hotsync/netsync_frames.h"
 #include "hosts/linux/hotsync/slp_padp.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 enum class Match { no, too_few, yes };
@@ -102,4 +102,4 @@ TtyProtocol read_tty_protocol(LinkStream& stream, LinkDeadline deadline, std::ve
   }
 }
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

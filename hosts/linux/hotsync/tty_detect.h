@@ -13,7 +13,7 @@
 
 #include "hosts/linux/hotsync/link.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 
 enum class TtyProtocol { unknown, serial, netsync };
 
@@ -31,4 +31,4 @@ TtyProtocol detect_tty_protocol(std::span<const std::uint8_t> bytes, std::size_t
 // Noise is dropped as it is read, so at most one packet is kept.
 TtyProtocol read_tty_protocol(LinkStream& stream, LinkDeadline deadline, std::vector<std::uint8_t>& stream_bytes);
 
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -17,7 +17,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_converter/converter_run.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::LoadedConverter;
@@ -235,4 +235,4 @@ TEST(ConverterEvent, ReaderAndConverterThreadsHandOffInTurns) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -10,7 +10,7 @@
 
 #include "tests/support/bytes.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -154,4 +154,4 @@ TEST(DlpCommands, DatabasesAndRecordsAreRead) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -11,7 +11,7 @@
 #include "hosts/linux/hotsync/netsync_frames.h"
 #include "tests/support/bytes.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -135,4 +135,4 @@ TEST(Dlp, ResponsesAreReadWithinTheirBytes) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -21,7 +21,7 @@
 #include "tests/support/fake_handheld/fake_handheld.h"
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 namespace fs = std::filesystem;
@@ -326,4 +326,4 @@ TEST_F(HotSyncSession, NothingIsLostWhereverTheLinkDrops) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

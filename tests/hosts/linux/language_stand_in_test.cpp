@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 TEST(LanguageStandIn, RecordsLoadsAndReleasesWithDistinctHandles) {
@@ -30,4 +30,4 @@ TEST(LanguageStandIn, RecordsLoadsAndReleasesWithDistinctHandles) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

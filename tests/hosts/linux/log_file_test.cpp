@@ -11,7 +11,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::TempDir;
@@ -60,4 +60,4 @@ TEST(LogFile, FailuresAreKeptAsWarnings) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -15,7 +15,7 @@
 #include "hosts/linux/hotsync/netsync_link.h"
 #include "tests/support/bytes.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -179,4 +179,4 @@ TEST_F(NetSyncLinkTest, AnIdleDesktopTellsTheHandheldItIsStillThere) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -11,7 +11,7 @@
 #include "hosts/linux/xdg_paths.h"
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 namespace fs = std::filesystem;
@@ -112,4 +112,4 @@ TEST(BundledOfficeConverter, LiesBesideTheRealExecutable) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -13,7 +13,7 @@
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 std::string run_and_capture(const std::string& command) {
@@ -97,4 +97,4 @@ TEST(PdbCrossCheck, IndependentReaderSeesWhatWasWritten) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -13,7 +13,7 @@
 #include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::TempDir;
@@ -120,4 +120,4 @@ TEST(PdbFile, StaleTemporaryFilesGoButLiveOnesStay) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

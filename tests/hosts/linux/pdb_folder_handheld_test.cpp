@@ -16,7 +16,7 @@
 #include "hosts/linux/pdb_file.h"
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::file_names;
@@ -450,4 +450,4 @@ TEST(PdbFolderHandheld, ConflictingCallsFailWithTheirCodes) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

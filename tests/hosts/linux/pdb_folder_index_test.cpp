@@ -13,7 +13,7 @@
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::TempDir;
@@ -127,4 +127,4 @@ TEST_P(FolderChanges, UnchangedFolderCostsNoFileReads) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -11,7 +11,7 @@
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::TempDir;
@@ -101,4 +101,4 @@ TEST_F(ReadOnlyDatabase, FileReplacedUnderItKeepsServingTheOpenedOne) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

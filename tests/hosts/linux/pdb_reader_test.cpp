@@ -11,7 +11,7 @@
 #include "hosts/linux/pdb_file.h"
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::TempDir;
@@ -117,4 +117,4 @@ TEST(PdbReader, ReadsStayInsideTheRecordEvenWhenTheFileShrinks) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -14,7 +14,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::TempDir;
@@ -107,4 +107,4 @@ TEST(PosixIo, UniqueFdClosesWhatItHeldWhenGivenAnother) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

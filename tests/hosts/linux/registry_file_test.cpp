@@ -10,7 +10,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using ::vellora::testing::TempDir;
@@ -182,4 +182,4 @@ TEST(RegistryFile, LoadReportsEachKindOfFailure) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -18,7 +18,7 @@
 #include "hosts/linux/pdb_folder_handheld.h"
 #include "tests/support/fake_platform.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 namespace fs = std::filesystem;
@@ -169,4 +169,4 @@ TEST(SendDurability, AFailedReplacementKeepsTheOldDatabase) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -22,7 +22,7 @@
 #include "hosts/linux/hotsync/tty_detect.h"
 #include "tests/support/bytes.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 using namespace std::chrono_literals;
@@ -403,4 +403,4 @@ TEST(SerialLink, SilenceAndHangUpsEndWithinTheDeadlines) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

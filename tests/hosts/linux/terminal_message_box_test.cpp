@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 struct Asked {
@@ -55,4 +55,4 @@ TEST(TerminalMessageBox, ScriptedAndOkBoxesPrintAndNeverRead) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -15,7 +15,7 @@ namespace vellora {
 namespace {
 
 namespace fs = std::filesystem;
-using posix::Utf8Codec;
+using linux_host::Utf8Codec;
 
 const std::string kAccented = "é ü ß “ ” ‘ ’ € — …";
 const std::string kAccentedHandheld = "\xE9 \xFC \xDF \x93 \x94 \x91 \x92 \x80 \x97 \x85";

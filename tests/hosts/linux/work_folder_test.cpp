@@ -17,7 +17,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 namespace fs = std::filesystem;
@@ -144,4 +144,4 @@ TEST_F(WorkFolders, LocklessFoldersCanBeLeftoversByAge) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 TEST(XdgPaths, AbsoluteXdgVariablesWin) {
@@ -28,4 +28,4 @@ TEST(XdgPaths, UnsetOrRelativeVariablesFallBackToHomeIfAbsolute) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

@@ -199,7 +199,7 @@ SessionOutcome FakeHandheld::drain(Wire& wire) {
   }
 }
 
-std::future<SessionOutcome> serve_in_background(FakeHandheld& handheld, FakeLink link, posix::UniqueFd fd) {
+std::future<SessionOutcome> serve_in_background(FakeHandheld& handheld, FakeLink link, linux_host::UniqueFd fd) {
   return std::async(std::launch::async, [&handheld, link, fd = std::move(fd)]() mutable {
     SessionOutcome outcome = handheld.serve(link, fd.get());
     fd.reset();

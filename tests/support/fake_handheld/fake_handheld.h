@@ -152,7 +152,7 @@ class FakeHandheld {
 
 // A session on its own thread, for in-process tests; the descriptor is
 // closed when it ends, so the desktop sees the hang-up.
-std::future<SessionOutcome> serve_in_background(FakeHandheld& handheld, FakeLink link, posix::UniqueFd fd);
+std::future<SessionOutcome> serve_in_background(FakeHandheld& handheld, FakeLink link, linux_host::UniqueFd fd);
 // The same on a pty: waits until `open_deadline` for the desktop to open
 // the slave, then serves on the master.
 std::future<SessionOutcome> serve_pty_in_background(FakeHandheld& handheld, FakeLink link, Pty pty,

@@ -36,7 +36,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-using posix::DlpFunction;
+using linux_host::DlpFunction;
 
 Bytes hex(const std::string& text) { return hex_bytes(text); }
 
@@ -81,7 +81,7 @@ void write_bytes(int fd, const Bytes& bytes) {
 // A decoded answer with the bytes it views.
 struct Reply {
   Bytes bytes;
-  posix::DlpResponse response;
+  linux_host::DlpResponse response;
   std::uint16_t error() const { return response.error; }
 };
 
@@ -90,17 +90,17 @@ class NetSyncDesktop {
  public:
   explicit NetSyncDesktop(int fd) : fd_(fd) {}
 
-  std::optional<posix::NetSyncMessage> read() {
+  std::optional<linux_host::NetSyncMessage> read() {
     for (;;) {
       if (auto message = reader_.next()) return message;
-      if (reader_.error() != posix::NetSyncError::none) return std::nullopt;
+      if (reader_.error() != linux_host::NetSyncError::none) return std::nullopt;
       const Bytes bytes = read_some(fd_);
       if (bytes.empty()) return std::nullopt;
       reader_.feed(bytes);
     }
   }
 
-  void write(std::uint8_t xid, const Bytes& payload) { write_bytes(fd_, posix::netsync_frame(xid, payload)); }
+  void write(std::uint8_t xid, const Bytes& payload) { write_bytes(fd_, linux_host::netsync_frame(xid, payload)); }
 
   void handshake() {
     ASSERT_TRUE(read());
@@ -123,18 +123,18 @@ class NetSyncDesktop {
   // The answer to `request`, which must decode as an answer to its function.
   Reply call(const Bytes& request) {
     Reply reply{exchange(request), {}};
-    EXPECT_EQ(posix::decode_dlp_response(reply.bytes, static_cast<DlpFunction>(request.at(0)), reply.response),
-              posix::DlpDecodeStatus::ok)
+    EXPECT_EQ(linux_host::decode_dlp_response(reply.bytes, static_cast<DlpFunction>(request.at(0)), reply.response),
+              linux_host::DlpDecodeStatus::ok)
         << "request " << ::testing::PrintToString(request);
     return reply;
   }
 
-  std::uint8_t next_xid() { return xid_ = posix::next_netsync_xid(xid_); }
-  posix::NetSyncReader& reader() { return reader_; }
+  std::uint8_t next_xid() { return xid_ = linux_host::next_netsync_xid(xid_); }
+  linux_host::NetSyncReader& reader() { return reader_; }
 
  private:
   int fd_;
-  posix::NetSyncReader reader_;
+  linux_host::NetSyncReader reader_;
   std::uint8_t xid_ = 0;
 };
 
@@ -144,7 +144,7 @@ struct NetSyncSession {
   explicit NetSyncSession(FakeHandheldOptions options) : NetSyncSession(std::move(options), socket_pair()) {}
   NetSyncSession(FakeHandheldOptions options, std::array<int, 2> fds)
       : handheld(std::move(options)),
-        outcome(serve_in_background(handheld, FakeLink::netsync, posix::UniqueFd(fds[1]))),
+        outcome(serve_in_background(handheld, FakeLink::netsync, linux_host::UniqueFd(fds[1]))),
         desktop_fd(fds[0]),
         desktop(fds[0]) {}
   static std::array<int, 2> socket_pair() {
@@ -159,7 +159,7 @@ struct NetSyncSession {
 
   FakeHandheld handheld;
   std::future<SessionOutcome> outcome;
-  posix::UniqueFd desktop_fd;
+  linux_host::UniqueFd desktop_fd;
   NetSyncDesktop desktop;
 };
 
@@ -247,7 +247,7 @@ PdbDatabase database(const std::string& name, std::vector<std::string> records) 
 }
 
 void write_database(const std::filesystem::path& folder, const PdbDatabase& db) {
-  ASSERT_TRUE(posix::write_pdb_file(folder / database_file_name(db.header.name), db));
+  ASSERT_TRUE(linux_host::write_pdb_file(folder / database_file_name(db.header.name), db));
 }
 
 Bytes name_bytes(const std::string& name) {
@@ -263,25 +263,25 @@ Bytes set_db_info_request(std::uint8_t handle, const std::string& name) {
   put_be16(&data[6], 0xFFFF);  // keep the version
   const Bytes name_data = name_bytes(name);
   data.insert(data.end(), name_data.begin(), name_data.end());
-  const std::array<posix::DlpArgument, 1> arguments{posix::DlpArgument{0x20, data}};
-  return posix::dlp_request(DlpFunction::set_db_info, arguments);
+  const std::array<linux_host::DlpArgument, 1> arguments{linux_host::DlpArgument{0x20, data}};
+  return linux_host::dlp_request(DlpFunction::set_db_info, arguments);
 }
 
 std::uint8_t handle_of(const Reply& reply) {
   std::uint8_t handle = 0;
-  EXPECT_TRUE(posix::db_handle_result(reply.response, handle));
+  EXPECT_TRUE(linux_host::db_handle_result(reply.response, handle));
   return handle;
 }
 
 CardInfo card_of(NetSyncDesktop& desktop) {
-  const Reply reply = desktop.call(posix::read_storage_info_request(0));
+  const Reply reply = desktop.call(linux_host::read_storage_info_request(0));
   CardInfo card;
-  EXPECT_TRUE(posix::read_storage_info_result(reply.response, card));
+  EXPECT_TRUE(linux_host::read_storage_info_result(reply.response, card));
   return card;
 }
 
 CardInfo folder_card(const std::filesystem::path& folder) {
-  posix::PdbFolderHandheld handheld(folder);
+  linux_host::PdbFolderHandheld handheld(folder);
   CardInfo card;
   EXPECT_EQ(handheld.SyncReadSingleCardInfo(card), kSyncOk) << handheld.last_error();
   return card;
@@ -302,19 +302,19 @@ TEST(FakeHandheldNetSync, HandshakeIsTheRecordedOneWithOrWithoutItsHeader) {
     framed.insert(framed.end(), first.begin(), first.end());
     EXPECT_TRUE(
         BytesEqual(read_exactly(fd, is_headerless ? first.size() : framed.size()), is_headerless ? first : framed));
-    write_bytes(fd, posix::netsync_frame(1, kDesktopFirst));
+    write_bytes(fd, linux_host::netsync_frame(1, kDesktopFirst));
     EXPECT_TRUE(
         BytesEqual(read_exactly(fd, 56), hex("01 01 00000032 92 01 00000000 00000020 00000024 ffffffff 3c00 3c00 "
                                              "00000040 00000002 c0a80205 e06b 0000000000000000000000000000")));
-    write_bytes(fd, posix::netsync_frame(2, kDesktopSecond));
+    write_bytes(fd, linux_host::netsync_frame(2, kDesktopSecond));
     EXPECT_TRUE(BytesEqual(read_exactly(fd, 14), hex("01 02 00000008 93 00 00000000 0000")));
 
-    write_bytes(fd, posix::netsync_frame(3, posix::read_sys_info_request()));
+    write_bytes(fd, linux_host::netsync_frame(3, linux_host::read_sys_info_request()));
     const Bytes sys_info =
         hex("01 03 00000022 92 02 0000 20 0e 04103000 00010000 00 04 01000000 "
             "21 0c 0001 0002 0003 0000 0000ffe1");
     EXPECT_TRUE(BytesEqual(read_exactly(fd, sys_info.size()), sys_info));
-    write_bytes(fd, posix::netsync_frame(4, posix::end_of_sync_request(0)));
+    write_bytes(fd, linux_host::netsync_frame(4, linux_host::end_of_sync_request(0)));
     EXPECT_TRUE(BytesEqual(read_exactly(fd, 10), hex("01 04 00000004 af 00 0000")));
     EXPECT_EQ(session.hang_up().end, SessionEnd::end_of_sync);
     EXPECT_TRUE(session.handheld.has_received_end_of_sync());
@@ -339,42 +339,44 @@ TEST(FakeHandheldNetSync, SessionRoundTripsThroughTheDumpedFolder) {
   EXPECT_EQ(card.ram_bytes, 100000u);
   EXPECT_EQ(card.card_name, seed_card.card_name);
 
-  const std::uint8_t created =
-      handle_of(desktop.call(posix::create_db_request(make_four_cc("VLTx"), make_four_cc("DATA"), 0, 0, 3, "Notes")));
+  const std::uint8_t created = handle_of(
+      desktop.call(linux_host::create_db_request(make_four_cc("VLTx"), make_four_cc("DATA"), 0, 0, 3, "Notes")));
   std::uint32_t ids[2] = {};
   for (int i = 0; i < 2; ++i) {
     const Bytes data(10 + i, static_cast<std::uint8_t>('a' + i));
-    EXPECT_TRUE(posix::record_id_result(desktop.call(posix::write_record_request(created, 0x40, i + 1, data)).response,
-                                        ids[i]));
+    EXPECT_TRUE(linux_host::record_id_result(
+        desktop.call(linux_host::write_record_request(created, 0x40, i + 1, data)).response, ids[i]));
   }
   EXPECT_NE(ids[0], 0u);
   EXPECT_NE(ids[0], ids[1]);
-  EXPECT_EQ(desktop.call(posix::close_db_request(created)).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::close_db_request(created)).error(), 0);
 
   DbInfo found;
-  EXPECT_TRUE(posix::find_db_result(desktop.call(posix::find_db_by_name_request(0, "Notes")).response, found));
+  EXPECT_TRUE(
+      linux_host::find_db_result(desktop.call(linux_host::find_db_by_name_request(0, "Notes")).response, found));
   EXPECT_EQ(found.type, make_four_cc("DATA"));
   EXPECT_EQ(found.creator, make_four_cc("VLTx"));
   EXPECT_EQ(found.version, 3);
 
-  const std::uint8_t opened = handle_of(desktop.call(posix::open_db_request(0, 0x80, "Notes")));
+  const std::uint8_t opened = handle_of(desktop.call(linux_host::open_db_request(0, 0x80, "Notes")));
   std::uint16_t count = 0;
-  EXPECT_TRUE(posix::record_count_result(desktop.call(posix::read_open_db_info_request(opened)).response, count));
+  EXPECT_TRUE(
+      linux_host::record_count_result(desktop.call(linux_host::read_open_db_info_request(opened)).response, count));
   EXPECT_EQ(count, 2);
-  const Reply record_reply = desktop.call(posix::read_record_by_index_request(opened, 1));
-  posix::DlpRecord record;
-  ASSERT_TRUE(posix::read_record_result(record_reply.response, record));
+  const Reply record_reply = desktop.call(linux_host::read_record_by_index_request(opened, 1));
+  linux_host::DlpRecord record;
+  ASSERT_TRUE(linux_host::read_record_result(record_reply.response, record));
   EXPECT_EQ(record.id, ids[1]);
   EXPECT_EQ(Bytes(record.data.begin(), record.data.end()), Bytes(11, 'b'));
   EXPECT_EQ(record.category, 2);
   EXPECT_EQ(record.attributes, 0x40);
-  EXPECT_TRUE(posix::find_db_result(desktop.call(posix::find_db_by_handle_request(opened)).response, found));
+  EXPECT_TRUE(linux_host::find_db_result(desktop.call(linux_host::find_db_by_handle_request(opened)).response, found));
   EXPECT_EQ(found.name, "Notes");
   EXPECT_EQ(desktop.call(set_db_info_request(opened, "Renamed")).error(), 0);
-  EXPECT_EQ(desktop.call(posix::close_db_request(opened)).error(), 0);
-  EXPECT_EQ(desktop.call(posix::delete_db_request(0, "Seeded")).error(), 0);
-  EXPECT_EQ(desktop.call(posix::add_sync_log_entry_request("Sent 1 document")).error(), 0);
-  EXPECT_EQ(desktop.call(posix::end_of_sync_request(0)).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::close_db_request(opened)).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::delete_db_request(0, "Seeded")).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::add_sync_log_entry_request("Sent 1 document")).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::end_of_sync_request(0)).error(), 0);
   EXPECT_EQ(session.hang_up().end, SessionEnd::end_of_sync);
 
   const auto& handheld = session.handheld;
@@ -387,7 +389,7 @@ TEST(FakeHandheldNetSync, SessionRoundTripsThroughTheDumpedFolder) {
   ASSERT_TRUE(handheld.dump(out.path(), error)) << error;
   EXPECT_EQ(file_names(out.path()), (std::vector<std::string>{"Renamed.pdb", "handheld.conf", "junk.pdb"}));
   PdbDatabase dumped;
-  ASSERT_TRUE(posix::read_pdb_file(out / "Renamed.pdb", dumped));
+  ASSERT_TRUE(linux_host::read_pdb_file(out / "Renamed.pdb", dumped));
   ASSERT_EQ(dumped.record_count(), 2u);
   EXPECT_EQ(dumped.record(0).unique_id, ids[0]);
   EXPECT_EQ(dumped.record(1).category, 2);
@@ -406,8 +408,8 @@ TEST(FakeHandheldNetSync, ErrorsAreThoseAHandheldAnswers) {
   auto& desktop = session.desktop;
   desktop.handshake();
 
-  const std::uint8_t writer = handle_of(desktop.call(posix::open_db_request(0, 0xC0, "Seeded")));
-  const std::uint8_t reader = handle_of(desktop.call(posix::open_db_request(0, 0x80, "Other")));
+  const std::uint8_t writer = handle_of(desktop.call(linux_host::open_db_request(0, 0xC0, "Seeded")));
+  const std::uint8_t reader = handle_of(desktop.call(linux_host::open_db_request(0, 0x80, "Other")));
   Bytes long_name_create = hex("18 01 20 2f 00000000 00000000 00 00 0000 0000");
   const Bytes long_name = name_bytes(std::string(32, 'n'));
   long_name_create.insert(long_name_create.end(), long_name.begin(), long_name.end());
@@ -415,18 +417,18 @@ TEST(FakeHandheldNetSync, ErrorsAreThoseAHandheldAnswers) {
     Bytes request;
     std::uint16_t error;
   } cases[] = {
-      {posix::open_db_request(0, 0x80, "Missing"), 0x05},
-      {posix::delete_db_request(0, "Missing"), 0x05},
-      {posix::read_record_by_index_request(writer, 1), 0x05},
+      {linux_host::open_db_request(0, 0x80, "Missing"), 0x05},
+      {linux_host::delete_db_request(0, "Missing"), 0x05},
+      {linux_host::read_record_by_index_request(writer, 1), 0x05},
       {hex("16 01 20 04 80 00 00 02"), 0x05},  // ReadDBList past the end
-      {posix::create_db_request(1, 2, 0, 0, 0, "Seeded"), 0x09},
+      {linux_host::create_db_request(1, 2, 0, 0, 0, "Seeded"), 0x09},
       {set_db_info_request(reader, "Seeded"), 0x09},
       {long_name_create, 0x04},
-      {posix::open_db_request(0, 0x80, "Seeded"), 0x07},  // open for writing elsewhere
-      {posix::delete_db_request(0, "Seeded"), 0x07},
-      {posix::write_record_request(reader, 0, 0, Bytes(4, 1)), 0x0F},
-      {posix::read_open_db_info_request(99), 0x04},
-      {posix::write_record_request(writer, 0, 0, Bytes(300, 1)), 0x10},
+      {linux_host::open_db_request(0, 0x80, "Seeded"), 0x07},  // open for writing elsewhere
+      {linux_host::delete_db_request(0, "Seeded"), 0x07},
+      {linux_host::write_record_request(reader, 0, 0, Bytes(4, 1)), 0x0F},
+      {linux_host::read_open_db_info_request(99), 0x04},
+      {linux_host::write_record_request(writer, 0, 0, Bytes(300, 1)), 0x10},
       {hex("7e 00"), 0x02},
       {hex("16 01 20 04 80"), 0x13},  // the argument runs past the end
       {hex("15 00"), 0x14},
@@ -438,8 +440,8 @@ TEST(FakeHandheldNetSync, ErrorsAreThoseAHandheldAnswers) {
     EXPECT_EQ(reply.bytes.size(), 4u);  // an error answer carries no arguments
   }
   // What the failed write could not take, a smaller one still may.
-  EXPECT_EQ(desktop.call(posix::write_record_request(writer, 0, 0, Bytes(200, 1))).error(), 0);
-  EXPECT_EQ(desktop.call(posix::write_record_request(writer, 0, 0, Bytes(100, 1))).error(), 0x10);
+  EXPECT_EQ(desktop.call(linux_host::write_record_request(writer, 0, 0, Bytes(200, 1))).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::write_record_request(writer, 0, 0, Bytes(100, 1))).error(), 0x10);
 }
 
 TEST(FakeHandheldNetSync, DatabaseListPagesThroughTheCard) {
@@ -462,7 +464,7 @@ TEST(FakeHandheldNetSync, DatabaseListPagesThroughTheCard) {
     if (reply.error() == 0x05) break;
     std::vector<DbInfo> infos;
     bool has_more = false;
-    ASSERT_TRUE(posix::read_db_list_result(reply.response, infos, start, has_more));
+    ASSERT_TRUE(linux_host::read_db_list_result(reply.response, infos, start, has_more));
     ASSERT_EQ(infos.size(), 1u);
     EXPECT_EQ(reply.bytes[10] % 2, 0);  // the entry's size is even
     names.push_back(infos[0].name);
@@ -473,11 +475,11 @@ TEST(FakeHandheldNetSync, DatabaseListPagesThroughTheCard) {
   std::vector<DbInfo> infos;
   std::uint16_t next = 0;
   bool has_more = true;
-  ASSERT_TRUE(posix::read_db_list_result(all.response, infos, next, has_more));
+  ASSERT_TRUE(linux_host::read_db_list_result(all.response, infos, next, has_more));
   EXPECT_EQ(infos.size(), 4u);
   EXPECT_FALSE(has_more);
-  const std::uint8_t handle = handle_of(desktop.call(posix::open_db_request(0, 0x80, "R")));
-  EXPECT_EQ(desktop.call(posix::read_record_by_index_request(handle, 0)).error(), 0x0D);
+  const std::uint8_t handle = handle_of(desktop.call(linux_host::open_db_request(0, 0x80, "R")));
+  EXPECT_EQ(desktop.call(linux_host::read_record_by_index_request(handle, 0)).error(), 0x0D);
   session.hang_up();
   TempDir out;
   std::string error;
@@ -491,9 +493,9 @@ TEST(FakeHandheldNetSync, OlderHandheldsLackTheNewerFunctions) {
   NetSyncSession session(options);
   auto& desktop = session.desktop;
   desktop.handshake();
-  const Reply sys_info = desktop.call(posix::read_sys_info_request());
+  const Reply sys_info = desktop.call(linux_host::read_sys_info_request());
   EXPECT_EQ(sys_info.response.arguments.size(), 1u);
-  EXPECT_EQ(desktop.call(posix::find_db_by_name_request(0, "Any")).error(), 0x02);
+  EXPECT_EQ(desktop.call(linux_host::find_db_by_name_request(0, "Any")).error(), 0x02);
   EXPECT_EQ(desktop.call(set_db_info_request(1, "Any")).error(), 0x02);
 }
 
@@ -515,7 +517,7 @@ TEST(FakeHandheldNetSync, FindsByTypeAndCreatorAndClosesAll) {
   std::vector<std::string> names;
   for (Reply reply = find(0x80); reply.error() == 0; reply = find(0)) {
     DbInfo info;
-    ASSERT_TRUE(posix::find_db_result(reply.response, info));
+    ASSERT_TRUE(linux_host::find_db_result(reply.response, info));
     names.push_back(info.name);
     const auto sizes = reply.response.argument(0x21);
     ASSERT_EQ(sizes.size(), 12u);
@@ -524,15 +526,15 @@ TEST(FakeHandheldNetSync, FindsByTypeAndCreatorAndClosesAll) {
   }
   EXPECT_EQ(names, (std::vector<std::string>{"New", "Old"}));
   DbInfo latest;
-  ASSERT_TRUE(posix::find_db_result(find(0xC0).response, latest));
+  ASSERT_TRUE(linux_host::find_db_result(find(0xC0).response, latest));
   EXPECT_EQ(latest.version, 7);
 
-  (void)handle_of(desktop.call(posix::open_db_request(0, 0x80, "Old")));
-  (void)handle_of(desktop.call(posix::open_db_request(0, 0xC0, "New")));
-  EXPECT_EQ(desktop.call(posix::delete_db_request(0, "New")).error(), 0x07);
+  (void)handle_of(desktop.call(linux_host::open_db_request(0, 0x80, "Old")));
+  (void)handle_of(desktop.call(linux_host::open_db_request(0, 0xC0, "New")));
+  EXPECT_EQ(desktop.call(linux_host::delete_db_request(0, "New")).error(), 0x07);
   EXPECT_EQ(desktop.call(hex("19 01 21 00")).error(), 0);
-  EXPECT_EQ(desktop.call(posix::delete_db_request(0, "New")).error(), 0);
-  EXPECT_EQ(desktop.call(posix::delete_db_request(0, "Old")).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::delete_db_request(0, "New")).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::delete_db_request(0, "Old")).error(), 0);
 }
 
 // NetSync framing on a pty, as a USB cradle's tty carries it: the session
@@ -544,11 +546,11 @@ TEST(FakeHandheldNetSync, RunsOnAPtyAndSeesTheHangUp) {
   const std::string path = pty.slave_path;
   FakeHandheld handheld(quick());
   auto outcome = serve_pty_in_background(handheld, FakeLink::netsync, std::move(pty), FakeClock::now() + 5s);
-  posix::UniqueFd slave(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  linux_host::UniqueFd slave(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   ASSERT_TRUE(slave.is_open());
   NetSyncDesktop desktop(slave.get());
   desktop.handshake();
-  EXPECT_EQ(desktop.call(posix::open_conduit_request()).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::open_conduit_request()).error(), 0);
   slave.reset();
   EXPECT_EQ(outcome.get().end, SessionEnd::closed);
   EXPECT_EQ(handheld.functions(), Bytes{0x2E});
@@ -570,7 +572,7 @@ TEST(FakeHandheldSerial, WakesTheDesktopAndAnswersOverPadp) {
   options.wakeup_interval = 100ms;
   FakeHandheld handheld(options);
   auto outcome = serve_pty_in_background(handheld, FakeLink::serial, std::move(pty), FakeClock::now() + 5s);
-  posix::UniqueFd slave(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  linux_host::UniqueFd slave(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   ASSERT_TRUE(slave.is_open());
   const int fd = slave.get();
 
@@ -604,14 +606,15 @@ TEST(FakeHandheldSerial, WakesTheDesktopAndAnswersOverPadp) {
   ASSERT_TRUE(header);
   EXPECT_EQ(header->flags, kPadpFirst | kPadpLast | kPadpLong);
   const Bytes answer(packet->body.begin() + 6, packet->body.end());
-  posix::DlpResponse response;
-  ASSERT_EQ(posix::decode_dlp_response(answer, DlpFunction::read_sys_info, response), posix::DlpDecodeStatus::ok);
-  posix::DlpSysInfo sys_info;
-  ASSERT_TRUE(posix::read_sys_info_result(response, sys_info));
+  linux_host::DlpResponse response;
+  ASSERT_EQ(linux_host::decode_dlp_response(answer, DlpFunction::read_sys_info, response),
+            linux_host::DlpDecodeStatus::ok);
+  linux_host::DlpSysInfo sys_info;
+  ASSERT_TRUE(linux_host::read_sys_info_result(response, sys_info));
   EXPECT_TRUE(sys_info.is_at_least(1, 2));
   write_bytes(fd, slp_packet(kSlpTypePadp, 0x01, padp_body(kPadpAck, 0xD0, 34)));
 
-  write_bytes(fd, slp_packet(kSlpTypePadp, 0x02, padp_body(kPadpData, 0xC0, 6, posix::end_of_sync_request(0))));
+  write_bytes(fd, slp_packet(kSlpTypePadp, 0x02, padp_body(kPadpData, 0xC0, 6, linux_host::end_of_sync_request(0))));
   EXPECT_TRUE(BytesEqual(read_exactly(fd, 18), slp_packet(kSlpTypePadp, 0x02, padp_body(kPadpAck, 0xD0, 6))));
   EXPECT_TRUE(BytesEqual(read_exactly(fd, 22),
                          slp_packet(kSlpTypePadp, 0x02, padp_body(kPadpData, 0xD0, 4, hex("af 00 00 00")))));
@@ -632,29 +635,29 @@ TEST(FakeHandheldSerial, LongMessagesTravelInFragments) {
   const std::string path = pty.slave_path;
   FakeHandheld handheld(quick(seed.path()));
   auto outcome = serve_pty_in_background(handheld, FakeLink::serial, std::move(pty), FakeClock::now() + 5s);
-  posix::UniqueFd slave(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  linux_host::UniqueFd slave(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   ASSERT_TRUE(slave.is_open());
   SerialDesktop desktop(slave.get());
   desktop.wake_up();
 
-  Reply opened{desktop.exchange(2, posix::open_db_request(0, 0xC0, "Big"), 1024), {}};
-  ASSERT_EQ(posix::decode_dlp_response(opened.bytes, DlpFunction::open_db, opened.response),
-            posix::DlpDecodeStatus::ok);
+  Reply opened{desktop.exchange(2, linux_host::open_db_request(0, 0xC0, "Big"), 1024), {}};
+  ASSERT_EQ(linux_host::decode_dlp_response(opened.bytes, DlpFunction::open_db, opened.response),
+            linux_host::DlpDecodeStatus::ok);
   const std::uint8_t handle = handle_of(opened);
-  Reply read{desktop.exchange(3, posix::read_record_by_index_request(handle, 0), 1024), {}};
+  Reply read{desktop.exchange(3, linux_host::read_record_by_index_request(handle, 0), 1024), {}};
   EXPECT_EQ(desktop.answer_fragments, 4);  // two answers above, one in three fragments
-  ASSERT_EQ(posix::decode_dlp_response(read.bytes, DlpFunction::read_record, read.response),
-            posix::DlpDecodeStatus::ok);
-  posix::DlpRecord record;
-  ASSERT_TRUE(posix::read_record_result(read.response, record));
+  ASSERT_EQ(linux_host::decode_dlp_response(read.bytes, DlpFunction::read_record, read.response),
+            linux_host::DlpDecodeStatus::ok);
+  linux_host::DlpRecord record;
+  ASSERT_TRUE(linux_host::read_record_result(read.response, record));
   EXPECT_EQ(std::string(record.data.begin(), record.data.end()), big);
 
   const Bytes written(2500, 0x5A);
-  Reply wrote{desktop.exchange(4, posix::write_record_request(handle, 0, 0, written), 1000), {}};
-  ASSERT_EQ(posix::decode_dlp_response(wrote.bytes, DlpFunction::write_record, wrote.response),
-            posix::DlpDecodeStatus::ok);
+  Reply wrote{desktop.exchange(4, linux_host::write_record_request(handle, 0, 0, written), 1000), {}};
+  ASSERT_EQ(linux_host::decode_dlp_response(wrote.bytes, DlpFunction::write_record, wrote.response),
+            linux_host::DlpDecodeStatus::ok);
   EXPECT_EQ(wrote.error(), 0);
-  EXPECT_EQ(desktop.exchange(5, posix::end_of_sync_request(0), 1024), hex("af 00 00 00"));
+  EXPECT_EQ(desktop.exchange(5, linux_host::end_of_sync_request(0), 1024), hex("af 00 00 00"));
   slave.reset();
   EXPECT_EQ(outcome.get().end, SessionEnd::end_of_sync);
   const CardDatabase* db = handheld.store().find("Big");
@@ -673,8 +676,8 @@ TEST(FakeHandheldFaults, ADroppedLinkCarriesTheRequestOutOrNotAsAsked) {
     options.faults.drop_mode = mode;
     NetSyncSession session(options);
     session.desktop.handshake();
-    EXPECT_EQ(session.desktop.call(posix::open_conduit_request()).error(), 0);
-    EXPECT_TRUE(session.desktop.exchange(posix::create_db_request(1, 2, 0, 0, 0, "New")).empty());
+    EXPECT_EQ(session.desktop.call(linux_host::open_conduit_request()).error(), 0);
+    EXPECT_TRUE(session.desktop.exchange(linux_host::create_db_request(1, 2, 0, 0, 0, "New")).empty());
     EXPECT_EQ(session.hang_up().end, SessionEnd::dropped);
     EXPECT_EQ(session.handheld.store().find("New") != nullptr, mode == DropMode::after_carrying_out);
     EXPECT_EQ(session.handheld.fired_faults().size(), 1u);
@@ -687,20 +690,20 @@ TEST(FakeHandheldFaults, InjectedErrorsHitOnlyTheCallAskedFor) {
   NetSyncSession session(options);
   auto& desktop = session.desktop;
   desktop.handshake();
-  const std::uint8_t handle = handle_of(desktop.call(posix::create_db_request(1, 2, 0, 0, 0, "Db")));
+  const std::uint8_t handle = handle_of(desktop.call(linux_host::create_db_request(1, 2, 0, 0, 0, "Db")));
   std::vector<std::uint16_t> errors;
   for (int i = 0; i < 3; ++i)
-    errors.push_back(desktop.call(posix::write_record_request(handle, 0, 0, Bytes{1})).error());
+    errors.push_back(desktop.call(linux_host::write_record_request(handle, 0, 0, Bytes{1})).error());
   EXPECT_EQ(errors, (std::vector<std::uint16_t>{0, 0x10, 0}));
   session.hang_up();
   EXPECT_EQ(session.handheld.store().find("Db")->records.size(), 2u);
 }
 
 TEST(FakeHandheldFaults, MalformedAnswersFailTheDesktopsDecoder) {
-  const std::pair<Malformation, posix::DlpDecodeStatus> cases[] = {
-      {Malformation::garbage, posix::DlpDecodeStatus::wrong_function},
-      {Malformation::wrong_function, posix::DlpDecodeStatus::wrong_function},
-      {Malformation::truncated, posix::DlpDecodeStatus::past_the_end},
+  const std::pair<Malformation, linux_host::DlpDecodeStatus> cases[] = {
+      {Malformation::garbage, linux_host::DlpDecodeStatus::wrong_function},
+      {Malformation::wrong_function, linux_host::DlpDecodeStatus::wrong_function},
+      {Malformation::truncated, linux_host::DlpDecodeStatus::past_the_end},
   };
   for (const auto& [kind, status] : cases) {
     auto options = quick();
@@ -708,9 +711,9 @@ TEST(FakeHandheldFaults, MalformedAnswersFailTheDesktopsDecoder) {
     options.faults.malformation = kind;
     NetSyncSession session(options);
     session.desktop.handshake();
-    const Bytes bytes = session.desktop.exchange(posix::read_sys_info_request());
-    posix::DlpResponse response;
-    EXPECT_EQ(posix::decode_dlp_response(bytes, DlpFunction::read_sys_info, response), status);
+    const Bytes bytes = session.desktop.exchange(linux_host::read_sys_info_request());
+    linux_host::DlpResponse response;
+    EXPECT_EQ(linux_host::decode_dlp_response(bytes, DlpFunction::read_sys_info, response), status);
   }
 }
 
@@ -720,9 +723,9 @@ TEST(FakeHandheldFaults, HostileHandhelds) {
     options.faults.hostility = Hostility::huge_length;
     NetSyncSession session(options);
     session.desktop.handshake();
-    session.desktop.write(session.desktop.next_xid(), posix::read_user_info_request());
+    session.desktop.write(session.desktop.next_xid(), linux_host::read_user_info_request());
     EXPECT_FALSE(session.desktop.read());
-    EXPECT_EQ(session.desktop.reader().error(), posix::NetSyncError::too_long);
+    EXPECT_EQ(session.desktop.reader().error(), linux_host::NetSyncError::too_long);
   }
   {
     auto options = quick();
@@ -740,8 +743,8 @@ TEST(FakeHandheldFaults, HostileHandhelds) {
     options.faults.hostile_error = 0x03;
     NetSyncSession session(options);
     session.desktop.handshake();
-    EXPECT_EQ(session.desktop.call(posix::read_user_info_request()).error(), 0x03);
-    EXPECT_EQ(session.desktop.call(posix::end_of_sync_request(0)).error(), 0x03);
+    EXPECT_EQ(session.desktop.call(linux_host::read_user_info_request()).error(), 0x03);
+    EXPECT_EQ(session.desktop.call(linux_host::end_of_sync_request(0)).error(), 0x03);
   }
   for (const auto hostility : {Hostility::silence, Hostility::garbage_handshake}) {
     auto options = quick();
@@ -763,9 +766,9 @@ TEST(FakeHandheldFaults, LateAndPiecemealAnswersStillArriveWhole) {
   NetSyncSession session(options);
   session.desktop.handshake();
   const auto start = FakeClock::now();
-  EXPECT_EQ(session.desktop.call(posix::read_user_info_request()).error(), 0);
+  EXPECT_EQ(session.desktop.call(linux_host::read_user_info_request()).error(), 0);
   EXPECT_GE(FakeClock::now() - start, 300ms);
-  EXPECT_EQ(session.desktop.call(posix::end_of_sync_request(0)).error(), 0);
+  EXPECT_EQ(session.desktop.call(linux_host::end_of_sync_request(0)).error(), 0);
   EXPECT_EQ(session.hang_up().end, SessionEnd::end_of_sync);
 }
 
@@ -775,7 +778,7 @@ TEST(FakeHandheldFaults, LateAndPiecemealAnswersStillArriveWhole) {
 // Started before the desktop listens, it keeps trying, runs the session
 // and dumps its card.
 TEST(FakeHandheldProgram, ConnectsOnceTheDesktopListensAndDumps) {
-  posix::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  linux_host::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int yes = 1;
   ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
@@ -795,15 +798,15 @@ TEST(FakeHandheldProgram, ConnectsOnceTheDesktopListensAndDumps) {
   ASSERT_EQ(::posix_spawn(&child, FAKE_HANDHELD, nullptr, nullptr, const_cast<char**>(argv.data()), environ), 0);
   std::this_thread::sleep_for(200ms);
   ASSERT_EQ(::listen(listener.get(), 1), 0);
-  posix::UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  linux_host::UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
   ASSERT_TRUE(connection.is_open());
   NetSyncDesktop desktop(connection.get());
   desktop.handshake();
-  posix::DlpUserInfo user;
-  EXPECT_TRUE(posix::read_user_info_result(desktop.call(posix::read_user_info_request()).response, user));
+  linux_host::DlpUserInfo user;
+  EXPECT_TRUE(linux_host::read_user_info_result(desktop.call(linux_host::read_user_info_request()).response, user));
   EXPECT_EQ(user.user_name, "Tester");
-  EXPECT_EQ(desktop.call(posix::create_db_request(1, 2, 0, 0, 0, "Made")).error(), 0);
-  EXPECT_EQ(desktop.call(posix::end_of_sync_request(0)).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::create_db_request(1, 2, 0, 0, 0, "Made")).error(), 0);
+  EXPECT_EQ(desktop.call(linux_host::end_of_sync_request(0)).error(), 0);
   connection.reset();
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -110,8 +110,9 @@ PdbDatabase to_pdb(const CardDatabase& db) {
 
 bool write_opaque(const fs::path& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
   const std::array<std::span<const std::uint8_t>, 1> parts{std::span<const std::uint8_t>(bytes)};
-  const auto written = posix::write_file_atomically(path, posix::kPdbTempPrefix, parts, posix::RenameMode::replace,
-                                                    /*flushes_now=*/true);
+  const auto written =
+      linux_host::write_file_atomically(path, linux_host::kPdbTempPrefix, parts, linux_host::RenameMode::replace,
+                                        /*flushes_now=*/true);
   if (!written) error = path.string() + ": cannot write: " + std::strerror(written.error);
   return static_cast<bool>(written);
 }
@@ -120,7 +121,7 @@ bool write_opaque(const fs::path& path, const std::vector<std::uint8_t>& bytes, 
 bool holds_database(const fs::path& path) {
   PdbHeader header;
   std::uint16_t count = 0;
-  const auto read = posix::read_pdb_header_file(path, header, count);
+  const auto read = linux_host::read_pdb_header_file(path, header, count);
   return read || read.status == PdbStatus::resource_database;
 }
 
@@ -145,7 +146,7 @@ bool FakeStore::seed(const fs::path& folder, std::string& error) {
     error = folder.string() + ": not a folder";
     return false;
   }
-  const auto conf = posix::read_handheld_conf(folder / posix::kHandheldConfName);
+  const auto conf = linux_host::read_handheld_conf(folder / linux_host::kHandheldConfName);
   if (!conf.error.empty()) {
     error = conf.error;
     return false;
@@ -217,7 +218,7 @@ bool FakeStore::dump(const fs::path& folder, std::string& error) const {
     const fs::path path = folder / file_name;
     if (db->is_opaque()) {
       if (!write_opaque(path, db->opaque_file, error)) return false;
-    } else if (const auto result = posix::write_pdb_file(path, to_pdb(*db)); !result) {
+    } else if (const auto result = linux_host::write_pdb_file(path, to_pdb(*db)); !result) {
       error = result.reason;
       return false;
     }
@@ -241,7 +242,7 @@ bool FakeStore::dump(const fs::path& folder, std::string& error) const {
       return false;
     }
   }
-  const fs::path conf = folder / posix::kHandheldConfName;
+  const fs::path conf = folder / linux_host::kHandheldConfName;
   if (!fs::exists(conf, ec)) {
     const std::string text = "memory = " + std::to_string(memory_bytes_) + "\n";
     const std::vector<std::uint8_t> bytes(text.begin(), text.end());

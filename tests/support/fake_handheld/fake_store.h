@@ -121,7 +121,7 @@ class FakeStore {
 
   std::vector<std::unique_ptr<CardDatabase>> databases_;
   std::vector<DeletedFile> deleted_;
-  std::uint64_t memory_bytes_ = posix::kDefaultHandheldMemoryBytes;
+  std::uint64_t memory_bytes_ = linux_host::kDefaultHandheldMemoryBytes;
   std::uint64_t unlisted_bytes_ = 0;
   std::uint32_t next_local_id_ = 1;
 };

@@ -107,7 +107,7 @@ WireStatus Wire::write_piece(std::span<const std::uint8_t> bytes, Deadline deadl
   return WireStatus::failed;
 }
 
-posix::UniqueFd connect_tcp(const std::string& host, std::uint16_t port, Deadline deadline, std::string& error) {
+linux_host::UniqueFd connect_tcp(const std::string& host, std::uint16_t port, Deadline deadline, std::string& error) {
   const std::string where = host + ":" + std::to_string(port);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -120,7 +120,7 @@ posix::UniqueFd connect_tcp(const std::string& host, std::uint16_t port, Deadlin
   int last_error = 0;
   for (;;) {
     for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-      posix::UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+      linux_host::UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
       if (!fd.is_open()) {
         last_error = errno;
         continue;
@@ -175,7 +175,7 @@ Pty open_pty(std::string& error) {
     return {};
   }
   // Watched after this side's own open, so every open reported is another's.
-  posix::UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  linux_host::UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (watch.is_open() && ::inotify_add_watch(watch.get(), name, IN_OPEN) >= 0) pty.open_watch = std::move(watch);
   return pty;
 }
@@ -186,7 +186,7 @@ bool wait_for_pty_peer(Pty& pty, Deadline deadline) {
     const int ready = wait_for(pty.open_watch.get(), POLLIN, deadline);
     if (ready <= 0) return false;
     alignas(inotify_event) std::uint8_t events[4096];
-    const long got = posix::read_once(pty.open_watch.get(), events);
+    const long got = linux_host::read_once(pty.open_watch.get(), events);
     if (got > 0) break;  // the watch asks for opens only
     if (got < 0 && errno != EAGAIN) return false;
   }

@@ -60,17 +60,17 @@ class Wire {
 // Connects to the desktop, retrying refused connections until the
 // deadline, since the desktop may start listening a moment later. An empty
 // descriptor and one line in `error` when none could be made.
-posix::UniqueFd connect_tcp(const std::string& host, std::uint16_t port, Deadline deadline, std::string& error);
+linux_host::UniqueFd connect_tcp(const std::string& host, std::uint16_t port, Deadline deadline, std::string& error);
 
 // A pty pair whose slave stands for the handheld's tty. The slave is put
 // in raw mode, so that the line discipline neither echoes nor alters a
 // byte, and stays open here until the desktop has opened it: a pty's
 // master reads EIO while no one holds the slave.
 struct Pty {
-  posix::UniqueFd master;
-  posix::UniqueFd slave;
+  linux_host::UniqueFd master;
+  linux_host::UniqueFd slave;
   std::string slave_path;
-  posix::UniqueFd open_watch;  // reports the desktop's open of the slave
+  linux_host::UniqueFd open_watch;  // reports the desktop's open of the slave
 };
 
 // An empty master and one line in `error` on failure.

@@ -60,10 +60,10 @@ namespace fs = std::filesystem;
 
 using namespace vellora::office;
 using vellora::append_hex_byte;
-using vellora::posix::pread_fully;
-using vellora::posix::read_fully;
-using vellora::posix::UniqueFd;
-using vellora::posix::WorkFolder;
+using vellora::linux_host::pread_fully;
+using vellora::linux_host::read_fully;
+using vellora::linux_host::UniqueFd;
+using vellora::linux_host::WorkFolder;
 
 // OLE compound files: Word 97-2003 and Word 6/95 documents both start so.
 constexpr unsigned char kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
@@ -150,8 +150,8 @@ std::string temporary_folder() {
 // versions without locks once a day old, longer than any conversion may
 // take.
 void remove_leftover_workspaces() {
-  vellora::posix::remove_stale_work_folders(temporary_folder(), kWorkspacePrefix,
-                                            vellora::posix::LocklessFolders::a_day_old);
+  vellora::linux_host::remove_stale_work_folders(temporary_folder(), kWorkspacePrefix,
+                                                 vellora::linux_host::LocklessFolders::a_day_old);
 }
 
 // A private temporary folder, held while in use and then removed with

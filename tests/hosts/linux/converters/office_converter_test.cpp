@@ -35,7 +35,7 @@
 #include "tests/support/test_converter/converter_run.h"
 #include "vellora/converter.h"
 
-namespace vellora::posix {
+namespace vellora::linux_host {
 namespace {
 
 namespace fs = std::filesystem;
@@ -553,4 +553,4 @@ TEST_F(OfficeConverter, RealDocumentsConvertWithTheirWordsInOrder) {
 }
 
 }  // namespace
-}  // namespace vellora::posix
+}  // namespace vellora::linux_host

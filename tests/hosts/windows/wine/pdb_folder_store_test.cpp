@@ -115,7 +115,7 @@ TEST_P(PdbFolderStoreMatchesLinux, SameFilesButDates) {
   fs::create_directories(root / "linux");
   fs::create_directories(root / "stand-in");
   {
-    posix::PdbFolderHandheld linux_handheld(root / "linux");
+    linux_host::PdbFolderHandheld linux_handheld(root / "linux");
     run(linux_handheld, GetParam());
   }
   stand_in::PdbFolderStore store(root / "stand-in", fixed_time);
@@ -131,7 +131,7 @@ TEST(PdbFolderStore, StandInReadsBackWhatLinuxWrote) {
   fs::remove_all(root);
   fs::create_directories(root);
   {
-    posix::PdbFolderHandheld linux_handheld(root);
+    linux_host::PdbFolderHandheld linux_handheld(root);
     run(linux_handheld, kScripts[3]);
   }
   stand_in::PdbFolderStore store(root, fixed_time);
