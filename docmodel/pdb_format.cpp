@@ -106,6 +106,33 @@ std::string database_file_name(std::string_view database_name) {
   return out + ".pdb";
 }
 
+DbInfo db_info_from(const PdbHeader& header, std::size_t record_count) {
+  return DbInfo{.flags = header.attributes,
+                .version = header.version,
+                .type = header.type,
+                .creator = header.creator,
+                .modification_number = header.modification_number,
+                .created = header.created,
+                .modified = header.modified,
+                .backed_up = header.backed_up,
+                .record_count = static_cast<std::uint16_t>(record_count),
+                .card = 0,
+                .name = header.name};
+}
+
+PdbHeader pdb_header_from(const DbInfo& info, std::uint32_t unique_id_seed) {
+  return PdbHeader{.name = info.name,
+                   .attributes = info.flags,
+                   .version = info.version,
+                   .created = info.created,
+                   .modified = info.modified,
+                   .backed_up = info.backed_up,
+                   .modification_number = info.modification_number,
+                   .type = info.type,
+                   .creator = info.creator,
+                   .unique_id_seed = unique_id_seed};
+}
+
 std::uint32_t pdb_time_from_unix(std::int64_t unix_seconds) {
   const std::int64_t value = unix_seconds + kPdbEpochOffsetSeconds;
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, std::numeric_limits<std::uint32_t>::max()));

@@ -73,6 +73,11 @@ struct PdbHeader {
   bool operator==(const PdbHeader&) const = default;
 };
 
+// A header as the Sync Manager describes a database, on card 0, and back;
+// DbInfo has no place for the unique-ID seed.
+DbInfo db_info_from(const PdbHeader& header, std::size_t record_count);
+PdbHeader pdb_header_from(const DbInfo& info, std::uint32_t unique_id_seed);
+
 // One record as passed in and out. `data` is the caller's bytes on append;
 // on read it views the database's buffer and is valid until the next append.
 struct PdbRecordView {

@@ -11,6 +11,7 @@
 #include "docmodel/records.h"
 #include "fuzz/fuzz_support.h"
 #include "hosts/linux/pdb_file.h"
+#include "tests/support/pdb_samples.h"
 #include "tools/preview_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -18,16 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const long screens = data[0] % 2 == 0 ? 3 : -1;
   PdbDatabase db;
-  db.header = PdbHeader{.name = "fuzzed",
-                        .attributes = 0,
-                        .version = kDocumentVersion,
-                        .created = 0,
-                        .modified = 0,
-                        .backed_up = 0,
-                        .modification_number = 0,
-                        .type = kDocumentType,
-                        .creator = kDocumentCreator,
-                        .unique_id_seed = 0};
+  db.header = testing::document_header("fuzzed");
   for (std::size_t at = 1; at + 2 <= size && db.record_count() < 64;) {
     const std::size_t length = std::min<std::size_t>((data[at] << 8) | data[at + 1], size - at - 2);
     at += 2;

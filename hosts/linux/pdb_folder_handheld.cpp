@@ -43,20 +43,6 @@ bool is_valid_name(std::string_view name) {
 // stays on one line.
 std::string quoted_name(std::string_view name) { return "\"" + terminal_safe(name) + "\""; }
 
-DbInfo info_from(const PdbHeader& header, std::size_t record_count) {
-  return DbInfo{.flags = header.attributes,
-                .version = header.version,
-                .type = header.type,
-                .creator = header.creator,
-                .modification_number = header.modification_number,
-                .created = header.created,
-                .modified = header.modified,
-                .backed_up = header.backed_up,
-                .record_count = static_cast<std::uint16_t>(record_count),
-                .card = 0,
-                .name = header.name};
-}
-
 std::uint32_t pdb_now() { return pdb_time_from_unix(static_cast<std::int64_t>(std::time(nullptr))); }
 
 std::uint32_t next_unique_id(std::uint32_t id) { return id >= kPdbMaxUniqueId ? 1 : id + 1; }
@@ -443,12 +429,12 @@ SyncStatus PdbFolderHandheld::SyncFindDbByName(const FindDbRequest& request, DbI
   last_error_.clear();
   if (auto status = check_folder(); status != kSyncOk) return status;
   if (const OpenDatabase* open = find_open(request.name); open != nullptr) {
-    found = info_from(open->header(), open->record_count());
+    found = db_info_from(open->header(), open->record_count());
     return kSyncOk;
   }
   const auto live = live_files(request.name);
   if (live.empty()) return fail_no_database(request.name);
-  found = info_from(live.front().header, live.front().record_count);
+  found = db_info_from(live.front().header, live.front().record_count);
   return kSyncOk;
 }
 
@@ -480,7 +466,7 @@ SyncStatus PdbFolderHandheld::SyncReadOpenDbInfo(DbHandle handle, DbInfo& info) 
   last_error_.clear();
   const OpenDatabase* open = find_open(handle);
   if (open == nullptr) return fail_not_open(handle);
-  info = info_from(open->header(), open->record_count());
+  info = db_info_from(open->header(), open->record_count());
   return kSyncOk;
 }
 

@@ -21,6 +21,7 @@
 #include "docmodel/records.h"
 #include "hosts/linux/pdb_file.h"
 #include "tests/support/paragraphs.h"
+#include "tests/support/pdb_samples.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -110,10 +111,7 @@ void write_large_document(const fs::path& path) {
   ASSERT_GE(fd, 0);
   const std::size_t count = kParagraphs + 1;
   PdbLayout layout;
-  layout.header.name = "large.txt";
-  layout.header.version = kDocumentVersion;
-  layout.header.type = kDocumentType;
-  layout.header.creator = kDocumentCreator;
+  layout.header = testing::document_header("large.txt");
   layout.records.resize(count);
   const std::size_t header_record_at = pdb_file_bytes(count, 0);
   std::uint64_t at = header_record_at + kHeaderRecordBytes;
@@ -204,16 +202,7 @@ TEST(DumpLayoutCheck, FindsWhatTheWholeDocumentCheckFinds) {
 
   for (const auto& records : documents) {
     PdbDatabase db;
-    db.header = PdbHeader{.name = "checked",
-                          .attributes = 0,
-                          .version = kDocumentVersion,
-                          .created = 0,
-                          .modified = 0,
-                          .backed_up = 0,
-                          .modification_number = 0,
-                          .type = kDocumentType,
-                          .creator = kDocumentCreator,
-                          .unique_id_seed = 0};
+    db.header = testing::document_header("checked");
     for (const auto& record : records)
       ASSERT_TRUE(db.append_record({.data = record, .attributes = 0, .category = 0, .unique_id = 1}));
     ASSERT_TRUE(linux_host::write_pdb_file(dir / "doc.pdb", db));

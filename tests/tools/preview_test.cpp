@@ -12,6 +12,7 @@
 #include "docmodel/palette.h"
 #include "docmodel/records.h"
 #include "hosts/linux/pdb_file.h"
+#include "tests/support/pdb_samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace vellora {
@@ -85,16 +86,7 @@ class Preview : public ::testing::Test {
   void write(const std::vector<std::vector<std::uint8_t>>& paragraphs, std::uint16_t version = kDocumentVersion,
              FourCC type = kDocumentType) {
     PdbDatabase db;
-    db.header = PdbHeader{.name = "shown",
-                          .attributes = 0,
-                          .version = version,
-                          .created = 0,
-                          .modified = 0,
-                          .backed_up = 0,
-                          .modification_number = 0,
-                          .type = type,
-                          .creator = kDocumentCreator,
-                          .unique_id_seed = 0};
+    db.header = testing::document_header("shown", version, type);
     std::vector<std::uint8_t> header(kHeaderRecordBytes);
     encode_header(header.data(), {.tag = kHeaderTag, .line_total = 0, .background = kBackground});
     ASSERT_TRUE(db.append_record({.data = header, .attributes = 0, .category = 0, .unique_id = 1}));

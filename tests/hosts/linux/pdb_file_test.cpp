@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/bytes.h"
+#include "tests/support/pdb_samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace vellora::linux_host {
@@ -18,27 +19,8 @@ namespace {
 
 using ::vellora::testing::TempDir;
 
-std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
-
-PdbDatabase sample_database() {
-  PdbDatabase db;
-  db.header = PdbHeader{.name = "sample",
-                        .attributes = 0x0008,
-                        .version = 3,
-                        .created = 100,
-                        .modified = 200,
-                        .backed_up = 300,
-                        .modification_number = 7,
-                        .type = make_four_cc("DATA"),
-                        .creator = make_four_cc("test"),
-                        .unique_id_seed = 0x40};
-  const auto a = bytes_of("abcd");
-  const auto c = bytes_of("012345");
-  EXPECT_TRUE(db.append_record({.data = a, .attributes = 0x40, .category = 1, .unique_id = 0x10}));
-  EXPECT_TRUE(db.append_record({.data = {}, .attributes = 0x00, .category = 0, .unique_id = 0x11}));
-  EXPECT_TRUE(db.append_record({.data = c, .attributes = 0xF0, .category = 15, .unique_id = 0xFFFFFF}));
-  return db;
-}
+using ::vellora::testing::bytes_of;
+using ::vellora::testing::sample_database;
 
 TEST(PdbFile, ReadErrorsNameTheFile) {
   TempDir folder;

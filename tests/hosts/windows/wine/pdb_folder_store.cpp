@@ -32,16 +32,7 @@ bool is_valid_name(std::string_view name) {
 
 std::vector<std::uint8_t> serialize(const StoredDatabase& db) {
   PdbDatabase pdb;
-  pdb.header = PdbHeader{.name = db.info.name,
-                         .attributes = db.info.flags,
-                         .version = db.info.version,
-                         .created = db.info.created,
-                         .modified = db.info.modified,
-                         .backed_up = db.info.backed_up,
-                         .modification_number = db.info.modification_number,
-                         .type = db.info.type,
-                         .creator = db.info.creator,
-                         .unique_id_seed = db.unique_id_seed};
+  pdb.header = pdb_header_from(db.info, db.unique_id_seed);
   for (const auto& record : db.records)
     (void)pdb.append_record(PdbRecordView{.data = record.data,
                                           .attributes = record.attributes,
@@ -55,18 +46,8 @@ bool parse(const std::vector<std::uint8_t>& bytes, StoredDatabase& out) {
   // Info blocks have no place here and would be lost on the next write.
   if (!parse_pdb(bytes, pdb) || !pdb.app_info.empty() || !pdb.sort_info.empty()) return false;
   out = StoredDatabase{};
-  const PdbHeader& h = pdb.header;
-  out.info.name = h.name;
-  out.info.flags = h.attributes;
-  out.info.version = h.version;
-  out.info.created = h.created;
-  out.info.modified = h.modified;
-  out.info.backed_up = h.backed_up;
-  out.info.modification_number = h.modification_number;
-  out.info.type = h.type;
-  out.info.creator = h.creator;
-  out.unique_id_seed = h.unique_id_seed;
-  out.info.record_count = static_cast<std::uint16_t>(pdb.record_count());
+  out.info = db_info_from(pdb.header, pdb.record_count());
+  out.unique_id_seed = pdb.header.unique_id_seed;
   for (std::size_t i = 0; i < pdb.record_count(); ++i) {
     const PdbRecordView record = pdb.record(i);
     out.records.push_back(StoredRecord{.data = {record.data.begin(), record.data.end()},
