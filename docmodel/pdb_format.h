@@ -99,6 +99,14 @@ class PdbDatabase {
   std::vector<std::uint8_t> app_info;   // empty: the file has none
   std::vector<std::uint8_t> sort_info;  // empty: the file has none
 
+  PdbDatabase() = default;
+  PdbDatabase(const PdbDatabase&) = default;
+  PdbDatabase(PdbDatabase&&) noexcept = default;
+  PdbDatabase& operator=(const PdbDatabase&) = default;
+  PdbDatabase& operator=(PdbDatabase&&) noexcept = default;
+  // Its chunks serve the next database.
+  ~PdbDatabase();
+
   std::size_t record_count() const { return entries_.size(); }
   PdbRecordView record(std::size_t index) const;  // index < record_count()
   // Bytes of all records, in record order, as they appear in the file:
