@@ -35,15 +35,17 @@ constexpr std::size_t kCountAt = 76;
 // Where the second word of a record list entry lies within the entry.
 constexpr std::size_t kAttributeIdAt = 4;
 
-// Record data is allocated this much at a time (see PdbDatabase).
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// A database's first chunk, enough for most documents; the chunks after it
+// are huge pages.
+constexpr std::size_t kFirstChunkBytes = std::size_t{256} << 10;
+constexpr std::size_t kChunkBytes = kHugePageBytes;
 // How many freed chunks wait for the next database.
-constexpr std::size_t kMostSpareChunks = 16;
+constexpr std::size_t kMostSpareChunks = 8;
 
 // Chunks a database freed, for the next one: a session writes database
 // after database, and pages fresh from the system cost a fault each, which
 // costs more than the bytes they hold (a document of 32,765 short
-// paragraphs is written twice as fast). Only chunks of the usual size
+// paragraphs is written twice as fast). Only chunks of the usual sizes
 // wait, and only so many, so a large database's memory still goes back.
 class SpareChunks {
  public:
@@ -52,32 +54,33 @@ class SpareChunks {
     return spare;
   }
 
-  std::vector<std::uint8_t> take(std::size_t capacity) {
-    if (capacity <= kChunkBytes) {
+  PageBlock take(std::size_t capacity) {
+    {
       const std::lock_guard guard(lock_);
-      if (!chunks_.empty()) {
-        std::vector<std::uint8_t> chunk = std::move(chunks_.back());
-        chunks_.pop_back();
-        return chunk;
+      const auto fits = std::find_if(blocks_.begin(), blocks_.end(),
+                                     [&](const PageBlock& block) { return block.capacity() == capacity; });
+      if (fits != blocks_.end()) {
+        PageBlock block = std::move(*fits);
+        blocks_.erase(fits);
+        return block;
       }
     }
-    std::vector<std::uint8_t> chunk;
-    chunk.reserve(std::max(capacity, kChunkBytes));
-    return chunk;
+    return PageBlock(capacity);
   }
 
-  void give(std::vector<std::vector<std::uint8_t>>& chunks) {
+  template <typename Chunks>
+  void give(Chunks& chunks) {
     const std::lock_guard guard(lock_);
     for (auto& chunk : chunks) {
-      if (chunk.capacity() != kChunkBytes || chunks_.size() >= kMostSpareChunks) continue;
-      chunk.clear();
-      chunks_.push_back(std::move(chunk));
+      const std::size_t capacity = chunk.block.capacity();
+      if ((capacity == kFirstChunkBytes || capacity == kChunkBytes) && blocks_.size() < kMostSpareChunks)
+        blocks_.push_back(std::move(chunk.block));
     }
   }
 
  private:
   std::mutex lock_;
-  std::vector<std::vector<std::uint8_t>> chunks_;
+  std::vector<PageBlock> blocks_;
 };
 
 std::string num(std::uint64_t value) { return std::to_string(value); }
@@ -189,20 +192,38 @@ PdbRecordView PdbDatabase::record(std::size_t index) const {
   const Entry& entry = entries_[index];
   const PdbRecordEntry fields = decode_attribute_id(entry.attribute_id);
   return PdbRecordView{
-      .data = std::span<const std::uint8_t>(chunks_[entry.chunk]).subspan(entry.begin, entry.size_bytes),
+      .data = std::span<const std::uint8_t>(chunks_[entry.chunk].block.data() + entry.begin, entry.size_bytes),
       .attributes = fields.attributes,
       .category = fields.category,
       .unique_id = fields.unique_id,
   };
 }
 
-std::vector<std::span<const std::uint8_t>> PdbDatabase::record_data() const { return {chunks_.begin(), chunks_.end()}; }
+std::vector<std::span<const std::uint8_t>> PdbDatabase::record_data() const {
+  std::vector<std::span<const std::uint8_t>> pieces;
+  pieces.reserve(chunks_.size());
+  for (const Chunk& chunk : chunks_) pieces.emplace_back(chunk.block.data(), chunk.size);
+  return pieces;
+}
+
+PdbDatabase::PdbDatabase(const PdbDatabase& other)
+    : header(other.header), app_info(other.app_info), sort_info(other.sort_info) {
+  reserve(other.record_count(), other.data_bytes_);
+  for (std::size_t i = 0; i < other.record_count(); ++i) (void)append_record(other.record(i));
+}
+
+PdbDatabase& PdbDatabase::operator=(const PdbDatabase& other) {
+  if (this != &other) *this = PdbDatabase(other);
+  return *this;
+}
 
 PdbDatabase::~PdbDatabase() { SpareChunks::shared().give(chunks_); }
 
-std::vector<std::uint8_t>& PdbDatabase::chunk_with_room(std::size_t bytes) {
-  if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < bytes)
-    chunks_.push_back(SpareChunks::shared().take(bytes));
+PdbDatabase::Chunk& PdbDatabase::chunk_with_room(std::size_t bytes) {
+  if (chunks_.empty() || chunks_.back().block.capacity() - chunks_.back().size < bytes) {
+    const std::size_t usual = chunks_.empty() ? kFirstChunkBytes : kChunkBytes;
+    chunks_.push_back(Chunk{.block = SpareChunks::shared().take(std::max(bytes, usual)), .size = 0});
+  }
   return chunks_.back();
 }
 
@@ -212,30 +233,23 @@ bool PdbDatabase::append_record(const PdbRecordView& record) {
   constexpr std::uint64_t kMaxDataBytes = kPdbMaxFileBytes - pdb_file_bytes(kPdbMaxRecords, 0);
   const std::size_t n = record.data.size();
   if (entries_.size() >= kPdbMaxRecords || n > kPdbMaxRecordBytes || data_bytes_ + n > kMaxDataBytes) return false;
-  // Chunks never reallocate, so bytes viewing one of them stay valid while
-  // they are copied; those of the chunk being filled lie before its end,
-  // apart from where they go.
-  std::vector<std::uint8_t>& chunk = chunk_with_room(n);
-  const std::size_t begin = chunk.size();
-  const std::uint8_t* from = record.data.data();
-  const bool is_own = n > 0 && from >= chunk.data() && from < chunk.data() + begin;
-  if (is_own) {
-    chunk.resize(begin + n);
-    std::memcpy(chunk.data() + begin, chunk.data() + (from - chunk.data()), n);
-  } else {
-    chunk.insert(chunk.end(), record.data.begin(), record.data.end());
-  }
+  // Chunks never move, so bytes viewing one of them stay valid, and lie
+  // apart from where the copy goes.
+  Chunk& chunk = chunk_with_room(n);
+  if (n > 0) std::memcpy(chunk.block.data() + chunk.size, record.data.data(), n);
   entries_.push_back(Entry{.chunk = static_cast<std::uint32_t>(chunks_.size() - 1),
-                           .begin = static_cast<std::uint32_t>(begin),
+                           .begin = static_cast<std::uint32_t>(chunk.size),
                            .size_bytes = static_cast<std::uint32_t>(n),
                            .attribute_id = encode_attribute_id(record.attributes, record.category, record.unique_id)});
+  chunk.size += n;
   data_bytes_ += n;
   return true;
 }
 
 void PdbDatabase::reserve(std::size_t records, std::size_t data_bytes) {
   entries_.reserve(entries_.size() + records);
-  if (data_bytes > 0) (void)chunk_with_room(data_bytes);
+  if (data_bytes > 0 && (chunks_.empty() || chunks_.back().block.capacity() - chunks_.back().size < data_bytes))
+    chunks_.push_back(Chunk{.block = SpareChunks::shared().take(data_bytes), .size = 0});
 }
 
 bool PdbDatabase::operator==(const PdbDatabase& other) const {

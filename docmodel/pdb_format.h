@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/page_memory.h"
 #include "platform/sync_manager.h"
 
 namespace vellora {
@@ -87,12 +88,12 @@ struct PdbRecordView {
   std::uint32_t unique_id = 0;  // 24 bits
 };
 
-// A whole database in memory. Record data lives in chunks of about a
-// megabyte, each filled with whole records in order and never moved once
-// allocated: a growing database never holds its old and new storage at
-// once, so writing one costs little more than its bytes (a single buffer
-// that doubled would briefly cost three times them), and a database of
-// 60,000 small records costs little more than its bytes too.
+// A whole database in memory. Record data lives in chunks, each filled with
+// whole records in order and never moved once allocated: a growing
+// database never holds its old and new storage at once, so writing one
+// costs little more than its bytes (a single buffer that doubled would
+// briefly cost three times them). Chunks after the first are 2 MB of huge
+// pages (see page_memory.h), and a database's chunks serve the next one.
 class PdbDatabase {
  public:
   PdbHeader header;
@@ -100,9 +101,9 @@ class PdbDatabase {
   std::vector<std::uint8_t> sort_info;  // empty: the file has none
 
   PdbDatabase() = default;
-  PdbDatabase(const PdbDatabase&) = default;
+  PdbDatabase(const PdbDatabase& other);
   PdbDatabase(PdbDatabase&&) noexcept = default;
-  PdbDatabase& operator=(const PdbDatabase&) = default;
+  PdbDatabase& operator=(const PdbDatabase& other);
   PdbDatabase& operator=(PdbDatabase&&) noexcept = default;
   // Its chunks serve the next database.
   ~PdbDatabase();
@@ -132,10 +133,14 @@ class PdbDatabase {
     std::uint32_t size_bytes = 0;
     std::uint32_t attribute_id = 0;  // attribute byte << 24 | unique ID, as on disk
   };
-  std::vector<std::uint8_t>& chunk_with_room(std::size_t bytes);
+  struct Chunk {
+    PageBlock block;
+    std::size_t size = 0;  // bytes in use
+  };
+  Chunk& chunk_with_room(std::size_t bytes);
 
   std::vector<Entry> entries_;
-  std::vector<std::vector<std::uint8_t>> chunks_;
+  std::vector<Chunk> chunks_;
   std::uint64_t data_bytes_ = 0;
 };
 
