@@ -109,8 +109,16 @@ std::string DlpHandheld::os_text() const {
   const unsigned major = (system_.rom_version >> 24) & 0xFF;
   const unsigned minor = (system_.rom_version >> 20) & 0x0F;
   const unsigned fix = (system_.rom_version >> 16) & 0x0F;
-  std::string text = "Palm OS " + std::to_string(major) + "." + std::to_string(minor);
-  if (fix != 0) text += "." + std::to_string(fix);
+  // Appended piece by piece: GCC 12 takes "literal" + std::string for an
+  // overlapping copy and warns.
+  std::string text = "Palm OS ";
+  text += std::to_string(major);
+  text += '.';
+  text += std::to_string(minor);
+  if (fix != 0) {
+    text += '.';
+    text += std::to_string(fix);
+  }
   return text;
 }
 
