@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hosts/linux/pdb_file.h"
+#include "tests/support/pdb_samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace vellora::linux_host {
@@ -16,7 +17,7 @@ namespace {
 
 using ::vellora::testing::TempDir;
 
-std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
+using ::vellora::testing::bytes_of;
 
 // 127 bytes: record list ends at 110, pad, app-info "ap" at 112, records
 // at 114 ("abcd"), 118 (empty), 118 ("012345") and 124 ("xyz").
